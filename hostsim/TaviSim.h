@@ -1,0 +1,43 @@
+#pragma once
+
+// Controls of the simulated host: what a real host's logic would do on its
+// own, made reachable for the demo host and the tests.
+
+#include "ClientSdk.h"
+#include "KelCommand.h"
+#include "TaviHostGlobal.h"
+
+#include <QtCore/QString>
+#include <QtCore/QStringList>
+
+#include <functional>
+#include <string>
+
+namespace TaviSim {
+
+// The process-wide simulated client SDK (request and stream interfaces).
+TAVILOGIC_API IClientSdk* clientSdk();
+// Sets TaviLogic::m_ClientSdk to clientSdk().
+TAVILOGIC_API void installClientSdk();
+
+// Receives every answer of an asynchronous request, on a worker thread.
+// The host wires it to WebViewDataCenter::FuncResponeCallback; the record and
+// its strings are valid only during the call.
+using ResponseHandler = std::function<void(__tagKelCommand* cmd)>;
+TAVILOGIC_API void setResponseHandler(ResponseHandler handler);
+
+// Device data behind ClientData::GetDeviceStatus.
+TAVILOGIC_API void setDeviceStatus(const DeviceStatusMap& status);
+TAVILOGIC_API void setChannelStatus(const std::string& devId, int channel, int status);
+TAVILOGIC_API DeviceStatusMap deviceStatus();
+
+// ParamsMgr::isBrisel().
+TAVILOGIC_API void setBrisel(bool brisel);
+
+// The host log written by LogMgr::logDebug: every line in memory, and also
+// appended to file when one is set.
+TAVILOGIC_API QStringList logLines();
+TAVILOGIC_API void clearLog();
+TAVILOGIC_API void setLogFile(const QString& path);
+
+} // namespace TaviSim

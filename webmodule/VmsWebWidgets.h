@@ -1,0 +1,54 @@
+#pragma once
+
+#include "taviwebmodule_export.h"
+
+#include <QtCore/QObject>
+#include <QtCore/QPointer>
+#include <QtCore/QString>
+
+class CWebComm;
+class CWebPage;
+class MyWebEngineView;
+class QWebChannel;
+class QWebEngineProfile;
+class QWidget;
+
+// One hosted page: view, page, web channel and the "CWebComm" bridge. Create
+// it on the GUI thread and destroy it before the parent widget of its view.
+class TAVIWEBMODULE_EXPORT VmsWebWidgets : public QObject
+{
+    Q_OBJECT
+public:
+    explicit VmsWebWidgets(QWidget* parent = nullptr);
+    ~VmsWebWidgets() override;
+
+    // The widget to put into a layout; null once its parent destroyed it.
+    MyWebEngineView* view() const;
+    // Records parent only; the view is not reparented.
+    void SetParent(QWidget* parent);
+    void OpenUrl(const QString& url);
+    // Applied at once, or when the current load finishes.
+    void setFixedSize(int w, int h);
+    void reload();
+
+public slots:
+    void InfoNotifySlot(QString message);
+    void InfoNotifySlotEx(QString message, QString sn);
+    void DevStatusNotifySlot(QString message);
+    void DataCacheNotifySlot(QString key, QString value);
+    void ServerResponeSlot(QString sn, int ack, QString msg);
+
+private:
+    void runScript(const QString& script);
+
+    QWidget* m_pParent;
+    // Guarded: the parent widget may delete the view first.
+    QPointer<MyWebEngineView> m_pView;
+    CWebComm* m_pWebComm;
+    QWebChannel* m_pChannel;
+    CWebPage* m_pPage;
+    QWebEngineProfile* m_pProfile;
+    bool m_bLoading;
+    int m_nWidth;
+    int m_nHeight;
+};

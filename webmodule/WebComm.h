@@ -1,0 +1,75 @@
+#pragma once
+
+#include "taviwebmodule_export.h"
+
+#include <QtCore/QObject>
+#include <QtCore/QString>
+#include <QtWebEngineWidgets/QWebEngineView>
+
+class QAudioOutput;
+class QCloseEvent;
+class QFocusEvent;
+class QJsonObject;
+class QMediaPlayer;
+class PlayVideoDialog;
+
+// Creates path and its missing ancestors. 0 when the directory exists
+// afterwards, -1 otherwise (also for a path without a parent part).
+TAVIWEBMODULE_EXPORT int MakePath(QString path);
+
+// The web widget's view: never closes, raises its window on focus.
+class TAVIWEBMODULE_EXPORT MyWebEngineView : public QWebEngineView
+{
+    Q_OBJECT
+public:
+    explicit MyWebEngineView(QWidget* parent = nullptr);
+    ~MyWebEngineView() override;
+
+protected:
+    void focusInEvent(QFocusEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+};
+
+// The native object a page reaches as "CWebComm" on its web channel. Every
+// public slot is callable from the page; results that come later are pushed
+// into the page, never returned.
+class TAVIWEBMODULE_EXPORT CWebComm : public QObject
+{
+    Q_OBJECT
+public:
+    explicit CWebComm(QObject* parent = nullptr);
+    ~CWebComm() override;
+
+    // Copies source to target; true when the copy was written. Not callable
+    // from the page.
+    bool CopyFileProcess(const QString& source, const QString& target);
+
+    // Builds the host notice {"cmd": cmd, "data": data} in the indented JSON
+    // form and hands it to the host through the data center.
+    static void SendHostNotice(const QString& cmd, const QJsonObject& data);
+
+public slots:
+    QString BrowseFilePath(QString originalPath);
+    QString BrowseFile(QString originalPath);
+    void PlaySoundFile(QString file);
+    QString GetDevStatus();
+    QString GetDevSessionId(QString devId);
+    void ShowPicture(QString filePath);
+    void PlayVideoFile(QString file);
+    void CopyFileFunc(QString command);
+    void DelFileFunc(QString command);
+    bool ShowDevAlarmTips(QString msg);
+    void GetUserToken();
+    void SetDownloadPath(QString filePath);
+    int AfterSnapshot(QString base64, QString channelId, int time, QString filePath);
+    void ReleaseWebPage(QString url);
+    int NotifyToHost(QString msg, QString sn);
+    QString NotifyToHostSync(QString msg, int timeout = 300);
+    int RequestToVmsServer(int cmd, QString msg, QString sn, QString devid);
+    QString RequestToVmsServerSync(int cmd, QString msg, QString devid, int timeout = 300);
+
+private:
+    QMediaPlayer* m_pMediaPlayer;
+    QAudioOutput* m_pAudioOutput;
+    PlayVideoDialog* m_pPlayVideoDlg;
+};
