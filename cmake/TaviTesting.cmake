@@ -17,5 +17,5 @@ function(tavi_add_test name)
     file(CHMOD "${scratch}/runtime" DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
     set_tests_properties(${name} PROPERTIES
         TIMEOUT ${ARG_TIMEOUT}
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTWEBENGINE_DISABLE_SANDBOX=1;HOME=${scratch}/home;XDG_RUNTIME_DIR=${scratch}/runtime;QT_LOGGING_RULES=qt.webenginecontext.debug=false")
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTWEBENGINE_DISABLE_SANDBOX=1;HOME=${scratch}/home;XDG_RUNTIME_DIR=${scratch}/runtime;QT_LOGGING_RULES=qt.webenginecontext.info=false")
 endfunction()

@@ -1,1 +1,166 @@
 #include "VmsWebWidgets.h"
+
+#include "WebComm.h"
+#include "WebPage.h"
+#include "WebViewDataCenter.h"
+
+#include <SkinMgr.h>
+
+#include <QtCore/QDir>
+#include <QtGui/QBrush>
+#include <QtGui/QColor>
+#include <QtGui/QPalette>
+#include <QtWebChannel/QWebChannel>
+#include <QtWebEngineCore/QWebEngineDownloadRequest>
+#include <QtWebEngineCore/QWebEngineProfile>
+#include <QtWebEngineCore/QWebEngineScript>
+
+VmsWebWidgets::VmsWebWidgets(QWidget* parent)
+    : QObject(nullptr)
+    , m_pParent(parent)
+    , m_pView(nullptr)
+    , m_pWebComm(nullptr)
+    , m_pChannel(nullptr)
+    , m_pPage(nullptr)
+    , m_pProfile(nullptr)
+    , m_bLoading(false)
+    , m_nWidth(0)
+    , m_nHeight(0)
+{
+    m_pPage = new CWebPage(nullptr);
+
+    m_pProfile = QWebEngineProfile::defaultProfile();
+    m_pProfile->setDownloadPath(QDir::homePath());
+    connect(m_pProfile, &QWebEngineProfile::downloadRequested, m_pPage,
+            &CWebPage::DownloadRequested);
+
+    m_pView = new MyWebEngineView(m_pParent);
+    m_pView->setPage(m_pPage);
+
+    m_pView->setAttribute(Qt::WA_DontCreateNativeAncestors, true);
+    m_pView->setAttribute(Qt::WA_ShowWithoutActivating, true);
+    m_pView->setFocusPolicy(Qt::NoFocus);
+    m_pView->setWindowFlag(Qt::FramelessWindowHint, true);
+
+    QPalette palette;
+    palette.setBrush(QPalette::All, QPalette::Window,
+                     QBrush(QColor::fromString(taviSkinMgr()->dlgBackgroundColor()),
+                            Qt::SolidPattern));
+    m_pView->setPalette(palette);
+    m_pView->page()->setBackgroundColor(QColor::fromString(taviSkinMgr()->dlgBackgroundColor()));
+
+    m_pWebComm = new CWebComm(this);
+    m_pChannel = new QWebChannel(nullptr);
+    m_pChannel->registerObject(QStringLiteral("CWebComm"), m_pWebComm);
+    m_pView->page()->setWebChannel(m_pChannel, QWebEngineScript::MainWorld);
+
+    m_pView->show();
+
+    connect(WebViewDataCenter::GetInstance(), &WebViewDataCenter::emitInfoNotifyEx, this,
+            &VmsWebWidgets::InfoNotifySlotEx);
+    connect(WebViewDataCenter::GetInstance(), SIGNAL(emitDevStatus(QString)), this,
+            SLOT(DevStatusNotifySlot(QString)));
+    connect(WebViewDataCenter::GetInstance(), &WebViewDataCenter::emitDataCacheNotify, this,
+            &VmsWebWidgets::DataCacheNotifySlot);
+    connect(WebViewDataCenter::GetInstance(), &WebViewDataCenter::emitInfoNotify, this,
+            &VmsWebWidgets::InfoNotifySlot);
+    connect(WebViewDataCenter::GetInstance(), &WebViewDataCenter::emitServerRespone, this,
+            &VmsWebWidgets::ServerResponeSlot);
+
+    connect(
+        m_pPage, &QWebEnginePage::loadFinished, m_pPage,
+        [this](bool) {
+            m_bLoading = false;
+            if (m_pView)
+                m_pView->setFixedSize(m_nWidth, m_nHeight);
+        },
+        Qt::DirectConnection);
+}
+
+VmsWebWidgets::~VmsWebWidgets()
+{
+    if (m_pWebComm) {
+        delete m_pWebComm;
+        m_pWebComm = nullptr;
+    }
+    if (m_pChannel) {
+        delete m_pChannel;
+        m_pChannel = nullptr;
+    }
+    if (m_pPage) {
+        delete m_pPage;
+        m_pPage = nullptr;
+    }
+    // The parent widget may already have deleted the view; the guard is null then.
+    if (m_pView) {
+        delete m_pView.data();
+        m_pView = nullptr;
+    }
+}
+
+MyWebEngineView* VmsWebWidgets::view() const
+{
+    return m_pView.data();
+}
+
+void VmsWebWidgets::SetParent(QWidget* parent)
+{
+    m_pParent = parent;
+}
+
+void VmsWebWidgets::OpenUrl(const QString& url)
+{
+    m_bLoading = true;
+    if (m_pView)
+        m_pView->setUrl(QUrl(url, QUrl::TolerantMode));
+}
+
+void VmsWebWidgets::setFixedSize(int w, int h)
+{
+    if (!m_bLoading && m_pView)
+        m_pView->setFixedSize(w, h);
+    m_nWidth = w;
+    m_nHeight = h;
+}
+
+void VmsWebWidgets::reload()
+{
+    if (m_pView)
+        m_pView->reload();
+}
+
+// ---- Page event push --------------------------------------------------------
+
+void VmsWebWidgets::InfoNotifySlot(QString message)
+{
+    Q_UNUSED(message);
+}
+
+void VmsWebWidgets::InfoNotifySlotEx(QString message, QString sn)
+{
+    Q_UNUSED(message);
+    Q_UNUSED(sn);
+}
+
+void VmsWebWidgets::DevStatusNotifySlot(QString message)
+{
+    Q_UNUSED(message);
+}
+
+void VmsWebWidgets::DataCacheNotifySlot(QString key, QString value)
+{
+    Q_UNUSED(key);
+    Q_UNUSED(value);
+}
+
+void VmsWebWidgets::ServerResponeSlot(QString sn, int ack, QString msg)
+{
+    Q_UNUSED(sn);
+    Q_UNUSED(ack);
+    Q_UNUSED(msg);
+}
+
+void VmsWebWidgets::runScript(const QString& script)
+{
+    Q_UNUSED(script);
+}

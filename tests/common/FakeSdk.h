@@ -1,0 +1,212 @@
+#pragma once
+
+// Recording fakes of the host's client SDK. A test installs one through
+// TaviLogic::m_ClientSdk (SdkInstaller), exactly where the module reads it,
+// and asserts on what was sent.
+
+#include <ClientSdk.h>
+#include <TaviLogic.h>
+
+#include <QtCore/QByteArray>
+#include <QtCore/QList>
+
+#include <functional>
+#include <mutex>
+#include <string>
+
+struct FakeRequest {
+    int cmd = 0;
+    QByteArray msg;   // bytes as received; isNull() when the pointer was null
+    QByteArray sn;
+    QByteArray devid;
+    int timeout = 0;
+    bool sync = false;
+};
+
+class FakeRequestSdk : public IRequestSdk
+{
+public:
+    int SendServerRequest(int cmd, const char* msg, const char* sn, char* devid) override
+    {
+        FakeRequest r;
+        r.cmd = cmd;
+        r.msg = bytes(msg);
+        r.sn = bytes(sn);
+        r.devid = bytes(devid);
+        record(r);
+        return asyncResult;
+    }
+    int SendServerRequestSync(int cmd, const char* msg, char* devid, int timeout,
+                              std::string& result) override
+    {
+        FakeRequest r;
+        r.cmd = cmd;
+        r.msg = bytes(msg);
+        r.devid = bytes(devid);
+        r.timeout = timeout;
+        r.sync = true;
+        record(r);
+        result = syncAnswer;
+        return syncResult;
+    }
+    int CancelServerRequest(const char*) override { return -1; }
+    int QueryDevSessionId(const char* devid, std::string& sessionId) override
+    {
+        FakeRequest r;
+        r.devid = bytes(devid);
+        record(r);
+        sessionId = sessionIdAnswer;
+        return sessionId.empty() ? -1 : 0;
+    }
+
+    QList<FakeRequest> requests() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_requests;
+    }
+
+    int asyncResult = 0;
+    int syncResult = 0;
+    std::string syncAnswer;
+    std::string sessionIdAnswer;
+    // Called after each asynchronous request is recorded (e.g. to answer it).
+    std::function<void(const FakeRequest&)> onRequest;
+
+private:
+    static QByteArray bytes(const char* s) { return s ? QByteArray(s) : QByteArray(); }
+    void record(const FakeRequest& r)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_requests.append(r);
+        }
+        if (onRequest && !r.sync)
+            onRequest(r);
+    }
+    mutable std::mutex m_mutex;
+    QList<FakeRequest> m_requests;
+};
+
+struct FakeStreamCall {
+    QByteArray op;    // operation name, e.g. "StartFilePlayback"
+    int handle = -1;
+    int value = 0;    // seek position, or the preset handle of a start
+    QByteArray path;  // start: the UTF-8 path; isNull() for a null pointer
+    WId wnd = 0;
+    int reserved = -1;
+};
+
+class FakeStreamSdk : public IStreamSdk
+{
+public:
+    int PauseFilePlayback(int handle) override { return log("PauseFilePlayback", handle); }
+    int ResumeFilePlayback(int handle) override { return log("ResumeFilePlayback", handle); }
+    int SeekFilePlayback(int handle, int pos) override
+    {
+        return log("SeekFilePlayback", handle, pos);
+    }
+    int OpenSound(int handle) override
+    {
+        log("OpenSound", handle);
+        return openSoundResult;
+    }
+    int CloseSound(int handle) override
+    {
+        log("CloseSound", handle);
+        return closeSoundResult;
+    }
+    int StartFilePlayback(const char* path, WId wnd, int* handle, int reserved) override
+    {
+        FakeStreamCall c;
+        c.op = "StartFilePlayback";
+        c.path = path ? QByteArray(path) : QByteArray();
+        c.wnd = wnd;
+        c.value = handle ? *handle : -999;
+        c.reserved = reserved;
+        c.handle = startHandle;
+        calls.append(c);
+        if (handle)
+            *handle = startHandle;
+        return startResult;
+    }
+    int StopFilePlayback(int handle) override { return log("StopFilePlayback", handle); }
+    int GetFilePlaybackPos(int handle, int* pos, int* total) override
+    {
+        log("GetFilePlaybackPos", handle);
+        if (posResult == 0) {
+            *pos = position;
+            *total = length;
+        }
+        return posResult;
+    }
+    int SetPlaybackSpeed(int handle, int speed) override
+    {
+        return log("SetPlaybackSpeed", handle, speed);
+    }
+
+    QList<QByteArray> ops() const
+    {
+        QList<QByteArray> out;
+        for (const FakeStreamCall& c : calls)
+            out << c.op;
+        return out;
+    }
+    int count(const QByteArray& op) const
+    {
+        int n = 0;
+        for (const FakeStreamCall& c : calls)
+            n += c.op == op;
+        return n;
+    }
+
+    QList<FakeStreamCall> calls;
+    int startResult = 0;
+    int startHandle = 7;
+    int openSoundResult = 0;
+    int closeSoundResult = 0;
+    int posResult = 0;
+    int position = 0;
+    int length = 0;
+
+private:
+    int log(const char* op, int handle, int value = 0)
+    {
+        FakeStreamCall c;
+        c.op = op;
+        c.handle = handle;
+        c.value = value;
+        calls.append(c);
+        return 0;
+    }
+};
+
+class FakeClientSdk : public IClientSdk
+{
+public:
+    IStreamSdk* GetStreamSdk() override { return streamAvailable ? &stream : nullptr; }
+    IRequestSdk* GetRequestSdk() override { return requestAvailable ? &request : nullptr; }
+    int GetVersion() override { return 1; }
+
+    FakeRequestSdk request;
+    FakeStreamSdk stream;
+    bool streamAvailable = true;
+    bool requestAvailable = true;
+};
+
+// Installs sdk as the host's client SDK for the lifetime of this object and
+// puts the previous one back afterwards.
+class SdkInstaller
+{
+public:
+    explicit SdkInstaller(IClientSdk* sdk)
+        : m_previous(TaviLogic::m_ClientSdk)
+    {
+        TaviLogic::m_ClientSdk = sdk;
+    }
+    ~SdkInstaller() { TaviLogic::m_ClientSdk = m_previous; }
+    SdkInstaller(const SdkInstaller&) = delete;
+    SdkInstaller& operator=(const SdkInstaller&) = delete;
+
+private:
+    IClientSdk* m_previous;
+};
