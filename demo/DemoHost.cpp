@@ -1,0 +1,156 @@
+#include "DemoHost.h"
+
+#include <TaviSim.h>
+#include <TaviWebPage.h>
+#include <WebViewDataCenter.h>
+
+#include <QtCore/QDateTime>
+#include <QtCore/QFile>
+#include <QtCore/QJsonDocument>
+#include <QtCore/QJsonObject>
+#include <QtCore/QSaveFile>
+#include <QtCore/QTimer>
+#include <QtGui/QFontDatabase>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QPlainTextEdit>
+#include <QtWidgets/QSplitter>
+#include <QtWidgets/QTabWidget>
+#include <QtWidgets/QVBoxLayout>
+
+DemoHost* DemoHost::s_instance = nullptr;
+
+DemoHost::DemoHost(const Options& options)
+    : m_options(options)
+{
+    s_instance = this;
+    setWindowTitle(QStringLiteral("Tavi demo host"));
+
+    // What a real host does once at start: the SDK and its answer path.
+    TaviSim::installClientSdk();
+    TaviSim::setResponseHandler([](__tagKelCommand* cmd) {
+        WebViewDataCenter::GetInstance()->FuncResponeCallback(cmd);
+    });
+
+    // The two host-bound signals carry references: direct delivery only.
+    WebViewDataCenter* dc = WebViewDataCenter::GetInstance();
+    connect(dc, &WebViewDataCenter::emitFuncWebNotify, this, &DemoHost::onWebNotify,
+            Qt::DirectConnection);
+    connect(dc, &WebViewDataCenter::emitFuncInfoCenterNotify, this,
+            &DemoHost::onInfoCenterNotify, Qt::DirectConnection);
+
+    auto* splitter = new QSplitter(this);
+    m_pTabs = new QTabWidget(splitter);
+    m_pTabs->setDocumentMode(true);
+    m_pPage = new TaviWebPage(this, m_options.url);
+    m_pTabs->addTab(m_pPage, QStringLiteral("Web page"));
+
+    auto* side = new QWidget(splitter);
+    auto* sideLayout = new QVBoxLayout(side);
+    sideLayout->setContentsMargins(6, 6, 6, 6);
+    sideLayout->addWidget(new QLabel(QStringLiteral("Host: what the module sent"), side));
+    m_pHostLog = new QPlainTextEdit(side);
+    m_pHostLog->setReadOnly(true);
+    m_pHostLog->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    m_pHostLog->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    sideLayout->addWidget(m_pHostLog);
+    splitter->addWidget(m_pTabs);
+    splitter->addWidget(side);
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 1);
+    setCentralWidget(splitter);
+    resize(1400, 860);
+    splitter->setSizes({960, 440});
+
+    connect(this, &DemoHost::lineRecorded, m_pHostLog, &QPlainTextEdit::appendPlainText,
+            Qt::QueuedConnection);
+
+    if (m_options.quitAfterMs > 0)
+        QTimer::singleShot(m_options.quitAfterMs, this, &DemoHost::finish);
+
+    record(QStringLiteral("host"), QStringLiteral("opening %1").arg(m_options.url));
+}
+
+DemoHost::~DemoHost()
+{
+    TaviSim::setResponseHandler(nullptr);
+    s_instance = nullptr;
+}
+
+void DemoHost::record(const QString& source, const QString& text)
+{
+    const QString line = QStringLiteral("%1 [%2] %3")
+                             .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")),
+                                  source, text);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_transcript << line;
+    }
+    emit lineRecorded(line);
+}
+
+void DemoHost::onWebNotify(QString& msg, QString& sn)
+{
+    record(QStringLiteral("host"),
+           QStringLiteral("emitFuncWebNotify msg=%1 sn=%2").arg(msg, sn));
+
+    const QJsonObject request = QJsonDocument::fromJson(msg.toUtf8()).object();
+    if (request.value(QStringLiteral("demo")).toString() == QLatin1String("tour-finished")) {
+        if (m_options.quitWhenTourEnds)
+            QTimer::singleShot(500, this, &DemoHost::finish); // let the page paint first
+        return;
+    }
+
+    // Answer every notification; a synchronous caller gets it at once, an
+    // asynchronous one as emitHostResponse with its own sn.
+    QJsonObject answer{{QStringLiteral("ok"), true},
+                       {QStringLiteral("answeredBy"), QStringLiteral("demo host")},
+                       {QStringLiteral("received"), msg}};
+    QString text = QString::fromUtf8(QJsonDocument(answer).toJson(QJsonDocument::Compact));
+    QString answerSn = sn;
+    WebViewDataCenter::GetInstance()->NotifyResult(text, answerSn);
+}
+
+void DemoHost::onInfoCenterNotify(QString& message)
+{
+    record(QStringLiteral("host"), QStringLiteral("emitFuncInfoCenterNotify %1")
+                                       .arg(QString(message).simplified()));
+}
+
+bool DemoHost::writeOutputs()
+{
+    bool ok = true;
+    if (!m_options.screenshotPath.isEmpty()) {
+        const QPixmap shot = grab();
+        if (shot.save(m_options.screenshotPath, "PNG")) {
+            record(QStringLiteral("host"),
+                   QStringLiteral("screenshot written to %1").arg(m_options.screenshotPath));
+        } else {
+            record(QStringLiteral("host"),
+                   QStringLiteral("could not write the screenshot %1").arg(m_options.screenshotPath));
+            ok = false;
+        }
+    }
+    if (!m_options.transcriptPath.isEmpty()) {
+        QSaveFile file(m_options.transcriptPath);
+        QStringList lines;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            lines = m_transcript;
+        }
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Text)
+            || file.write(lines.join(QLatin1Char('\n')).toUtf8() + '\n') < 0 || !file.commit()) {
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+void DemoHost::finish()
+{
+    if (m_bFinished)
+        return;
+    m_bFinished = true;
+    const bool ok = writeOutputs();
+    QCoreApplication::exit(ok ? 0 : 1);
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QtCore/QString>
+#include <QtCore/QStringList>
+#include <QtWidgets/QMainWindow>
+
+#include <mutex>
+
+class QPlainTextEdit;
+class QTabWidget;
+class TaviWebPage;
+
+// The demo's host application: a main window with the page as a tab and a
+// panel that shows what the host received from the page.
+class DemoHost : public QMainWindow
+{
+    Q_OBJECT
+public:
+    struct Options {
+        QString url;
+        QString screenshotPath;
+        QString transcriptPath;
+        int quitAfterMs = 0;      // 0: stay open
+        bool quitWhenTourEnds = false;
+    };
+
+    explicit DemoHost(const Options& options);
+    ~DemoHost() override;
+
+    // One transcript line, from any thread.
+    void record(const QString& source, const QString& text);
+    // Writes the screenshot and the transcript as asked; false on failure.
+    bool writeOutputs();
+
+    static DemoHost* instance() { return s_instance; }
+
+signals:
+    void lineRecorded(const QString& line);
+
+private:
+    void onWebNotify(QString& msg, QString& sn);
+    void onInfoCenterNotify(QString& message);
+    void finish();
+
+    Options m_options;
+    QTabWidget* m_pTabs = nullptr;
+    TaviWebPage* m_pPage = nullptr;
+    QPlainTextEdit* m_pHostLog = nullptr;
+    bool m_bFinished = false;
+
+    std::mutex m_mutex;
+    QStringList m_transcript;
+
+    static DemoHost* s_instance;
+};

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# The one list of what building, testing and running the demo need from
+# Debian 12. Installs only what is missing, so a second run is quick.
+set -euo pipefail
+
+PACKAGES=(
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev qt6-base-dev-tools libgl-dev
+    qt6-webengine-dev qt6-webengine-dev-tools qt6-webchannel-dev
+    qt6-multimedia-dev
+    qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
+    nodejs npm
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    SUDO=""
+    if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+    $SUDO apt-get update
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi
