@@ -1,0 +1,126 @@
+#pragma once
+
+// The simulated client SDK behind TaviSim::clientSdk(). Private to
+// libTaviLogic: the module and the demo only see IClientSdk.
+
+#include "ClientSdk.h"
+#include "TaviSim.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace TaviSim {
+
+// Requests are answered by the simulated server: every known command succeeds
+// and echoes the request, so pages see real round trips without a server.
+class SimRequestSdk : public IRequestSdk
+{
+public:
+    SimRequestSdk();
+    ~SimRequestSdk() override;
+
+    SimRequestSdk(const SimRequestSdk&) = delete;
+    SimRequestSdk& operator=(const SimRequestSdk&) = delete;
+
+    int SendServerRequest(int cmd, const char* msg, const char* sn, char* devid) override;
+    int SendServerRequestSync(
+        int cmd, const char* msg, char* devid, int timeout, std::string& result) override;
+    int CancelServerRequest(const char* sn) override;
+    int QueryDevSessionId(const char* devid, std::string& sessionId) override;
+
+    void setResponseHandler(ResponseHandler handler);
+    // Delay before each asynchronous answer, as a network would add one.
+    void setLatency(std::chrono::milliseconds latency);
+
+    // The answer body the simulated server gives for a request.
+    static std::string answerBody(int cmd, const std::string& msg, const std::string& devid);
+    // The simulated server understands this command range only.
+    static bool isKnownCommand(int cmd);
+
+private:
+    struct Job
+    {
+        int cmd = 0;
+        std::string msg;
+        std::string sn;
+        std::string devid;
+    };
+
+    void run();
+    void answer(Job& job);
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<Job> m_jobs;
+    bool m_stopping = false;
+    std::chrono::milliseconds m_latency { 5 };
+    ResponseHandler m_handler;
+    // Last, so that everything above exists while the worker runs.
+    std::thread m_worker;
+};
+
+// Playback is a clock: a started file "plays" for a fixed length while not
+// paused. Enough for the module's controls; no decoding.
+class SimStreamSdk : public IStreamSdk
+{
+public:
+    static constexpr int kTotalMs = 30000;
+
+    int PauseFilePlayback(int handle) override;
+    int ResumeFilePlayback(int handle) override;
+    int SeekFilePlayback(int handle, int pos) override;
+    int OpenSound(int handle) override;
+    int CloseSound(int handle) override;
+    int StartFilePlayback(const char* path, WId wnd, int* handle, int reserved) override;
+    int StopFilePlayback(int handle) override;
+    int GetFilePlaybackPos(int handle, int* pos, int* total) override;
+    int SetPlaybackSpeed(int handle, int speed) override;
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    struct Playback
+    {
+        int total = kTotalMs;
+        int basePos = 0; // position at anchor
+        Clock::time_point anchor; // when basePos was taken
+        bool paused = false;
+        bool sound = false;
+    };
+
+    static int positionOf(const Playback& playback, Clock::time_point now);
+
+    std::mutex m_mutex;
+    std::map<int, Playback> m_playbacks;
+    int m_nextHandle = 0;
+};
+
+class SimClientSdk : public IClientSdk
+{
+public:
+    SimClientSdk() = default;
+    ~SimClientSdk() override;
+
+    SimClientSdk(const SimClientSdk&) = delete;
+    SimClientSdk& operator=(const SimClientSdk&) = delete;
+
+    IStreamSdk* GetStreamSdk() override { return &m_stream; }
+    IRequestSdk* GetRequestSdk() override { return &m_request; }
+    int GetVersion() override;
+
+    SimRequestSdk& request() { return m_request; }
+
+private:
+    SimStreamSdk m_stream;
+    SimRequestSdk m_request;
+};
+
+// The process-wide instance, with its concrete type.
+SimClientSdk& simClientSdk();
+
+} // namespace TaviSim
