@@ -9,8 +9,10 @@ PACKAGES=(
     qt6-webengine-dev qt6-webengine-dev-tools qt6-webchannel-dev
     qt6-multimedia-dev
     qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
-    nodejs npm
 )
+# Node.js may come from elsewhere than Debian; only the commands matter.
+command -v node >/dev/null 2>&1 || PACKAGES+=(nodejs)
+command -v npm >/dev/null 2>&1 || PACKAGES+=(npm)
 
 missing=()
 for p in "${PACKAGES[@]}"; do
