@@ -3,7 +3,8 @@
 # One Qt Test program registered with CTest. Every test runs headless
 # (offscreen platform) and, because CI runs as root, with the WebEngine
 # sandbox disabled; each test gets its own scratch HOME and runtime folder so
-# that tests do not see each other's files.
+# that tests do not see each other's files. Qt Multimedia uses its FFmpeg back
+# end: Debian's default GStreamer one crashes without its plugins.
 function(tavi_add_test name)
     cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBRARIES" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
@@ -17,5 +18,5 @@ function(tavi_add_test name)
     file(CHMOD "${scratch}/runtime" DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
     set_tests_properties(${name} PROPERTIES
         TIMEOUT ${ARG_TIMEOUT}
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTWEBENGINE_DISABLE_SANDBOX=1;HOME=${scratch}/home;XDG_RUNTIME_DIR=${scratch}/runtime;QT_LOGGING_RULES=qt.webenginecontext.info=false")
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTWEBENGINE_DISABLE_SANDBOX=1;HOME=${scratch}/home;XDG_RUNTIME_DIR=${scratch}/runtime;QT_LOGGING_RULES=qt.webenginecontext.info=false;QT_MEDIA_BACKEND=ffmpeg")
 endfunction()

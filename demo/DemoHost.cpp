@@ -1,4 +1,5 @@
 #include "DemoHost.h"
+#include "DemoMedia.h"
 
 #include <TaviSim.h>
 #include <TaviWebPage.h>
@@ -28,6 +29,7 @@ DemoHost::DemoHost(const Options& options)
 
     // What a real host does once at start: the SDK and its answer path.
     TaviSim::installClientSdk();
+    new DemoMedia(this); // before the page: it publishes the sample files
     TaviSim::setResponseHandler([](__tagKelCommand* cmd) {
         WebViewDataCenter::GetInstance()->FuncResponeCallback(cmd);
     });

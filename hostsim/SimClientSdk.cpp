@@ -7,8 +7,18 @@
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
 #include <QtCore/QString>
+#include <QtCore/QThread>
+#include <QtCore/QUrl>
+#include <QtMultimedia/QAudioDevice>
+#include <QtMultimedia/QAudioOutput>
+#include <QtMultimedia/QMediaDevices>
+#include <QtMultimedia/QMediaPlayer>
+#include <QtMultimediaWidgets/QVideoWidget>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QWidget>
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace TaviSim {
 
@@ -163,6 +173,134 @@ void SimRequestSdk::answer(Job& job)
 // ---------------------------------------------------------------------------
 // Streams
 
+// One file decoded by Qt Multimedia into a video widget laid over the host's
+// render window. A QObject child of that window: it stops when the window
+// goes, and never outlives the application. Gives up, and leaves the
+// playback to the clock, when the file cannot be decoded.
+class FilePlayer : public QObject
+{
+public:
+    FilePlayer(const QString& path, QWidget* window)
+        : QObject(window)
+        , m_window(window)
+    {
+        m_player = new QMediaPlayer(this);
+        // Some back ends crash when they render sound with no device; without
+        // one the file plays silent and OpenSound says so.
+        if (!QMediaDevices::defaultAudioOutput().isNull()) {
+            m_audio = new QAudioOutput(this);
+            m_audio->setMuted(true); // sound starts closed, as the host's SDK does
+            m_player->setAudioOutput(m_audio);
+        }
+        m_video = new QVideoWidget(window);
+        m_video->setGeometry(window->rect());
+        m_video->show();
+        window->installEventFilter(this);
+        m_player->setVideoOutput(m_video.data());
+
+        connect(m_player, &QMediaPlayer::errorOccurred, this, [this] { giveUp(); });
+        connect(m_player, &QMediaPlayer::mediaStatusChanged, this,
+            [this](QMediaPlayer::MediaStatus status) { checkMedia(status); });
+        m_player->setSource(QUrl::fromLocalFile(path));
+        checkMedia(m_player->mediaStatus()); // some back ends load at once
+        m_player->play();
+    }
+
+    ~FilePlayer() override
+    {
+        m_player->stop();
+        m_player->setVideoOutput(nullptr);
+        delete m_video.data();
+    }
+
+    bool failed() const { return m_failed; }
+
+    int position() const
+    {
+        // At the end the decoder stops a frame short of the length.
+        const qint64 pos = m_player->mediaStatus() == QMediaPlayer::EndOfMedia
+            ? m_player->duration()
+            : m_player->position();
+        return static_cast<int>(std::clamp<qint64>(pos, 0, std::numeric_limits<int>::max()));
+    }
+    int duration() const
+    {
+        return static_cast<int>(
+            std::clamp<qint64>(m_player->duration(), 0, std::numeric_limits<int>::max()));
+    }
+
+    void pause() { m_player->pause(); }
+    void resume() { m_player->play(); }
+    void seek(int pos, bool paused)
+    {
+        m_player->setPosition(pos);
+        // After the end the player has stopped; a seek plays on from there.
+        if (!paused && m_player->playbackState() != QMediaPlayer::PlayingState)
+            m_player->play();
+    }
+    int openSound()
+    {
+        if (!m_audio || !m_player->hasAudio())
+            return -1;
+        m_audio->setMuted(false);
+        return 0;
+    }
+    void closeSound()
+    {
+        if (m_audio)
+            m_audio->setMuted(true);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == m_window && event->type() == QEvent::Resize && m_video)
+            m_video->setGeometry(m_window->rect());
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    void checkMedia(QMediaPlayer::MediaStatus status)
+    {
+        if (status == QMediaPlayer::InvalidMedia) {
+            giveUp();
+        } else if ((status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia)
+            && !m_player->hasVideo() && !(m_player->hasAudio() && m_audio)) {
+            // Nothing to show and nothing to hear: the decoder would not
+            // advance, so the clock plays the file instead.
+            giveUp();
+        }
+    }
+
+    void giveUp()
+    {
+        if (m_failed)
+            return;
+        m_failed = true;
+        // Signals may arrive from inside setSource(); leave the call first.
+        deleteLater();
+    }
+
+    QPointer<QWidget> m_window;
+    QPointer<QVideoWidget> m_video;
+    QMediaPlayer* m_player = nullptr;
+    QAudioOutput* m_audio = nullptr;
+    bool m_failed = false;
+};
+
+namespace {
+
+// A widget of this process behind wnd, when it may be used from here.
+QWidget* renderWidget(WId wnd)
+{
+    if (!wnd || !qobject_cast<QApplication*>(QCoreApplication::instance())
+        || QThread::currentThread() != QCoreApplication::instance()->thread())
+        return nullptr;
+    return QWidget::find(wnd);
+}
+
+} // namespace
+
 int SimStreamSdk::positionOf(const Playback& playback, Clock::time_point now)
 {
     if (playback.paused)
@@ -172,16 +310,28 @@ int SimStreamSdk::positionOf(const Playback& playback, Clock::time_point now)
     return static_cast<int>(std::min<long long>(playback.total, playback.basePos + elapsed));
 }
 
-int SimStreamSdk::StartFilePlayback(const char* path, WId /*wnd*/, int* handle, int /*reserved*/)
+FilePlayer* SimStreamSdk::livePlayer(const Playback& playback)
+{
+    FilePlayer* player = playback.player.data();
+    return player && !player->failed() ? player : nullptr;
+}
+
+int SimStreamSdk::StartFilePlayback(const char* path, WId wnd, int* handle, int /*reserved*/)
 {
     if (!handle)
         return -1;
-    if (!path || !*path || !QFileInfo(QString::fromUtf8(path)).isFile())
+    const QString file = path ? QString::fromUtf8(path) : QString();
+    if (file.isEmpty() || !QFileInfo(file).isFile())
         return -2;
+
+    // Created outside the lock: the player may report back at once.
+    QWidget* window = renderWidget(wnd);
+    FilePlayer* player = window ? new FilePlayer(file, window) : nullptr;
 
     std::lock_guard<std::mutex> lock(m_mutex);
     Playback playback;
     playback.anchor = Clock::now();
+    playback.player = player;
     const int newHandle = m_nextHandle++;
     m_playbacks.emplace(newHandle, playback);
     *handle = newHandle;
@@ -190,8 +340,17 @@ int SimStreamSdk::StartFilePlayback(const char* path, WId /*wnd*/, int* handle, 
 
 int SimStreamSdk::StopFilePlayback(int handle)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_playbacks.erase(handle) ? 0 : -1;
+    QPointer<FilePlayer> player;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto it = m_playbacks.find(handle);
+        if (it == m_playbacks.end())
+            return -1;
+        player = it->second.player;
+        m_playbacks.erase(it);
+    }
+    delete player.data();
+    return 0;
 }
 
 int SimStreamSdk::PauseFilePlayback(int handle)
@@ -204,6 +363,8 @@ int SimStreamSdk::PauseFilePlayback(int handle)
     if (!playback.paused) {
         playback.basePos = positionOf(playback, Clock::now());
         playback.paused = true;
+        if (FilePlayer* player = livePlayer(playback))
+            player->pause();
     }
     return 0;
 }
@@ -218,6 +379,8 @@ int SimStreamSdk::ResumeFilePlayback(int handle)
     if (playback.paused) {
         playback.anchor = Clock::now();
         playback.paused = false;
+        if (FilePlayer* player = livePlayer(playback))
+            player->resume();
     }
     return 0;
 }
@@ -231,6 +394,10 @@ int SimStreamSdk::SeekFilePlayback(int handle, int pos)
     Playback& playback = it->second;
     playback.basePos = std::clamp(pos, 0, playback.total);
     playback.anchor = Clock::now();
+    if (FilePlayer* player = livePlayer(playback)) {
+        const int length = player->duration();
+        player->seek(length > 0 ? std::clamp(pos, 0, length) : std::max(pos, 0), playback.paused);
+    }
     return 0;
 }
 
@@ -240,7 +407,12 @@ int SimStreamSdk::OpenSound(int handle)
     const auto it = m_playbacks.find(handle);
     if (it == m_playbacks.end())
         return -1;
-    it->second.sound = true;
+    Playback& playback = it->second;
+    if (FilePlayer* player = livePlayer(playback)) {
+        if (player->openSound() != 0)
+            return -1;
+    }
+    playback.sound = true;
     return 0;
 }
 
@@ -250,7 +422,10 @@ int SimStreamSdk::CloseSound(int handle)
     const auto it = m_playbacks.find(handle);
     if (it == m_playbacks.end())
         return -1;
-    it->second.sound = false;
+    Playback& playback = it->second;
+    if (FilePlayer* player = livePlayer(playback))
+        player->closeSound();
+    playback.sound = false;
     return 0;
 }
 
@@ -260,16 +435,27 @@ int SimStreamSdk::GetFilePlaybackPos(int handle, int* pos, int* total)
     const auto it = m_playbacks.find(handle);
     if (it == m_playbacks.end())
         return -1;
+    const Playback& playback = it->second;
+    int current = 0;
+    int length = 0;
+    if (const FilePlayer* player = livePlayer(playback)) {
+        // Both 0 while the decoder does not know the length yet.
+        length = player->duration();
+        current = length > 0 ? std::min(player->position(), length) : 0;
+    } else {
+        current = positionOf(playback, Clock::now());
+        length = playback.total;
+    }
     if (pos)
-        *pos = positionOf(it->second, Clock::now());
+        *pos = current;
     if (total)
-        *total = it->second.total;
+        *total = length;
     return 0;
 }
 
 int SimStreamSdk::SetPlaybackSpeed(int /*handle*/, int /*speed*/)
 {
-    // The clock only plays at normal speed.
+    // Playback runs at normal speed only.
     return -1;
 }
 

@@ -6,6 +6,8 @@
 #include "ClientSdk.h"
 #include "TaviSim.h"
 
+#include <QtCore/QPointer>
+
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -64,8 +66,13 @@ private:
     std::thread m_worker;
 };
 
-// Playback is a clock: a started file "plays" for a fixed length while not
-// paused. Enough for the module's controls; no decoding.
+class FilePlayer;
+
+// Plays a file for real when the render window is a widget of this process:
+// Qt Multimedia decodes it into a video widget laid over that window, and
+// positions and lengths are in milliseconds. Otherwise, and when the file
+// cannot be decoded, a clock stands in: the file "plays" for kTotalMs while
+// not paused. Real playbacks answer on the GUI thread only.
 class SimStreamSdk : public IStreamSdk
 {
 public:
@@ -74,6 +81,7 @@ public:
     int PauseFilePlayback(int handle) override;
     int ResumeFilePlayback(int handle) override;
     int SeekFilePlayback(int handle, int pos) override;
+    // -1 when the file has no sound or there is no audio device.
     int OpenSound(int handle) override;
     int CloseSound(int handle) override;
     int StartFilePlayback(const char* path, WId wnd, int* handle, int reserved) override;
@@ -86,14 +94,20 @@ private:
 
     struct Playback
     {
+        // The clock, kept in step with every call also while a player runs,
+        // so that it can take over when the player fails.
         int total = kTotalMs;
         int basePos = 0; // position at anchor
         Clock::time_point anchor; // when basePos was taken
         bool paused = false;
         bool sound = false;
+        // Null for a clock-only playback, or once the player gave up.
+        QPointer<FilePlayer> player;
     };
 
     static int positionOf(const Playback& playback, Clock::time_point now);
+    // The playback's player while it still plays, else null (the clock).
+    static FilePlayer* livePlayer(const Playback& playback);
 
     std::mutex m_mutex;
     std::map<int, Playback> m_playbacks;

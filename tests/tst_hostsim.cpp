@@ -6,6 +6,7 @@
 #include "TaviSim.h"
 #include "VolumeMenu.h"
 
+#include <QtCore/QDataStream>
 #include <QtCore/QDir>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
@@ -14,9 +15,12 @@
 #include <QtCore/QTemporaryDir>
 #include <QtCore/QTemporaryFile>
 #include <QtGui/QColor>
+#include <QtMultimedia/QAudioDevice>
+#include <QtMultimedia/QMediaDevices>
 #include <QtTest/QSignalSpy>
 #include <QtTest/QTest>
 #include <QtWidgets/QSlider>
+#include <QtWidgets/QWidget>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -75,6 +79,47 @@ IRequestSdk* request()
 IStreamSdk* stream()
 {
     return TaviSim::clientSdk()->GetStreamSdk();
+}
+
+// The clock's length when no decoder plays the file.
+constexpr int SimStreamLength = 30000;
+
+// A 16-bit mono PCM tone: a file the decoder plays without a video track.
+bool writeWav(const QString& path, int milliseconds)
+{
+    const int rate = 8000;
+    const quint32 samples = quint32(rate) * milliseconds / 1000;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QDataStream out(&file);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out.writeRawData("RIFF", 4);
+    out << quint32(36 + samples * 2);
+    out.writeRawData("WAVEfmt ", 8);
+    out << quint32(16) << quint16(1) << quint16(1) << quint32(rate) << quint32(rate * 2)
+        << quint16(2) << quint16(16);
+    out.writeRawData("data", 4);
+    out << quint32(samples * 2);
+    for (quint32 i = 0; i < samples; ++i)
+        out << qint16((i / 10) % 2 ? 6000 : -6000);
+    return out.status() == QDataStream::Ok;
+}
+
+// The demo's sample video (6 s, with sound), copied out of the resources.
+QString sampleVideo(const QTemporaryDir& dir)
+{
+    const QString path = dir.filePath(QStringLiteral("sample.mp4"));
+    return QFile::copy(QStringLiteral(":/tests/sample.mp4"), path) ? path : QString();
+}
+
+// The video widget the SDK lays over a render window.
+QWidget* videoChild(QWidget& window)
+{
+    for (QWidget* child : window.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (child->inherits("QVideoWidget"))
+            return child;
+    return nullptr;
 }
 
 void addAnswerRows()
@@ -352,6 +397,110 @@ private slots:
             stream()->StartFilePlayback(clip.fileName().toUtf8().constData(), 0, &handle, 0), 0);
         QCOMPARE(stream()->StopFilePlayback(handle), 0);
         QCOMPARE(call(handle), -1);
+    }
+
+    // A window of this process gets the file decoded into it, in milliseconds.
+    void realPlaybackIntoWidget()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString clip = sampleVideo(dir);
+        QVERIFY(!clip.isEmpty());
+        QWidget window;
+        window.setAttribute(Qt::WA_NativeWindow);
+        window.resize(320, 180);
+        window.show();
+
+        int handle = -1, pos = -1, total = -1;
+        QCOMPARE(
+            stream()->StartFilePlayback(clip.toUtf8().constData(), window.winId(), &handle, 0), 0);
+        QVERIFY(handle >= 0);
+        QWidget* video = videoChild(window);
+        QVERIFY(video);
+        QCOMPARE(video->geometry(), window.rect());
+        window.resize(400, 240);
+        QCOMPARE(video->geometry(), window.rect());
+
+        QTRY_VERIFY(stream()->GetFilePlaybackPos(handle, &pos, &total) == 0 && total > 0);
+        QCOMPARE(total, 6000);
+        QTRY_VERIFY(stream()->GetFilePlaybackPos(handle, &pos, &total) == 0 && pos > 0);
+
+        // Paused, a seek reads back exactly, within the file.
+        QCOMPARE(stream()->PauseFilePlayback(handle), 0);
+        QCOMPARE(stream()->SeekFilePlayback(handle, 600), 0);
+        QTRY_VERIFY(stream()->GetFilePlaybackPos(handle, &pos, &total) == 0 && pos == 600);
+        QCOMPARE(stream()->SeekFilePlayback(handle, -50), 0);
+        QTRY_VERIFY(stream()->GetFilePlaybackPos(handle, &pos, &total) == 0 && pos == 0);
+
+        // Played on to the end, the position reaches the length exactly, as
+        // the dialog needs to see the end.
+        QCOMPARE(stream()->SeekFilePlayback(handle, 5500), 0);
+        QCOMPARE(stream()->ResumeFilePlayback(handle), 0);
+        QTRY_VERIFY(stream()->GetFilePlaybackPos(handle, &pos, &total) == 0 && pos == total);
+        QCOMPARE(total, 6000);
+
+        // Sound needs a device; the file has a sound track.
+        const int sound = QMediaDevices::defaultAudioOutput().isNull() ? -1 : 0;
+        QCOMPARE(stream()->OpenSound(handle), sound);
+        QCOMPARE(stream()->CloseSound(handle), 0);
+
+        QCOMPARE(stream()->StopFilePlayback(handle), 0);
+        QVERIFY(!videoChild(window));
+        QCOMPARE(stream()->GetFilePlaybackPos(handle, &pos, &total), -1);
+    }
+
+    void clockStandsIn_data()
+    {
+        QTest::addColumn<QString>("content"); // "video", "tone" or anything else
+        QTest::addColumn<int>("window"); // 0: none, 1: foreign id, 2: widget, 3: widget that dies
+        QTest::newRow("no window") << "video" << 0;
+        QTest::newRow("window of another process") << "video" << 1;
+        QTest::newRow("file not decodable") << "no media in here" << 2;
+        QTest::newRow("window closed while playing") << "video" << 3;
+        if (QMediaDevices::defaultAudioOutput().isNull())
+            QTest::newRow("sound only, no device") << "tone" << 2;
+    }
+
+    void clockStandsIn()
+    {
+        QFETCH(QString, content);
+        QFETCH(int, window);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QString clip = dir.filePath("clip.mp4");
+        if (content == QLatin1String("video")) {
+            clip = sampleVideo(dir);
+        } else if (content == QLatin1String("tone")) {
+            QVERIFY(writeWav(clip, 2000));
+        } else {
+            QFile file(clip);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content.toUtf8());
+        }
+        auto widget = std::make_unique<QWidget>();
+        widget->setAttribute(Qt::WA_NativeWindow);
+        widget->show();
+        const WId wnd = window == 0 ? 0 : window == 1 ? WId(0x7ffffff0) : widget->winId();
+
+        int handle = -1, pos = -1, total = -1;
+        QCOMPARE(stream()->StartFilePlayback(clip.toUtf8().constData(), wnd, &handle, 0), 0);
+        if (window == 3) {
+            QVERIFY(videoChild(*widget));
+            QTRY_VERIFY(stream()->GetFilePlaybackPos(handle, &pos, &total) == 0 && total > 0);
+            QCOMPARE(total, 6000);
+            widget.reset();
+        }
+        QTRY_VERIFY(
+            stream()->GetFilePlaybackPos(handle, &pos, &total) == 0 && total == SimStreamLength);
+        if (widget)
+            QTRY_VERIFY(!videoChild(*widget));
+        // The clock still follows the controls.
+        QCOMPARE(stream()->PauseFilePlayback(handle), 0);
+        QCOMPARE(stream()->SeekFilePlayback(handle, 1234), 0);
+        QCOMPARE(stream()->GetFilePlaybackPos(handle, &pos, &total), 0);
+        QCOMPARE(pos, 1234);
+        QCOMPARE(stream()->OpenSound(handle), 0);
+        QCOMPARE(stream()->StopFilePlayback(handle), 0);
     }
 
     void logReachesMemoryAndFile()
