@@ -388,6 +388,21 @@ private slots:
         QCOMPARE(stream().calls.last().handle, 7);
         QCOMPARE(stream().calls.last().value, 4321);
         QVERIFY(p.poll->isActive());
+
+        // A poll during a drag leaves the handle where the user holds it.
+        p.slider->setSliderDown(true);
+        p.slider->setSliderPosition(6000);
+        stream().position = 2000;
+        tick(dialog);
+        QCOMPARE(p.slider->sliderPosition(), 6000);
+        p.slider->setSliderDown(false);
+        QList<int> seeks;
+        for (const FakeStreamCall& c : stream().calls)
+            if (c.op == "SeekFilePlayback")
+                seeks << c.value;
+        QCOMPARE(seeks, QList<int>({ 4321, 6000 }));
+        tick(dialog);
+        QCOMPARE(p.slider->value(), 2000);
     }
 
     void pauseAndResume()

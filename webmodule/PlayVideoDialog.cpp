@@ -185,7 +185,10 @@ void PlayVideoDialog::onUpdatePosition()
     // A total of 0 means the SDK does not know the length yet.
     if (total > 0)
         m_pSlider->setRange(0, total);
-    m_pSlider->setValue(current);
+    // While the user holds the handle, setValue() would emit sliderMoved and
+    // seek back to the polled position, undoing the drag.
+    if (!m_pSlider->isSliderDown())
+        m_pSlider->setValue(current);
 
     if (total >= 1 && current >= total) {
         m_pPosTimer->stop();
