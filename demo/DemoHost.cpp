@@ -1,5 +1,7 @@
 #include "DemoHost.h"
 
+#include "DemoFiles.h"
+
 #include <TaviSim.h>
 #include <TaviWebPage.h>
 #include <WebViewDataCenter.h>
@@ -42,6 +44,7 @@ DemoHost::DemoHost(const Options& options)
     auto* splitter = new QSplitter(this);
     m_pTabs = new QTabWidget(splitter);
     m_pTabs->setDocumentMode(true);
+    new DemoFiles(this, m_options.quitWhenTourEnds); // before the page loads
     m_pPage = new TaviWebPage(this, m_options.url);
     m_pTabs->addTab(m_pPage, QStringLiteral("Web page"));
 
