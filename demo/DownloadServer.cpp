@@ -47,7 +47,6 @@ void DownloadServer::onNewConnection()
             const QList<QByteArray> requestLine = head.left(head.indexOf("\r\n")).split(' ');
             const QString path = QUrl(QString::fromLatin1(requestLine.value(1))).path();
             const bool known = requestLine.value(0) == "GET" && m_files.contains(path);
-            ++m_nRequests;
 
             QByteArray response;
             if (!known) {

@@ -25,9 +25,6 @@ public:
     // The full URL of urlPath on this server.
     QUrl url(const QString& urlPath) const;
 
-    // How many requests were answered.
-    int requestCount() const { return m_nRequests; }
-
 private:
     struct File
     {
@@ -37,5 +34,4 @@ private:
     void onNewConnection();
 
     QHash<QString, File> m_files;
-    int m_nRequests = 0;
 };
