@@ -1,6 +1,8 @@
 #include "DemoHost.h"
 #include "DemoMedia.h"
 
+#include "DemoFiles.h"
+
 #include <TaviSim.h>
 #include <TaviWebPage.h>
 #include <WebViewDataCenter.h>
@@ -44,6 +46,7 @@ DemoHost::DemoHost(const Options& options)
     auto* splitter = new QSplitter(this);
     m_pTabs = new QTabWidget(splitter);
     m_pTabs->setDocumentMode(true);
+    new DemoFiles(this, m_options.quitWhenTourEnds); // before the page loads
     m_pPage = new TaviWebPage(this, m_options.url);
     m_pTabs->addTab(m_pPage, QStringLiteral("Web page"));
 

@@ -21,10 +21,20 @@
 
 // ---- MakePath ---------------------------------------------------------------
 
+#include <QtCore/QDir>
+#include <QtCore/QFileInfo>
+
 int MakePath(QString path)
 {
-    Q_UNUSED(path);
-    return -1;
+    const QString parent = path.section(QLatin1Char('/'), 0, -2);
+    if (parent.isEmpty())
+        return -1;
+    if (!QDir(parent).exists() && MakePath(parent) != 0)
+        return -1;
+    // Resolved against the current folder, as every other relative path is;
+    // an existing directory counts as success, a file in the way does not.
+    QDir().mkdir(path);
+    return QFileInfo(path).isDir() ? 0 : -1;
 }
 
 // ---- MyWebEngineView --------------------------------------------------------
@@ -131,45 +141,324 @@ QString CWebComm::GetDevStatus()
 
 // ---- Files ------------------------------------------------------------------
 
+#include "WebPage.h"
+
+#include <QtCore/QFile>
+#include <QtCore/QJsonArray>
+#include <QtCore/QTemporaryFile>
+#include <QtWidgets/QFileDialog>
+#include <QtWidgets/QWidget>
+
+#include <cerrno>
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Bounded steps of the copy: memory stays flat whatever the file's size.
+constexpr qint64 kCopyChunk = 1024 * 1024;
+constexpr size_t kKernelCopyChunk = 64 * 1024 * 1024;
+
+// Lets the kernel copy from in to out without passing the bytes through the
+// process, as cp does. Returns the bytes copied; stops early (for the
+// caller's own loop to go on from there) where the kernel cannot or fails.
+qint64 kernelCopy(QFile& in, QFile& out)
+{
+    qint64 copied = 0;
+    for (;;) {
+        const ssize_t n
+            = ::copy_file_range(in.handle(), nullptr, out.handle(), nullptr, kKernelCopyChunk, 0);
+        if (n > 0)
+            copied += n;
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            break; // the end, or an error the plain loop will meet and name
+    }
+    // The files' own positions follow the descriptors.
+    in.seek(copied);
+    out.seek(copied);
+    return copied;
+}
+
+mode_t processUmask()
+{
+    // Read, not set and restored: other threads of the process create files.
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("Umask:"))
+                return mode_t(line.mid(6).trimmed().toUInt(nullptr, 8));
+        }
+    }
+    return 022;
+}
+
+// Writes a file like QSaveFile: into a hidden temporary file beside the
+// target, which replaces the target by rename only when complete, so a
+// failure leaves no partial file and an existing target intact. Unlike
+// QSaveFile it does not force the data to disk first, which would make an
+// export several times slower than cp; like cp, a crash right after the copy
+// may lose the new data.
+class ReplacingFile
+{
+public:
+    explicit ReplacingFile(const QString& target)
+        : m_final(resolved(target))
+        , m_temp(QFileInfo(m_final).path() + QStringLiteral("/.tavi-XXXXXX"))
+    {
+    }
+
+    bool open()
+    {
+        if (m_final.isEmpty()) {
+            m_error = QStringLiteral("no target path");
+            return false;
+        }
+        if (QFileInfo(m_final).isDir()) {
+            m_error = QStringLiteral("the target is a folder");
+            return false;
+        }
+        return m_temp.open();
+    }
+
+    QFile& file() { return m_temp; }
+
+    // Makes the new content visible under the target's name; on failure the
+    // temporary file goes when this object does.
+    bool commit()
+    {
+        // An existing target keeps its mode, a new one gets what open(2) gives.
+        struct stat st {};
+        const mode_t mode = ::stat(QFile::encodeName(m_final).constData(), &st) == 0
+            ? (st.st_mode & 07777)
+            : (0666 & ~processUmask());
+        if (!m_temp.flush())
+            return false;
+        if (::fchmod(m_temp.handle(), mode) != 0) {
+            m_error = qt_error_string(errno);
+            return false;
+        }
+        m_temp.close();
+        if (m_temp.error() != QFileDevice::NoError)
+            return false;
+        if (::rename(QFile::encodeName(m_temp.fileName()).constData(),
+                     QFile::encodeName(m_final).constData())
+            != 0) {
+            m_error = qt_error_string(errno);
+            return false;
+        }
+        m_temp.setAutoRemove(false);
+        return true;
+    }
+
+    QString errorString() const { return m_error.isEmpty() ? m_temp.errorString() : m_error; }
+
+private:
+    // A link as target is written through, as opening it would.
+    static QString resolved(const QString& target)
+    {
+        const QFileInfo info(target);
+        if (!info.isSymLink())
+            return target;
+        const QString canonical = info.canonicalFilePath();
+        return canonical.isEmpty() ? info.symLinkTarget() : canonical;
+    }
+
+    QString m_final;
+    QTemporaryFile m_temp;
+    QString m_error;
+};
+
+// True when both paths name the same file on disk: same spelling, another
+// spelling, a symbolic link or a hard link.
+bool isSameFile(const QString& a, const QString& b)
+{
+    struct stat sa {};
+    struct stat sb {};
+    if (::stat(QFile::encodeName(a).constData(), &sa) != 0
+        || ::stat(QFile::encodeName(b).constData(), &sb) != 0)
+        return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Where a browse dialog opens when the page gives no path.
+QString startFolder(const QString& originalPath)
+{
+    return originalPath.isEmpty() ? QDir::toNativeSeparators(QDir::currentPath()) : originalPath;
+}
+
+} // namespace
+
 QString CWebComm::BrowseFilePath(QString originalPath)
 {
-    return originalPath;
+    QWidget parent; // the dialog's parent, never shown
+    const QString chosen = QFileDialog::getExistingDirectory(
+        &parent, QString(), startFolder(originalPath), QFileDialog::ShowDirsOnly);
+    return chosen.isEmpty() ? originalPath : chosen;
 }
 
 QString CWebComm::BrowseFile(QString originalPath)
 {
-    return originalPath;
+    QWidget parent; // the dialog's parent, never shown
+    const QString chosen = QFileDialog::getOpenFileName(
+        &parent, QString(), startFolder(originalPath),
+        QStringLiteral("Audio Files (*.mp3 *.wav);;All Files (*)"));
+    return chosen.isEmpty() ? originalPath : chosen;
 }
 
 void CWebComm::CopyFileFunc(QString command)
 {
-    Q_UNUSED(command);
+    qDebug() << "CopyFileFunc command" << command;
+    const QJsonDocument doc = QJsonDocument::fromJson(command.toUtf8());
+    if (doc.isNull()) {
+        qWarning() << "Invalid JSON string";
+        return;
+    }
+    const QJsonArray orders = doc.array();
+    for (const QJsonValue& order : orders) {
+        if (!order.isObject())
+            continue;
+        const QJsonObject o = order.toObject();
+        const QString source = o.value(QStringLiteral("sourceFile")).toString();
+        const QString target = o.value(QStringLiteral("targetFile")).toString();
+        if (!CopyFileProcess(source, target))
+            continue;
+        SendHostNotice(QStringLiteral("showTip"),
+                       QJsonObject{{QStringLiteral("text"), target},
+                                   {QStringLiteral("type"), QStringLiteral("file")},
+                                   {QStringLiteral("suffix"), target.right(3)}});
+    }
 }
 
 bool CWebComm::CopyFileProcess(const QString& source, const QString& target)
 {
-    Q_UNUSED(source);
-    Q_UNUSED(target);
-    return false;
+    if (!QFile::exists(source)) {
+        qDebug() << "Source file does not exist: " << source;
+        return false;
+    }
+    // Folders, devices and pipes are no files to copy (a device may never end).
+    if (!QFileInfo(source).isFile()) {
+        qDebug() << "Failed to open files for copying.";
+        return false;
+    }
+    // Writing onto the source itself would destroy it; refused before any
+    // folder is created or any byte is written.
+    if (isSameFile(source, target)) {
+        qDebug() << "Refusing to copy a file onto itself:" << source << "->" << target;
+        return false;
+    }
+
+    const QString folder = QFileInfo(target).path();
+    if (!QDir(folder).exists())
+        QDir(folder).mkpath(folder);
+
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        qDebug() << "Failed to open files for copying.";
+        return false;
+    }
+    ReplacingFile out(target);
+    if (!out.open()) {
+        qDebug() << "Failed to open files for copying.";
+        return false;
+    }
+
+    const qint64 expected = in.size();
+    qint64 copied = kernelCopy(in, out.file());
+    QByteArray buffer(int(kCopyChunk), Qt::Uninitialized);
+    for (;;) {
+        const qint64 got = in.read(buffer.data(), kCopyChunk);
+        if (got < 0) {
+            qDebug() << "Failed to read the source for copying:" << source << in.errorString();
+            return false;
+        }
+        if (got == 0)
+            break;
+        const qint64 put = out.file().write(buffer.constData(), got);
+        if (put != got) {
+            qDebug() << "Failed to write the copy:" << target << out.errorString();
+            return false;
+        }
+        copied += got;
+    }
+    // A source that ended early (cut while being read) is not a copy.
+    if (copied < expected) {
+        qDebug() << "Failed to read the source for copying:" << source << "read" << copied
+                 << "of" << expected << "bytes";
+        return false;
+    }
+    if (!out.commit()) {
+        qDebug() << "Failed to write the copy:" << target << out.errorString();
+        return false;
+    }
+    return true;
 }
 
 void CWebComm::DelFileFunc(QString command)
 {
-    Q_UNUSED(command);
+    const QJsonDocument doc = QJsonDocument::fromJson(command.toUtf8());
+    if (doc.isNull()) {
+        qWarning() << "Invalid JSON string";
+        return;
+    }
+    const QJsonArray paths = doc.array();
+    for (const QJsonValue& value : paths) {
+        if (!value.isString())
+            continue;
+        // A link to a file is removed itself; what it points to stays.
+        const QString path = value.toString();
+        if (QFileInfo(path).isFile())
+            QFile::remove(path);
+    }
 }
 
 void CWebComm::SetDownloadPath(QString filePath)
 {
-    Q_UNUSED(filePath);
+    CWebPage::m_strDownloadPath = filePath.replace(QLatin1Char('\\'), QLatin1Char('/'));
 }
 
 int CWebComm::AfterSnapshot(QString base64, QString channelId, int time, QString filePath)
 {
-    Q_UNUSED(base64);
-    Q_UNUSED(channelId);
-    Q_UNUSED(time);
-    Q_UNUSED(filePath);
-    return -1;
+    qDebug() << "filePath:" << filePath;
+    filePath.replace(QLatin1Char('\\'), QLatin1Char('/'));
+
+    const QLatin1String marker("base64,");
+    const qsizetype at = base64.indexOf(marker);
+    if (at < 0) {
+        qWarning() << "[AfterSnapshot] base64 缺少 'base64,' 前缀, 数据格式错误 (filePath="
+                   << filePath << ")";
+        return -1;
+    }
+    QStringView payload = QStringView(base64).mid(at + marker.size());
+    const qsizetype nul = payload.indexOf(QChar(u'\0'));
+    if (nul >= 0)
+        payload.truncate(nul);
+    // Only the base64 alphabet counts; whatever else the text holds is
+    // skipped by the decoder in any 8-bit form, so the cheap one will do.
+    const QByteArray image = QByteArray::fromBase64(payload.toLatin1());
+
+    const QString folder = filePath.section(QLatin1Char('/'), 0, -2);
+    qDebug() << "filePath:" << filePath << "path" << folder;
+    if (folder.isEmpty())
+        return -1;
+    // A relative folder may exist without MakePath being able to say so; the
+    // open below is the real test.
+    MakePath(folder);
+
+    ReplacingFile file(filePath);
+    if (!file.open() || file.file().write(image) != image.size() || !file.commit()) {
+        qDebug() << "[AfterSnapshot] failed to write the snapshot:" << filePath
+                 << file.errorString();
+        return -1;
+    }
+
+    SendHostNotice(QStringLiteral("afterSnapshot"),
+                   QJsonObject{{QStringLiteral("filePath"), filePath},
+                               {QStringLiteral("channelId"), channelId},
+                               {QStringLiteral("time"), time}});
+    return 0;
 }
 
 // ---- Media ------------------------------------------------------------------

@@ -1,8 +1,31 @@
 #include "WebPage.h"
 
+#include "WebComm.h"
+
+#include <QtCore/QDir>
+#include <QtCore/QJsonObject>
+#include <QtCore/QPointer>
 #include <QtWebEngineCore/QWebEngineDownloadRequest>
+#include <QtWidgets/QFileDialog>
+#include <QtWidgets/QWidget>
 
 QString CWebPage::m_strDownloadPath = QString();
+
+namespace {
+
+// The server's suggestion as a plain file name: no folder part can lead the
+// download out of the chosen folder.
+QString plainFileName(const QString& suggested)
+{
+    QString name = suggested;
+    name.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    name = name.section(QLatin1Char('/'), -1);
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return QStringLiteral("download");
+    return name;
+}
+
+} // namespace
 
 CWebPage::CWebPage(QObject* parent)
     : QWebEnginePage(parent)
@@ -15,5 +38,41 @@ CWebPage::~CWebPage() = default;
 
 void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
 {
-    Q_UNUSED(download);
+    // Every page sees every request of the shared profile; the first one
+    // that finds it still open handles it.
+    if (!download || download->state() != QWebEngineDownloadRequest::DownloadRequested)
+        return;
+    qDebug() << "Download requested:" << download->url().toString();
+
+    // The dialog's event loop runs everything else meanwhile, even the end
+    // of the request.
+    const QPointer<QWebEngineDownloadRequest> request(download);
+    QWidget dialogParent; // never shown
+    const QString name = plainFileName(download->downloadFileName());
+    QString path;
+    if (!m_strDownloadPath.isEmpty()) {
+        path = m_strDownloadPath + QLatin1Char('/') + name;
+    } else {
+        path = QFileDialog::getSaveFileName(&dialogParent, QString(),
+                                            QDir::homePath() + QLatin1Char('/') + name);
+    }
+
+    if (!request || download->state() != QWebEngineDownloadRequest::DownloadRequested) {
+        qDebug() << "Download request rejected. Error: ";
+        return;
+    }
+    if (path.isEmpty()) {
+        // The user closed the save dialog: nothing is saved, so no tip.
+        qDebug() << "Download cancelled: no file chosen for" << download->url().toString();
+        download->cancel();
+        return;
+    }
+    download->setDownloadFileName(path);
+
+    qDebug() << "Download accepted. Starting download...";
+    download->accept();
+    CWebComm::SendHostNotice(QStringLiteral("showTip"),
+                             QJsonObject{{QStringLiteral("text"), path},
+                                         {QStringLiteral("type"), QStringLiteral("file")},
+                                         {QStringLiteral("suffix"), name.right(3)}});
 }

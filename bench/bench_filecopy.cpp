@@ -1,0 +1,145 @@
+// Copy of a large file through CopyFileFunc against `cp` of the same file in
+// the same run: throughput of both, their ratio, and the growth of the
+// process's peak memory during the module's copy.
+//
+// Usage: bench_filecopy [size in MiB, default 1024] [scratch folder]
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QDir>
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QFile>
+#include <QtCore/QJsonArray>
+#include <QtCore/QJsonDocument>
+#include <QtCore/QJsonObject>
+#include <QtCore/QProcess>
+#include <QtCore/QRandomGenerator>
+#include <QtCore/QStandardPaths>
+#include <QtCore/QTemporaryDir>
+#include <WebComm.h>
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// A field of /proc/self/status in KiB ("VmRSS", "VmHWM").
+qint64 procStatusKiB(const char* field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray key = QByteArray(field) + ':';
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(key))
+            return line.mid(key.size()).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+void quietDebug(QtMsgType type, const QMessageLogContext&, const QString& msg)
+{
+    if (type != QtDebugMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(msg));
+}
+
+// Resets the peak resident size to the current one.
+bool resetPeakRss()
+{
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    return refs.open(QIODevice::WriteOnly) && refs.write("5") == 1;
+}
+
+bool writeRandomFile(const QString& path, qint64 bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray chunk(4 * 1024 * 1024, Qt::Uninitialized);
+    QRandomGenerator rng(42);
+    rng.fillRange(reinterpret_cast<quint32*>(chunk.data()), chunk.size() / 4);
+    for (qint64 left = bytes; left > 0; left -= chunk.size()) {
+        const qint64 n = std::min<qint64>(left, chunk.size());
+        if (f.write(chunk.constData(), n) != n)
+            return false;
+    }
+    return true;
+}
+
+constexpr int kRounds = 5;
+
+double mibPerSecond(qint64 bytes, qint64 ns)
+{
+    return ns > 0 ? (double(bytes) / (1024.0 * 1024.0)) / (double(ns) / 1e9) : 0.0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const qint64 mib = argc > 1 ? QByteArray(argv[1]).toLongLong() : 1024;
+    const QString base = argc > 2 ? QString::fromLocal8Bit(argv[2])
+                                  : QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+    QTemporaryDir scratch(base + QStringLiteral("/bench_filecopy-XXXXXX"));
+    if (mib <= 0 || !scratch.isValid()) {
+        std::fprintf(stderr, "bad size or no scratch folder under %s\n", qPrintable(base));
+        return 2;
+    }
+    const qint64 bytes = mib * 1024 * 1024;
+    const QString source = scratch.filePath(QStringLiteral("source.bin"));
+    const QString byCp = scratch.filePath(QStringLiteral("by-cp.bin"));
+    const QString byModule = scratch.filePath(QStringLiteral("by-module.bin"));
+    std::printf("file: %lld MiB in %s\n", mib, qPrintable(scratch.path()));
+    if (!writeRandomFile(source, bytes)) {
+        std::fprintf(stderr, "could not write %s\n", qPrintable(source));
+        return 2;
+    }
+
+    const QJsonObject order { { QStringLiteral("sourceFile"), source },
+        { QStringLiteral("targetFile"), byModule } };
+    const QString command = QString::fromUtf8(QJsonDocument(QJsonArray { order }).toJson());
+    qInstallMessageHandler(quietDebug); // the module's command line per call
+    CWebComm bridge;
+
+    // Alternate the two, best of kRounds each, so that both meet the same
+    // page-cache state.
+    qint64 bestCp = -1, bestModule = -1, peakGrowthKiB = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        QFile::remove(byCp);
+        QFile::remove(byModule);
+
+        QElapsedTimer t;
+        t.start();
+        if (QProcess::execute(QStringLiteral("cp"), { source, byCp }) != 0) {
+            std::fprintf(stderr, "cp failed\n");
+            return 2;
+        }
+        const qint64 cpNs = t.nsecsElapsed();
+
+        const qint64 rssBefore = procStatusKiB("VmRSS");
+        const bool peakReset = resetPeakRss();
+        t.restart();
+        bridge.CopyFileFunc(command);
+        const qint64 moduleNs = t.nsecsElapsed();
+        const qint64 peak = procStatusKiB("VmHWM");
+        if (QFileInfo(byModule).size() != bytes) {
+            std::fprintf(stderr, "the module's copy is incomplete\n");
+            return 2;
+        }
+        if (peakReset)
+            peakGrowthKiB = std::max(peakGrowthKiB, peak - rssBefore);
+
+        bestCp = bestCp < 0 ? cpNs : std::min(bestCp, cpNs);
+        bestModule = bestModule < 0 ? moduleNs : std::min(bestModule, moduleNs);
+        std::printf("round %d: cp %.0f MiB/s, CopyFileFunc %.0f MiB/s\n", round + 1,
+            mibPerSecond(bytes, cpNs), mibPerSecond(bytes, moduleNs));
+    }
+
+    const double cpRate = mibPerSecond(bytes, bestCp);
+    const double moduleRate = mibPerSecond(bytes, bestModule);
+    std::printf("baseline   cp:           %8.0f MiB/s (best of %d)\n", cpRate, kRounds);
+    std::printf("figure     CopyFileFunc: %8.0f MiB/s (best of %d)\n", moduleRate, kRounds);
+    std::printf("ratio      %.2f (goal >= 0.90)\n", cpRate > 0 ? moduleRate / cpRate : 0.0);
+    std::printf("peak memory growth during CopyFileFunc: %.1f MiB (goal < 64 MiB; file %lld MiB)\n",
+        double(peakGrowthKiB) / 1024.0, mib);
+    return 0; // the scratch folder and its files go with QTemporaryDir
+}

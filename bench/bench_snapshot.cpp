@@ -1,0 +1,98 @@
+// Snapshot of an 8 MB image handed over as a data URL through AfterSnapshot,
+// against a bare base64 decode and file write of the same data in the same
+// run.
+//
+// Usage: bench_snapshot [image size in MB, default 8] [scratch folder]
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QFile>
+#include <QtCore/QFileInfo>
+#include <QtCore/QRandomGenerator>
+#include <QtCore/QStandardPaths>
+#include <QtCore/QTemporaryDir>
+#include <WebComm.h>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+void quietDebug(QtMsgType type, const QMessageLogContext&, const QString& msg)
+{
+    if (type != QtDebugMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(msg));
+}
+
+qint64 median(std::vector<qint64> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const qint64 mb = argc > 1 ? QByteArray(argv[1]).toLongLong() : 8;
+    const QString base = argc > 2 ? QString::fromLocal8Bit(argv[2])
+                                  : QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+    QTemporaryDir scratch(base + QStringLiteral("/bench_snapshot-XXXXXX"));
+    if (mb <= 0 || !scratch.isValid()) {
+        std::fprintf(stderr, "bad size or no scratch folder under %s\n", qPrintable(base));
+        return 2;
+    }
+
+    QByteArray image(int(mb * 1000 * 1000), Qt::Uninitialized);
+    QRandomGenerator rng(7);
+    rng.fillRange(reinterpret_cast<quint32*>(image.data()), image.size() / 4);
+    // What the page hands over: a data URL, as a string from the web channel.
+    const QString dataUrl
+        = QStringLiteral("data:image/jpeg;base64,") + QString::fromLatin1(image.toBase64());
+    const QString byModule = scratch.filePath(QStringLiteral("snap/by-module.jpg"));
+    const QString bare = scratch.filePath(QStringLiteral("snap/bare.jpg"));
+    std::printf("image: %lld MB, data URL of %lld characters\n", mb, qint64(dataUrl.size()));
+
+    qInstallMessageHandler(quietDebug); // the module's two progress lines per call
+    CWebComm bridge;
+    std::vector<qint64> moduleNs, bareNs;
+    for (int round = 0; round < 21; ++round) {
+        QElapsedTimer t;
+        t.start();
+        const int rc = bridge.AfterSnapshot(dataUrl, QStringLiteral("ch-1"), 1700000000, byModule);
+        moduleNs.push_back(t.nsecsElapsed());
+        if (rc != 0) {
+            std::fprintf(stderr, "AfterSnapshot failed\n");
+            return 2;
+        }
+
+        // The least any implementation must do with the same string.
+        t.restart();
+        const qsizetype at = dataUrl.indexOf(QLatin1String("base64,"));
+        const QByteArray decoded
+            = QByteArray::fromBase64(QStringView(dataUrl).mid(at + 7).toLatin1());
+        QFile f(bare);
+        if (!f.open(QIODevice::WriteOnly) || f.write(decoded) != decoded.size()) {
+            std::fprintf(stderr, "bare write failed\n");
+            return 2;
+        }
+        f.close();
+        bareNs.push_back(t.nsecsElapsed());
+    }
+    QFile check(byModule);
+    if (!check.open(QIODevice::ReadOnly) || check.readAll() != image) {
+        std::fprintf(stderr, "the module's file differs from the image\n");
+        return 2;
+    }
+
+    const double moduleMs = median(moduleNs) / 1e6;
+    const double bareMs = median(bareNs) / 1e6;
+    std::printf(
+        "baseline   bare decode + write: %7.2f ms (median of %zu)\n", bareMs, bareNs.size());
+    std::printf(
+        "figure     AfterSnapshot:       %7.2f ms (median of %zu)\n", moduleMs, moduleNs.size());
+    std::printf("ratio      %.2f (throughput of AfterSnapshot / baseline; goal >= 0.90)\n",
+        moduleMs > 0 ? bareMs / moduleMs : 0.0);
+    return 0; // the scratch folder goes with QTemporaryDir
+}

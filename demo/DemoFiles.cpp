@@ -1,0 +1,134 @@
+#include "DemoFiles.h"
+
+#include "DemoHost.h"
+#include "DownloadServer.h"
+
+#include <QtCore/QDir>
+#include <QtCore/QFile>
+#include <QtCore/QJsonDocument>
+#include <QtCore/QJsonObject>
+#include <QtCore/QStandardPaths>
+#include <QtCore/QTimer>
+#include <QtCore/QtEndian>
+#include <QtWebEngineCore/QWebEngineProfile>
+#include <QtWebEngineCore/QWebEngineScript>
+#include <QtWebEngineCore/QWebEngineScriptCollection>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QFileDialog>
+#include <QtWidgets/QLineEdit>
+#include <cmath>
+
+namespace {
+
+// A short bell as 16-bit mono WAV, for the sound file dialog.
+QByteArray bellWav()
+{
+    const int rate = 8000;
+    QByteArray samples;
+    for (int i = 0; i < rate / 2; ++i) {
+        const double t = double(i) / rate;
+        const qint16 v
+            = qToLittleEndian(qint16(12000 * std::exp(-6 * t) * std::sin(2 * M_PI * 880 * t)));
+        samples.append(reinterpret_cast<const char*>(&v), 2);
+    }
+    auto le32 = [](quint32 v) {
+        v = qToLittleEndian(v);
+        return QByteArray(reinterpret_cast<const char*>(&v), 4);
+    };
+    auto le16 = [](quint16 v) {
+        v = qToLittleEndian(v);
+        return QByteArray(reinterpret_cast<const char*>(&v), 2);
+    };
+    return "RIFF" + le32(36 + samples.size()) + "WAVE" + "fmt " + le32(16) + le16(1) + le16(1)
+        + le32(rate) + le32(rate * 2) + le16(2) + le16(16) + "data" + le32(samples.size())
+        + samples;
+}
+
+QByteArray reportPdf()
+{
+    return "%PDF-1.4\n% Tavi demo report\n1 0 obj << /Type /Catalog >> endobj\n"
+           "trailer << /Root 1 0 R >>\n%%EOF\n";
+}
+
+void record(const QString& text)
+{
+    if (DemoHost* host = DemoHost::instance())
+        host->record(QStringLiteral("host"), text);
+}
+
+} // namespace
+
+DemoFiles::DemoFiles(QObject* parent, bool answerDialogs)
+    : QObject(parent)
+{
+    // A fresh scratch folder per run; what the page writes stays there to look at.
+    m_strFolder = QStandardPaths::writableLocation(QStandardPaths::TempLocation)
+        + QStringLiteral("/tavi-demo-files");
+    QDir(m_strFolder).removeRecursively();
+    QDir().mkpath(m_strFolder + QStringLiteral("/sounds"));
+    QFile bell(m_strFolder + QStringLiteral("/sounds/bell.wav"));
+    if (bell.open(QIODevice::WriteOnly))
+        bell.write(bellWav());
+
+    m_pServer = new DownloadServer(this);
+    if (!m_pServer->start())
+        record(QStringLiteral("demo files: the download server could not listen"));
+    m_pServer->addFile(
+        QStringLiteral("/files/report.pdf"), reportPdf(), QStringLiteral("report.pdf"));
+
+    const QJsonObject info {
+        { QStringLiteral("folder"), m_strFolder },
+        { QStringLiteral("downloadUrl"),
+            m_pServer->url(QStringLiteral("/files/report.pdf")).toString() },
+        { QStringLiteral("answeredDialogs"), answerDialogs },
+    };
+    QWebEngineScript script;
+    script.setName(QStringLiteral("demoFiles"));
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setWorldId(QWebEngineScript::MainWorld);
+    script.setSourceCode(
+        QStringLiteral("window.demoFiles = %1;")
+            .arg(QString::fromUtf8(QJsonDocument(info).toJson(QJsonDocument::Compact))));
+    QWebEngineProfile::defaultProfile()->scripts()->insert(script);
+    record(QStringLiteral("demo files in %1, downloads served from %2")
+               .arg(m_strFolder, info.value(QStringLiteral("downloadUrl")).toString()));
+
+    if (answerDialogs) {
+        m_pDialogWatch = new QTimer(this);
+        m_pDialogWatch->setInterval(700); // a user's pace: each dialog is seen open
+        connect(m_pDialogWatch, &QTimer::timeout, this, &DemoFiles::answerOpenDialog);
+        m_pDialogWatch->start();
+    }
+}
+
+void DemoFiles::answerOpenDialog()
+{
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<QFileDialog*>(w);
+        if (!dialog || !dialog->isVisible())
+            continue;
+        // Typed into the name field, as a user would; selectFile() leaves a
+        // focused field alone.
+        auto* nameField = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        QString folder = m_strFolder;
+        QString name;
+        if (dialog->fileMode() == QFileDialog::Directory) {
+            name.clear(); // the scratch folder itself
+        } else if (dialog->acceptMode() == QFileDialog::AcceptOpen) {
+            folder = m_strFolder + QStringLiteral("/sounds");
+            name = QStringLiteral("bell.wav");
+        } else {
+            // Save: the suggested name, in a folder of the user's choosing.
+            folder = m_strFolder + QStringLiteral("/picked");
+            name = dialog->selectedFiles().value(0).section(QLatin1Char('/'), -1);
+            QDir().mkpath(folder);
+        }
+        record(QStringLiteral("file dialog answered with %1")
+                   .arg(name.isEmpty() ? folder : folder + QLatin1Char('/') + name));
+        dialog->setDirectory(folder);
+        if (nameField)
+            nameField->setText(name);
+        static_cast<QDialog*>(dialog)->accept(); // QFileDialog hides it; its checks still run
+        return;
+    }
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QtCore/QObject>
+#include <QtCore/QString>
+
+class DownloadServer;
+class QTimer;
+
+// Host side of the demo's "Files" section: a scratch folder with a sound file
+// to pick, a local server whose files the page downloads, and both made known
+// to the page as window.demoFiles. In headless runs it also answers the file
+// dialogs that the tour opens, as a user would.
+class DemoFiles : public QObject
+{
+    Q_OBJECT
+public:
+    // Create before the page loads.
+    explicit DemoFiles(QObject* parent, bool answerDialogs);
+
+private:
+    void answerOpenDialog();
+
+    QString m_strFolder;
+    DownloadServer* m_pServer = nullptr;
+    QTimer* m_pDialogWatch = nullptr;
+};

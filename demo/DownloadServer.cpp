@@ -1,0 +1,72 @@
+#include "DownloadServer.h"
+
+#include <QtNetwork/QHostAddress>
+#include <QtNetwork/QTcpSocket>
+
+DownloadServer::DownloadServer(QObject* parent)
+    : QTcpServer(parent)
+{
+    connect(this, &QTcpServer::newConnection, this, &DownloadServer::onNewConnection);
+}
+
+bool DownloadServer::start()
+{
+    return isListening() || listen(QHostAddress::LocalHost, 0);
+}
+
+void DownloadServer::addFile(
+    const QString& urlPath, const QByteArray& body, const QString& suggestedName)
+{
+    m_files.insert(urlPath, File { body, suggestedName });
+}
+
+QUrl DownloadServer::url(const QString& urlPath) const
+{
+    QUrl u;
+    u.setScheme(QStringLiteral("http"));
+    u.setHost(QStringLiteral("127.0.0.1"));
+    u.setPort(serverPort());
+    u.setPath(urlPath);
+    return u;
+}
+
+void DownloadServer::onNewConnection()
+{
+    while (QTcpSocket* socket = nextPendingConnection()) {
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+            // One request per connection; answer once the head is complete.
+            if (socket->property("answered").toBool())
+                return;
+            const QByteArray head = socket->peek(socket->bytesAvailable());
+            if (!head.contains("\r\n\r\n") && head.size() < 16384)
+                return;
+            socket->setProperty("answered", true);
+            socket->readAll();
+
+            const QList<QByteArray> requestLine = head.left(head.indexOf("\r\n")).split(' ');
+            const QString path = QUrl(QString::fromLatin1(requestLine.value(1))).path();
+            const bool known = requestLine.value(0) == "GET" && m_files.contains(path);
+
+            QByteArray response;
+            if (!known) {
+                response = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n"
+                           "Connection: close\r\n\r\n";
+            } else {
+                const File& file = m_files[path];
+                // The plain form carries the name as it is (also "../" or
+                // quotes); the extended form carries it exactly for non-ASCII.
+                QByteArray plain = file.suggestedName.toUtf8();
+                plain.replace('"', "\\\"");
+                response = "HTTP/1.1 200 OK\r\n"
+                           "Content-Type: application/octet-stream\r\n"
+                           "Content-Disposition: attachment; filename=\""
+                    + plain + "\"; filename*=UTF-8''" + QUrl::toPercentEncoding(file.suggestedName)
+                    + "\r\n" + "Content-Length: " + QByteArray::number(file.body.size()) + "\r\n"
+                    + "Connection: close\r\n\r\n" + file.body;
+            }
+            socket->write(response);
+            socket->disconnectFromHost();
+        });
+    }
+}
