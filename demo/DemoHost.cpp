@@ -48,6 +48,9 @@ DemoHost::DemoHost(const Options& options)
     m_pTabs->setDocumentMode(true);
     new DemoFiles(this, m_options.quitWhenTourEnds); // before the page loads
     m_pPage = new TaviWebPage(this, m_options.url);
+    // The view is held at the page's own size, so the page's size hint is
+    // always its current size; in a splitter that would only ever grow.
+    m_pPage->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     m_pTabs->addTab(m_pPage, QStringLiteral("Web page"));
 
     auto* side = new QWidget(splitter);
