@@ -3,13 +3,11 @@
 
 #include "TestSupport.h"
 
+#include <QtTest/QSignalSpy>
+#include <QtTest/QTest>
 #include <TaviSim.h>
 #include <WebComm.h>
 #include <WebViewDataCenter.h>
-
-#include <QtTest/QSignalSpy>
-#include <QtTest/QTest>
-
 #include <climits>
 #include <cstring>
 
@@ -148,7 +146,7 @@ void TestHostCallbacks::nullCommandRecordIsIgnored()
     LogCapture log;
     WebViewDataCenter::GetInstance()->FuncResponeCallback(nullptr);
     QCOMPARE(spy.count(), 0);
-    QCOMPARE(log.debugLines(), QStringList{"FuncResponeCallback: null command record ignored"});
+    QCOMPARE(log.debugLines(), QStringList { "FuncResponeCallback: null command record ignored" });
 }
 
 void TestHostCallbacks::dataCache_data()

@@ -4,15 +4,13 @@
 
 #include "TestSupport.h"
 
-#include <VmsWebWidgets.h>
-#include <WebViewDataCenter.h>
-
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonObject>
 #include <QtTest/QTest>
 #include <QtWebEngineCore/QWebEnginePage>
 #include <QtWidgets/QWidget>
-
+#include <VmsWebWidgets.h>
+#include <WebViewDataCenter.h>
 #include <memory>
 #include <thread>
 
@@ -45,7 +43,8 @@ void emitFromHostThread(const QString& signal, const QStringList& args)
     host.join();
 }
 
-struct Call {
+struct Call
+{
     QString fn;
     QStringList args;
 };
@@ -99,7 +98,7 @@ void TestPageEventPush::initTestCase()
     m_second = std::make_unique<VmsWebWidgets>(&m_parent);
     QVERIFY(loadBridgePage(*m_first));
     QVERIFY(loadBridgePage(*m_second));
-    m_pages = {pageOf(*m_first), pageOf(*m_second)};
+    m_pages = { pageOf(*m_first), pageOf(*m_second) };
 }
 
 void TestPageEventPush::init()
@@ -122,46 +121,47 @@ void TestPageEventPush::eachEventReachesBothPages_data()
     QTest::addColumn<QString>("fn");
     QTest::addColumn<QStringList>("expected");
 
-    const QString tokenNotice =
-        QStringLiteral("{\n    \"cmd\": \"userToken\",\n    \"data\": {\n        \"token\": \"tok-1\"\n    }\n}\n");
+    const QString tokenNotice = QStringLiteral("{\n    \"cmd\": \"userToken\",\n    \"data\": {\n  "
+                                               "      \"token\": \"tok-1\"\n    }\n}\n");
     const QString devStatus = QStringLiteral(
         "[\n    {\n        \"guid\": \"cam\",\n        \"info\": [\n        ]\n    }\n]\n");
 
-    struct Row {
+    struct Row
+    {
         const char* name;
         QString signal;
         QStringList args;
         QString fn;
         QStringList expected;
     };
-    const QList<Row> rows{
-        {"server response", "emitServerRespone", {"7", "-1", "ok"}, "emitServerRespone",
-         {"7", "-1", "ok"}},
-        {"server response, empty texts", "emitServerRespone", {"", "0", ""}, "emitServerRespone",
-         {"", "0", ""}},
-        {"host response keeps line feed", "emitInfoNotifyEx", {"a\nb", "sn-1"},
-         "emitHostResponse", {"a\nb", "sn-1"}},
-        {"device status loses line feeds", "emitDevStatus", {devStatus}, "emitDevStatus",
-         {QString(devStatus).remove('\n')}},
-        {"data cache", "emitDataCacheNotify", {"k", "v"}, "emitDataCacheNotify", {"k", "v"}},
-        {"info notice loses line feeds", "emitInfoNotify", {"line1\nline2"}, "emitInfoNotify",
-         {"line1line2"}},
-        {"info notice keeps CR", "emitInfoNotify", {"a\r\nb"}, "emitInfoNotify", {"a\rb"}},
-        {"user token", "emitInfoNotify", {tokenNotice}, "emitUserToken", {"tok-1"}},
-        {"user token, not JSON", "emitInfoNotify", {"userToken=abc"}, "emitUserToken", {""}},
-        {"user token, no data", "emitInfoNotify", {"{\"cmd\":\"userToken\"}"}, "emitUserToken",
-         {""}},
-        {"user token, no token", "emitInfoNotify", {"{\"cmd\":\"userToken\",\"data\":{}}"},
-         "emitUserToken", {""}},
-        {"user token, token not a string", "emitInfoNotify",
-         {"{\"cmd\":\"userToken\",\"data\":{\"token\":5}}"}, "emitUserToken", {""}},
-        {"user token, hostile token", "emitInfoNotify",
-         {"{\"cmd\":\"userToken\",\"data\":{\"token\":\"a'b\\\\c\\u2028\"}}"}, "emitUserToken",
-         {QStringLiteral("a'b\\c\u2028")}},
-        {"usertoken is case-sensitive", "emitInfoNotify", {"usertoken"}, "emitInfoNotify",
-         {"usertoken"}},
+    const QList<Row> rows {
+        { "server response", "emitServerRespone", { "7", "-1", "ok" }, "emitServerRespone",
+            { "7", "-1", "ok" } },
+        { "server response, empty texts", "emitServerRespone", { "", "0", "" }, "emitServerRespone",
+            { "", "0", "" } },
+        { "host response keeps line feed", "emitInfoNotifyEx", { "a\nb", "sn-1" },
+            "emitHostResponse", { "a\nb", "sn-1" } },
+        { "device status loses line feeds", "emitDevStatus", { devStatus }, "emitDevStatus",
+            { QString(devStatus).remove('\n') } },
+        { "data cache", "emitDataCacheNotify", { "k", "v" }, "emitDataCacheNotify", { "k", "v" } },
+        { "info notice loses line feeds", "emitInfoNotify", { "line1\nline2" }, "emitInfoNotify",
+            { "line1line2" } },
+        { "info notice keeps CR", "emitInfoNotify", { "a\r\nb" }, "emitInfoNotify", { "a\rb" } },
+        { "user token", "emitInfoNotify", { tokenNotice }, "emitUserToken", { "tok-1" } },
+        { "user token, not JSON", "emitInfoNotify", { "userToken=abc" }, "emitUserToken", { "" } },
+        { "user token, no data", "emitInfoNotify", { "{\"cmd\":\"userToken\"}" }, "emitUserToken",
+            { "" } },
+        { "user token, no token", "emitInfoNotify", { "{\"cmd\":\"userToken\",\"data\":{}}" },
+            "emitUserToken", { "" } },
+        { "user token, token not a string", "emitInfoNotify",
+            { "{\"cmd\":\"userToken\",\"data\":{\"token\":5}}" }, "emitUserToken", { "" } },
+        { "user token, hostile token", "emitInfoNotify",
+            { "{\"cmd\":\"userToken\",\"data\":{\"token\":\"a'b\\\\c\\u2028\"}}" }, "emitUserToken",
+            { QStringLiteral("a'b\\c\u2028") } },
+        { "usertoken is case-sensitive", "emitInfoNotify", { "usertoken" }, "emitInfoNotify",
+            { "usertoken" } },
     };
-    for (bool hostThread : {false, true}) {
+    for (bool hostThread : { false, true }) {
         for (const Row& r : rows) {
             QTest::addRow("%s, %s", hostThread ? "host thread" : "GUI thread", r.name)
                 << hostThread << r.signal << r.args << r.fn << r.expected;
@@ -219,26 +219,26 @@ void TestPageEventPush::hostileTextsArriveIntact()
     QFETCH(QString, text);
     const QString noLf = QString(text).remove('\n');
 
-    emitEvent("emitServerRespone", {text, "3", text});
-    emitEvent("emitInfoNotifyEx", {text, text});
-    emitEvent("emitDataCacheNotify", {text, text});
-    emitEvent("emitDevStatus", {text});
-    emitEvent("emitInfoNotify", {text});
+    emitEvent("emitServerRespone", { text, "3", text });
+    emitEvent("emitInfoNotifyEx", { text, text });
+    emitEvent("emitDataCacheNotify", { text, text });
+    emitEvent("emitDevStatus", { text });
+    emitEvent("emitInfoNotify", { text });
 
     for (QWebEnginePage* page : m_pages) {
         QVERIFY(waitForPageCalls(page, 5));
         const QList<Call> calls = callsOf(page);
         QCOMPARE(calls.size(), 5);
         QCOMPARE(calls[0].fn, QStringLiteral("emitServerRespone"));
-        QCOMPARE(calls[0].args, (QStringList{text, "3", text}));
+        QCOMPARE(calls[0].args, (QStringList { text, "3", text }));
         QCOMPARE(calls[1].fn, QStringLiteral("emitHostResponse"));
-        QCOMPARE(calls[1].args, (QStringList{text, text}));
+        QCOMPARE(calls[1].args, (QStringList { text, text }));
         QCOMPARE(calls[2].fn, QStringLiteral("emitDataCacheNotify"));
-        QCOMPARE(calls[2].args, (QStringList{text, text}));
+        QCOMPARE(calls[2].args, (QStringList { text, text }));
         QCOMPARE(calls[3].fn, QStringLiteral("emitDevStatus"));
-        QCOMPARE(calls[3].args, QStringList{noLf});
+        QCOMPARE(calls[3].args, QStringList { noLf });
         QCOMPARE(calls[4].fn, QStringLiteral("emitInfoNotify"));
-        QCOMPARE(calls[4].args, QStringList{noLf});
+        QCOMPARE(calls[4].args, QStringList { noLf });
         QCOMPARE(evalJs(page, "typeof window.injected").toString(), QStringLiteral("undefined"));
     }
 }
@@ -248,8 +248,8 @@ void TestPageEventPush::hostThreadEventsKeepTheirOrder()
     constexpr int count = 200;
     std::thread host([] {
         for (int i = 0; i < count; ++i)
-            emit WebViewDataCenter::GetInstance()->emitServerRespone(QString::number(i), i,
-                                                                     QStringLiteral("body"));
+            emit WebViewDataCenter::GetInstance()->emitServerRespone(
+                QString::number(i), i, QStringLiteral("body"));
     });
     host.join();
 
@@ -258,8 +258,8 @@ void TestPageEventPush::hostThreadEventsKeepTheirOrder()
         const QList<Call> calls = callsOf(page);
         QCOMPARE(calls.size(), count);
         for (int i = 0; i < count; ++i)
-            QCOMPARE(calls[i].args,
-                     (QStringList{QString::number(i), QString::number(i), "body"}));
+            QCOMPARE(
+                calls[i].args, (QStringList { QString::number(i), QString::number(i), "body" }));
     }
 }
 
@@ -269,12 +269,12 @@ void TestPageEventPush::resultOfThePageFunctionIsLogged()
     evalJs(page, "window.emitDataCacheNotify = function (k, v) { return k + '|' + v; }; true");
 
     LogCapture log;
-    emitEvent("emitDataCacheNotify", {"k", "v\""});
+    emitEvent("emitDataCacheNotify", { "k", "v\"" });
     // Every page logs the value its function returned; one returns nothing.
     QTRY_COMPARE_WITH_TIMEOUT(log.debugLines().size(), 2, 10000);
     QStringList lines = log.debugLines();
     lines.sort();
-    QCOMPARE(lines, (QStringList{"\"\"", "\"k|v\\\"\""}));
+    QCOMPARE(lines, (QStringList { "\"\"", "\"k|v\\\"\"" }));
 
     // Reload restores the recording function for later tests.
     QVERIFY(loadBridgePage(*m_first));
@@ -283,8 +283,8 @@ void TestPageEventPush::resultOfThePageFunctionIsLogged()
 void TestPageEventPush::eventsWithoutWidgetAreNotStored()
 {
     m_second.reset();
-    emitEvent("emitServerRespone", {"only-first", "0", "x"});
-    emitFromHostThread("emitDataCacheNotify", {"gone", "x"});
+    emitEvent("emitServerRespone", { "only-first", "0", "x" });
+    emitFromHostThread("emitDataCacheNotify", { "gone", "x" });
 
     QVERIFY(waitForPageCalls(m_pages[0], 2));
     QCOMPARE(callsOf(m_pages[0]).size(), 2);
@@ -293,11 +293,11 @@ void TestPageEventPush::eventsWithoutWidgetAreNotStored()
     m_second = std::make_unique<VmsWebWidgets>(&m_parent);
     QVERIFY(loadBridgePage(*m_second));
     m_pages[1] = pageOf(*m_second);
-    emitEvent("emitDataCacheNotify", {"after", "1"});
+    emitEvent("emitDataCacheNotify", { "after", "1" });
     QVERIFY(waitForPageCalls(m_pages[1], 1));
     const QList<Call> calls = callsOf(m_pages[1]);
     QCOMPARE(calls.size(), 1);
-    QCOMPARE(calls[0].args, (QStringList{"after", "1"}));
+    QCOMPARE(calls[0].args, (QStringList { "after", "1" }));
 }
 
 QTEST_MAIN(TestPageEventPush)

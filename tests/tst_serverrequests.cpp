@@ -4,17 +4,15 @@
 #include "FakeSdk.h"
 #include "TestSupport.h"
 
-#include <TaviSim.h>
-#include <VmsWebWidgets.h>
-#include <WebViewDataCenter.h>
-
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
 #include <QtTest/QTest>
 #include <QtWebEngineCore/QWebEnginePage>
 #include <QtWidgets/QWidget>
-
+#include <TaviSim.h>
+#include <VmsWebWidgets.h>
+#include <WebViewDataCenter.h>
 #include <climits>
 #include <memory>
 
@@ -83,9 +81,9 @@ void TestServerRequests::asyncRequestLogAndSdk_data()
     QTest::addColumn<int>("sdkResult");
     QTest::addColumn<QString>("logLine");
 
-    QTest::newRow("plain") << 5 << QByteArray("{\"a\":1}") << QByteArray("sn-1")
-                           << QByteArray("dev-1") << 0
-                           << "RequestToServer:cmd= 5 devid= \"dev-1\" sn= \"sn-1\" param= \"{\\\"a\\\":1}\"";
+    QTest::newRow("plain")
+        << 5 << QByteArray("{\"a\":1}") << QByteArray("sn-1") << QByteArray("dev-1") << 0
+        << "RequestToServer:cmd= 5 devid= \"dev-1\" sn= \"sn-1\" param= \"{\\\"a\\\":1}\"";
     QTest::newRow("null sn") << 1 << QByteArray("m") << QByteArray() << QByteArray("d") << 3
                              << "RequestToServer:cmd= 1 devid= \"d\" sn= \"\" param= \"m\"";
     QTest::newRow("all null, negative result")
@@ -109,12 +107,12 @@ void TestServerRequests::asyncRequestLogAndSdk()
     sdk.request.asyncResult = sdkResult;
     SdkInstaller install(&sdk);
     LogCapture log;
-    const int ret = WebViewDataCenter::GetInstance()->RequestToServer(
-        cmd, msg.isNull() ? nullptr : msg.constData(), sn.isNull() ? nullptr : sn.constData(),
+    const int ret = WebViewDataCenter::GetInstance()->RequestToServer(cmd,
+        msg.isNull() ? nullptr : msg.constData(), sn.isNull() ? nullptr : sn.constData(),
         mutableCstr(devid));
 
     QCOMPARE(ret, sdkResult);
-    QCOMPARE(log.debugLines(), QStringList{logLine});
+    QCOMPARE(log.debugLines(), QStringList { logLine });
     const QList<FakeRequest> sent = sdk.request.requests();
     QCOMPARE(sent.size(), 1);
     QCOMPARE(sent[0].cmd, cmd);
@@ -158,14 +156,14 @@ void TestServerRequests::syncRequestAnswerAndLog()
     LogCapture log;
     QByteArray devid("cam \"1\"");
     QString got = QStringLiteral("stale");
-    const int ret = WebViewDataCenter::GetInstance()->RequestToServerSync(
-        12, "q=1", devid.data(), 300, got);
+    const int ret
+        = WebViewDataCenter::GetInstance()->RequestToServerSync(12, "q=1", devid.data(), 300, got);
 
     QCOMPARE(ret, 4);
     QCOMPARE(got, result);
     QCOMPARE(log.debugLines(),
-             (QStringList{"RequestToServerSync:cmd= 12 devid= \"cam \\\"1\\\"\" msg= \"q=1\"",
-                          resultLine}));
+        (QStringList {
+            "RequestToServerSync:cmd= 12 devid= \"cam \\\"1\\\"\" msg= \"q=1\"", resultLine }));
 }
 
 void TestServerRequests::syncTimeoutPassedUnchanged_data()
@@ -184,8 +182,8 @@ void TestServerRequests::syncTimeoutPassedUnchanged()
     SdkInstaller install(&sdk);
     QString result;
     QByteArray devid("d");
-    WebViewDataCenter::GetInstance()->RequestToServerSync(1, nullptr, devid.data(), timeout,
-                                                          result);
+    WebViewDataCenter::GetInstance()->RequestToServerSync(
+        1, nullptr, devid.data(), timeout, result);
     QCOMPARE(sdk.request.requests().size(), 1);
     QCOMPARE(sdk.request.requests()[0].timeout, timeout);
     QVERIFY(sdk.request.requests()[0].msg.isNull());
@@ -214,30 +212,31 @@ void TestServerRequests::missingSdk()
 
     QCOMPARE(dc->RequestToServer(1, "m", "s", devid.data()), -1);
     QCOMPARE(log.debugLines(),
-             (QStringList{"RequestToServer:cmd= 1 devid= \"d\" sn= \"s\" param= \"m\"",
-                          "RequestToServer: " + reason}));
+        (QStringList { "RequestToServer:cmd= 1 devid= \"d\" sn= \"s\" param= \"m\"",
+            "RequestToServer: " + reason }));
     log.clear();
 
     QString result = QStringLiteral("stale");
     QCOMPARE(dc->RequestToServerSync(2, "m", devid.data(), 300, result), -1);
     QVERIFY(result.isEmpty());
-    QCOMPARE(log.debugLines(), (QStringList{"RequestToServerSync:cmd= 2 devid= \"d\" msg= \"m\"",
-                                            "RequestToServerSync: " + reason}));
+    QCOMPARE(log.debugLines(),
+        (QStringList { "RequestToServerSync:cmd= 2 devid= \"d\" msg= \"m\"",
+            "RequestToServerSync: " + reason }));
     log.clear();
 
     std::string session = "stale";
     QCOMPARE(dc->GetDevSessionId("d", session), -1);
     QVERIFY(session.empty());
-    QCOMPARE(log.debugLines(), QStringList{"GetDevSessionId: " + reason});
+    QCOMPARE(log.debugLines(), QStringList { "GetDevSessionId: " + reason });
 
     // The page sees the same defined results.
     bool ok = false;
-    QCOMPARE(callBridge(m_page, "RequestToVmsServer", {1, "m", "s", "d"}, &ok).toInt(), -1);
+    QCOMPARE(callBridge(m_page, "RequestToVmsServer", { 1, "m", "s", "d" }, &ok).toInt(), -1);
     QVERIFY(ok);
-    QCOMPARE(callBridge(m_page, "RequestToVmsServerSync", {1, "m", "d"}, &ok).toString(),
-             QString());
+    QCOMPARE(
+        callBridge(m_page, "RequestToVmsServerSync", { 1, "m", "d" }, &ok).toString(), QString());
     QVERIFY(ok);
-    QCOMPARE(callBridge(m_page, "GetDevSessionId", {"d"}, &ok).toString(), QString());
+    QCOMPARE(callBridge(m_page, "GetDevSessionId", { "d" }, &ok).toString(), QString());
     QVERIFY(ok);
 }
 
@@ -267,7 +266,7 @@ void TestServerRequests::pageRequestReachesSdkAsUtf8()
     sdk.request.asyncResult = 17;
     SdkInstaller install(&sdk);
     bool ok = false;
-    const QVariant ret = callBridge(m_page, "RequestToVmsServer", {42, msg, sn, devid}, &ok);
+    const QVariant ret = callBridge(m_page, "RequestToVmsServer", { 42, msg, sn, devid }, &ok);
     QVERIFY(ok);
     QCOMPARE(ret.toInt(), 17);
 
@@ -286,12 +285,12 @@ void TestServerRequests::pageSyncRequest_data()
     QTest::addColumn<QVariantList>("args");
     QTest::addColumn<int>("timeout");
 
-    QTest::newRow("default time-out") << QVariantList{7, QStringLiteral("é"), QStringLiteral("d")}
-                                      << 300;
-    QTest::newRow("explicit") << QVariantList{7, QStringLiteral("é"), QStringLiteral("d"), 1500}
+    QTest::newRow("default time-out")
+        << QVariantList { 7, QStringLiteral("é"), QStringLiteral("d") } << 300;
+    QTest::newRow("explicit") << QVariantList { 7, QStringLiteral("é"), QStringLiteral("d"), 1500 }
                               << 1500;
-    QTest::newRow("zero") << QVariantList{7, QStringLiteral("é"), QStringLiteral("d"), 0} << 0;
-    QTest::newRow("negative") << QVariantList{7, QStringLiteral("é"), QStringLiteral("d"), -5}
+    QTest::newRow("zero") << QVariantList { 7, QStringLiteral("é"), QStringLiteral("d"), 0 } << 0;
+    QTest::newRow("negative") << QVariantList { 7, QStringLiteral("é"), QStringLiteral("d"), -5 }
                               << -5;
 }
 
@@ -325,8 +324,9 @@ void TestServerRequests::pageSessionId_data()
 
     QTest::newRow("known") << "cam-1" << QByteArray("sess-42") << "sess-42";
     QTest::newRow("unknown device") << "nope" << QByteArray() << "";
-    QTest::newRow("utf-8 both ways") << QStringLiteral("门禁") << QByteArray("\xe4\xbc\x9a\xe8\xaf\x9d-\xf0\x9f\x98\x80")
-                                     << QStringLiteral("会话-😀");
+    QTest::newRow("utf-8 both ways")
+        << QStringLiteral("门禁") << QByteArray("\xe4\xbc\x9a\xe8\xaf\x9d-\xf0\x9f\x98\x80")
+        << QStringLiteral("会话-😀");
 }
 
 void TestServerRequests::pageSessionId()
@@ -339,7 +339,7 @@ void TestServerRequests::pageSessionId()
     sdk.request.sessionIdAnswer = sdkAnswer.toStdString();
     SdkInstaller install(&sdk);
     bool ok = false;
-    const QVariant ret = callBridge(m_page, "GetDevSessionId", {devId}, &ok);
+    const QVariant ret = callBridge(m_page, "GetDevSessionId", { devId }, &ok);
     QVERIFY(ok);
     QCOMPARE(ret.toString(), expected);
     QCOMPARE(sdk.request.requests().size(), 1);
@@ -362,7 +362,7 @@ void TestServerRequests::pageUserTokenSendsNotices()
     disconnect(c);
 
     const QString notice = "{\n    \"cmd\": \"getUserToken\",\n    \"data\": {\n    }\n}\n";
-    QCOMPARE(notices, (QStringList{notice, notice}));
+    QCOMPARE(notices, (QStringList { notice, notice }));
 }
 
 void TestServerRequests::pageRoundTripThroughSimulatedServer()
@@ -374,11 +374,11 @@ void TestServerRequests::pageRoundTripThroughSimulatedServer()
 
     bool ok = false;
     QCOMPARE(callBridge(m_page, "RequestToVmsServer",
-                        {3, QStringLiteral("{\"list\":\"a'b\"}"), QStringLiteral("page-1"),
-                         QStringLiteral("cam-lobby")},
-                        &ok)
+                 { 3, QStringLiteral("{\"list\":\"a'b\"}"), QStringLiteral("page-1"),
+                     QStringLiteral("cam-lobby") },
+                 &ok)
                  .toInt(),
-             0);
+        0);
     QVERIFY(ok);
     QVERIFY(waitForPageCalls(m_page, 1));
     TaviSim::setResponseHandler(nullptr);
@@ -403,12 +403,12 @@ void TestServerRequests::pageDevStatusMatchesPush()
     map["nvr"][2] = 0;
     map["cam"][1] = -1;
     TaviSim::setDeviceStatus(map);
-    TaviSim::setPendingDeviceIds({"listed-only"});
+    TaviSim::setPendingDeviceIds({ "listed-only" });
 
     QString pushed;
-    const QMetaObject::Connection c =
-        connect(WebViewDataCenter::GetInstance(), &WebViewDataCenter::emitDevStatus, this,
-                [&pushed](const QString& msg) { pushed = msg; }, Qt::DirectConnection);
+    const QMetaObject::Connection c = connect(
+        WebViewDataCenter::GetInstance(), &WebViewDataCenter::emitDevStatus, this,
+        [&pushed](const QString& msg) { pushed = msg; }, Qt::DirectConnection);
     WebViewDataCenter::GetInstance()->DevStatusUpdate(map);
     disconnect(c);
 

@@ -3,9 +3,6 @@
 
 #include "TestSupport.h"
 
-#include <VmsWebWidgets.h>
-#include <WebViewDataCenter.h>
-
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonObject>
@@ -15,7 +12,8 @@
 #include <QtTest/QTest>
 #include <QtWebEngineCore/QWebEnginePage>
 #include <QtWidgets/QWidget>
-
+#include <VmsWebWidgets.h>
+#include <WebViewDataCenter.h>
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -44,9 +42,8 @@ public:
     explicit Host(Policy policy = {})
         : m_policy(std::move(policy))
     {
-        m_connection = QObject::connect(
-            WebViewDataCenter::GetInstance(), &WebViewDataCenter::emitFuncWebNotify,
-            [this](QString& msg, QString& sn) {
+        m_connection = QObject::connect(WebViewDataCenter::GetInstance(),
+            &WebViewDataCenter::emitFuncWebNotify, [this](QString& msg, QString& sn) {
                 {
                     std::lock_guard<std::mutex> lock(m_mutex);
                     m_msgs << msg;
@@ -72,8 +69,8 @@ public:
     bool waitForCount(int count)
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        return m_arrived.wait_for(lock, std::chrono::seconds(10),
-                                  [&] { return m_sns.size() >= count; });
+        return m_arrived.wait_for(
+            lock, std::chrono::seconds(10), [&] { return m_sns.size() >= count; });
     }
 
 private:
@@ -182,7 +179,7 @@ void TestSyncNotify::answerInsideHandler()
     const QString result = notify(msg, 60000);
 
     QCOMPARE(result, expected);
-    QCOMPARE(host.msgs(), QStringList{msg});
+    QCOMPARE(host.msgs(), QStringList { msg });
     const QString sn = host.sns().value(0);
     QCOMPARE(sn.size(), 38);
     QVERIFY(sn.startsWith('{') && sn.endsWith('}'));
@@ -212,7 +209,7 @@ void TestSyncNotify::timeOut()
     const QString result = notify(QStringLiteral("unanswered"), timeout);
 
     QVERIFY(result.isNull() || result.isEmpty());
-    QCOMPARE(log.debugLines(), QStringList{kTimeoutLine});
+    QCOMPARE(log.debugLines(), QStringList { kTimeoutLine });
     // A wait never ends before its deadline.
     QVERIFY(clock.elapsed() >= qMax(0, timeout));
     QCOMPARE(host.sns().size(), 1);
@@ -244,14 +241,14 @@ void TestSyncNotify::pageWaitsForTheHost_data()
     QTest::addColumn<int>("atLeastMs");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("default, answered") << QVariantList{QStringLiteral("hi")} << true << 0
-                                       << "answer to hi";
-    QTest::newRow("explicit, answered") << QVariantList{QStringLiteral("hi"), 5000} << true << 0
-                                        << "answer to hi";
-    QTest::newRow("default, no answer") << QVariantList{QStringLiteral("hi")} << false << 300
-                                        << "";
-    QTest::newRow("explicit, no answer") << QVariantList{QStringLiteral("hi"), 120} << false
-                                         << 120 << "";
+    QTest::newRow("default, answered")
+        << QVariantList { QStringLiteral("hi") } << true << 0 << "answer to hi";
+    QTest::newRow("explicit, answered")
+        << QVariantList { QStringLiteral("hi"), 5000 } << true << 0 << "answer to hi";
+    QTest::newRow("default, no answer")
+        << QVariantList { QStringLiteral("hi") } << false << 300 << "";
+    QTest::newRow("explicit, no answer")
+        << QVariantList { QStringLiteral("hi"), 120 } << false << 120 << "";
 }
 
 void TestSyncNotify::pageWaitsForTheHost()
@@ -271,7 +268,7 @@ void TestSyncNotify::pageWaitsForTheHost()
     const QVariant result = callBridge(m_page, QStringLiteral("NotifyToHostSync"), args, &ok);
     QVERIFY(ok);
     QCOMPARE(result.toString(), expected);
-    QCOMPARE(host.msgs(), QStringList{"hi"});
+    QCOMPARE(host.msgs(), QStringList { "hi" });
     QVERIFY(clock.elapsed() >= atLeastMs);
 }
 
@@ -280,9 +277,10 @@ void TestSyncNotify::lateAnswerReachesPages()
     Host host;
     clearPageCalls(m_page);
     bool ok = false;
-    QCOMPARE(callBridge(m_page, QStringLiteral("NotifyToHostSync"), {QStringLiteral("m"), 20}, &ok)
-                 .toString(),
-             QString());
+    QCOMPARE(
+        callBridge(m_page, QStringLiteral("NotifyToHostSync"), { QStringLiteral("m"), 20 }, &ok)
+            .toString(),
+        QString());
     QVERIFY(ok);
     const QString sn = host.sns().value(0);
     QVERIFY(!sn.isEmpty());
@@ -295,7 +293,7 @@ void TestSyncNotify::lateAnswerReachesPages()
     const QJsonArray calls = pageCalls(m_page);
     QCOMPARE(calls.size(), 1);
     QCOMPARE(calls[0].toObject()["fn"].toString(), QStringLiteral("emitHostResponse"));
-    QCOMPARE(calls[0].toObject()["args"].toArray(), (QJsonArray{"late 'one'", sn}));
+    QCOMPARE(calls[0].toObject()["args"].toArray(), (QJsonArray { "late 'one'", sn }));
 }
 
 void TestSyncNotify::neverIssuedSnIsForwarded()
@@ -307,7 +305,8 @@ void TestSyncNotify::neverIssuedSnIsForwarded()
     QCOMPARE(spy[0][0].toString(), QStringLiteral("forthepage"));
     QCOMPARE(spy[0][1].toString(), QStringLiteral("page-7"));
     QVERIFY(waitForPageCalls(m_page, 1));
-    QCOMPARE(pageCalls(m_page)[0].toObject()["args"].toArray(), (QJsonArray{"forthepage", "page-7"}));
+    QCOMPARE(
+        pageCalls(m_page)[0].toObject()["args"].toArray(), (QJsonArray { "forthepage", "page-7" }));
     // Still unknown: nothing was registered by the forwarding.
     QVERIFY(isForwarded(QStringLiteral("page-7")));
 }
@@ -413,8 +412,8 @@ void TestSyncNotify::stress()
         });
     }
 
-    std::atomic<int> wrong{0};
-    std::atomic<int> right{0};
+    std::atomic<int> wrong { 0 };
+    std::atomic<int> right { 0 };
     std::vector<std::thread> waitThreads;
     for (int w = 0; w < waiters; ++w) {
         waitThreads.emplace_back([&, w] {

@@ -5,7 +5,6 @@
 // produce, so that a page parses both with one parser.
 
 #include <KelCommand.h>
-
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
@@ -32,8 +31,8 @@ inline QString deviceStatusJson(const DeviceStatusMap& status)
             channels.append(entry);
         }
         QJsonObject entry;
-        entry.insert(guidKey,
-                     QString::fromUtf8(device.first.data(), qsizetype(device.first.size())));
+        entry.insert(
+            guidKey, QString::fromUtf8(device.first.data(), qsizetype(device.first.size())));
         entry.insert(infoKey, channels);
         devices.append(entry);
     }

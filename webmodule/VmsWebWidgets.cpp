@@ -158,7 +158,8 @@ void appendJsString(QString& script, const QString& text)
         if (!needsEscape(u))
             continue;
         // A well-formed surrogate pair (an emoji) is ordinary text.
-        if (QChar::isHighSurrogate(u) && i + 1 < size && QChar::isLowSurrogate(data[i + 1].unicode())) {
+        if (QChar::isHighSurrogate(u) && i + 1 < size
+            && QChar::isLowSurrogate(data[i + 1].unicode())) {
             ++i;
             continue;
         }
