@@ -1,0 +1,125 @@
+// Push throughput: server responses from a host thread delivered into open
+// pages by the module, against the same scripts passed straight to
+// runJavaScript.
+
+#include "BenchSupport.h"
+
+#include <KelCommand.h>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QWidget>
+#include <VmsWebWidgets.h>
+#include <WebComm.h>
+#include <WebViewDataCenter.h>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int kEvents = 20000;
+const char* const kBody = "{\"cmd\":3,\"devid\":\"cam-lobby\",\"request\":\"{\\\"channel\\\":3}\","
+                          "\"result\":\"ok\",\"records\":[1,2,3,4,5,6,7,8]}";
+
+bool allCounted(const std::vector<QWebEnginePage*>& pages, int count)
+{
+    for (QWebEnginePage* page : pages)
+        if (!Bench::waitForJs(page, QStringLiteral("window.count >= %1").arg(count)))
+            return false;
+    return true;
+}
+
+void reset(const std::vector<QWebEnginePage*>& pages)
+{
+    for (QWebEnginePage* page : pages)
+        Bench::evalJs(page, QStringLiteral("window.count = 0; true"));
+}
+
+// Events per second through the module: the host calls FuncResponeCallback
+// from its own thread.
+double throughModule(const std::vector<QWebEnginePage*>& pages)
+{
+    reset(pages);
+    QElapsedTimer clock;
+    clock.start();
+    std::thread host([] {
+        std::string body = kBody;
+        for (int i = 0; i < kEvents; ++i) {
+            std::string sn = std::to_string(i);
+            __tagKelCommand record;
+            std::memset(&record, 0, sizeof(record));
+            record.sn = sn.data();
+            record.msg = body.data();
+            record.ack = 0;
+            WebViewDataCenter::GetInstance()->FuncResponeCallback(&record);
+        }
+    });
+    const bool ok = allCounted(pages, kEvents);
+    host.join();
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    return ok ? kEvents / seconds : 0;
+}
+
+// The same scripts handed straight to runJavaScript on the GUI thread.
+double bare(const std::vector<QWebEnginePage*>& pages)
+{
+    std::vector<QString> scripts;
+    scripts.reserve(kEvents);
+    for (int i = 0; i < kEvents; ++i)
+        scripts.push_back(QStringLiteral("emitServerRespone('%1', '0', '%2')")
+                              .arg(QString::number(i), QString::fromUtf8(kBody)));
+    reset(pages);
+    QElapsedTimer clock;
+    clock.start();
+    for (const QString& script : scripts)
+        for (QWebEnginePage* page : pages)
+            page->runJavaScript(script);
+    const bool ok = allCounted(pages, kEvents);
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    return ok ? kEvents / seconds : 0;
+}
+
+void measure(const char* label, const std::vector<QWebEnginePage*>& pages)
+{
+    std::vector<double> module, baseline;
+    for (int round = 0; round < 3; ++round) {
+        baseline.push_back(bare(pages));
+        module.push_back(throughModule(pages));
+    }
+    const QByteArray figure = QByteArray("module, ") + label + " (events/s per page)";
+    const QByteArray base = QByteArray("bare runJavaScript, ") + label + " (events/s)";
+    Bench::printResult(figure.constData(), Bench::median(module), base.constData(),
+        Bench::median(baseline), "", 0.9);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    Bench::quietDebugOutput();
+
+    std::printf(
+        "Push throughput: %d server responses from a host thread, median of 3\n\n", kEvents);
+    QWidget parent;
+    std::vector<std::unique_ptr<VmsWebWidgets>> widgets;
+    std::vector<QWebEnginePage*> pages;
+    auto open = [&] {
+        widgets.push_back(std::make_unique<VmsWebWidgets>(&parent));
+        QWebEnginePage* page = widgets.back()->view()->page();
+        widgets.back()->OpenUrl(QStringLiteral("qrc:/bench/push.html"));
+        pages.push_back(page);
+        return Bench::waitForLoad(page);
+    };
+
+    if (!open())
+        return 1;
+    measure("one page", pages);
+    for (int i = 1; i < 4; ++i)
+        if (!open())
+            return 1;
+    measure("four pages", pages);
+    return 0;
+}
