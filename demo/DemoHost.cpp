@@ -1,5 +1,7 @@
 #include "DemoHost.h"
 
+#include "RelaySimulation.h"
+
 #include <TaviSim.h>
 #include <TaviWebPage.h>
 #include <WebViewDataCenter.h>
@@ -38,6 +40,7 @@ DemoHost::DemoHost(const Options& options)
             Qt::DirectConnection);
     connect(dc, &WebViewDataCenter::emitFuncInfoCenterNotify, this,
             &DemoHost::onInfoCenterNotify, Qt::DirectConnection);
+    m_pRelay = std::make_unique<RelaySimulation>();
 
     auto* splitter = new QSplitter(this);
     m_pTabs = new QTabWidget(splitter);
@@ -73,6 +76,7 @@ DemoHost::DemoHost(const Options& options)
 
 DemoHost::~DemoHost()
 {
+    m_pRelay.reset(); // its thread records into this host
     TaviSim::setResponseHandler(nullptr);
     s_instance = nullptr;
 }
@@ -100,6 +104,8 @@ void DemoHost::onWebNotify(QString& msg, QString& sn)
             QTimer::singleShot(500, this, &DemoHost::finish); // let the page paint first
         return;
     }
+    if (m_pRelay->takeNotification(msg, sn))
+        return;
 
     // Answer every notification; a synchronous caller gets it at once, an
     // asynchronous one as emitHostResponse with its own sn.
@@ -115,6 +121,7 @@ void DemoHost::onInfoCenterNotify(QString& message)
 {
     record(QStringLiteral("host"), QStringLiteral("emitFuncInfoCenterNotify %1")
                                        .arg(QString(message).simplified()));
+    m_pRelay->onHostNotice(message);
 }
 
 bool DemoHost::writeOutputs()
