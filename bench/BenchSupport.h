@@ -95,13 +95,12 @@ inline double percentile(std::vector<double> values, double p)
 }
 
 inline void printResult(const char* figure, double value, const char* baseline, double base,
-    const char* unit, double goal, bool higherIsBetter = true)
+    const char* unit, const char* goal)
 {
     const double ratio = base != 0 ? value / base : 0;
-    std::printf("%-44s %12.2f %s\n", figure, value, unit);
-    std::printf("%-44s %12.2f %s\n", baseline, base, unit);
-    std::printf(
-        "%-44s %12.3f (goal %s %.2f)\n\n", "ratio", ratio, higherIsBetter ? ">=" : "<=", goal);
+    std::printf("%-48s %12.2f %s\n", figure, value, unit);
+    std::printf("%-48s %12.2f %s\n", baseline, base, unit);
+    std::printf("%-48s %12.3f   (goal: %s)\n\n", "ratio", ratio, goal);
     std::fflush(stdout);
 }
 

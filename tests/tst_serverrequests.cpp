@@ -289,9 +289,6 @@ void TestServerRequests::pageSyncRequest_data()
         << QVariantList { 7, QStringLiteral("é"), QStringLiteral("d") } << 300;
     QTest::newRow("explicit") << QVariantList { 7, QStringLiteral("é"), QStringLiteral("d"), 1500 }
                               << 1500;
-    QTest::newRow("zero") << QVariantList { 7, QStringLiteral("é"), QStringLiteral("d"), 0 } << 0;
-    QTest::newRow("negative") << QVariantList { 7, QStringLiteral("é"), QStringLiteral("d"), -5 }
-                              << -5;
 }
 
 void TestServerRequests::pageSyncRequest()
