@@ -23,25 +23,43 @@ constexpr int kRounds = 5;
 const char* const kBody = "{\"cmd\":3,\"devid\":\"cam-lobby\",\"request\":\"{\\\"channel\\\":3}\","
                           "\"result\":\"ok\",\"records\":[1,2,3,4,5,6,7,8]}";
 
-bool allCounted(const std::vector<QWebEnginePage*>& pages, int count)
+// Arms every page to announce, by its title, when count calls have arrived.
+void arm(const std::vector<QWebEnginePage*>& pages, int count)
 {
+    static int round = 0;
+    ++round;
     for (QWebEnginePage* page : pages)
-        if (!Bench::waitForJs(page, QStringLiteral("window.count >= %1").arg(count)))
-            return false;
-    return true;
+        Bench::evalJs(page,
+            QStringLiteral("window.count = 0; window.expected = %1; window.round = %2; true")
+                .arg(count)
+                .arg(round));
 }
 
-void reset(const std::vector<QWebEnginePage*>& pages)
+// Waits until every page has announced the last call.
+bool allCounted(const std::vector<QWebEnginePage*>& pages)
 {
-    for (QWebEnginePage* page : pages)
-        Bench::evalJs(page, QStringLiteral("window.count = 0; true"));
+    QEventLoop loop;
+    int remaining = int(pages.size());
+    std::vector<QMetaObject::Connection> connections;
+    for (QWebEnginePage* page : pages) {
+        connections.push_back(
+            QObject::connect(page, &QWebEnginePage::titleChanged, &loop, [&](const QString& title) {
+                if (title.startsWith(QLatin1String("done")) && --remaining == 0)
+                    loop.quit();
+            }));
+    }
+    QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+    loop.exec();
+    for (const auto& c : connections)
+        QObject::disconnect(c);
+    return remaining == 0;
 }
 
 // Events per second through the module: the host calls FuncResponeCallback
 // from its own thread.
 double throughModule(const std::vector<QWebEnginePage*>& pages)
 {
-    reset(pages);
+    arm(pages, kEvents);
     QElapsedTimer clock;
     clock.start();
     std::thread host([] {
@@ -56,7 +74,7 @@ double throughModule(const std::vector<QWebEnginePage*>& pages)
             WebViewDataCenter::GetInstance()->FuncResponeCallback(&record);
         }
     });
-    const bool ok = allCounted(pages, kEvents);
+    const bool ok = allCounted(pages);
     host.join();
     const double seconds = clock.nsecsElapsed() / 1e9;
     return ok ? kEvents / seconds : 0;
@@ -71,7 +89,7 @@ double bare(const std::vector<QWebEnginePage*>& pages, bool withCallback)
     for (int i = 0; i < kEvents; ++i)
         scripts.push_back(QStringLiteral("emitServerRespone('%1', '0', '%2')")
                               .arg(QString::number(i), QString::fromUtf8(kBody)));
-    reset(pages);
+    arm(pages, kEvents);
     QElapsedTimer clock;
     clock.start();
     for (const QString& script : scripts) {
@@ -82,7 +100,7 @@ double bare(const std::vector<QWebEnginePage*>& pages, bool withCallback)
                 page->runJavaScript(script);
         }
     }
-    const bool ok = allCounted(pages, kEvents);
+    const bool ok = allCounted(pages);
     const double seconds = clock.nsecsElapsed() / 1e9;
     return ok ? kEvents / seconds : 0;
 }
