@@ -3,6 +3,8 @@
 
 #include "DemoFiles.h"
 
+#include "RelaySimulation.h"
+
 #include <TaviSim.h>
 #include <TaviWebPage.h>
 #include <WebViewDataCenter.h>
@@ -42,6 +44,7 @@ DemoHost::DemoHost(const Options& options)
             Qt::DirectConnection);
     connect(dc, &WebViewDataCenter::emitFuncInfoCenterNotify, this,
             &DemoHost::onInfoCenterNotify, Qt::DirectConnection);
+    m_pRelay = std::make_unique<RelaySimulation>();
 
     auto* splitter = new QSplitter(this);
     m_pTabs = new QTabWidget(splitter);
@@ -81,6 +84,7 @@ DemoHost::DemoHost(const Options& options)
 
 DemoHost::~DemoHost()
 {
+    m_pRelay.reset(); // its thread records into this host
     TaviSim::setResponseHandler(nullptr);
     s_instance = nullptr;
 }
@@ -108,6 +112,8 @@ void DemoHost::onWebNotify(QString& msg, QString& sn)
             QTimer::singleShot(500, this, &DemoHost::finish); // let the page paint first
         return;
     }
+    if (m_pRelay->takeNotification(msg, sn))
+        return;
 
     // Answer every notification; a synchronous caller gets it at once, an
     // asynchronous one as emitHostResponse with its own sn.
@@ -123,6 +129,7 @@ void DemoHost::onInfoCenterNotify(QString& message)
 {
     record(QStringLiteral("host"), QStringLiteral("emitFuncInfoCenterNotify %1")
                                        .arg(QString(message).simplified()));
+    m_pRelay->onHostNotice(message);
 }
 
 bool DemoHost::writeOutputs()

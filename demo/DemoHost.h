@@ -4,9 +4,11 @@
 #include <QtCore/QStringList>
 #include <QtWidgets/QMainWindow>
 
+#include <memory>
 #include <mutex>
 
 class QPlainTextEdit;
+class RelaySimulation;
 class QTabWidget;
 class TaviWebPage;
 
@@ -47,6 +49,7 @@ private:
     TaviWebPage* m_pPage = nullptr;
     QPlainTextEdit* m_pHostLog = nullptr;
     bool m_bFinished = false;
+    std::unique_ptr<RelaySimulation> m_pRelay;
 
     std::mutex m_mutex;
     QStringList m_transcript;

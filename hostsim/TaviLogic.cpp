@@ -23,6 +23,7 @@ struct DeviceState
         { "nvr-01", { { 1, 1 }, { 2, 1 }, { 3, 0 }, { 4, 1 } } },
         { "door-02", { { 1, 2 } } },
     };
+    std::list<std::string> pendingIds;
 };
 
 DeviceState& deviceState()
@@ -62,6 +63,7 @@ int ClientData::GetDeviceStatus(std::list<std::string>& ids, DeviceStatusMap& st
     ids.clear();
     for (const auto& device : state.devices)
         ids.push_back(device.first);
+    ids.insert(ids.end(), state.pendingIds.begin(), state.pendingIds.end());
     return 0;
 }
 
@@ -138,6 +140,13 @@ DeviceStatusMap deviceStatus()
     DeviceState& state = deviceState();
     QMutexLocker lock(&state.mutex);
     return state.devices;
+}
+
+void setPendingDeviceIds(const std::list<std::string>& ids)
+{
+    DeviceState& state = deviceState();
+    QMutexLocker lock(&state.mutex);
+    state.pendingIds = ids;
 }
 
 void setBrisel(bool brisel)

@@ -11,6 +11,7 @@
 #include <QtCore/QStringList>
 
 #include <functional>
+#include <list>
 #include <string>
 
 namespace TaviSim {
@@ -30,6 +31,9 @@ TAVILOGIC_API void setResponseHandler(ResponseHandler handler);
 TAVILOGIC_API void setDeviceStatus(const DeviceStatusMap& status);
 TAVILOGIC_API void setChannelStatus(const std::string& devId, int channel, int status);
 TAVILOGIC_API DeviceStatusMap deviceStatus();
+// Device ids the host lists besides those with a status: devices that have
+// not reported yet. GetDeviceStatus lists them after the others.
+TAVILOGIC_API void setPendingDeviceIds(const std::list<std::string>& ids);
 
 // ParamsMgr::isBrisel().
 TAVILOGIC_API void setBrisel(bool brisel);

@@ -6,7 +6,10 @@
 
 #include <SkinMgr.h>
 
+#include <QtCore/QDebug>
 #include <QtCore/QDir>
+#include <QtCore/QJsonDocument>
+#include <QtCore/QJsonObject>
 #include <QtGui/QBrush>
 #include <QtGui/QColor>
 #include <QtGui/QPalette>
@@ -14,6 +17,8 @@
 #include <QtWebEngineCore/QWebEngineDownloadRequest>
 #include <QtWebEngineCore/QWebEngineProfile>
 #include <QtWebEngineCore/QWebEngineScript>
+
+#include <initializer_list>
 
 VmsWebWidgets::VmsWebWidgets(QWidget* parent)
     : QObject(nullptr)
@@ -131,36 +136,128 @@ void VmsWebWidgets::reload()
 
 // ---- Page event push --------------------------------------------------------
 
+namespace {
+
+bool needsEscape(char16_t u)
+{
+    return u < 0x20 || u == u'\'' || u == u'\\' || (u >= 0x7f && u <= 0x9f) || u == 0x2028
+        || u == 0x2029 || QChar::isSurrogate(u);
+}
+
+// Appends text as a single-quoted JavaScript string literal that the page
+// reads back as exactly text: quotes, backslashes and line terminators would
+// otherwise end the literal or let a host text run its own script.
+void appendJsString(QString& script, const QString& text)
+{
+    script += QLatin1Char('\'');
+    const qsizetype size = text.size();
+    const QChar* data = text.constData();
+    qsizetype plainFrom = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t u = data[i].unicode();
+        if (!needsEscape(u))
+            continue;
+        // A well-formed surrogate pair (an emoji) is ordinary text.
+        if (QChar::isHighSurrogate(u) && i + 1 < size
+            && QChar::isLowSurrogate(data[i + 1].unicode())) {
+            ++i;
+            continue;
+        }
+        script.append(data + plainFrom, i - plainFrom);
+        plainFrom = i + 1;
+        switch (u) {
+        case u'\'':
+            script += QLatin1String("\\'");
+            break;
+        case u'\\':
+            script += QLatin1String("\\\\");
+            break;
+        case u'\n':
+            script += QLatin1String("\\n");
+            break;
+        case u'\r':
+            script += QLatin1String("\\r");
+            break;
+        default:
+            script += QLatin1String("\\u");
+            script += QString::number(uint(u), 16).rightJustified(4, QLatin1Char('0'));
+            break;
+        }
+    }
+    script.append(data + plainFrom, size - plainFrom);
+    script += QLatin1Char('\'');
+}
+
+// "fn('a', 'b')": every value is written in one pass, so a value's own "%2"
+// is never taken for a place marker.
+QString jsCall(QLatin1String function, std::initializer_list<QString> args)
+{
+    qsizetype length = function.size() + 2;
+    for (const QString& arg : args)
+        length += arg.size() + 4;
+    QString script;
+    script.reserve(length);
+    script += function;
+    script += QLatin1Char('(');
+    bool first = true;
+    for (const QString& arg : args) {
+        if (!first)
+            script += QLatin1String(", ");
+        first = false;
+        appendJsString(script, arg);
+    }
+    script += QLatin1Char(')');
+    return script;
+}
+
+QString withoutLineFeeds(QString text)
+{
+    text.remove(QLatin1Char('\n'));
+    return text;
+}
+
+} // namespace
+
 void VmsWebWidgets::InfoNotifySlot(QString message)
 {
-    Q_UNUSED(message);
+    const QString text = withoutLineFeeds(message);
+    if (text.contains(QLatin1String("userToken"))) {
+        const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8());
+        const QString token = doc.object()
+                                  .value(QLatin1String("data"))
+                                  .toObject()
+                                  .value(QLatin1String("token"))
+                                  .toString();
+        runScript(jsCall(QLatin1String("emitUserToken"), { token }));
+        return;
+    }
+    runScript(jsCall(QLatin1String("emitInfoNotify"), { text }));
 }
 
 void VmsWebWidgets::InfoNotifySlotEx(QString message, QString sn)
 {
-    Q_UNUSED(message);
-    Q_UNUSED(sn);
+    runScript(jsCall(QLatin1String("emitHostResponse"), { message, sn }));
 }
 
 void VmsWebWidgets::DevStatusNotifySlot(QString message)
 {
-    Q_UNUSED(message);
+    runScript(jsCall(QLatin1String("emitDevStatus"), { withoutLineFeeds(message) }));
 }
 
 void VmsWebWidgets::DataCacheNotifySlot(QString key, QString value)
 {
-    Q_UNUSED(key);
-    Q_UNUSED(value);
+    runScript(jsCall(QLatin1String("emitDataCacheNotify"), { key, value }));
 }
 
 void VmsWebWidgets::ServerResponeSlot(QString sn, int ack, QString msg)
 {
-    Q_UNUSED(sn);
-    Q_UNUSED(ack);
-    Q_UNUSED(msg);
+    runScript(jsCall(QLatin1String("emitServerRespone"), { sn, QString::number(ack), msg }));
 }
 
 void VmsWebWidgets::runScript(const QString& script)
 {
-    Q_UNUSED(script);
+    // The page outlives a view that its parent widget deleted first.
+    if (!m_pPage)
+        return;
+    m_pPage->runJavaScript(script, [](const QVariant& result) { qDebug() << result.toString(); });
 }

@@ -1,5 +1,6 @@
 #include "WebComm.h"
 
+#include "DeviceStatusJson.h"
 #include "ImageDialog.h"
 #include "MyMessageBox.h"
 #include "PlayVideoDialog.h"
@@ -101,42 +102,50 @@ int CWebComm::NotifyToHost(QString msg, QString sn)
 
 QString CWebComm::NotifyToHostSync(QString msg, int timeout)
 {
-    Q_UNUSED(msg);
-    Q_UNUSED(timeout);
-    return QString();
+    return WebViewDataCenter::GetInstance()->NotifyToHostEx(msg, timeout);
 }
 
 int CWebComm::RequestToVmsServer(int cmd, QString msg, QString sn, QString devid)
 {
-    Q_UNUSED(cmd);
-    Q_UNUSED(msg);
-    Q_UNUSED(sn);
-    Q_UNUSED(devid);
-    return -1;
+    WebViewDataCenter* dataCenter = WebViewDataCenter::GetInstance();
+    // Live until the call returns; an empty text is an empty C string, never null.
+    std::string strDevid = devid.toUtf8().toStdString();
+    const std::string strSn = sn.toUtf8().toStdString();
+    const std::string strMsg = msg.toUtf8().toStdString();
+    return dataCenter->RequestToServer(cmd, strMsg.c_str(), strSn.c_str(), strDevid.data());
 }
 
 QString CWebComm::RequestToVmsServerSync(int cmd, QString msg, QString devid, int timeout)
 {
-    Q_UNUSED(cmd);
-    Q_UNUSED(msg);
-    Q_UNUSED(devid);
-    Q_UNUSED(timeout);
-    return QString();
+    QString result;
+    WebViewDataCenter* dataCenter = WebViewDataCenter::GetInstance();
+    std::string strDevid = devid.toUtf8().toStdString();
+    const std::string strMsg = msg.toUtf8().toStdString();
+    dataCenter->RequestToServerSync(cmd, strMsg.c_str(), strDevid.data(), timeout, result);
+    return result;
 }
 
 QString CWebComm::GetDevSessionId(QString devId)
 {
-    Q_UNUSED(devId);
-    return QString();
+    std::string sessionId;
+    const std::string strDevId = devId.toUtf8().toStdString();
+    WebViewDataCenter::GetInstance()->GetDevSessionId(strDevId.c_str(), sessionId);
+    return QString::fromUtf8(sessionId.data(), qsizetype(sessionId.size()));
 }
 
 void CWebComm::GetUserToken()
 {
+    // The token comes back later as the page call emitUserToken.
+    SendHostNotice(QStringLiteral("getUserToken"), QJsonObject());
 }
 
 QString CWebComm::GetDevStatus()
 {
-    return QString();
+    std::list<std::string> ids;
+    DeviceStatusMap status;
+    WebViewDataCenter::GetInstance()->GetDeviceStatus(ids, status);
+    // The map decides what is reported; the id list is the host's own.
+    return TaviWebModuleInternal::deviceStatusJson(status);
 }
 
 // ---- Files ------------------------------------------------------------------

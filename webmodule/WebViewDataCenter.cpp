@@ -1,5 +1,14 @@
 #include "WebViewDataCenter.h"
 
+#include "DeviceStatusJson.h"
+
+#include <TaviLogic.h>
+
+#include <QtCore/QDebug>
+#include <QtCore/QUuid>
+
+#include <chrono>
+
 WebViewDataCenter::WebViewDataCenter()
     : QObject(nullptr)
 {
@@ -29,69 +38,179 @@ int WebViewDataCenter::NotifyToHost(const char* message)
 
 // ---- Host callbacks ---------------------------------------------------------
 
+namespace {
+
+// Host texts go into one line for the pages: drops every line feed, carriage
+// return and tab, as the pattern "[\n\r\t]" would, and nothing else.
+QString withoutLineBreaks(QString text)
+{
+    text.removeIf([](QChar c) {
+        const char16_t u = c.unicode();
+        return u == u'\n' || u == u'\r' || u == u'\t';
+    });
+    return text;
+}
+
+} // namespace
+
 void WebViewDataCenter::FuncResponeCallback(__tagKelCommand* cmd)
 {
-    Q_UNUSED(cmd);
+    if (!cmd) {
+        qDebug() << "FuncResponeCallback: null command record ignored";
+        return;
+    }
+    const QString sn = QString::fromUtf8(cmd->sn);
+    const QString msg = withoutLineBreaks(QString::fromUtf8(cmd->msg));
+    emit emitServerRespone(sn, cmd->ack, msg);
 }
 
 void WebViewDataCenter::FuncDataCacheCallback(const char* key, const char* value)
 {
-    Q_UNUSED(key);
-    Q_UNUSED(value);
+    // Only the value is cleaned; keys pass as the host named them.
+    emit emitDataCacheNotify(QString::fromUtf8(key), withoutLineBreaks(QString::fromUtf8(value)));
 }
 
 void WebViewDataCenter::DevStatusUpdate(DeviceStatusMap& status)
 {
-    Q_UNUSED(status);
+    emit emitDevStatus(TaviWebModuleInternal::deviceStatusJson(status));
 }
 
 int WebViewDataCenter::GetDeviceStatus(std::list<std::string>& ids, DeviceStatusMap& status)
 {
-    Q_UNUSED(ids);
-    Q_UNUSED(status);
+    if (ClientData* data = taviClientData())
+        data->GetDeviceStatus(ids, status);
+    else
+        qDebug() << "GetDeviceStatus: no host client data, no device reported";
     return 0;
 }
 
 // ---- Server requests --------------------------------------------------------
 
+namespace {
+
+// The request interface of the host's client SDK, or null with a log line
+// naming the caller when the host has none.
+IRequestSdk* requestSdk(const char* caller)
+{
+    IClientSdk* clientSdk = TaviLogic::m_ClientSdk;
+    if (!clientSdk) {
+        qDebug() << caller << "no client SDK, request not sent";
+        return nullptr;
+    }
+    IRequestSdk* sdk = clientSdk->GetRequestSdk();
+    if (!sdk)
+        qDebug() << caller << "client SDK has no request interface, request not sent";
+    return sdk;
+}
+
+} // namespace
+
 int WebViewDataCenter::RequestToServer(int cmd, const char* msg, const char* sn, char* devid)
 {
-    Q_UNUSED(cmd);
-    Q_UNUSED(msg);
-    Q_UNUSED(sn);
-    Q_UNUSED(devid);
-    return -1;
+    qDebug() << "RequestToServer:cmd=" << cmd << "devid=" << QString::fromUtf8(devid)
+             << "sn=" << QString::fromUtf8(sn) << "param=" << QString::fromUtf8(msg);
+    IRequestSdk* sdk = requestSdk("RequestToServer:");
+    if (!sdk)
+        return -1;
+    return sdk->SendServerRequest(cmd, msg, sn, devid);
 }
 
 int WebViewDataCenter::RequestToServerSync(int cmd, const char* msg, char* devid, int timeout,
                                            QString& result)
 {
-    Q_UNUSED(cmd);
-    Q_UNUSED(msg);
-    Q_UNUSED(devid);
-    Q_UNUSED(timeout);
-    result.clear();
-    return -1;
+    qDebug() << "RequestToServerSync:cmd=" << cmd << "devid=" << QString::fromUtf8(devid)
+             << "msg=" << QString::fromUtf8(msg);
+    IRequestSdk* sdk = requestSdk("RequestToServerSync:");
+    if (!sdk) {
+        result.clear();
+        return -1;
+    }
+    std::string answer;
+    const int ret = sdk->SendServerRequestSync(cmd, msg, devid, timeout, answer);
+    // Up to the first NUL, as a C string reads.
+    result = QString::fromUtf8(answer.c_str());
+    qDebug() << "RequestToServerSync:result=" << result;
+    result = withoutLineBreaks(result);
+    return ret;
 }
 
 int WebViewDataCenter::GetDevSessionId(const char* devid, std::string& sessionId)
 {
-    Q_UNUSED(devid);
-    sessionId.clear();
-    return -1;
+    IRequestSdk* sdk = requestSdk("GetDevSessionId:");
+    if (!sdk) {
+        sessionId.clear();
+        return -1;
+    }
+    return sdk->QueryDevSessionId(devid, sessionId);
 }
 
 // ---- Synchronous host notification -----------------------------------------
 
 QString WebViewDataCenter::NotifyToHostEx(QString& msg, int timeout)
 {
-    Q_UNUSED(msg);
-    Q_UNUSED(timeout);
-    return QString();
+    QString result;
+    // The host gets its own copy of the sn: a handler that changes it must
+    // not make this call wait for a key nobody answers.
+    const QString key = QUuid::createUuid().toString();
+    QString sn = key;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_mapNotifyFlag[key] = 0;
+    }
+
+    // Not under the lock: the host may answer from inside its handler.
+    emit emitFuncWebNotify(msg, sn);
+
+    // Steady clock: a wall-clock change must not stretch or cut the wait.
+    // 64-bit arithmetic, so INT_MAX ms cannot overflow.
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(qint64(timeout));
+
+    bool answered = false;
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            const auto flag = m_mapNotifyFlag.find(key);
+            if (flag != m_mapNotifyFlag.end() && flag->second != 0) {
+                answered = true;
+                break;
+            }
+            if (Clock::now() >= deadline)
+                break;
+            m_condition.wait_until(lock, deadline);
+        }
+        if (answered) {
+            const auto answer = m_mapNotifyResult.find(key);
+            if (answer != m_mapNotifyResult.end())
+                result = answer->second;
+        }
+        m_mapNotifyFlag.erase(key);
+        m_mapNotifyResult.erase(key);
+    }
+    if (!answered)
+        qDebug() << "[NotifyToHostEx]:get respone timeout.";
+    return result;
 }
 
 void WebViewDataCenter::NotifyResult(QString& msg, QString& sn)
 {
-    Q_UNUSED(msg);
-    Q_UNUSED(sn);
+    const QString text = withoutLineBreaks(msg);
+    bool awaited = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto flag = m_mapNotifyFlag.find(sn);
+        if (flag != m_mapNotifyFlag.end()) {
+            flag->second = 1;
+            m_mapNotifyResult[sn] = text;
+            awaited = true;
+        }
+    }
+    if (awaited) {
+        // Every waiter wakes and re-checks its own sn.
+        m_condition.notify_all();
+        return;
+    }
+    // Emitted after the lock is released, so that a receiver connected for
+    // direct delivery may call NotifyResult or NotifyToHostEx itself.
+    emit emitInfoNotifyEx(text, sn);
 }
