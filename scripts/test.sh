@@ -3,6 +3,10 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 ./scripts/deps.sh
+# The TypeScript compiler for the type check, pinned by the lock file.
+if [ ! -x tests/js/node_modules/.bin/tsc ] || [ tests/js/package-lock.json -nt tests/js/node_modules/.package-lock.json ]; then
+    npm ci --prefix tests/js --no-audit --no-fund
+fi
 
 cmake --preset dev >/dev/null
 cmake --build --preset dev

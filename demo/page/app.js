@@ -1,40 +1,41 @@
-// Demo page core: connects to the bridge, keeps the page log, dispatches the
-// module's calls into the page, and runs every section's tour once.
+// Demo page core, on taviweb.js: connects, keeps the page log, and runs every
+// section's tour once.
 (function () {
     'use strict';
 
     var sections = [];
-    var listeners = {};
 
     var Demo = window.Demo = {
-        bridge: null,
+        tavi: null,
 
-        // Adds a card: spec = { id, title, text, build(el, bridge), tour(bridge) -> Promise }.
+        // Adds a card: spec = { id, title, text, build(el, tavi), tour(tavi) -> Promise }.
         section: function (spec) { sections.push(spec); },
 
-        // Page log; kind is 'call', 'push', 'err' or ''. Each line also goes to
-        // the console, where the demo host picks it up for its transcript.
+        // Page log; kind is 'call', 'push', 'err' or ''. Lines also go to the
+        // console, where the demo host picks them up for its transcript.
         log: function (text, kind) {
-            var li = document.createElement('li');
-            li.textContent = text;
-            if (kind) li.className = kind;
+            var li = Demo.el('li', { text: text, class: kind || '' });
             var log = document.getElementById('log');
-            if (log) { log.appendChild(li); log.scrollTop = log.scrollHeight; }
+            log.appendChild(li);
+            log.scrollTop = log.scrollHeight;
             console.log(text);
         },
 
-        // Subscribes to one of the functions the module calls in the page.
-        on: function (name, handler) { (listeners[name] = listeners[name] || []).push(handler); },
-
-        // Calls a bridge method and resolves with its result.
-        call: function (method) {
-            var args = Array.prototype.slice.call(arguments, 1);
-            return new Promise(function (resolve) {
-                Demo.bridge[method].apply(Demo.bridge, args.concat([resolve]));
-            });
+        // Logs a call and its outcome; resolves with the result.
+        run: async function (label, promise) {
+            Demo.log(label, 'call');
+            try {
+                var result = await promise;
+                Demo.log(label + ' → ' + (result === undefined || result === null ? 'done'
+                                                                                  : JSON.stringify(result)), 'call');
+                return result;
+            } catch (e) {
+                Demo.log(label + ' failed: ' + e.message, 'err');
+                throw e;
+            }
         },
 
-        // Small DOM helper: el('button', {text: 'Go', onclick: f}).
+        // el('button', {text: 'Go', onclick: f}, [children])
         el: function (tag, props, children) {
             var e = document.createElement(tag);
             Object.keys(props || {}).forEach(function (k) {
@@ -45,48 +46,33 @@
             (children || []).forEach(function (c) { e.appendChild(c); });
             return e;
         },
-
+        row: function (children) { return Demo.el('div', { class: 'row' }, children); },
+        button: function (text, onclick, cls) {
+            return Demo.el('button', { text: text, onclick: onclick, class: cls || '' });
+        },
+        out: function () { return Demo.el('pre', { class: 'out', text: '—' }); },
         sleep: function (ms) { return new Promise(function (r) { setTimeout(r, ms); }); },
     };
 
-    // The functions the module calls in the page.
-    ['emitServerRespone', 'emitHostResponse', 'emitDevStatus', 'emitDataCacheNotify',
-     'emitInfoNotify', 'emitUserToken'].forEach(function (name) {
-        window[name] = function () {
-            var args = Array.prototype.slice.call(arguments);
-            (listeners[name] || []).forEach(function (h) { h.apply(null, args); });
-        };
-    });
-
-    // The core section: a notification for the host.
+    // The core section: a notification for the host, answered by the host.
     Demo.section({
         id: 'notify',
         title: 'Notify the host',
-        text: 'NotifyToHost(msg, sn) reaches the host as emitFuncWebNotify; ' +
-              'the host panel on the right shows what arrived.',
-        build: function (el) {
+        text: 'notifyHost() sends NotifyToHost(msg, sn) and resolves with the host\'s answer ' +
+              '(emitHostResponse for the same sn). The host panel shows what arrived.',
+        build: function (el, tavi) {
             var msg = Demo.el('input', { value: '{"action":"hello","from":"demo page"}' });
-            var sn = Demo.el('input', { value: 'demo-1', style: 'max-width:80px' });
-            var out = Demo.el('pre', { class: 'out', text: '—' });
-            el.appendChild(Demo.el('div', { class: 'row' }, [msg, sn]));
-            el.appendChild(Demo.el('div', { class: 'row' }, [Demo.el('button', {
-                text: 'NotifyToHost',
-                onclick: function () { send(msg.value, sn.value, out); },
-            })]));
-            el.appendChild(out);
-            this.out = out;
+            var out = this.out = Demo.out();
+            el.append(Demo.row([msg]), Demo.row([Demo.button('NotifyToHost', function () {
+                send(tavi, msg.value, out);
+            })]), out);
         },
-        tour: function () {
-            return send('{"action":"hello","from":"demo page"}', 'demo-1', this.out);
-        },
+        tour: function (tavi) { return send(tavi, '{"action":"hello","from":"demo page"}', this.out); },
     });
 
-    function send(msg, sn, out) {
-        Demo.log('NotifyToHost(' + msg + ', ' + sn + ')', 'call');
-        return Demo.call('NotifyToHost', msg, sn).then(function (r) {
-            out.textContent = 'returned ' + r;
-            Demo.log('NotifyToHost returned ' + r, 'call');
-        });
+    async function send(tavi, msg, out) {
+        var answer = await Demo.run('notifyHost(' + msg + ')', tavi.notifyHost(msg));
+        out.textContent = 'host answered: ' + answer;
     }
 
     function setStatus(text, cls) {
@@ -95,46 +81,35 @@
         s.className = 'badge ' + cls;
     }
 
-    function start() {
-        if (typeof qt === 'undefined' || !qt.webChannelTransport) {
-            setStatus('no web channel', 'bad');
-            Demo.log('qt.webChannelTransport is missing: open this page in the demo host', 'err');
+    async function start() {
+        var tavi;
+        try {
+            tavi = Demo.tavi = await TaviWeb.connect();
+        } catch (e) {
+            setStatus(e.code || 'no bridge', 'bad');
+            Demo.log(e.message, 'err');
             return;
         }
-        new QWebChannel(qt.webChannelTransport, function (channel) {
-            Demo.bridge = channel.objects.CWebComm;
-            if (!Demo.bridge) {
-                setStatus('CWebComm missing', 'bad');
-                Demo.log('the channel holds no "CWebComm" object', 'err');
-                return;
-            }
-            setStatus('CWebComm connected', 'ok');
-            Demo.log('found "CWebComm" on the web channel');
-            var host = document.getElementById('sections');
-            sections.forEach(function (s) {
-                var card = Demo.el('section', { id: 'section-' + s.id }, [
-                    Demo.el('h2', { text: s.title }),
-                    Demo.el('p', { text: s.text || '' }),
-                ]);
-                host.appendChild(card);
-                s.build.call(s, card, Demo.bridge);
-            });
-            runTour();
-        });
-    }
-
-    // Every section shows its feature once; the host learns when all are done.
-    function runTour() {
-        var chain = Promise.resolve();
+        setStatus('CWebComm connected', 'ok');
+        Demo.log('found "CWebComm" on the web channel');
+        var host = document.getElementById('sections');
         sections.forEach(function (s) {
-            if (!s.tour) return;
-            chain = chain.then(function () { return s.tour.call(s, Demo.bridge); })
-                .catch(function (e) { Demo.log(s.id + ': ' + e, 'err'); });
+            var card = Demo.el('section', { id: 'section-' + s.id },
+                               [Demo.el('h2', { text: s.title }), Demo.el('p', { text: s.text || '' })]);
+            host.appendChild(card);
+            s.build.call(s, card, tavi);
         });
-        chain.then(function () {
-            Demo.log('tour finished');
-            Demo.bridge.NotifyToHost('{"demo":"tour-finished"}', 'demo-tour');
-        });
+        // Every section shows its feature once; then the host is told.
+        for (var s of sections) {
+            if (!s.tour) continue;
+            try {
+                await s.tour.call(s, tavi);
+            } catch (e) {
+                Demo.log(s.id + ': ' + e.message, 'err');
+            }
+        }
+        Demo.log('tour finished');
+        tavi.notifyHostNoReply('{"demo":"tour-finished"}', 'demo-tour');
     }
 
     window.addEventListener('DOMContentLoaded', start);

@@ -1,8 +1,7 @@
-// Files: a snapshot drawn on a canvas is saved with AfterSnapshot, copied
-// with CopyFileFunc and deleted with DelFileFunc; folders and sound files are
-// picked in the host's dialogs; a file the demo serves is downloaded into a
-// folder fixed with SetDownloadPath. The host panel shows each "showTip" and
-// "afterSnapshot" notice.
+// Files: a snapshot drawn on a canvas is saved, copied and deleted; folders
+// and sound files are picked in the host's dialogs; a file the demo serves is
+// downloaded into a folder fixed with setDownloadPath(). The host panel shows
+// each "showTip" and "afterSnapshot" notice.
 (function () {
     'use strict';
 
@@ -14,10 +13,6 @@
         downloads: info.folder + '/downloads',
     };
     var canvas, out;
-
-    function show(text) {
-        out.textContent = text;
-    }
 
     // A made-up camera frame with the time on it.
     function drawFrame() {
@@ -38,108 +33,86 @@
         g.fillText('Channel 1  ' + new Date().toISOString().replace('T', ' ').slice(0, 19), 10, 20);
     }
 
-    function snapshot() {
+    async function snapshot(tavi) {
         drawFrame();
         var time = Math.floor(Date.now() / 1000);
-        Demo.log('AfterSnapshot(data URL, "channel-1", ' + time + ', ' + paths.snapshot + ')', 'call');
-        return Demo.call('AfterSnapshot', canvas.toDataURL('image/jpeg', 0.9), 'channel-1', time,
-                         paths.snapshot).then(function (r) {
-            Demo.log('AfterSnapshot returned ' + r, 'call');
-            show('snapshot ' + (r === 0 ? 'saved to ' + paths.snapshot : 'failed (' + r + ')'));
-        });
+        var r = await Demo.run('saveSnapshot(data URL, "channel-1", ' + time + ', ' + paths.snapshot + ')',
+                               tavi.saveSnapshot(canvas.toDataURL('image/jpeg', 0.9), 'channel-1', time,
+                                                 paths.snapshot));
+        out.textContent = 'snapshot ' + (r === 0 ? 'saved to ' + paths.snapshot : 'failed (' + r + ')');
     }
 
-    function copy() {
-        var orders = JSON.stringify([{ sourceFile: paths.snapshot, targetFile: paths.copy }]);
-        Demo.log('CopyFileFunc(' + orders + ')', 'call');
-        return Demo.call('CopyFileFunc', orders).then(function () {
-            show('copied to ' + paths.copy + ' (the host shows a tip for it)');
-        });
+    async function copy(tavi) {
+        var orders = [{ sourceFile: paths.snapshot, targetFile: paths.copy }];
+        await Demo.run('copyFiles(' + JSON.stringify(orders) + ')', tavi.copyFiles(orders));
+        out.textContent = 'copied to ' + paths.copy + ' (the host shows a tip for it)';
     }
 
-    function remove() {
-        var list = JSON.stringify([paths.snapshot, paths.copy]);
-        Demo.log('DelFileFunc(' + list + ')', 'call');
-        return Demo.call('DelFileFunc', list).then(function () { show('deleted ' + list); });
+    async function remove(tavi) {
+        var list = [paths.snapshot, paths.copy];
+        await Demo.run('deleteFiles(' + JSON.stringify(list) + ')', tavi.deleteFiles(list));
+        out.textContent = 'deleted ' + list.join(', ');
     }
 
-    function browse(method, start, input) {
-        Demo.log(method + '(' + JSON.stringify(start) + ')', 'call');
-        return Demo.call(method, start).then(function (r) {
-            Demo.log(method + ' returned ' + JSON.stringify(r), 'call');
-            if (input) input.value = r;
-            show(method + ': ' + (r || '(cancelled)'));
-        });
-    }
-
-    function setDownloadFolder(folder) {
-        Demo.log('SetDownloadPath(' + JSON.stringify(folder) + ')', 'call');
-        return Demo.call('SetDownloadPath', folder);
+    async function browse(tavi, what, start, input) {
+        var r = await Demo.run(what + '(' + JSON.stringify(start) + ')',
+                               what === 'browseFolder' ? tavi.browseFolder(start) : tavi.browseFile(start));
+        if (input) input.value = r;
+        out.textContent = what + ': ' + (r || '(cancelled)');
     }
 
     // A real download: a link to the file that the demo host serves.
-    function download() {
+    async function download(tavi, folder) {
+        await Demo.run('setDownloadPath(' + JSON.stringify(folder) + ')', tavi.setDownloadPath(folder));
         if (!info.downloadUrl) {
-            show('no download server');
-            return Promise.resolve();
+            out.textContent = 'no download server';
+            return;
         }
         Demo.log('download ' + info.downloadUrl, 'call');
         var link = Demo.el('a', { href: info.downloadUrl, download: 'report.pdf' });
-        document.body.appendChild(link);
+        document.body.append(link);
         link.click();
         link.remove();
-        show('downloading report.pdf; the host shows where it goes');
-        return Demo.sleep(1500);
+        out.textContent = 'downloading report.pdf; the host shows where it goes';
+        await Demo.sleep(1500);
     }
 
     Demo.section({
         id: 'files',
         title: 'Files',
-        text: 'AfterSnapshot stores the canvas as a file, CopyFileFunc exports it, DelFileFunc ' +
-              'removes it. BrowseFilePath / BrowseFile open the host\'s dialogs; downloads go ' +
-              'to the folder fixed with SetDownloadPath, or where the save dialog says.',
-        build: function (el) {
-            canvas = Demo.el('canvas', { width: 320, height: 180,
-                                         style: 'width:100%;border-radius:4px' });
-            out = Demo.el('pre', { class: 'out', text: '—' });
+        text: 'saveSnapshot() stores the canvas as a file, copyFiles() exports it, deleteFiles() ' +
+              'removes it. browseFolder() / browseFile() open the host\'s dialogs; downloads go ' +
+              'to the folder fixed with setDownloadPath(), or where the save dialog says.',
+        build: function (el, tavi) {
+            canvas = Demo.el('canvas', { width: 320, height: 180, style: 'width:100%;border-radius:4px' });
+            out = Demo.out();
             var folder = Demo.el('input', { value: info.folder });
-            var btn = function (text, f, cls) {
-                return Demo.el('button', { text: text, class: cls || '', onclick: f });
-            };
-            el.appendChild(canvas);
-            el.appendChild(Demo.el('div', { class: 'row' }, [
-                btn('Snapshot', snapshot), btn('Copy', copy), btn('Delete', remove, 'secondary'),
-            ]));
-            el.appendChild(Demo.el('div', { class: 'row' }, [
+            el.append(canvas, Demo.row([
+                Demo.button('Snapshot', function () { snapshot(tavi); }),
+                Demo.button('Copy', function () { copy(tavi); }),
+                Demo.button('Delete', function () { remove(tavi); }, 'secondary'),
+            ]), Demo.row([
                 folder,
-                btn('Folder…', function () { browse('BrowseFilePath', folder.value, folder); }),
-                btn('Sound…', function () { browse('BrowseFile', '', null); }),
-            ]));
-            el.appendChild(Demo.el('div', { class: 'row' }, [
-                btn('Download here', function () {
-                    setDownloadFolder(folder.value).then(download);
-                }),
-                btn('Download (ask)', function () { setDownloadFolder('').then(download); },
-                    'secondary'),
-            ]));
-            el.appendChild(out);
+                Demo.button('Folder…', function () { browse(tavi, 'browseFolder', folder.value, folder); }),
+                Demo.button('Sound…', function () { browse(tavi, 'browseFile', '', null); }),
+            ]), Demo.row([
+                Demo.button('Download here', function () { download(tavi, folder.value); }),
+                Demo.button('Download (ask)', function () { download(tavi, ''); }, 'secondary'),
+            ]), out);
         },
-        tour: function () {
-            // The download first: it lands while the other steps run.
-            var steps = setDownloadFolder(paths.downloads).then(download)
-                .then(snapshot).then(copy);
+        tour: async function (tavi) {
+            await download(tavi, paths.downloads);
+            await snapshot(tavi);
+            await copy(tavi);
             // The dialogs only where the host answers them (headless runs).
             if (info.answeredDialogs) {
-                steps = steps
-                    .then(function () { return browse('BrowseFilePath', '', null); })
-                    .then(function () { return browse('BrowseFile', '', null); })
-                    .then(function () { return setDownloadFolder(''); })
-                    .then(download);
+                await browse(tavi, 'browseFolder', '', null);
+                await browse(tavi, 'browseFile', '', null);
+                await download(tavi, '');
             }
-            return steps.then(remove).then(function () {
-                show('tour done: downloaded to ' + paths.downloads + ', snapshot saved, ' +
-                     'copied, then both deleted');
-            });
+            await remove(tavi);
+            out.textContent = 'tour done: downloaded to ' + paths.downloads +
+                              ', snapshot saved, copied, then both deleted';
         },
     });
 })();

@@ -5,73 +5,52 @@
 
     var samples = window.TaviDemoMedia || {};
 
-    function field(value, placeholder) {
-        return Demo.el('input', { value: value || '', placeholder: placeholder });
-    }
-
-    function run(out, method, args) {
-        Demo.log(method + '(' + args.map(JSON.stringify).join(', ') + ')', 'call');
-        return Demo.call.apply(Demo, [method].concat(args)).then(function (result) {
-            var none = result === undefined || result === null;
-            var text = method + ' returned' + (none ? '' : ' ' + JSON.stringify(result));
-            out.textContent = text;
-            Demo.log(text, 'call');
-            return result;
-        });
-    }
-
     Demo.section({
         id: 'media',
         title: 'Media viewers',
-        text: 'PlayVideoFile opens the playback window (the stream SDK plays the file into it); ' +
-              'ShowPicture and ShowDevAlarmTips are modal and return when closed; ' +
-              'PlaySoundFile plays once on the default audio output.',
-        build: function (el) {
+        text: 'playVideo() opens the playback window (the stream SDK plays the file into it); ' +
+              'showPicture() and showAlarmTip() are modal and resolve when closed; ' +
+              'playSound() plays once on the default audio output.',
+        build: function (el, tavi) {
+            var field = function (value, placeholder) {
+                return Demo.el('input', { value: value || '', placeholder: placeholder });
+            };
             var video = field(samples.video, 'video file path');
             var picture = field(samples.picture, 'picture file path');
             var sound = field(samples.sound, 'sound file path');
             var alarm = field('Camera 03, loading bay: motion in zone 3', 'alarm message');
-            var out = Demo.el('pre', { class: 'out', text: '—' });
-            var button = function (text, handler, cls) {
-                return Demo.el('button', { text: text, onclick: handler, class: cls || '' });
+            var out = this.out = Demo.out();
+            var show = function (label, promise) {
+                Demo.run(label, promise).then(function (r) { out.textContent = label + ' → ' + r; });
             };
-            el.appendChild(Demo.el('div', { class: 'row' }, [video,
-                button('Play video', function () { run(out, 'PlayVideoFile', [video.value]); })]));
-            el.appendChild(Demo.el('div', { class: 'row' }, [picture,
-                button('Show picture', function () { run(out, 'ShowPicture', [picture.value]); })]));
-            el.appendChild(Demo.el('div', { class: 'row' }, [sound,
-                button('Play sound', function () { run(out, 'PlaySoundFile', [sound.value]); })]));
-            el.appendChild(Demo.el('div', { class: 'row' }, [alarm,
-                button('Alarm tip', function () { run(out, 'ShowDevAlarmTips', [alarm.value]); })]));
-            el.appendChild(Demo.el('div', { class: 'row' }, [
-                button('Missing picture', function () {
-                    run(out, 'ShowPicture', [samples.missingPicture || '/nonexistent/snapshot.png']);
-                }, 'secondary')]));
-            el.appendChild(out);
-            this.out = out;
+            el.append(
+                Demo.row([video, Demo.button('Play video', function () { show('playVideo', tavi.playVideo(video.value)); })]),
+                Demo.row([picture, Demo.button('Show picture', function () { show('showPicture', tavi.showPicture(picture.value)); })]),
+                Demo.row([sound, Demo.button('Play sound', function () { show('playSound', tavi.playSound(sound.value)); })]),
+                Demo.row([alarm, Demo.button('Alarm tip', function () { show('showAlarmTip', tavi.showAlarmTip(alarm.value)); })]),
+                Demo.row([Demo.button('Missing picture', function () {
+                    show('showPicture', tavi.showPicture(samples.missingPicture || '/nonexistent/snapshot.png'));
+                }, 'secondary')]),
+                out);
         },
-        tour: function () {
-            var out = this.out;
+        tour: async function (tavi) {
             if (!samples.video) {
                 Demo.log('media: the host offers no sample files; enter your own paths', 'err');
-                return Promise.resolve();
+                return;
             }
-            return run(out, 'PlaySoundFile', [samples.sound])
-                .then(function () { return run(out, 'PlayVideoFile', [samples.video]); })
-                .then(function () { return Demo.sleep(4000); })
-                .then(function () {
-                    // Modal viewers wait for a person; only a host that closes
-                    // them itself (the headless run) gets them in the tour.
-                    if (!samples.autoClose) {
-                        Demo.log('media: open the picture viewer and the alarm tip with the buttons');
-                        return null;
-                    }
-                    return run(out, 'ShowPicture', [samples.picture])
-                        .then(function () { return run(out, 'ShowPicture', [samples.missingPicture]); })
-                        .then(function () {
-                            return run(out, 'ShowDevAlarmTips', ['Camera 03, loading bay: motion in zone 3']);
-                        });
-                });
+            await Demo.run('playSound(' + samples.sound + ')', tavi.playSound(samples.sound));
+            await Demo.run('playVideo(' + samples.video + ')', tavi.playVideo(samples.video));
+            await Demo.sleep(4000);
+            // Modal viewers wait for a person; only a host that closes them
+            // itself (the headless run) gets them in the tour.
+            if (!samples.autoClose) {
+                Demo.log('media: open the picture viewer and the alarm tip with the buttons');
+                return;
+            }
+            await Demo.run('showPicture(' + samples.picture + ')', tavi.showPicture(samples.picture));
+            await Demo.run('showPicture(' + samples.missingPicture + ')', tavi.showPicture(samples.missingPicture));
+            var later = await Demo.run('showAlarmTip(…)', tavi.showAlarmTip('Camera 03, loading bay: motion in zone 3'));
+            this.out.textContent = 'alarm tip: ' + (later ? 'Prompt later' : 'Close prompt');
         },
     });
 })();

@@ -1,0 +1,466 @@
+/*
+ * taviweb.js: promises and events over the "CWebComm" bridge.
+ *
+ * Load it after qwebchannel.js:
+ *   <script src="qrc:///qtwebchannel/qwebchannel.js"></script>
+ *   <script src="qrc:///taviweb/taviweb.js"></script>
+ *   TaviWeb.connect().then(function (tavi) { ... });
+ *
+ * The bridge and the page functions the module calls stay as they are: the
+ * library installs those six global functions itself and dispatches them to
+ * the pending calls and to on() subscribers; a page function of the same
+ * name that the page defined itself keeps being called.
+ *
+ * No dependencies. Works as a plain script (global TaviWeb) and as a
+ * CommonJS module (for tests).
+ */
+(function (root, factory) {
+    'use strict';
+    var lib = factory(root);
+    if (typeof module === 'object' && module.exports)
+        module.exports = lib;
+    if (root)
+        root.TaviWeb = lib;
+})(typeof window !== 'undefined' ? window : (typeof globalThis !== 'undefined' ? globalThis : this),
+function (root) {
+    'use strict';
+
+    var VERSION = '1.0.0';
+
+    // The functions the module calls in the page, with the event each feeds.
+    var PAGE_FUNCTIONS = ['emitServerRespone', 'emitHostResponse', 'emitDevStatus',
+                          'emitDataCacheNotify', 'emitInfoNotify', 'emitUserToken'];
+
+    var DEFAULTS = {
+        requestTimeoutMs: 15000,   // request(): waiting for emitServerRespone
+        notifyTimeoutMs: 5000,     // notifyHost(): waiting for emitHostResponse
+        tokenTimeoutMs: 5000,      // userToken(): waiting for emitUserToken
+        connectTimeoutMs: 10000,   // connect(): waiting for the channel
+    };
+
+    function TaviWebError(code, message, details) {
+        var e = new Error(message);
+        e.name = 'TaviWebError';
+        e.code = code;
+        if (details)
+            Object.keys(details).forEach(function (k) { e[k] = details[k]; });
+        return e;
+    }
+
+    function randomPrefix() {
+        var bytes = [];
+        var c = root && root.crypto;
+        if (c && typeof c.getRandomValues === 'function') {
+            var a = new Uint8Array(6);
+            c.getRandomValues(a);
+            for (var i = 0; i < a.length; ++i) bytes.push(a[i]);
+        } else {
+            for (var j = 0; j < 6; ++j) bytes.push(Math.floor(Math.random() * 256));
+        }
+        return bytes.map(function (b) { return (b < 16 ? '0' : '') + b.toString(16); }).join('');
+    }
+
+    function parseJson(text) {
+        try {
+            return { ok: true, value: JSON.parse(text) };
+        } catch (e) {
+            return { ok: false, error: e };
+        }
+    }
+
+    // ---- The client -------------------------------------------------------
+
+    function Client(raw, options) {
+        options = options || {};
+        this.raw = raw;
+        this.options = {};
+        var self = this;
+        Object.keys(DEFAULTS).forEach(function (k) {
+            self.options[k] = options[k] !== undefined ? options[k] : DEFAULTS[k];
+        });
+        this._timers = options.timers || {
+            setTimeout: function (f, ms) { return setTimeout(f, ms); },
+            clearTimeout: function (t) { clearTimeout(t); },
+        };
+        // Unique across pages too: every page receives every answer.
+        this._snPrefix = 'tw-' + randomPrefix() + '-';
+        this._snCounter = 0;
+        this._requests = new Map();     // sn -> pending request()
+        this._notifies = new Map();     // sn -> pending notifyHost()
+        this._tokenWaiters = [];
+        this._handlers = {};
+    }
+
+    Client.prototype.nextSn = function () {
+        this._snCounter += 1;
+        return this._snPrefix + this._snCounter;
+    };
+
+    // Calls a bridge method and resolves with its result.
+    Client.prototype.invoke = function (method) {
+        var raw = this.raw;
+        var args = Array.prototype.slice.call(arguments, 1);
+        return new Promise(function (resolve, reject) {
+            var fn = raw && raw[method];
+            if (typeof fn !== 'function') {
+                reject(TaviWebError('no-method', 'the bridge has no method ' + method));
+                return;
+            }
+            try {
+                fn.apply(raw, args.concat([function (result) { resolve(result); }]));
+            } catch (e) {
+                reject(e);
+            }
+        });
+    };
+
+    // An sn this client made: its answer is either awaited or late/duplicate.
+    Client.prototype.ownsSn = function (sn) {
+        return typeof sn === 'string' && sn.indexOf(this._snPrefix) === 0;
+    };
+
+    Client.prototype._wait = function (table, sn, timeoutMs, what) {
+        var self = this;
+        var entry = {};
+        var promise = new Promise(function (resolve, reject) {
+            entry.resolve = resolve;
+            entry.reject = reject;
+        });
+        if (timeoutMs > 0 && timeoutMs !== Infinity) {
+            entry.timer = this._timers.setTimeout(function () {
+                if (table.get(sn) !== entry)
+                    return;
+                table.delete(sn);
+                entry.reject(TaviWebError('timeout', what + ' ' + sn + ' got no answer within '
+                                          + timeoutMs + ' ms', { sn: sn }));
+            }, timeoutMs);
+        }
+        table.set(sn, entry);
+        return { promise: promise, entry: entry };
+    };
+
+    Client.prototype._settle = function (table, sn, value, error) {
+        var entry = table.get(sn);
+        if (!entry)
+            return false;
+        table.delete(sn);
+        if (entry.timer !== undefined)
+            this._timers.clearTimeout(entry.timer);
+        if (error)
+            entry.reject(error);
+        else
+            entry.resolve(value);
+        return true;
+    };
+
+    // Asynchronous server request: resolves with {ack, msg, sn} when the
+    // matching emitServerRespone arrives.
+    Client.prototype.request = function (cmd, msg, devid, opts) {
+        opts = opts || {};
+        var self = this;
+        var sn = this.nextSn();
+        var timeout = opts.timeoutMs !== undefined ? opts.timeoutMs : this.options.requestTimeoutMs;
+        var waiting = this._wait(this._requests, sn, timeout, 'request');
+        this.invoke('RequestToVmsServer', Number(cmd) | 0, String(msg === undefined ? '' : msg), sn,
+                    String(devid === undefined ? '' : devid))
+            .then(function (status) {
+                if (typeof status === 'number' && status < 0)
+                    self._settle(self._requests, sn, null,
+                                 TaviWebError('rejected', 'the bridge refused request ' + sn
+                                              + ' with status ' + status, { sn: sn, status: status }));
+            }, function (e) {
+                self._settle(self._requests, sn, null, e);
+            });
+        return waiting.promise;
+    };
+
+    // Synchronous server request: the bridge call itself carries the answer.
+    // Blocks the page's window for up to timeoutMs on the native side.
+    Client.prototype.requestSync = function (cmd, msg, devid, opts) {
+        opts = opts || {};
+        var args = ['RequestToVmsServerSync', Number(cmd) | 0, String(msg === undefined ? '' : msg),
+                    String(devid === undefined ? '' : devid)];
+        if (opts.timeoutMs !== undefined)
+            args.push(opts.timeoutMs | 0);
+        return this.invoke.apply(this, args);
+    };
+
+    // Notification with an answer: resolves with the host's answer text when
+    // the matching emitHostResponse arrives.
+    Client.prototype.notifyHost = function (msg, opts) {
+        opts = opts || {};
+        var self = this;
+        var sn = opts.sn !== undefined ? String(opts.sn) : this.nextSn();
+        var timeout = opts.timeoutMs !== undefined ? opts.timeoutMs : this.options.notifyTimeoutMs;
+        var waiting = this._wait(this._notifies, sn, timeout, 'notification');
+        this.invoke('NotifyToHost', String(msg === undefined ? '' : msg), sn)
+            .then(null, function (e) { self._settle(self._notifies, sn, null, e); });
+        return waiting.promise;
+    };
+
+    // Notification without waiting for an answer; resolves with the status.
+    Client.prototype.notifyHostNoReply = function (msg, sn) {
+        return this.invoke('NotifyToHost', String(msg === undefined ? '' : msg),
+                           sn === undefined ? this.nextSn() : String(sn));
+    };
+
+    // Synchronous notification: the host's answer, or '' after the time-out
+    // (300 ms when not given). Blocks the page's window meanwhile.
+    Client.prototype.notifyHostSync = function (msg, opts) {
+        opts = opts || {};
+        if (opts.timeoutMs !== undefined)
+            return this.invoke('NotifyToHostSync', String(msg), opts.timeoutMs | 0);
+        return this.invoke('NotifyToHostSync', String(msg));
+    };
+
+    Client.prototype.devSessionId = function (devId) {
+        return this.invoke('GetDevSessionId', String(devId === undefined ? '' : devId));
+    };
+
+    // Every channel's state: [{guid, info: [{channelId, status}]}].
+    Client.prototype.devStatus = function () {
+        return this.invoke('GetDevStatus').then(function (text) {
+            var parsed = parseJson(text);
+            if (!parsed.ok)
+                throw TaviWebError('bad-json', 'device status is not JSON: ' + parsed.error.message);
+            return parsed.value;
+        });
+    };
+
+    // Asks the host for the user token; resolves with the next emitUserToken.
+    Client.prototype.userToken = function (opts) {
+        opts = opts || {};
+        var self = this;
+        var timeout = opts.timeoutMs !== undefined ? opts.timeoutMs : this.options.tokenTimeoutMs;
+        var waiter = {};
+        var promise = new Promise(function (resolve, reject) {
+            waiter.resolve = resolve;
+            waiter.reject = reject;
+        });
+        if (timeout > 0 && timeout !== Infinity) {
+            waiter.timer = this._timers.setTimeout(function () {
+                var i = self._tokenWaiters.indexOf(waiter);
+                if (i < 0)
+                    return;
+                self._tokenWaiters.splice(i, 1);
+                waiter.reject(TaviWebError('timeout', 'no user token within ' + timeout + ' ms'));
+            }, timeout);
+        }
+        this._tokenWaiters.push(waiter);
+        this.invoke('GetUserToken').then(null, function (e) {
+            var i = self._tokenWaiters.indexOf(waiter);
+            if (i >= 0) {
+                self._tokenWaiters.splice(i, 1);
+                waiter.reject(e);
+            }
+        });
+        return promise;
+    };
+
+    // Thin wrappers of the remaining bridge methods.
+    Client.prototype.browseFolder = function (start) { return this.invoke('BrowseFilePath', String(start || '')); };
+    Client.prototype.browseFile = function (start) { return this.invoke('BrowseFile', String(start || '')); };
+    Client.prototype.playSound = function (file) { return this.invoke('PlaySoundFile', String(file)); };
+    Client.prototype.showPicture = function (path) { return this.invoke('ShowPicture', String(path)); };
+    Client.prototype.playVideo = function (file) { return this.invoke('PlayVideoFile', String(file)); };
+    Client.prototype.showAlarmTip = function (msg) { return this.invoke('ShowDevAlarmTips', String(msg)); };
+    Client.prototype.setDownloadPath = function (path) { return this.invoke('SetDownloadPath', String(path)); };
+    Client.prototype.releasePage = function (url) { return this.invoke('ReleaseWebPage', String(url || '')); };
+    // orders: [{sourceFile, targetFile}]; the host gets a "showTip" per copy.
+    Client.prototype.copyFiles = function (orders) {
+        return this.invoke('CopyFileFunc', JSON.stringify(orders || []));
+    };
+    // paths: array of file paths; folders and missing files are skipped.
+    Client.prototype.deleteFiles = function (paths) {
+        return this.invoke('DelFileFunc', JSON.stringify(paths || []));
+    };
+    // dataUrl: "data:image/...;base64,..."; resolves with 0 or -1.
+    Client.prototype.saveSnapshot = function (dataUrl, channelId, time, filePath) {
+        return this.invoke('AfterSnapshot', String(dataUrl), String(channelId), Number(time) | 0,
+                           String(filePath));
+    };
+
+    // ---- Events -----------------------------------------------------------
+
+    // Events: 'devStatus' (parsed array), 'dataCache' ({key, value}), 'info'
+    // (text), 'userToken' (token), 'hostResponse' ({msg, sn}) and
+    // 'serverResponse' ({sn, ack, msg}) for answers no call of this client
+    // waits for, 'error' (Error) for pushes that could not be read.
+    Client.prototype.on = function (event, handler) {
+        if (typeof handler !== 'function')
+            throw new TypeError('handler must be a function');
+        (this._handlers[event] = this._handlers[event] || []).push(handler);
+        return this;
+    };
+
+    Client.prototype.off = function (event, handler) {
+        if (handler === undefined) {
+            delete this._handlers[event];
+            return this;
+        }
+        var list = this._handlers[event];
+        if (list) {
+            var i = list.indexOf(handler);
+            if (i >= 0)
+                list.splice(i, 1);
+        }
+        return this;
+    };
+
+    Client.prototype._emit = function (event, value) {
+        var list = (this._handlers[event] || []).slice();
+        list.forEach(function (h) {
+            try {
+                h(value);
+            } catch (e) {
+                if (typeof console !== 'undefined')
+                    console.error('TaviWeb: a "' + event + '" handler threw: ' + e);
+            }
+        });
+        return list.length;
+    };
+
+    // Entry of the page functions; the arguments are always strings.
+    Client.prototype.dispatch = function (name, args) {
+        switch (name) {
+        case 'emitServerRespone': {
+            var sn = String(args[0]);
+            var ack = parseInt(args[1], 10);
+            var answer = { sn: sn, ack: isNaN(ack) ? args[1] : ack, msg: args[2] };
+            if (this._settle(this._requests, sn, answer) || this.ownsSn(sn))
+                return; // a late or duplicate answer of ours is dropped
+            this._emit('serverResponse', answer);
+            return;
+        }
+        case 'emitHostResponse': {
+            var hsn = String(args[1]);
+            if (this._settle(this._notifies, hsn, args[0]) || this.ownsSn(hsn))
+                return;
+            this._emit('hostResponse', { msg: args[0], sn: hsn });
+            return;
+        }
+        case 'emitDevStatus': {
+            var parsed = parseJson(args[0]);
+            if (parsed.ok)
+                this._emit('devStatus', parsed.value);
+            else
+                this._emit('error', TaviWebError('bad-json', 'device status push is not JSON: '
+                                                 + parsed.error.message, { text: args[0] }));
+            return;
+        }
+        case 'emitDataCacheNotify':
+            this._emit('dataCache', { key: args[0], value: args[1] });
+            return;
+        case 'emitInfoNotify':
+            this._emit('info', args[0]);
+            return;
+        case 'emitUserToken': {
+            var waiters = this._tokenWaiters;
+            var timers = this._timers;
+            this._tokenWaiters = [];
+            waiters.forEach(function (w) {
+                if (w.timer !== undefined)
+                    timers.clearTimeout(w.timer);
+                w.resolve(args[0]);
+            });
+            this._emit('userToken', args[0]);
+            return;
+        }
+        }
+    };
+
+    // ---- The page functions -----------------------------------------------
+
+    var clients = [];
+
+    function makeDispatcher(name, previous) {
+        var f = function () {
+            var args = Array.prototype.slice.call(arguments);
+            clients.forEach(function (c) { c.dispatch(name, args); });
+            if (typeof previous === 'function')
+                return previous.apply(this, args);
+        };
+        f.__taviweb = true;
+        f.__taviwebPrevious = previous;
+        return f;
+    }
+
+    // Puts the dispatchers in place; a function the page defined itself
+    // (before or after this script) is chained, not replaced.
+    function installPageFunctions(global) {
+        global = global || root;
+        if (!global)
+            return;
+        PAGE_FUNCTIONS.forEach(function (name) {
+            var current = global[name];
+            if (typeof current === 'function' && current.__taviweb)
+                return;
+            global[name] = makeDispatcher(name, typeof current === 'function' ? current : undefined);
+        });
+    }
+
+    // A client over an existing bridge object (also for tests and fakes).
+    function createClient(raw, options) {
+        options = options || {};
+        var client = new Client(raw, options);
+        clients.push(client);
+        installPageFunctions(options.global);
+        return client;
+    }
+
+    // Resolves with a client once the channel's "CWebComm" object is there.
+    function connect(options) {
+        options = options || {};
+        var global = options.global || root;
+        return new Promise(function (resolve, reject) {
+            var QWC = options.QWebChannel || (global && global.QWebChannel);
+            var transport = options.transport
+                || (global && global.qt && global.qt.webChannelTransport);
+            if (typeof QWC !== 'function') {
+                reject(TaviWebError('no-channel', 'QWebChannel is not loaded: include '
+                                    + 'qrc:///qtwebchannel/qwebchannel.js first'));
+                return;
+            }
+            if (!transport) {
+                reject(TaviWebError('no-transport', 'qt.webChannelTransport is missing: the page '
+                                    + 'is not shown by the Tavi web module'));
+                return;
+            }
+            var timeout = options.connectTimeoutMs !== undefined ? options.connectTimeoutMs
+                                                                 : DEFAULTS.connectTimeoutMs;
+            var done = false;
+            var timer = setTimeout(function () {
+                if (done) return;
+                done = true;
+                reject(TaviWebError('timeout', 'the web channel did not open within ' + timeout + ' ms'));
+            }, timeout);
+            new QWC(transport, function (channel) {
+                if (done) return;
+                done = true;
+                clearTimeout(timer);
+                var raw = channel.objects && channel.objects.CWebComm;
+                if (!raw) {
+                    reject(TaviWebError('no-bridge', 'the web channel holds no "CWebComm" object'));
+                    return;
+                }
+                var client = createClient(raw, options);
+                client.channel = channel;
+                resolve(client);
+            });
+        });
+    }
+
+    installPageFunctions(root);
+
+    return {
+        VERSION: VERSION,
+        DEFAULTS: DEFAULTS,
+        PAGE_FUNCTIONS: PAGE_FUNCTIONS.slice(),
+        connect: connect,
+        createClient: createClient,
+        installPageFunctions: installPageFunctions,
+        Client: Client,
+        // For tests: forget every client.
+        _reset: function () { clients.length = 0; },
+    };
+});
