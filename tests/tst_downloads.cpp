@@ -25,20 +25,6 @@ using namespace TestSupport;
 
 namespace {
 
-// What the host receives through emitFuncInfoCenterNotify.
-struct HostNotices
-{
-    QStringList texts;
-    QMetaObject::Connection connection;
-
-    HostNotices()
-    {
-        connection = QObject::connect(WebViewDataCenter::GetInstance(),
-            &WebViewDataCenter::emitFuncInfoCenterNotify, [this](QString& text) { texts << text; });
-    }
-    ~HostNotices() { QObject::disconnect(connection); }
-};
-
 // Every download request of the profile, seen after the pages have handled it.
 struct Requests
 {
@@ -72,12 +58,6 @@ QString tipText(const QString& path, const QString& suffix)
     const QJsonObject tip { { "cmd", "showTip" },
         { "data", QJsonObject { { "text", path }, { "type", "file" }, { "suffix", suffix } } } };
     return QString::fromUtf8(QJsonDocument(tip).toJson(QJsonDocument::Indented));
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // Every regular file under dir, relative to it.

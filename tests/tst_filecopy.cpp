@@ -20,44 +20,11 @@ using namespace TestSupport;
 
 namespace {
 
-// What the host receives through emitFuncInfoCenterNotify.
-struct HostNotices
-{
-    QStringList texts;
-    QMetaObject::Connection connection;
-
-    HostNotices()
-    {
-        connection = QObject::connect(WebViewDataCenter::GetInstance(),
-            &WebViewDataCenter::emitFuncInfoCenterNotify, [this](QString& text) { texts << text; });
-    }
-    ~HostNotices() { QObject::disconnect(connection); }
-};
-
 QString tipText(const QString& text, const QString& suffix)
 {
     const QJsonObject tip { { "cmd", "showTip" },
         { "data", QJsonObject { { "text", text }, { "type", "file" }, { "suffix", suffix } } } };
     return QString::fromUtf8(QJsonDocument(tip).toJson(QJsonDocument::Indented));
-}
-
-// A string as the debug stream quotes it (enough for the paths used here).
-QString quoted(QString s)
-{
-    return '"' + s.replace('\\', "\\\\").replace('"', "\\\"") + '"';
-}
-
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
 // Temporary files of an unfinished copy, anywhere under dir.
@@ -246,7 +213,7 @@ void TestFileCopy::copyOrders()
     QStringList expectedNotices;
     for (const QString& n : notices)
         expectedNotices << tipText(fill(n.section('|', 0, 0)), n.section('|', 1));
-    QStringList expectedLines { "CopyFileFunc command " + quoted(command) };
+    QStringList expectedLines { "CopyFileFunc command " + debugQuoted(command) };
     for (const QString& line : logLines)
         expectedLines << fill(line);
     if (!warning.isEmpty()) {
@@ -293,9 +260,9 @@ void TestFileCopy::shortWriteLeavesNoPartialCopy()
 
     const QStringList lines = log.lines();
     QCOMPARE(lines.size(), 3);
-    QVERIFY2(lines.at(1).startsWith("Failed to write the copy: " + quoted(path("existing.bin"))),
+    QVERIFY2(lines.at(1).startsWith("Failed to write the copy: " + debugQuoted(path("existing.bin"))),
         qPrintable(lines.at(1)));
-    QVERIFY2(lines.at(2).startsWith("Failed to write the copy: " + quoted(path("new/fresh.bin"))),
+    QVERIFY2(lines.at(2).startsWith("Failed to write the copy: " + debugQuoted(path("new/fresh.bin"))),
         qPrintable(lines.at(2)));
     QCOMPARE(host.texts, QStringList { tipText(path("small.txt"), "txt") });
     QCOMPARE(readFile(path("existing.bin")), m_existing);

@@ -19,19 +19,6 @@ using namespace TestSupport;
 
 namespace {
 
-struct HostNotices
-{
-    QStringList texts;
-    QMetaObject::Connection connection;
-
-    HostNotices()
-    {
-        connection = QObject::connect(WebViewDataCenter::GetInstance(),
-            &WebViewDataCenter::emitFuncInfoCenterNotify, [this](QString& text) { texts << text; });
-    }
-    ~HostNotices() { QObject::disconnect(connection); }
-};
-
 QString snapshotNotice(const QString& filePath, const QString& channelId, int time)
 {
     const QJsonObject notice { { "cmd", "afterSnapshot" },
@@ -39,24 +26,6 @@ QString snapshotNotice(const QString& filePath, const QString& channelId, int ti
             QJsonObject {
                 { "filePath", filePath }, { "channelId", channelId }, { "time", time } } } };
     return QString::fromUtf8(QJsonDocument(notice).toJson(QJsonDocument::Indented));
-}
-
-QString quoted(QString s)
-{
-    return '"' + s.replace('\\', "\\\\").replace('"', "\\\"") + '"';
-}
-
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
 QStringList filesUnder(const QString& dir)
@@ -178,11 +147,11 @@ void TestSnapshot::afterSnapshot()
     CWebComm bridge;
     QCOMPARE(bridge.AfterSnapshot(image, "ch-1", 1700000000, filePath), result);
 
-    QStringList lines { "filePath: " + quoted(filePath) };
+    QStringList lines { "filePath: " + debugQuoted(filePath) };
     if (!warning.isEmpty())
         lines << warning;
     else
-        lines << "filePath: " + quoted(writtenAs) + " path " + quoted(folder);
+        lines << "filePath: " + debugQuoted(writtenAs) + " path " + debugQuoted(folder);
     if (result == 0) {
         QCOMPARE(log.lines(), lines);
         QCOMPARE(host.texts, QStringList { snapshotNotice(writtenAs, "ch-1", 1700000000) });
@@ -195,7 +164,7 @@ void TestSnapshot::afterSnapshot()
         QCOMPARE(got.mid(0, 2), lines);
         if (writeTried) {
             QVERIFY2(got.at(2).startsWith(
-                         "[AfterSnapshot] failed to write the snapshot: " + quoted(writtenAs)),
+                         "[AfterSnapshot] failed to write the snapshot: " + debugQuoted(writtenAs)),
                 qPrintable(got.at(2)));
         }
         QVERIFY(host.texts.isEmpty());
@@ -234,7 +203,7 @@ void TestSnapshot::failedWriteKeepsTheExistingFile()
     QCOMPARE(filesUnder(m_dir->path()), QStringList({ "blocker", "existing.jpg" }));
     QCOMPARE(log.lines().size(), 3);
     QVERIFY2(log.lines().at(2).startsWith(
-                 "[AfterSnapshot] failed to write the snapshot: " + quoted(path("existing.jpg"))),
+                 "[AfterSnapshot] failed to write the snapshot: " + debugQuoted(path("existing.jpg"))),
         qPrintable(log.lines().at(2)));
 }
 

@@ -16,25 +16,6 @@ using namespace TestSupport;
 
 namespace {
 
-// Records what the host receives through emitFuncWebNotify.
-struct HostNotifications {
-    QStringList msgs;
-    QStringList sns;
-    QMetaObject::Connection connection;
-
-    explicit HostNotifications(QObject* context)
-    {
-        connection = QObject::connect(
-            WebViewDataCenter::GetInstance(), &WebViewDataCenter::emitFuncWebNotify, context,
-            [this](QString& msg, QString& sn) {
-                msgs << msg;
-                sns << sn;
-            },
-            Qt::DirectConnection);
-    }
-    ~HostNotifications() { QObject::disconnect(connection); }
-};
-
 CWebComm* bridgeOf(VmsWebWidgets& w)
 {
     return qobject_cast<CWebComm*>(
@@ -132,7 +113,7 @@ void TestWebComm::notifyToHostFromPage()
     QWidget parent;
     VmsWebWidgets w(&parent);
     QVERIFY(loadBridgePage(w));
-    HostNotifications host(this);
+    HostNotifications host;
 
     bool ok = false;
     const QVariant result = callBridge(pageOf(w), QStringLiteral("NotifyToHost"), {msg, sn}, &ok);
@@ -172,7 +153,7 @@ void TestWebComm::releaseWebPageChangesNothing()
     QCOMPARE(page->url(), before);
 
     // The bridge still serves the page afterwards.
-    HostNotifications host(this);
+    HostNotifications host;
     QCOMPARE(callBridge(page, QStringLiteral("NotifyToHost"), {QStringLiteral("after"), QStringLiteral("2")}, &ok).toInt(), 0);
     QVERIFY(ok);
     QCOMPARE(host.msgs, QStringList{QStringLiteral("after")});
@@ -192,7 +173,7 @@ void TestWebComm::pageCannotDeleteBridge()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(bridge);
 
-    HostNotifications host(this);
+    HostNotifications host;
     bool ok = false;
     QCOMPARE(callBridge(pageOf(w), QStringLiteral("NotifyToHost"), {QStringLiteral("still here"), QStringLiteral("3")}, &ok).toInt(), 0);
     QVERIFY(ok);

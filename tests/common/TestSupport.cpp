@@ -2,9 +2,13 @@
 
 #include <VmsWebWidgets.h>
 #include <WebComm.h>
+#include <WebViewDataCenter.h>
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDeadlineTimer>
+#include <QtCore/QDir>
+#include <QtCore/QFile>
+#include <QtCore/QFileInfo>
 #include <QtCore/QEventLoop>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QPointer>
@@ -132,6 +136,55 @@ bool waitForPageCalls(QWebEnginePage* page, int count, int timeoutMs)
 void clearPageCalls(QWebEnginePage* page)
 {
     evalJs(page, QStringLiteral("window.calls = []; true"));
+}
+
+// ---- Host side and files ----------------------------------------------------
+
+HostNotices::HostNotices()
+{
+    connection = QObject::connect(
+        WebViewDataCenter::GetInstance(), &WebViewDataCenter::emitFuncInfoCenterNotify,
+        [this](QString& text) { texts << text; });
+}
+
+HostNotices::~HostNotices()
+{
+    QObject::disconnect(connection);
+}
+
+HostNotifications::HostNotifications()
+{
+    connection = QObject::connect(
+        WebViewDataCenter::GetInstance(), &WebViewDataCenter::emitFuncWebNotify,
+        [this](QString& msg, QString& sn) {
+            msgs << msg;
+            sns << sn;
+        });
+}
+
+HostNotifications::~HostNotifications()
+{
+    QObject::disconnect(connection);
+}
+
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+QString debugQuoted(QString s)
+{
+    return QLatin1Char('"') + s.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
+                                  .replace(QLatin1Char('"'), QLatin1String("\\\""))
+        + QLatin1Char('"');
 }
 
 // ---- LogCapture -------------------------------------------------------------

@@ -5,6 +5,7 @@
 // capturing log output.
 
 #include <QtCore/QJsonArray>
+#include <QtCore/QMetaObject>
 #include <QtCore/QList>
 #include <QtCore/QString>
 #include <QtCore/QStringList>
@@ -48,6 +49,37 @@ QJsonArray pageCalls(QWebEnginePage* page);
 // Waits until the page has recorded at least count calls.
 bool waitForPageCalls(QWebEnginePage* page, int count, int timeoutMs = 10000);
 void clearPageCalls(QWebEnginePage* page);
+
+// Records what the host receives through emitFuncInfoCenterNotify (the host
+// notices) while alive; connected directly, as a host must.
+struct HostNotices {
+    HostNotices();
+    ~HostNotices();
+    HostNotices(const HostNotices&) = delete;
+    HostNotices& operator=(const HostNotices&) = delete;
+
+    QStringList texts;
+    QMetaObject::Connection connection;
+};
+
+// Records what the host receives through emitFuncWebNotify while alive.
+struct HostNotifications {
+    HostNotifications();
+    ~HostNotifications();
+    HostNotifications(const HostNotifications&) = delete;
+    HostNotifications& operator=(const HostNotifications&) = delete;
+
+    QStringList msgs;
+    QStringList sns;
+    QMetaObject::Connection connection;
+};
+
+// Small file helpers: write (creating the folder), read ("<unreadable>" when
+// the file cannot be read).
+bool writeFile(const QString& path, const QByteArray& content);
+QByteArray readFile(const QString& path);
+// A string as the debug stream quotes it (quotes and backslashes escaped).
+QString debugQuoted(QString s);
 
 // Captures Qt's message output while alive and restores the previous handler
 // afterwards. Thread-safe: messages may come from any thread.
