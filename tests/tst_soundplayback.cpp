@@ -8,7 +8,6 @@
 #include <QtCore/QDataStream>
 #include <QtCore/QPointer>
 #include <QtCore/QTemporaryDir>
-#include <QtCore/QtMath>
 #include <QtMultimedia/QAudioDevice>
 #include <QtMultimedia/QAudioOutput>
 #include <QtMultimedia/QMediaDevices>
@@ -21,58 +20,35 @@ using namespace TestSupport;
 
 namespace {
 
-// A short 16-bit mono PCM chime.
+// A short 16-bit mono PCM tone at 8 kHz.
 bool writeWav(const QString& path, int milliseconds)
 {
-    const int rate = 8000;
-    const int samples = rate * milliseconds / 1000;
+    const quint32 samples = 8 * milliseconds;
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
     QDataStream out(&file);
     out.setByteOrder(QDataStream::LittleEndian);
-    const quint32 dataBytes = samples * 2;
     out.writeRawData("RIFF", 4);
-    out << quint32(36 + dataBytes);
+    out << quint32(36 + samples * 2);
     out.writeRawData("WAVEfmt ", 8);
-    out << quint32(16) << quint16(1) << quint16(1) << quint32(rate) << quint32(rate * 2)
-        << quint16(2) << quint16(16);
+    out << quint32(16) << quint16(1) << quint16(1) << quint32(8000) << quint32(16000) << quint16(2)
+        << quint16(16);
     out.writeRawData("data", 4);
-    out << dataBytes;
-    for (int i = 0; i < samples; ++i)
-        out << qint16(8000 * qSin(2 * M_PI * 880 * i / rate));
+    out << quint32(samples * 2);
+    for (quint32 i = 0; i < samples; ++i)
+        out << qint16((i / 5) % 2 ? 6000 : -6000);
     return out.status() == QDataStream::Ok;
 }
 
-struct Pair
+// The bridge's players and outputs, the newest last.
+QList<QMediaPlayer*> players(const CWebComm& bridge)
 {
-    QMediaPlayer* player = nullptr;
-    QAudioOutput* output = nullptr;
-    int players = 0;
-    int outputs = 0;
-};
-
-Pair pairOf(const CWebComm& bridge)
-{
-    Pair pair;
-    const auto players = bridge.findChildren<QMediaPlayer*>(QString(), Qt::FindDirectChildrenOnly);
-    const auto outputs = bridge.findChildren<QAudioOutput*>(QString(), Qt::FindDirectChildrenOnly);
-    pair.players = players.size();
-    pair.outputs = outputs.size();
-    pair.player = players.value(players.size() - 1);
-    pair.output = outputs.value(outputs.size() - 1);
-    return pair;
+    return bridge.findChildren<QMediaPlayer*>(QString(), Qt::FindDirectChildrenOnly);
 }
-
-// The outcome lines the call may write; every other debug line is the
-// multimedia back end's own.
-QStringList outcomeLines(const LogCapture& log)
+QList<QAudioOutput*> outputs(const CWebComm& bridge)
 {
-    QStringList lines;
-    for (const QString& line : log.debugLines())
-        if (line == QLatin1String("No Error") || line.startsWith(QLatin1String("Error: ")))
-            lines << line;
-    return lines;
+    return bridge.findChildren<QAudioOutput*>(QString(), Qt::FindDirectChildrenOnly);
 }
 
 } // namespace
@@ -112,62 +88,59 @@ private slots:
         LogCapture log;
         bridge.PlaySoundFile(file);
 
-        const Pair pair = pairOf(bridge);
-        QCOMPARE(pair.players, 1);
-        QCOMPARE(pair.outputs, 1);
-        QCOMPARE(pair.player->audioOutput(), pair.output);
-        QCOMPARE(pair.player->source(), QUrl::fromLocalFile(file));
-        QCOMPARE(pair.player->loops(), 1);
-        QCOMPARE(pair.output->device(), QMediaDevices::defaultAudioOutput());
+        QCOMPARE(players(bridge).size(), 1);
+        QCOMPARE(outputs(bridge).size(), 1);
+        QMediaPlayer* player = players(bridge).first();
+        QCOMPARE(player->audioOutput(), outputs(bridge).first());
+        QCOMPARE(player->source(), QUrl::fromLocalFile(file));
+        QCOMPARE(player->loops(), 1);
+        QCOMPARE(player->audioOutput()->device(), QMediaDevices::defaultAudioOutput());
 
-        // Without a device nothing is played; otherwise the player's state
-        // right after play() decides the line.
-        QString expected;
+        // Without a device nothing plays; otherwise the player's state right
+        // after play() decides the line. Other debug lines are the back end's.
+        QString expected = QStringLiteral("No Error");
         if (QMediaDevices::defaultAudioOutput().isNull())
             expected = QStringLiteral("Error: \"No audio output device\"");
-        else if (pair.player->error() == QMediaPlayer::NoError)
-            expected = QStringLiteral("No Error");
-        else
-            expected = QStringLiteral("Error: \"%1\"").arg(pair.player->errorString());
-        QCOMPARE(outcomeLines(log), QStringList({ expected }));
+        else if (player->error() != QMediaPlayer::NoError)
+            expected = QStringLiteral("Error: \"%1\"").arg(player->errorString());
+        QStringList outcome;
+        for (const QString& line : log.debugLines())
+            if (line == QLatin1String("No Error") || line.startsWith(QLatin1String("Error: ")))
+                outcome << line;
+        QCOMPARE(outcome, QStringList({ expected }));
         if (QMediaDevices::defaultAudioOutput().isNull())
-            QCOMPARE(pair.player->playbackState(), QMediaPlayer::StoppedState);
+            QCOMPARE(player->playbackState(), QMediaPlayer::StoppedState);
     }
 
     void secondCallReplacesThePair()
     {
         CWebComm bridge;
         bridge.PlaySoundFile(m_chime);
-        const Pair first = pairOf(bridge);
-        QPointer<QMediaPlayer> firstPlayer = first.player;
-        QPointer<QAudioOutput> firstOutput = first.output;
+        QPointer<QMediaPlayer> firstPlayer = players(bridge).first();
+        QPointer<QAudioOutput> firstOutput = outputs(bridge).first();
 
         bridge.PlaySoundFile(m_bell);
         // The old pair lasts until the event loop turns.
         QVERIFY(firstPlayer && firstOutput);
-        QCOMPARE(pairOf(bridge).players, 2);
+        QCOMPARE(players(bridge).size(), 2);
 
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(firstPlayer.isNull());
-        QVERIFY(firstOutput.isNull());
-        const Pair second = pairOf(bridge);
-        QCOMPARE(second.players, 1);
-        QCOMPARE(second.outputs, 1);
-        QCOMPARE(second.player->source(), QUrl::fromLocalFile(m_bell));
-        QCOMPARE(second.player->audioOutput(), second.output);
+        QVERIFY(firstPlayer.isNull() && firstOutput.isNull());
+        QCOMPARE(players(bridge).size(), 1);
+        QCOMPARE(outputs(bridge).size(), 1);
+        QCOMPARE(players(bridge).first()->source(), QUrl::fromLocalFile(m_bell));
+        QCOMPARE(players(bridge).first()->audioOutput(), outputs(bridge).first());
     }
 
     void pairDiesWithTheBridge()
     {
         auto bridge = std::make_unique<CWebComm>();
         bridge->PlaySoundFile(m_chime);
-        const Pair pair = pairOf(*bridge);
-        QPointer<QMediaPlayer> player = pair.player;
-        QPointer<QAudioOutput> output = pair.output;
+        QPointer<QMediaPlayer> player = players(*bridge).value(0);
+        QPointer<QAudioOutput> output = outputs(*bridge).value(0);
         QVERIFY(player && output);
         bridge.reset();
-        QVERIFY(player.isNull());
-        QVERIFY(output.isNull());
+        QVERIFY(player.isNull() && output.isNull());
     }
 };
 
