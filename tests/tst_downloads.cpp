@@ -6,58 +6,65 @@
 #include <QtCore/QDir>
 #include <QtCore/QDirIterator>
 #include <QtCore/QFile>
-#include <QtCore/QJsonDocument>
-#include <QtCore/QJsonObject>
 #include <QtCore/QPointer>
 #include <QtCore/QTemporaryDir>
-#include <QtTest/QSignalSpy>
 #include <QtTest/QTest>
 #include <QtWebEngineCore/QWebEngineDownloadRequest>
 #include <QtWebEngineCore/QWebEnginePage>
 #include <QtWebEngineCore/QWebEngineProfile>
 #include <QtWidgets/QWidget>
 #include <VmsWebWidgets.h>
-#include <WebComm.h>
 #include <WebPage.h>
-#include <WebViewDataCenter.h>
 
 using namespace TestSupport;
 
 namespace {
 
-// Every download request of the profile, seen after the pages have handled it.
+// Every download request of the profile. Made before the widgets, so that
+// first, a handler of the host's, sees each request before the pages do.
 struct Requests
 {
     QList<QPointer<QWebEngineDownloadRequest>> list;
     QMetaObject::Connection connection;
 
-    Requests()
+    explicit Requests(std::function<void(QWebEngineDownloadRequest*)> first = {})
     {
         connection = QObject::connect(QWebEngineProfile::defaultProfile(),
-            &QWebEngineProfile::downloadRequested,
-            [this](QWebEngineDownloadRequest* r) { list << r; });
+            &QWebEngineProfile::downloadRequested, [this, first](QWebEngineDownloadRequest* r) {
+                if (first)
+                    first(r);
+                list << r;
+            });
     }
     ~Requests() { QObject::disconnect(connection); }
 
-    // Waits until every request has ended; true when all completed.
-    bool waitAllFinished(int timeoutMs = 20000)
+    // Waits for one request and its end; true when it completed.
+    bool oneCompleted()
     {
-        QDeadlineTimer deadline(timeoutMs);
-        for (const auto& r : list) {
-            while (r && !r->isFinished() && !deadline.hasExpired())
-                QTest::qWait(20);
-            if (!r || r->state() != QWebEngineDownloadRequest::DownloadCompleted)
-                return false;
-        }
-        return true;
+        QDeadlineTimer deadline(20000);
+        while (!deadline.hasExpired() && (list.isEmpty() || (list[0] && !list[0]->isFinished())))
+            QTest::qWait(20);
+        return list.size() == 1 && list[0]
+            && list[0]->state() == QWebEngineDownloadRequest::DownloadCompleted;
     }
 };
 
+// The host's "showTip" notice, byte for byte (for paths without quotes or
+// backslashes).
 QString tipText(const QString& path, const QString& suffix)
 {
-    const QJsonObject tip { { "cmd", "showTip" },
-        { "data", QJsonObject { { "text", path }, { "type", "file" }, { "suffix", suffix } } } };
-    return QString::fromUtf8(QJsonDocument(tip).toJson(QJsonDocument::Indented));
+    return QStringLiteral("{\n    \"cmd\": \"showTip\",\n    \"data\": {\n        \"suffix\": "
+                          "\"%1\",\n        \"text\": \"%2\",\n        \"type\": \"file\"\n    "
+                          "}\n}\n")
+        .arg(suffix, path);
+}
+
+// SetDownloadPath as the page calls it; true when the call returned.
+bool setDownloadPath(VmsWebWidgets& w, const QString& path)
+{
+    bool ok = false;
+    callBridge(pageOf(w), "SetDownloadPath", { path }, &ok);
+    return ok;
 }
 
 // Every regular file under dir, relative to it.
@@ -79,22 +86,20 @@ class TestDownloads : public QObject
 private slots:
     void initTestCase();
     void init();
-    void cleanup();
-    void setDownloadPathStoresForwardSlashes_data();
-    void setDownloadPathStoresForwardSlashes();
     void fixedFolder_data();
     void fixedFolder();
     void emptyPathBringsTheDialogBack();
     void cancelledDialogCancelsTheDownload();
     void requestEndedWhileTheDialogIsOpen();
-    void twoHostsOneDialogOneTip();
 
 private:
+    // A new widget showing the bridge page (after any Requests made before).
+    bool openPage(std::unique_ptr<VmsWebWidgets>& w);
     // Lets the page start a download of urlPath on the test's server, as a
     // link with a download attribute that the user clicks.
     void clickDownloadLink(QWebEnginePage* page, const QString& urlPath);
-    void setDownloadPathFromPage(QWebEnginePage* page, const QString& path);
 
+    QWidget m_parent;
     DownloadServer m_server;
     QScopedPointer<QTemporaryDir> m_dir;
     QByteArray m_body;
@@ -119,226 +124,111 @@ void TestDownloads::init()
     QVERIFY(m_dir->isValid());
 }
 
-void TestDownloads::cleanup()
+bool TestDownloads::openPage(std::unique_ptr<VmsWebWidgets>& w)
 {
-    CWebPage::m_strDownloadPath.clear();
+    w = std::make_unique<VmsWebWidgets>(&m_parent);
+    return loadBridgePage(*w);
 }
 
 void TestDownloads::clickDownloadLink(QWebEnginePage* page, const QString& urlPath)
 {
-    const QString script
-        = QStringLiteral(
-            "(function () { var a = document.createElement('a'); a.href = %1; a.download = '';"
-            " document.body.appendChild(a); a.click(); return true; })()")
-              .arg(QString::fromUtf8(QJsonDocument(QJsonArray { m_server.url(urlPath).toString() })
-                                         .toJson(QJsonDocument::Compact))
-                       .mid(1)
-                       .chopped(1));
+    const QString script = QStringLiteral(
+        "(function () { var a = document.createElement('a'); a.href = '%1'; a.download = '';"
+        " document.body.appendChild(a); a.click(); return true; })()")
+                               .arg(m_server.url(urlPath).toString(QUrl::FullyEncoded));
     QVERIFY(evalJs(page, script).toBool());
 }
 
-void TestDownloads::setDownloadPathFromPage(QWebEnginePage* page, const QString& path)
-{
-    bool ok = false;
-    callBridge(page, "SetDownloadPath", { path }, &ok);
-    QVERIFY(ok);
-}
-
-void TestDownloads::setDownloadPathStoresForwardSlashes_data()
-{
-    QTest::addColumn<QString>("given");
-    QTest::addColumn<QString>("stored");
-    QTest::newRow("backslashes") << "C:\\data\\dl"
-                                 << "C:/data/dl";
-    QTest::newRow("mixed") << "/data\\dl/x\\"
-                           << "/data/dl/x/";
-    QTest::newRow("trailing slash kept") << "/data/dl/"
-                                         << "/data/dl/";
-    QTest::newRow("empty") << ""
-                           << "";
-}
-
-void TestDownloads::setDownloadPathStoresForwardSlashes()
-{
-    QFETCH(QString, given);
-    QFETCH(QString, stored);
-    CWebPage::m_strDownloadPath = QStringLiteral("/before");
-    CWebComm bridge;
-    bridge.SetDownloadPath(given);
-    QCOMPARE(CWebPage::m_strDownloadPath, stored);
-}
-
-// "{D}" stands for the test's scratch folder.
+// "{D}" stands for the test's scratch folder, "{D\}" for it with backslashes;
+// the file lands in {D}/dl under the name that the tip's text ends in.
 void TestDownloads::fixedFolder_data()
 {
     QTest::addColumn<QString>("urlPath");
-    QTest::addColumn<QString>("folderGiven");
+    QTest::addColumn<QString>("folderGiven"); // through SetDownloadPath
+    QTest::addColumn<QString>("presetName"); // set on the request before the page sees it
     QTest::addColumn<QString>("expectedText");
     QTest::addColumn<QString>("expectedSuffix");
-    QTest::addColumn<QString>("expectedFile");
-    QTest::addColumn<QString>("presetName"); // set on the request before the page sees it
+    const auto add = [](const char* name, const char* urlPath, const char* folder,
+                         const char* preset, const char* text, const char* suffix) {
+        QTest::newRow(name) << urlPath << folder << preset << text << suffix;
+    };
 
-    QTest::newRow("report.pdf") << "/report.pdf"
-                                << "{D}/dl"
-                                << "{D}/dl/report.pdf"
-                                << "pdf"
-                                << "dl/report.pdf"
-                                << "";
-    QTest::newRow("archive.tar.gz") << "/archive"
-                                    << "{D}/dl"
-                                    << "{D}/dl/archive.tar.gz"
-                                    << ".gz"
-                                    << "dl/archive.tar.gz"
-                                    << "";
-    QTest::newRow("short name ab") << "/ab"
-                                   << "{D}/dl"
-                                   << "{D}/dl/ab"
-                                   << "ab"
-                                   << "dl/ab"
-                                   << "";
-    QTest::newRow("backslashes in the folder") << "/report.pdf"
-                                               << "{D\\}\\dl"
-                                               << "{D}/dl/report.pdf"
-                                               << "pdf"
-                                               << "dl/report.pdf"
-                                               << "";
-    QTest::newRow("trailing slash") << "/report.pdf"
-                                    << "{D}/dl/"
-                                    << "{D}/dl//report.pdf"
-                                    << "pdf"
-                                    << "dl/report.pdf"
-                                    << "";
-    QTest::newRow("server suggests ../") << "/escape"
-                                         << "{D}/dl"
-                                         << "{D}/dl/escape.txt"
-                                         << "txt"
-                                         << "dl/escape.txt"
-                                         << "";
-    QTest::newRow("name with ../ set before the page") << "/report.pdf"
-                                                       << "{D}/dl"
-                                                       << "{D}/dl/escape.txt"
-                                                       << "txt"
-                                                       << "dl/escape.txt"
-                                                       << "../../escape.txt";
-    QTest::newRow("name with backslashes set before the page") << "/report.pdf"
-                                                               << "{D}/dl"
-                                                               << "{D}/dl/escape.txt"
-                                                               << "txt"
-                                                               << "dl/escape.txt"
-                                                               << "..\\..\\escape.txt";
-    QTest::newRow("non-ASCII name") << "/cn"
-                                    << "{D}/dl"
-                                    << "{D}/dl/录像 报告.pdf"
-                                    << "pdf"
-                                    << "dl/录像 报告.pdf"
-                                    << "";
+    add("report.pdf, backslashes in the folder", "/report.pdf", "{D\\}\\dl", "",
+        "{D}/dl/report.pdf", "pdf");
+    add("archive.tar.gz, trailing slash", "/archive", "{D}/dl/", "", "{D}/dl//archive.tar.gz",
+        ".gz");
+    add("short name ab", "/ab", "{D}/dl", "", "{D}/dl/ab", "ab");
+    add("server suggests ../", "/escape", "{D}/dl", "", "{D}/dl/escape.txt", "txt");
+    add("name with ..\\ set before the page", "/report.pdf", "{D}/dl", "..\\..\\escape.txt",
+        "{D}/dl/escape.txt", "txt");
+    add("non-ASCII name", "/cn", "{D}/dl", "", "{D}/dl/录像 报告.pdf", "pdf");
 }
 
 void TestDownloads::fixedFolder()
 {
     QFETCH(QString, urlPath);
     QFETCH(QString, folderGiven);
+    QFETCH(QString, presetName);
     QFETCH(QString, expectedText);
     QFETCH(QString, expectedSuffix);
-    QFETCH(QString, expectedFile);
-    QFETCH(QString, presetName);
     const QString d = m_dir->path();
     folderGiven.replace("{D\\}", QString(d).replace('/', '\\')).replace("{D}", d);
     expectedText.replace("{D}", d);
     QVERIFY(QDir().mkpath(m_dir->filePath("dl")));
 
-    // Connected before the page's slot, as another handler of the host's.
-    QMetaObject::Connection preset;
-    if (!presetName.isEmpty()) {
-        preset = connect(QWebEngineProfile::defaultProfile(), &QWebEngineProfile::downloadRequested,
-            [&](QWebEngineDownloadRequest* r) { r->setDownloadFileName(presetName); });
-    }
-    QWidget parent;
-    VmsWebWidgets w(&parent);
-    QVERIFY(loadBridgePage(w));
-    setDownloadPathFromPage(pageOf(w), folderGiven);
+    Requests requests([&](QWebEngineDownloadRequest* r) {
+        if (!presetName.isEmpty())
+            r->setDownloadFileName(presetName);
+    });
+    std::unique_ptr<VmsWebWidgets> w;
+    QVERIFY(openPage(w));
+    QVERIFY(setDownloadPath(*w, folderGiven));
     HostNotices host;
-    Requests requests;
     FileDialogDriver dialogs([](QFileDialog* dialog) { dialog->reject(); });
     LogCapture log;
 
-    clickDownloadLink(pageOf(w), urlPath);
-    QTRY_COMPARE_WITH_TIMEOUT(requests.list.size(), 1, 15000);
-    QVERIFY(requests.waitAllFinished());
-
-    disconnect(preset);
+    clickDownloadLink(pageOf(*w), urlPath);
+    QVERIFY(requests.oneCompleted());
 
     QCOMPARE(dialogs.count(), 0);
     QCOMPARE(host.texts, QStringList { tipText(expectedText, expectedSuffix) });
-    QCOMPARE(filesUnder(d), QStringList { expectedFile });
-    QCOMPARE(readFile(m_dir->filePath(expectedFile)), m_body);
+    const QString file = "dl/" + expectedText.section('/', -1);
+    QCOMPARE(filesUnder(d), QStringList { file });
+    QCOMPARE(readFile(m_dir->filePath(file)), m_body);
     QCOMPARE(log.debugLines(),
         QStringList({ "Download requested: \"" + m_server.url(urlPath).toString() + "\"",
             "Download accepted. Starting download..." }));
 }
 
-void TestDownloads::emptyPathBringsTheDialogBack()
-{
-    QVERIFY(QDir().mkpath(m_dir->filePath("picked")));
-    const QString picked = m_dir->filePath("picked/mine.bin");
-    QWidget parent;
-    VmsWebWidgets w(&parent);
-    QVERIFY(loadBridgePage(w));
-    setDownloadPathFromPage(pageOf(w), m_dir->filePath("dl"));
-    setDownloadPathFromPage(pageOf(w), QString());
-    HostNotices host;
-    Requests requests;
-    FileDialogDriver dialogs([&](QFileDialog* dialog) { chooseInDialog(dialog, picked); });
-
-    clickDownloadLink(pageOf(w), "/report.pdf");
-    QTRY_COMPARE_WITH_TIMEOUT(requests.list.size(), 1, 15000);
-    QVERIFY(requests.waitAllFinished());
-
-    // Opened in the home folder with the suggested name filled in.
-    QCOMPARE(dialogs.count(), 1);
-    QCOMPARE(dialogs.lastAcceptMode(), QFileDialog::AcceptSave);
-    QCOMPARE(dialogs.lastSelection(), QStringList { QDir::homePath() + "/report.pdf" });
-    // The picked path is the tip's text; the suffix still comes from the suggestion.
-    QCOMPARE(host.texts, QStringList { tipText(picked, "pdf") });
-    QCOMPARE(filesUnder(m_dir->path()), QStringList { "picked/mine.bin" });
-    QCOMPARE(readFile(picked), m_body);
-}
-
 void TestDownloads::cancelledDialogCancelsTheDownload()
 {
-    QWidget parent;
-    VmsWebWidgets w(&parent);
-    QVERIFY(loadBridgePage(w));
-    HostNotices host;
     Requests requests;
+    std::unique_ptr<VmsWebWidgets> w;
+    QVERIFY(openPage(w));
+    HostNotices host;
     FileDialogDriver dialogs([](QFileDialog* dialog) { dialog->reject(); });
     LogCapture log;
 
-    clickDownloadLink(pageOf(w), "/report.pdf");
-    QTRY_COMPARE_WITH_TIMEOUT(requests.list.size(), 1, 15000);
-    QTRY_VERIFY(!requests.list.first() || requests.list.first()->isFinished());
+    clickDownloadLink(pageOf(*w), "/report.pdf");
+    QVERIFY(!requests.oneCompleted());
 
     QCOMPARE(dialogs.count(), 1);
-    QVERIFY(requests.list.first());
-    QCOMPARE(requests.list.first()->state(), QWebEngineDownloadRequest::DownloadCancelled);
+    QVERIFY(requests.list.value(0));
+    QCOMPARE(requests.list[0]->state(), QWebEngineDownloadRequest::DownloadCancelled);
     QVERIFY(host.texts.isEmpty());
     QCOMPARE(filesUnder(QDir::homePath()).filter("report"), QStringList());
+    const QString url = debugQuoted(m_server.url("/report.pdf").toString());
     QCOMPARE(log.debugLines(),
-        QStringList({ "Download requested: \"" + m_server.url("/report.pdf").toString() + "\"",
-            "Download cancelled: no file chosen for \"" + m_server.url("/report.pdf").toString()
-                + "\"" }));
+        QStringList(
+            { "Download requested: " + url, "Download cancelled: no file chosen for " + url }));
 }
 
 void TestDownloads::requestEndedWhileTheDialogIsOpen()
 {
-    // Connected before the page's slot, so the request is known while the
-    // dialog is open.
     QPointer<QWebEngineDownloadRequest> request;
-    const auto early = connect(QWebEngineProfile::defaultProfile(),
-        &QWebEngineProfile::downloadRequested, [&](QWebEngineDownloadRequest* r) { request = r; });
-    QWidget parent;
-    VmsWebWidgets w(&parent);
-    QVERIFY(loadBridgePage(w));
+    Requests requests([&](QWebEngineDownloadRequest* r) { request = r; });
+    std::unique_ptr<VmsWebWidgets> w;
+    QVERIFY(openPage(w));
     HostNotices host;
     const QString picked = m_dir->filePath("late.pdf");
     FileDialogDriver dialogs([&](QFileDialog* dialog) {
@@ -348,9 +238,8 @@ void TestDownloads::requestEndedWhileTheDialogIsOpen()
     });
     LogCapture log;
 
-    clickDownloadLink(pageOf(w), "/report.pdf");
+    clickDownloadLink(pageOf(*w), "/report.pdf");
     QTRY_VERIFY_WITH_TIMEOUT(dialogs.count() == 1 && !visibleFileDialog(), 15000);
-    disconnect(early);
 
     QVERIFY(host.texts.isEmpty());
     QVERIFY(!QFile::exists(picked));
@@ -358,24 +247,31 @@ void TestDownloads::requestEndedWhileTheDialogIsOpen()
     QVERIFY(!log.contains("Download accepted. Starting download..."));
 }
 
-void TestDownloads::twoHostsOneDialogOneTip()
+// An empty path brings the save dialog back. Two widget hosts are alive: one
+// dialog, one tip.
+void TestDownloads::emptyPathBringsTheDialogBack()
 {
-    const QString picked = m_dir->filePath("both.pdf");
-    QWidget parent;
-    VmsWebWidgets first(&parent);
-    VmsWebWidgets second(&parent);
-    QVERIFY(loadBridgePage(first));
-    QVERIFY(loadBridgePage(second));
-    HostNotices host;
+    const QString picked = m_dir->filePath("picked/mine.bin");
+    QVERIFY(QDir().mkpath(m_dir->filePath("picked")));
     Requests requests;
+    std::unique_ptr<VmsWebWidgets> first, second;
+    QVERIFY(openPage(first));
+    QVERIFY(openPage(second));
+    QVERIFY(setDownloadPath(*first, m_dir->filePath("dl")));
+    QVERIFY(setDownloadPath(*first, QString()));
+    HostNotices host;
     FileDialogDriver dialogs([&](QFileDialog* dialog) { chooseInDialog(dialog, picked); });
 
-    clickDownloadLink(pageOf(second), "/report.pdf");
-    QTRY_COMPARE_WITH_TIMEOUT(requests.list.size(), 1, 15000);
-    QVERIFY(requests.waitAllFinished());
+    clickDownloadLink(pageOf(*second), "/report.pdf");
+    QVERIFY(requests.oneCompleted());
 
+    // Opened in the home folder with the suggested name filled in.
     QCOMPARE(dialogs.count(), 1);
+    QCOMPARE(dialogs.last().acceptMode, QFileDialog::AcceptSave);
+    QCOMPARE(dialogs.last().selection, QStringList { QDir::homePath() + "/report.pdf" });
+    // The picked path is the tip's text; the suffix still comes from the suggestion.
     QCOMPARE(host.texts, QStringList { tipText(picked, "pdf") });
+    QCOMPARE(filesUnder(m_dir->path()), QStringList { "picked/mine.bin" });
     QCOMPARE(readFile(picked), m_body);
 }
 

@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 
 #include <QtCore/QJsonArray>
+#include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
 #include <QtTest/QTest>
 #include <QtWebEngineCore/QWebEnginePage>
@@ -18,8 +19,8 @@ using namespace TestSupport;
 
 namespace {
 
-// Emits one data-center signal as the host would. args: the signal's
-// arguments, ack (for emitServerRespone) as text.
+// Emits one data-center signal as the host would, from the calling thread.
+// args: the signal's arguments, ack (for emitServerRespone) as text.
 void emitEvent(const QString& signal, const QStringList& args)
 {
     WebViewDataCenter* dc = WebViewDataCenter::GetInstance();
@@ -37,34 +38,21 @@ void emitEvent(const QString& signal, const QStringList& args)
         qFatal("unknown signal %s", qPrintable(signal));
 }
 
-void emitFromHostThread(const QString& signal, const QStringList& args)
+QJsonObject call(const QString& fn, const QStringList& args)
 {
-    std::thread host([&] { emitEvent(signal, args); });
-    host.join();
+    return { { "fn", fn }, { "args", QJsonArray::fromStringList(args) } };
 }
 
-struct Call
+// Calls as text, for readable comparisons; every argument must be a string.
+QString asText(const QJsonArray& calls)
 {
-    QString fn;
-    QStringList args;
-};
+    return QString::fromUtf8(QJsonDocument(calls).toJson(QJsonDocument::Compact));
+}
 
-QList<Call> callsOf(QWebEnginePage* page)
+// The calls that page recorded, once it has at least count of them.
+QString callsOf(QWebEnginePage* page, int count)
 {
-    QList<Call> out;
-    for (const QJsonValue& v : pageCalls(page)) {
-        Call c;
-        c.fn = v[QLatin1String("fn")].toString();
-        for (const QJsonValue& a : v[QLatin1String("args")].toArray()) {
-            // Every argument must arrive as a JavaScript string.
-            if (!a.isString())
-                c.args << QStringLiteral("<not a string>");
-            else
-                c.args << a.toString();
-        }
-        out << c;
-    }
-    return out;
+    return waitForPageCalls(page, count) ? asText(pageCalls(page)) : QStringLiteral("<too few>");
 }
 
 } // namespace
@@ -113,105 +101,69 @@ void TestPageEventPush::cleanupTestCase()
     m_second.reset();
 }
 
+// Each event is emitted twice: on the GUI thread, then on a host thread.
 void TestPageEventPush::eachEventReachesBothPages_data()
 {
-    QTest::addColumn<bool>("hostThread");
     QTest::addColumn<QString>("signal");
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("fn");
     QTest::addColumn<QStringList>("expected");
+    const auto add = [](const char* name, const QString& signal, const QStringList& args,
+                         const QString& fn, const QStringList& expected) {
+        QTest::newRow(name) << signal << args << fn << expected;
+    };
 
-    const QString tokenNotice = QStringLiteral("{\n    \"cmd\": \"userToken\",\n    \"data\": {\n  "
-                                               "      \"token\": \"tok-1\"\n    }\n}\n");
     const QString devStatus = QStringLiteral(
         "[\n    {\n        \"guid\": \"cam\",\n        \"info\": [\n        ]\n    }\n]\n");
-
-    struct Row
-    {
-        const char* name;
-        QString signal;
-        QStringList args;
-        QString fn;
-        QStringList expected;
-    };
-    const QList<Row> rows {
-        { "server response", "emitServerRespone", { "7", "-1", "ok" }, "emitServerRespone",
-            { "7", "-1", "ok" } },
-        { "server response, empty texts", "emitServerRespone", { "", "0", "" }, "emitServerRespone",
-            { "", "0", "" } },
-        { "host response keeps line feed", "emitInfoNotifyEx", { "a\nb", "sn-1" },
-            "emitHostResponse", { "a\nb", "sn-1" } },
-        { "device status loses line feeds", "emitDevStatus", { devStatus }, "emitDevStatus",
-            { QString(devStatus).remove('\n') } },
-        { "data cache", "emitDataCacheNotify", { "k", "v" }, "emitDataCacheNotify", { "k", "v" } },
-        { "info notice loses line feeds", "emitInfoNotify", { "line1\nline2" }, "emitInfoNotify",
-            { "line1line2" } },
-        { "info notice keeps CR", "emitInfoNotify", { "a\r\nb" }, "emitInfoNotify", { "a\rb" } },
-        { "user token", "emitInfoNotify", { tokenNotice }, "emitUserToken", { "tok-1" } },
-        { "user token, not JSON", "emitInfoNotify", { "userToken=abc" }, "emitUserToken", { "" } },
-        { "user token, no data", "emitInfoNotify", { "{\"cmd\":\"userToken\"}" }, "emitUserToken",
-            { "" } },
-        { "user token, no token", "emitInfoNotify", { "{\"cmd\":\"userToken\",\"data\":{}}" },
-            "emitUserToken", { "" } },
-        { "user token, token not a string", "emitInfoNotify",
-            { "{\"cmd\":\"userToken\",\"data\":{\"token\":5}}" }, "emitUserToken", { "" } },
-        { "user token, hostile token", "emitInfoNotify",
-            { "{\"cmd\":\"userToken\",\"data\":{\"token\":\"a'b\\\\c\\u2028\"}}" }, "emitUserToken",
-            { QStringLiteral("a'b\\c\u2028") } },
-        { "usertoken is case-sensitive", "emitInfoNotify", { "usertoken" }, "emitInfoNotify",
-            { "usertoken" } },
-    };
-    for (bool hostThread : { false, true }) {
-        for (const Row& r : rows) {
-            QTest::addRow("%s, %s", hostThread ? "host thread" : "GUI thread", r.name)
-                << hostThread << r.signal << r.args << r.fn << r.expected;
-        }
-    }
+    add("server response", "emitServerRespone", { "7", "-1", "ok" }, "emitServerRespone",
+        { "7", "-1", "ok" });
+    add("host response keeps line feed", "emitInfoNotifyEx", { "a\nb", "sn-1" }, "emitHostResponse",
+        { "a\nb", "sn-1" });
+    add("device status loses line feeds", "emitDevStatus", { devStatus }, "emitDevStatus",
+        { QString(devStatus).remove('\n') });
+    add("data cache", "emitDataCacheNotify", { "k", "v" }, "emitDataCacheNotify", { "k", "v" });
+    add("info notice loses line feeds, keeps CR", "emitInfoNotify", { "a\r\nb\nc" },
+        "emitInfoNotify", { "a\rbc" });
+    add("user token", "emitInfoNotify",
+        { "{\n    \"cmd\": \"userToken\",\n    \"data\": {\n        \"token\": \"tok-1\"\n    "
+          "}\n}\n" },
+        "emitUserToken", { "tok-1" });
+    add("user token, not JSON", "emitInfoNotify", { "userToken=abc" }, "emitUserToken", { "" });
+    add("user token, no token", "emitInfoNotify", { "{\"cmd\":\"userToken\",\"data\":{}}" },
+        "emitUserToken", { "" });
+    add("user token, hostile token", "emitInfoNotify",
+        { "{\"cmd\":\"userToken\",\"data\":{\"token\":\"a'b\\\\c\\u2028\"}}" }, "emitUserToken",
+        { QStringLiteral("a'b\\c\u2028") });
 }
 
 void TestPageEventPush::eachEventReachesBothPages()
 {
-    QFETCH(bool, hostThread);
     QFETCH(QString, signal);
     QFETCH(QStringList, args);
     QFETCH(QString, fn);
     QFETCH(QStringList, expected);
 
-    if (hostThread)
-        emitFromHostThread(signal, args);
-    else
-        emitEvent(signal, args);
-
-    for (QWebEnginePage* page : m_pages) {
-        QVERIFY(waitForPageCalls(page, 1));
-        const QList<Call> calls = callsOf(page);
-        QCOMPARE(calls.size(), 1);
-        QCOMPARE(calls[0].fn, fn);
-        QCOMPARE(calls[0].args, expected);
-    }
+    emitEvent(signal, args);
+    std::thread([&] { emitEvent(signal, args); }).join();
+    for (QWebEnginePage* page : m_pages)
+        QCOMPARE(callsOf(page, 2), asText({ call(fn, expected), call(fn, expected) }));
 }
 
 void TestPageEventPush::hostileTextsArriveIntact_data()
 {
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("single quote") << "it's";
-    QTest::newRow("double quote") << "say \"hi\"";
-    QTest::newRow("backslashes") << "C:\\dir\\";
-    QTest::newRow("escaped quote") << "\\'";
-    QTest::newRow("CR") << "a\rb";
-    QTest::newRow("LF") << "a\nb";
-    QTest::newRow("CRLF and tab") << "a\r\n\tb";
+    QTest::newRow("quotes") << "it's \"hi\"";
+    QTest::newRow("backslashes") << "C:\\dir\\ \\'";
+    QTest::newRow("CR LF tab") << "a\r\n\tb\nc\rd";
     QTest::newRow("U+2028 U+2029") << QStringLiteral("a\u2028b\u2029c");
-    QTest::newRow("NUL and escape") << QString::fromUtf16(u"a\u0000b\u001bc", 5);
-    QTest::newRow("C1 control and DEL") << QStringLiteral("a\u0085b\u007f");
+    QTest::newRow("controls: NUL, ESC, C1, DEL")
+        << QString::fromUtf16(u"a\u0000b\u001bc\u0085d\u007f", 8);
     QTest::newRow("emoji") << QStringLiteral("😀 café 报警");
-    QTest::newRow("place markers") << "%1 %2 %3";
-    QTest::newRow("url-encoded") << "http%3A%2F%2Fhost%2Fa%2F";
+    QTest::newRow("place markers, url-encoded") << "%1 %2 %3 http%3A%2F%2Fhost%2Fa%2F";
     QTest::newRow("injection") << "'); window.injected = 1; ('";
     QTest::newRow("injection with line break") << "'\n); window.injected = 1; //";
     QTest::newRow("template and script tags") << "${window.injected = 1}`</script><b>";
-    QTest::newRow("empty") << "";
 }
 
 void TestPageEventPush::hostileTextsArriveIntact()
@@ -224,21 +176,12 @@ void TestPageEventPush::hostileTextsArriveIntact()
     emitEvent("emitDataCacheNotify", { text, text });
     emitEvent("emitDevStatus", { text });
     emitEvent("emitInfoNotify", { text });
+    const QString expected = asText({ call("emitServerRespone", { text, "3", text }),
+        call("emitHostResponse", { text, text }), call("emitDataCacheNotify", { text, text }),
+        call("emitDevStatus", { noLf }), call("emitInfoNotify", { noLf }) });
 
     for (QWebEnginePage* page : m_pages) {
-        QVERIFY(waitForPageCalls(page, 5));
-        const QList<Call> calls = callsOf(page);
-        QCOMPARE(calls.size(), 5);
-        QCOMPARE(calls[0].fn, QStringLiteral("emitServerRespone"));
-        QCOMPARE(calls[0].args, (QStringList { text, "3", text }));
-        QCOMPARE(calls[1].fn, QStringLiteral("emitHostResponse"));
-        QCOMPARE(calls[1].args, (QStringList { text, text }));
-        QCOMPARE(calls[2].fn, QStringLiteral("emitDataCacheNotify"));
-        QCOMPARE(calls[2].args, (QStringList { text, text }));
-        QCOMPARE(calls[3].fn, QStringLiteral("emitDevStatus"));
-        QCOMPARE(calls[3].args, QStringList { noLf });
-        QCOMPARE(calls[4].fn, QStringLiteral("emitInfoNotify"));
-        QCOMPARE(calls[4].args, QStringList { noLf });
+        QCOMPARE(callsOf(page, 5), expected);
         QCOMPARE(evalJs(page, "typeof window.injected").toString(), QStringLiteral("undefined"));
     }
 }
@@ -246,27 +189,23 @@ void TestPageEventPush::hostileTextsArriveIntact()
 void TestPageEventPush::hostThreadEventsKeepTheirOrder()
 {
     constexpr int count = 200;
-    std::thread host([] {
+    std::thread([] {
         for (int i = 0; i < count; ++i)
             emit WebViewDataCenter::GetInstance()->emitServerRespone(
                 QString::number(i), i, QStringLiteral("body"));
-    });
-    host.join();
+    }).join();
 
-    for (QWebEnginePage* page : m_pages) {
-        QVERIFY(waitForPageCalls(page, count));
-        const QList<Call> calls = callsOf(page);
-        QCOMPARE(calls.size(), count);
-        for (int i = 0; i < count; ++i)
-            QCOMPARE(
-                calls[i].args, (QStringList { QString::number(i), QString::number(i), "body" }));
-    }
+    QJsonArray expected;
+    for (int i = 0; i < count; ++i)
+        expected << call("emitServerRespone", { QString::number(i), QString::number(i), "body" });
+    for (QWebEnginePage* page : m_pages)
+        QCOMPARE(callsOf(page, count), asText(expected));
 }
 
 void TestPageEventPush::resultOfThePageFunctionIsLogged()
 {
-    QWebEnginePage* page = m_pages[0];
-    evalJs(page, "window.emitDataCacheNotify = function (k, v) { return k + '|' + v; }; true");
+    evalJs(
+        m_pages[0], "window.emitDataCacheNotify = function (k, v) { return k + '|' + v; }; true");
 
     LogCapture log;
     emitEvent("emitDataCacheNotify", { "k", "v\"" });
@@ -284,20 +223,17 @@ void TestPageEventPush::eventsWithoutWidgetAreNotStored()
 {
     m_second.reset();
     emitEvent("emitServerRespone", { "only-first", "0", "x" });
-    emitFromHostThread("emitDataCacheNotify", { "gone", "x" });
-
-    QVERIFY(waitForPageCalls(m_pages[0], 2));
-    QCOMPARE(callsOf(m_pages[0]).size(), 2);
+    std::thread([] { emitEvent("emitDataCacheNotify", { "gone", "x" }); }).join();
+    QCOMPARE(callsOf(m_pages[0], 2),
+        asText({ call("emitServerRespone", { "only-first", "0", "x" }),
+            call("emitDataCacheNotify", { "gone", "x" }) }));
 
     // A widget created afterwards receives nothing of what came before it.
     m_second = std::make_unique<VmsWebWidgets>(&m_parent);
     QVERIFY(loadBridgePage(*m_second));
     m_pages[1] = pageOf(*m_second);
     emitEvent("emitDataCacheNotify", { "after", "1" });
-    QVERIFY(waitForPageCalls(m_pages[1], 1));
-    const QList<Call> calls = callsOf(m_pages[1]);
-    QCOMPARE(calls.size(), 1);
-    QCOMPARE(calls[0].args, (QStringList { "after", "1" }));
+    QCOMPARE(callsOf(m_pages[1], 1), asText({ call("emitDataCacheNotify", { "after", "1" }) }));
 }
 
 QTEST_MAIN(TestPageEventPush)

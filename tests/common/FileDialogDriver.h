@@ -29,19 +29,24 @@ inline QFileDialog* visibleFileDialog()
 // field alone.
 inline void chooseInDialog(QFileDialog* dialog, const QString& path)
 {
-    auto* nameField = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-    if (dialog->fileMode() == QFileDialog::Directory) {
-        dialog->setDirectory(path);
-        if (nameField)
-            nameField->clear();
-    } else {
-        const QFileInfo info(path);
-        dialog->setDirectory(info.absolutePath());
-        if (nameField)
-            nameField->setText(info.fileName());
-    }
+    const bool folder = dialog->fileMode() == QFileDialog::Directory;
+    dialog->setDirectory(folder ? path : QFileInfo(path).absolutePath());
+    if (auto* nameField = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+        nameField->setText(folder ? QString() : QFileInfo(path).fileName());
     static_cast<QDialog*>(dialog)->accept(); // QFileDialog hides it; its checks still run
 }
+
+// What a dialog showed when it opened.
+struct SeenDialog
+{
+    QString directory;
+    QStringList selection;
+    QStringList nameFilters;
+    QString selectedNameFilter;
+    QFileDialog::FileMode fileMode = QFileDialog::AnyFile;
+    QFileDialog::AcceptMode acceptMode = QFileDialog::AcceptOpen;
+    QFileDialog::Options options;
+};
 
 // Watches for file dialogs while alive: each one that shows up is handed to
 // the handler, which must close it (chooseInDialog, or reject()). A dialog
@@ -59,15 +64,9 @@ public:
         m_timer.start();
     }
 
-    // How many dialogs were seen, and what each showed when it opened.
+    // How many dialogs were seen, and the last one.
     int count() const { return m_seen; }
-    QString lastDirectory() const { return m_lastDirectory; }
-    QStringList lastSelection() const { return m_lastSelection; }
-    QStringList lastNameFilters() const { return m_lastNameFilters; }
-    QString lastSelectedNameFilter() const { return m_lastSelectedNameFilter; }
-    QFileDialog::FileMode lastFileMode() const { return m_lastFileMode; }
-    QFileDialog::AcceptMode lastAcceptMode() const { return m_lastAcceptMode; }
-    QFileDialog::Options lastOptions() const { return m_lastOptions; }
+    const SeenDialog& last() const { return m_last; }
 
 private:
     void poll()
@@ -77,13 +76,9 @@ private:
             return;
         m_current = dialog;
         ++m_seen;
-        m_lastDirectory = dialog->directory().absolutePath();
-        m_lastSelection = dialog->selectedFiles();
-        m_lastNameFilters = dialog->nameFilters();
-        m_lastSelectedNameFilter = dialog->selectedNameFilter();
-        m_lastFileMode = dialog->fileMode();
-        m_lastAcceptMode = dialog->acceptMode();
-        m_lastOptions = dialog->options();
+        m_last = { dialog->directory().absolutePath(), dialog->selectedFiles(),
+            dialog->nameFilters(), dialog->selectedNameFilter(), dialog->fileMode(),
+            dialog->acceptMode(), dialog->options() };
         m_handler(dialog);
         if (m_current && m_current->isVisible())
             m_current->reject();
@@ -93,13 +88,7 @@ private:
     QTimer m_timer;
     QPointer<QFileDialog> m_current;
     int m_seen = 0;
-    QString m_lastDirectory;
-    QStringList m_lastSelection;
-    QStringList m_lastNameFilters;
-    QString m_lastSelectedNameFilter;
-    QFileDialog::FileMode m_lastFileMode = QFileDialog::AnyFile;
-    QFileDialog::AcceptMode m_lastAcceptMode = QFileDialog::AcceptOpen;
-    QFileDialog::Options m_lastOptions;
+    SeenDialog m_last;
 };
 
 } // namespace TestSupport
