@@ -8,8 +8,8 @@
     var Demo = window.Demo = {
         tavi: null,
 
-        // Adds a card: spec = { id, title, text, build(el, tavi), tour(tavi) -> Promise }.
-        section: function (spec) { sections.push(spec); },
+        // Adds a card: card = { id, title, text, build(el, tavi), tour(tavi) -> Promise }.
+        section: function (card) { sections.push(card); },
 
         // Page log; kind is 'call', 'push', 'err' or ''. Lines also go to the
         // console, where the demo host picks them up for its transcript.
