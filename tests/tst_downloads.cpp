@@ -67,17 +67,6 @@ bool setDownloadPath(VmsWebWidgets& w, const QString& path)
     return ok;
 }
 
-// Every regular file under dir, relative to it.
-QStringList filesUnder(const QString& dir)
-{
-    QStringList out;
-    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        out << QDir(dir).relativeFilePath(it.next());
-    out.sort();
-    return out;
-}
-
 } // namespace
 
 class TestDownloads : public QObject

@@ -24,16 +24,6 @@ QString snapshotNotice(const QString& filePath, const QString& channelId, int ti
         .arg(channelId, filePath, QString::number(time));
 }
 
-QStringList filesUnder(const QString& dir)
-{
-    QStringList out;
-    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        out << QDir(dir).relativeFilePath(it.next());
-    out.sort();
-    return out;
-}
-
 const QByteArray kJpeg("\xff\xd8\xff\xe0 not quite a JPEG \x00\x01\xff\xd9", 27);
 
 } // namespace

@@ -292,6 +292,19 @@ bool isSameFile(const QString& a, const QString& b)
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+// The array of a page's JSON command; a document holding an object gives an
+// empty array. False, after the warning, when the text is no JSON at all.
+bool commandArray(const QString& command, QJsonArray& array)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(command.toUtf8());
+    if (doc.isNull()) {
+        qWarning() << "Invalid JSON string";
+        return false;
+    }
+    array = doc.array();
+    return true;
+}
+
 // Where a browse dialog opens when the page gives no path.
 QString startFolder(const QString& originalPath)
 {
@@ -320,12 +333,9 @@ QString CWebComm::BrowseFile(QString originalPath)
 void CWebComm::CopyFileFunc(QString command)
 {
     qDebug() << "CopyFileFunc command" << command;
-    const QJsonDocument doc = QJsonDocument::fromJson(command.toUtf8());
-    if (doc.isNull()) {
-        qWarning() << "Invalid JSON string";
+    QJsonArray orders;
+    if (!commandArray(command, orders))
         return;
-    }
-    const QJsonArray orders = doc.array();
     for (const QJsonValue& order : orders) {
         if (!order.isObject())
             continue;
@@ -407,12 +417,9 @@ bool CWebComm::CopyFileProcess(const QString& source, const QString& target)
 
 void CWebComm::DelFileFunc(QString command)
 {
-    const QJsonDocument doc = QJsonDocument::fromJson(command.toUtf8());
-    if (doc.isNull()) {
-        qWarning() << "Invalid JSON string";
+    QJsonArray paths;
+    if (!commandArray(command, paths))
         return;
-    }
-    const QJsonArray paths = doc.array();
     for (const QJsonValue& value : paths) {
         if (!value.isString())
             continue;

@@ -78,6 +78,8 @@ struct HostNotifications {
 // the file cannot be read).
 bool writeFile(const QString& path, const QByteArray& content);
 QByteArray readFile(const QString& path);
+// Every regular file under dir (hidden ones too), relative to it, sorted.
+QStringList filesUnder(const QString& dir);
 // A string as the debug stream quotes it (quotes and backslashes escaped).
 QString debugQuoted(QString s);
 
