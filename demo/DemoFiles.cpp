@@ -10,9 +10,6 @@
 #include <QtCore/QStandardPaths>
 #include <QtCore/QTimer>
 #include <QtCore/QtEndian>
-#include <QtWebEngineCore/QWebEngineProfile>
-#include <QtWebEngineCore/QWebEngineScript>
-#include <QtWebEngineCore/QWebEngineScriptCollection>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QFileDialog>
 #include <QtWidgets/QLineEdit>
@@ -82,14 +79,7 @@ DemoFiles::DemoFiles(QObject* parent, bool answerDialogs)
             m_pServer->url(QStringLiteral("/files/report.pdf")).toString() },
         { QStringLiteral("answeredDialogs"), answerDialogs },
     };
-    QWebEngineScript script;
-    script.setName(QStringLiteral("demoFiles"));
-    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    script.setWorldId(QWebEngineScript::MainWorld);
-    script.setSourceCode(
-        QStringLiteral("window.demoFiles = %1;")
-            .arg(QString::fromUtf8(QJsonDocument(info).toJson(QJsonDocument::Compact))));
-    QWebEngineProfile::defaultProfile()->scripts()->insert(script);
+    DemoHost::publishToPages(QStringLiteral("demoFiles"), info);
     record(QStringLiteral("demo files in %1, downloads served from %2")
                .arg(m_strFolder, info.value(QStringLiteral("downloadUrl")).toString()));
 

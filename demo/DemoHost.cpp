@@ -16,6 +16,9 @@
 #include <QtCore/QSaveFile>
 #include <QtCore/QTimer>
 #include <QtGui/QFontDatabase>
+#include <QtWebEngineCore/QWebEngineProfile>
+#include <QtWebEngineCore/QWebEngineScript>
+#include <QtWebEngineCore/QWebEngineScriptCollection>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QPlainTextEdit>
@@ -130,6 +133,18 @@ void DemoHost::onInfoCenterNotify(QString& message)
     record(QStringLiteral("host"), QStringLiteral("emitFuncInfoCenterNotify %1")
                                        .arg(QString(message).simplified()));
     m_pRelay->onHostNotice(message);
+}
+
+void DemoHost::publishToPages(const QString& name, const QJsonObject& data)
+{
+    QWebEngineScript script;
+    script.setName(name);
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setWorldId(QWebEngineScript::MainWorld);
+    script.setSourceCode(QStringLiteral("window.%1 = %2;")
+                             .arg(name, QString::fromUtf8(QJsonDocument(data).toJson(
+                                            QJsonDocument::Compact))));
+    QWebEngineProfile::defaultProfile()->scripts()->insert(script);
 }
 
 bool DemoHost::writeOutputs()

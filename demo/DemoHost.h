@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+class QJsonObject;
 class QPlainTextEdit;
 class RelaySimulation;
 class QTabWidget;
@@ -35,6 +36,9 @@ public:
     bool writeOutputs();
 
     static DemoHost* instance() { return s_instance; }
+    // Sets window.<name> to data in every page of the default profile, before
+    // the page's own scripts run.
+    static void publishToPages(const QString& name, const QJsonObject& data);
 
 signals:
     void lineRecorded(const QString& line);

@@ -11,9 +11,6 @@
 #include <QtCore/QPointer>
 #include <QtCore/QTimer>
 #include <QtGui/QGuiApplication>
-#include <QtWebEngineCore/QWebEngineProfile>
-#include <QtWebEngineCore/QWebEngineScript>
-#include <QtWebEngineCore/QWebEngineScriptCollection>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QSlider>
@@ -86,14 +83,7 @@ void DemoMedia::publishSamples()
         QStringLiteral("media samples in %1").arg(m_dir.isValid() ? m_dir.path() : "(none)"));
 
     // Every page of the default profile finds them before its own scripts run.
-    QWebEngineScript script;
-    script.setName(QStringLiteral("tavi-demo-media"));
-    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    script.setWorldId(QWebEngineScript::MainWorld);
-    script.setSourceCode(
-        QStringLiteral("window.TaviDemoMedia = %1;")
-            .arg(QString::fromUtf8(QJsonDocument(samples).toJson(QJsonDocument::Compact))));
-    QWebEngineProfile::defaultProfile()->scripts()->insert(script);
+    DemoHost::publishToPages(QStringLiteral("TaviDemoMedia"), samples);
 }
 
 void DemoMedia::forwardHostLog()
