@@ -48,6 +48,14 @@ public:
     // The host's answer for sn; any thread. Answers nobody waits for go to
     // the pages as emitInfoNotifyEx.
     void NotifyResult(QString& msg, QString& sn);
+    // The same for answers held in constants or temporaries, which the
+    // reference form cannot take.
+    void NotifyResult(const QString& msg, const QString& sn)
+    {
+        QString text = msg;
+        QString key = sn;
+        NotifyResult(text, key);
+    }
 
 signals:
     void emitInfoNotify(QString message);
