@@ -209,7 +209,7 @@ void TestDownloads::cancelledDialogCancelsTheDownload()
     const QString url = debugQuoted(m_server.url("/report.pdf").toString());
     QCOMPARE(log.debugLines(),
         QStringList(
-            { "Download requested: " + url, "Download cancelled: no file chosen for " + url }));
+            { "Download requested: " + url, "tavi.webmodule: Download cancelled: no file chosen for " + url }));
 }
 
 void TestDownloads::requestEndedWhileTheDialogIsOpen()

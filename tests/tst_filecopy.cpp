@@ -125,7 +125,8 @@ void TestFileCopy::copyOrders_data()
         QTest::newRow(name) << command << notices << logLines << absent;
     };
 
-    const QString refuse = "Refusing to copy a file onto itself: \"{D}/src.bin\" -> ";
+    const QString refuse
+        = "tavi.webmodule: Refusing to copy a file onto itself: \"{D}/src.bin\" -> ";
     const QString noSource = "Source file does not exist:  ";
     const QString cannotOpen = "Failed to open files for copying.";
     const QString order = "{\"sourceFile\": \"{D}/src.bin\", \"targetFile\": \"%1\"}";
@@ -146,15 +147,19 @@ void TestFileCopy::copyOrders_data()
         "[{\"targetFile\": \"{D}/a.bin\"}, {\"sourceFile\": 7, \"targetFile\": \"{D}/a.bin\"}, "
             + order.arg("{D}/b.bin") + "]",
         { "{D}/b.bin|bin" }, { noSource + "\"\"", noSource + "\"\"" }, { "a.bin" });
-    add("missing target member", "[{\"sourceFile\": \"{D}/src.bin\"}]", {}, { cannotOpen });
+    const QString cannotWrite = "tavi.webmodule: Cannot write the target: ";
+    add("missing target member", "[{\"sourceFile\": \"{D}/src.bin\"}]", {},
+        { cannotOpen, cannotWrite + "\"\" \"no target path\"" });
     add("source does not exist",
         "[{\"sourceFile\": \"{D}/nothing.bin\", \"targetFile\": \"{D}/a.bin\"}]", {},
         { noSource + "\"{D}/nothing.bin\"" }, { "a.bin" });
     add("source is a folder", "[{\"sourceFile\": \"{D}/folder\", \"targetFile\": \"{D}/a.bin\"}]",
-        {}, { cannotOpen }, { "a.bin" });
+        {}, { "tavi.webmodule: Not a regular file, not copied: \"{D}/folder\"" }, { "a.bin" });
     add("a file where the target's folder would go", orders({ "{D}/blocker/sub/a.bin" }), {},
-        { cannotOpen }, { "blocker/sub" });
-    add("target is a folder", orders({ "{D}/folder" }), {}, { cannotOpen });
+        { cannotOpen, cannotWrite + "\"{D}/blocker/sub/a.bin\" \"Not a directory\"" },
+        { "blocker/sub" });
+    add("target is a folder", orders({ "{D}/folder" }), {},
+        { cannotOpen, cannotWrite + "\"{D}/folder\" \"the target is a folder\"" });
     add("existing target replaced, not appended to", orders({ "{D}/existing.bin" }),
         { "{D}/existing.bin|bin" }, {});
     for (const QString self : { "src.bin", "folder/..//./src.bin", "link-to-src", "hard-to-src" })
@@ -163,6 +168,8 @@ void TestFileCopy::copyOrders_data()
     add("suffixes, new folders, notices in order",
         orders({ "{D}/a.jpeg", "ab", "{D}/new/deeper/clip.mp4" }),
         { "{D}/a.jpeg|peg", "ab|ab", "{D}/new/deeper/clip.mp4|mp4" }, {});
+    add("suffix of characters beyond 16 bits", orders({ "{D}/clip.\U0001F600\U0001F600" }),
+        { "{D}/clip.\U0001F600\U0001F600|.\U0001F600\U0001F600" }, {});
 }
 
 void TestFileCopy::copyOrders()
@@ -224,7 +231,7 @@ void TestFileCopy::shortWriteLeavesNoPartialCopy()
     QCOMPARE(lines.size(), 3);
     for (int i : { 1, 2 }) {
         const QString target = path(i == 1 ? "existing.bin" : "new/fresh.bin");
-        QVERIFY2(lines[i].startsWith("Failed to write the copy: " + debugQuoted(target)),
+        QVERIFY2(lines[i].startsWith("tavi.webmodule: Failed to write the copy: " + debugQuoted(target)),
             qPrintable(lines[i]));
     }
     QCOMPARE(host.texts, QStringList { tipText(path("small.txt"), "txt") });

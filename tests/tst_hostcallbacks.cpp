@@ -97,7 +97,7 @@ void TestHostCallbacks::nullCommandRecordIsIgnored()
     LogCapture log;
     WebViewDataCenter::GetInstance()->FuncResponeCallback(nullptr);
     QCOMPARE(spy.count(), 0);
-    QCOMPARE(log.debugLines(), QStringList { "FuncResponeCallback: null command record ignored" });
+    QCOMPARE(log.debugLines(), QStringList { "tavi.webmodule: FuncResponeCallback: null command record ignored" });
 }
 
 void TestHostCallbacks::dataCache_data()

@@ -184,8 +184,10 @@ void TestServerRequests::missingSdk()
     QVERIFY(session.empty());
     QCOMPARE(log.debugLines(),
         (QStringList { "RequestToServer:cmd= 1 devid= \"d\" sn= \"s\" param= \"m\"",
-            "RequestToServer: " + reason, "RequestToServerSync:cmd= 2 devid= \"d\" msg= \"m\"",
-            "RequestToServerSync: " + reason, "GetDevSessionId: " + reason }));
+            "tavi.webmodule: RequestToServer: " + reason,
+            "RequestToServerSync:cmd= 2 devid= \"d\" msg= \"m\"",
+            "tavi.webmodule: RequestToServerSync: " + reason,
+            "tavi.webmodule: GetDevSessionId: " + reason }));
 
     // The page sees the same defined results.
     QCOMPARE(call("RequestToVmsServer", { 1, "m", "s", "d" }).toInt(), -1);

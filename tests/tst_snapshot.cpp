@@ -131,7 +131,7 @@ void TestSnapshot::afterSnapshot()
     QCOMPARE(got.size(), writeFailed ? 3 : 2);
     if (writeFailed) {
         QVERIFY2(got[2].startsWith(
-                     "[AfterSnapshot] failed to write the snapshot: " + debugQuoted(writtenAs)),
+                     "tavi.webmodule: Failed to write the snapshot: " + debugQuoted(writtenAs)),
             qPrintable(got[2]));
     }
     if (result == 0) {
@@ -167,7 +167,7 @@ void TestSnapshot::failedWriteKeepsTheExistingFile()
     QCOMPARE(readFile(path("existing.jpg")), QByteArray("the older snapshot"));
     QCOMPARE(filesUnder(m_dir->path()), QStringList({ "blocker", "existing.jpg" }));
     QCOMPARE(log.lines().size(), 3);
-    QVERIFY2(log.lines()[2].startsWith("[AfterSnapshot] failed to write the snapshot: "
+    QVERIFY2(log.lines()[2].startsWith("tavi.webmodule: Failed to write the snapshot: "
                  + debugQuoted(path("existing.jpg"))),
         qPrintable(log.lines()[2]));
 }

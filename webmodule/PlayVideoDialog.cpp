@@ -335,6 +335,8 @@ void PlayVideoDialog::applySoundState(bool on)
                 m_bSoundOn = true;
                 updateSpeakerIcon();
             } else {
+                // Read word for word in hosts' logs: "the audio device may still
+                // be in use, or the video has no sound track".
                 hostLog(QStringLiteral("[PlayVideoDialog] OpenSound failed (ret=-1) - "
                                        "可能音频设备仍被占用或视频无音轨"));
             }

@@ -1,6 +1,5 @@
 #include "TaviWebPage.h"
 
-#include "WebComm.h"
 
 #include <SkinMgr.h>
 

@@ -1,5 +1,7 @@
 #include "VmsWebWidgets.h"
 
+#include "JsScript.h"
+#include "TextCleanup.h"
 #include "WebComm.h"
 #include "WebPage.h"
 #include "WebViewDataCenter.h"
@@ -18,7 +20,6 @@
 #include <QtWebEngineCore/QWebEngineProfile>
 #include <QtWebEngineCore/QWebEngineScript>
 
-#include <initializer_list>
 
 VmsWebWidgets::VmsWebWidgets(QWidget* parent)
     : QObject(nullptr)
@@ -63,6 +64,8 @@ VmsWebWidgets::VmsWebWidgets(QWidget* parent)
 
     connect(WebViewDataCenter::GetInstance(), &WebViewDataCenter::emitInfoNotifyEx, this,
             &VmsWebWidgets::InfoNotifySlotEx);
+    // By signature text: hosts and tools find the device push as
+    // "emitDevStatus(QString)", so that signature must stay as it is.
     connect(WebViewDataCenter::GetInstance(), SIGNAL(emitDevStatus(QString)), this,
             SLOT(DevStatusNotifySlot(QString)));
     connect(WebViewDataCenter::GetInstance(), &WebViewDataCenter::emitDataCacheNotify, this,
@@ -136,91 +139,12 @@ void VmsWebWidgets::reload()
 
 // ---- Page event push --------------------------------------------------------
 
-namespace {
-
-bool needsEscape(char16_t u)
-{
-    return u < 0x20 || u == u'\'' || u == u'\\' || (u >= 0x7f && u <= 0x9f) || u == 0x2028
-        || u == 0x2029 || QChar::isSurrogate(u);
-}
-
-// Appends text as a single-quoted JavaScript string literal that the page
-// reads back as exactly text: quotes, backslashes and line terminators would
-// otherwise end the literal or let a host text run its own script.
-void appendJsString(QString& script, const QString& text)
-{
-    script += QLatin1Char('\'');
-    const qsizetype size = text.size();
-    const QChar* data = text.constData();
-    qsizetype plainFrom = 0;
-    for (qsizetype i = 0; i < size; ++i) {
-        const char16_t u = data[i].unicode();
-        if (!needsEscape(u))
-            continue;
-        // A well-formed surrogate pair (an emoji) is ordinary text.
-        if (QChar::isHighSurrogate(u) && i + 1 < size
-            && QChar::isLowSurrogate(data[i + 1].unicode())) {
-            ++i;
-            continue;
-        }
-        script.append(data + plainFrom, i - plainFrom);
-        plainFrom = i + 1;
-        switch (u) {
-        case u'\'':
-            script += QLatin1String("\\'");
-            break;
-        case u'\\':
-            script += QLatin1String("\\\\");
-            break;
-        case u'\n':
-            script += QLatin1String("\\n");
-            break;
-        case u'\r':
-            script += QLatin1String("\\r");
-            break;
-        default:
-            script += QLatin1String("\\u");
-            script += QString::number(uint(u), 16).rightJustified(4, QLatin1Char('0'));
-            break;
-        }
-    }
-    script.append(data + plainFrom, size - plainFrom);
-    script += QLatin1Char('\'');
-}
-
-// "fn('a', 'b')": every value is written in one pass, so a value's own "%2"
-// is never taken for a place marker.
-QString jsCall(QLatin1String function, std::initializer_list<QString> args)
-{
-    qsizetype length = function.size() + 2;
-    for (const QString& arg : args)
-        length += arg.size() + 4;
-    QString script;
-    script.reserve(length);
-    script += function;
-    script += QLatin1Char('(');
-    bool first = true;
-    for (const QString& arg : args) {
-        if (!first)
-            script += QLatin1String(", ");
-        first = false;
-        appendJsString(script, arg);
-    }
-    script += QLatin1Char(')');
-    return script;
-}
-
-QString withoutLineFeeds(QString text)
-{
-    text.remove(QLatin1Char('\n'));
-    return text;
-}
-
-} // namespace
+using TaviWebModuleInternal::jsCall;
+using TaviWebModuleInternal::removeLineFeeds;
 
 void VmsWebWidgets::InfoNotifySlot(QString message)
 {
-    const QString text = withoutLineFeeds(message);
+    const QString text = removeLineFeeds(message);
     if (text.contains(QLatin1String("userToken"))) {
         const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8());
         const QString token = doc.object()
@@ -241,7 +165,7 @@ void VmsWebWidgets::InfoNotifySlotEx(QString message, QString sn)
 
 void VmsWebWidgets::DevStatusNotifySlot(QString message)
 {
-    runScript(jsCall(QLatin1String("emitDevStatus"), { withoutLineFeeds(message) }));
+    runScript(jsCall(QLatin1String("emitDevStatus"), { removeLineFeeds(message) }));
 }
 
 void VmsWebWidgets::DataCacheNotifySlot(QString key, QString value)

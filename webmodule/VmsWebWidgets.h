@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MyWebEngineView.h"
 #include "taviwebmodule_export.h"
 
 #include <QtCore/QObject>
@@ -8,7 +9,6 @@
 
 class CWebComm;
 class CWebPage;
-class MyWebEngineView;
 class QWebChannel;
 class QWebEngineProfile;
 class QWidget;

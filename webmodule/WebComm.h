@@ -2,37 +2,22 @@
 
 #include "taviwebmodule_export.h"
 
+// Hosts written against earlier releases find the view and MakePath here.
+#include "MakePath.h"
+#include "MyWebEngineView.h"
+
 #include <QtCore/QObject>
 #include <QtCore/QString>
-#include <QtWebEngineWidgets/QWebEngineView>
 
 class QAudioOutput;
-class QCloseEvent;
-class QFocusEvent;
 class QJsonObject;
 class QMediaPlayer;
 class PlayVideoDialog;
 
-// Creates path and its missing ancestors. 0 when the directory exists
-// afterwards, -1 otherwise (also for a path without a parent part).
-TAVIWEBMODULE_EXPORT int MakePath(QString path);
-
-// The web widget's view: never closes, raises its window on focus.
-class TAVIWEBMODULE_EXPORT MyWebEngineView : public QWebEngineView
-{
-    Q_OBJECT
-public:
-    explicit MyWebEngineView(QWidget* parent = nullptr);
-    ~MyWebEngineView() override;
-
-protected:
-    void focusInEvent(QFocusEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-};
-
 // The native object a page reaches as "CWebComm" on its web channel. Every
 // public slot is callable from the page; results that come later are pushed
-// into the page, never returned.
+// into the page, never returned. The slots are defined by concern in
+// WebComm.cpp (relay), WebCommFiles.cpp and WebCommMedia.cpp.
 class TAVIWEBMODULE_EXPORT CWebComm : public QObject
 {
     Q_OBJECT

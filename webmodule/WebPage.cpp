@@ -1,9 +1,9 @@
 #include "WebPage.h"
 
-#include "WebComm.h"
+#include "HostNotice.h"
+#include "Logging.h"
 
 #include <QtCore/QDir>
-#include <QtCore/QJsonObject>
 #include <QtCore/QPointer>
 #include <QtWebEngineCore/QWebEngineDownloadRequest>
 #include <QtWidgets/QFileDialog>
@@ -48,7 +48,9 @@ void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
     // of the request.
     const QPointer<QWebEngineDownloadRequest> request(download);
     QWidget dialogParent; // never shown
-    const QString name = plainFileName(download->downloadFileName());
+    // The suffix of the host's tip comes from the name the server suggested.
+    const QString suggested = download->downloadFileName();
+    const QString name = plainFileName(suggested);
     QString path;
     if (!m_strDownloadPath.isEmpty()) {
         path = m_strDownloadPath + QLatin1Char('/') + name;
@@ -63,7 +65,8 @@ void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
     }
     if (path.isEmpty()) {
         // The user closed the save dialog: nothing is saved, so no tip.
-        qDebug() << "Download cancelled: no file chosen for" << download->url().toString();
+        qCDebug(lcWebModule) << "Download cancelled: no file chosen for"
+                             << download->url().toString();
         download->cancel();
         return;
     }
@@ -71,8 +74,5 @@ void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
 
     qDebug() << "Download accepted. Starting download...";
     download->accept();
-    CWebComm::SendHostNotice(QStringLiteral("showTip"),
-                             QJsonObject{{QStringLiteral("text"), path},
-                                         {QStringLiteral("type"), QStringLiteral("file")},
-                                         {QStringLiteral("suffix"), name.right(3)}});
+    TaviWebModuleInternal::sendShowTip(path, suggested);
 }

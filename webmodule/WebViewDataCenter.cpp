@@ -1,6 +1,8 @@
 #include "WebViewDataCenter.h"
 
 #include "DeviceStatusJson.h"
+#include "Logging.h"
+#include "TextCleanup.h"
 
 #include <TaviLogic.h>
 
@@ -38,36 +40,23 @@ int WebViewDataCenter::NotifyToHost(const char* message)
 
 // ---- Host callbacks ---------------------------------------------------------
 
-namespace {
-
-// Host texts go into one line for the pages: drops every line feed, carriage
-// return and tab, as the pattern "[\n\r\t]" would, and nothing else.
-QString withoutLineBreaks(QString text)
-{
-    text.removeIf([](QChar c) {
-        const char16_t u = c.unicode();
-        return u == u'\n' || u == u'\r' || u == u'\t';
-    });
-    return text;
-}
-
-} // namespace
+using TaviWebModuleInternal::removeLineBreaksAndTabs;
 
 void WebViewDataCenter::FuncResponeCallback(__tagKelCommand* cmd)
 {
     if (!cmd) {
-        qDebug() << "FuncResponeCallback: null command record ignored";
+        qCDebug(lcWebModule) << "FuncResponeCallback: null command record ignored";
         return;
     }
     const QString sn = QString::fromUtf8(cmd->sn);
-    const QString msg = withoutLineBreaks(QString::fromUtf8(cmd->msg));
+    const QString msg = removeLineBreaksAndTabs(QString::fromUtf8(cmd->msg));
     emit emitServerRespone(sn, cmd->ack, msg);
 }
 
 void WebViewDataCenter::FuncDataCacheCallback(const char* key, const char* value)
 {
     // Only the value is cleaned; keys pass as the host named them.
-    emit emitDataCacheNotify(QString::fromUtf8(key), withoutLineBreaks(QString::fromUtf8(value)));
+    emit emitDataCacheNotify(QString::fromUtf8(key), removeLineBreaksAndTabs(QString::fromUtf8(value)));
 }
 
 void WebViewDataCenter::DevStatusUpdate(DeviceStatusMap& status)
@@ -80,7 +69,7 @@ int WebViewDataCenter::GetDeviceStatus(std::list<std::string>& ids, DeviceStatus
     if (ClientData* data = taviClientData())
         data->GetDeviceStatus(ids, status);
     else
-        qDebug() << "GetDeviceStatus: no host client data, no device reported";
+        qCDebug(lcWebModule) << "GetDeviceStatus: no host client data, no device reported";
     return 0;
 }
 
@@ -94,12 +83,12 @@ IRequestSdk* requestSdk(const char* caller)
 {
     IClientSdk* clientSdk = TaviLogic::m_ClientSdk;
     if (!clientSdk) {
-        qDebug() << caller << "no client SDK, request not sent";
+        qCDebug(lcWebModule) << caller << "no client SDK, request not sent";
         return nullptr;
     }
     IRequestSdk* sdk = clientSdk->GetRequestSdk();
     if (!sdk)
-        qDebug() << caller << "client SDK has no request interface, request not sent";
+        qCDebug(lcWebModule) << caller << "client SDK has no request interface, request not sent";
     return sdk;
 }
 
@@ -130,7 +119,7 @@ int WebViewDataCenter::RequestToServerSync(int cmd, const char* msg, char* devid
     // Up to the first NUL, as a C string reads.
     result = QString::fromUtf8(answer.c_str());
     qDebug() << "RequestToServerSync:result=" << result;
-    result = withoutLineBreaks(result);
+    result = removeLineBreaksAndTabs(result);
     return ret;
 }
 
@@ -194,7 +183,7 @@ QString WebViewDataCenter::NotifyToHostEx(QString& msg, int timeout)
 
 void WebViewDataCenter::NotifyResult(QString& msg, QString& sn)
 {
-    const QString text = withoutLineBreaks(msg);
+    const QString text = removeLineBreaksAndTabs(msg);
     bool awaited = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);

@@ -221,7 +221,11 @@ void LogCapture::handler(QtMsgType type, const QMessageLogContext& context, cons
         return;
     {
         std::lock_guard<std::mutex> lock(self->m_mutex);
-        self->m_entries.append({type, msg});
+        // Lines of a category of their own carry its name, so that a test
+        // sees the channel as well as the text.
+        const bool ownCategory = context.category && qstrcmp(context.category, "default") != 0;
+        self->m_entries.append(
+            { type, ownCategory ? QString::fromLatin1(context.category) + QLatin1String(": ") + msg : msg });
     }
     // Warnings still reach the test runner, so QTest::ignoreMessage keeps working.
     if (type != QtDebugMsg && type != QtInfoMsg && self->m_previous)

@@ -84,7 +84,8 @@ QStringList filesUnder(const QString& dir);
 QString debugQuoted(QString s);
 
 // Captures Qt's message output while alive and restores the previous handler
-// afterwards. Thread-safe: messages may come from any thread.
+// afterwards. Thread-safe: messages may come from any thread. A line of a
+// category other than "default" reads "<category>: <text>".
 class LogCapture
 {
 public:

@@ -1,0 +1,58 @@
+#pragma once
+
+// Internal to the module: how the bridge writes files (copies, snapshots)
+// so that a failure never leaves a partial file or harms an existing one.
+
+#include <QtCore/QFile>
+#include <QtCore/QString>
+#include <QtCore/QTemporaryFile>
+
+#include <sys/types.h>
+
+namespace TaviWebModuleInternal {
+
+// Writes a file like QSaveFile: into a hidden temporary file beside the
+// target, which replaces the target by rename only when complete. Unlike
+// QSaveFile it does not force the data to disk first, which would make an
+// export several times slower than cp; like cp, a crash right after the
+// write may lose the new data. A symbolic link as target is written through.
+class ReplacingFile
+{
+public:
+    explicit ReplacingFile(const QString& target);
+
+    // Creates the temporary file; false (see errorString) when the target
+    // cannot be written at all.
+    bool open();
+    QFile& file() { return m_temp; }
+    // Permission bits for a target that does not exist yet (default: what
+    // open(2) gives, 0666 less the umask); an existing target keeps its own.
+    void setNewFileMode(mode_t mode) { m_newMode = mode; }
+    // Puts the new content in place under the target's name. Without a
+    // commit, the temporary file goes with this object and the target stays
+    // as it was.
+    bool commit();
+    QString errorString() const;
+
+private:
+    static constexpr mode_t kDefaultMode = mode_t(-1);
+
+    QString m_final;
+    QTemporaryFile m_temp;
+    QString m_error;
+    mode_t m_newMode;
+};
+
+// Lets the kernel copy from in to out without passing the bytes through the
+// process, as cp does. Returns the bytes copied; stops early (for the
+// caller's own loop to go on from there) where the kernel cannot or fails.
+qint64 kernelCopy(QFile& in, QFile& out);
+
+// True when both paths name the same file on disk: same spelling, another
+// spelling, a symbolic link or a hard link.
+bool isSameFile(const QString& a, const QString& b);
+
+// The process's file creation mask, read without changing it.
+mode_t processUmask();
+
+} // namespace TaviWebModuleInternal

@@ -1,0 +1,90 @@
+// CWebComm: sound, picture viewer, video window and alarm tip.
+
+#include "WebComm.h"
+
+#include "ImageDialog.h"
+#include "MyMessageBox.h"
+#include "PlayVideoDialog.h"
+
+#include <TaviLogic.h>
+
+#include <QtGui/QGuiApplication>
+#include <QtGui/QScreen>
+#include <QtMultimedia/QAudioDevice>
+#include <QtMultimedia/QAudioOutput>
+#include <QtMultimedia/QMediaDevices>
+#include <QtMultimedia/QMediaPlayer>
+
+void CWebComm::PlaySoundFile(QString file)
+{
+    // The old pair stops when it is deleted, back in the event loop.
+    if (m_pMediaPlayer) {
+        m_pMediaPlayer->deleteLater();
+        m_pAudioOutput->deleteLater();
+    }
+    m_pMediaPlayer = new QMediaPlayer(this);
+    m_pAudioOutput = new QAudioOutput(this);
+    m_pMediaPlayer->setAudioOutput(m_pAudioOutput);
+    m_pMediaPlayer->setSource(QUrl::fromLocalFile(file));
+
+    // Some multimedia back ends crash the process when they decode sound
+    // with no device to play it on; without a device there is nothing to hear.
+    if (QMediaDevices::defaultAudioOutput().isNull()) {
+        qDebug() << "Error:" << QStringLiteral("No audio output device");
+        return;
+    }
+    m_pMediaPlayer->play();
+    if (m_pMediaPlayer->error() != QMediaPlayer::NoError)
+        qDebug() << "Error:" << m_pMediaPlayer->errorString();
+    else
+        qDebug() << "No Error";
+}
+
+void CWebComm::ShowPicture(QString filePath)
+{
+    ImageDialog dialog(filePath, nullptr);
+    dialog.exec();
+}
+
+void CWebComm::PlayVideoFile(QString file)
+{
+    LogMgr* log = taviLogMgr();
+    log->logDebug(QStringLiteral("[PlayVideoFile] called, file:") + file);
+
+    // The old dialog deletes itself once back in the event loop, so its
+    // playback stops after the new one has started.
+    if (m_pPlayVideoDlg) {
+        m_pPlayVideoDlg->close();
+        m_pPlayVideoDlg = nullptr;
+    }
+
+    log->logDebug(QStringLiteral("[PlayVideoFile] creating PlayVideoDialog"));
+    PlayVideoDialog* dialog = new PlayVideoDialog(nullptr);
+    m_pPlayVideoDlg = dialog;
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // Only compares addresses: an older dialog dying later leaves the newer
+    // one in place.
+    connect(dialog, &QObject::destroyed, this, [this, dialog] {
+        if (m_pPlayVideoDlg == dialog)
+            m_pPlayVideoDlg = nullptr;
+    });
+    // Still off screen: this creates the native video window for the SDK.
+    dialog->show();
+
+    log->logDebug(QStringLiteral("[PlayVideoFile] calling LoadVideo with file:") + file);
+    dialog->LoadVideo(file);
+    log->logDebug(QStringLiteral("[PlayVideoFile] LoadVideo returned"));
+}
+
+bool CWebComm::ShowDevAlarmTips(QString msg)
+{
+    QDialog owner; // never shown; keeps the box off the task bar
+    CMessageBox box(&owner);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        // Centred on the primary screen, wherever that screen starts.
+        const QRect area = screen->geometry();
+        box.move(area.x() + (area.width() - box.width()) / 2,
+                 area.y() + (area.height() - box.height()) / 2);
+    }
+    return box.DevAlarmTips(msg);
+}
