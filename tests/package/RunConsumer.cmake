@@ -1,8 +1,12 @@
 # Installs the build tree into a scratch prefix, then configures, builds and
-# runs a host project that finds the module with find_package.
+# runs a host project that finds the module with find_package, compiling the
+# host guide's snippets on the way.
 #   -DBUILD_DIR=<module build tree> -DSOURCE_DIR=<consumer sources> -DWORK_DIR=<scratch>
+#   -DGUIDE=<host guide>
 file(REMOVE_RECURSE "${WORK_DIR}")
 set(prefix "${WORK_DIR}/prefix")
+include("${CMAKE_CURRENT_LIST_DIR}/GuideSnippets.cmake")
+guide_snippets("${GUIDE}" "${WORK_DIR}/guide_snippets.cpp")
 
 execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}"
     RESULT_VARIABLE rc OUTPUT_QUIET)
@@ -11,7 +15,7 @@ if(NOT rc EQUAL 0)
 endif()
 
 execute_process(COMMAND ${CMAKE_COMMAND} -G Ninja -S "${SOURCE_DIR}" -B "${WORK_DIR}/build"
-        "-DCMAKE_PREFIX_PATH=${prefix}"
+        "-DCMAKE_PREFIX_PATH=${prefix}" "-DGUIDE_SNIPPETS=${WORK_DIR}/guide_snippets.cpp"
     RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
     message(FATAL_ERROR "configuring the consumer failed: ${rc}")

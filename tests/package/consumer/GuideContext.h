@@ -1,0 +1,40 @@
+#pragma once
+
+// What the host guide's snippets take for granted: a host object and the
+// widgets and values they name. The snippets are compiled as written.
+
+#include <TaviWebPage.h>
+#include <VmsWebWidgets.h>
+#include <WebComm.h>
+#include <WebViewDataCenter.h>
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QLocale>
+#include <QtCore/QTranslator>
+#include <QtWidgets/QBoxLayout>
+#include <QtWidgets/QMainWindow>
+#include <QtWidgets/QTabWidget>
+
+class Host : public QObject
+{
+public:
+    void onPageNotification(QString& msg, QString& sn);
+    void onPageNotice(QString& notice) { Q_UNUSED(notice); }
+    QString handle(const QString& msg) { return msg; }
+};
+
+// Each statement snippet becomes the body of a member function of a class
+// derived from QObject, as host code usually is, with these names in scope
+// as locals.
+#define GUIDE_LOCALS                                                                               \
+    [[maybe_unused]] QMainWindow* mainWindow = nullptr;                                            \
+    [[maybe_unused]] QTabWidget* tabs = nullptr;                                                   \
+    [[maybe_unused]] QWidget* container = nullptr;                                                 \
+    [[maybe_unused]] QBoxLayout* layout = nullptr;                                                 \
+    [[maybe_unused]] QString url;                                                                  \
+    [[maybe_unused]] int width = 0;                                                                \
+    [[maybe_unused]] int height = 0;                                                               \
+    [[maybe_unused]] Host* host = nullptr;                                                         \
+    [[maybe_unused]] QString token;                                                                \
+    [[maybe_unused]] QCoreApplication& app = *QCoreApplication::instance();                        \
+    [[maybe_unused]] QString prefix;
