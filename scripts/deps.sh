@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-    cmake ninja-build g++ pkg-config
+    cmake ninja-build g++ pkg-config clang-format
     qt6-base-dev qt6-base-dev-tools libgl-dev
     qt6-webengine-dev qt6-webengine-dev-tools qt6-webchannel-dev
     qt6-multimedia-dev

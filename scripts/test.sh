@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds everything with warnings as errors and runs every test.
+# Builds everything with warnings as errors and runs every test; fails on C++
+# code that is not formatted.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 ./scripts/deps.sh
+./scripts/format.sh --check
 # The TypeScript compiler for the type check, pinned by the lock file.
 if [ ! -x tests/js/node_modules/.bin/tsc ] || [ tests/js/package-lock.json -nt tests/js/node_modules/.package-lock.json ]; then
     npm ci --prefix tests/js --no-audit --no-fund
