@@ -2,44 +2,18 @@
 
 #include "DemoHost.h"
 #include "DownloadServer.h"
+#include "MediaSamples.h"
 
 #include <QtCore/QDir>
-#include <QtCore/QFile>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
 #include <QtCore/QStandardPaths>
 #include <QtCore/QTimer>
-#include <QtCore/QtEndian>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QFileDialog>
 #include <QtWidgets/QLineEdit>
-#include <cmath>
 
 namespace {
-
-// A short bell as 16-bit mono WAV, for the sound file dialog.
-QByteArray bellWav()
-{
-    const int rate = 8000;
-    QByteArray samples;
-    for (int i = 0; i < rate / 2; ++i) {
-        const double t = double(i) / rate;
-        const qint16 v
-            = qToLittleEndian(qint16(12000 * std::exp(-6 * t) * std::sin(2 * M_PI * 880 * t)));
-        samples.append(reinterpret_cast<const char*>(&v), 2);
-    }
-    auto le32 = [](quint32 v) {
-        v = qToLittleEndian(v);
-        return QByteArray(reinterpret_cast<const char*>(&v), 4);
-    };
-    auto le16 = [](quint16 v) {
-        v = qToLittleEndian(v);
-        return QByteArray(reinterpret_cast<const char*>(&v), 2);
-    };
-    return "RIFF" + le32(36 + samples.size()) + "WAVE" + "fmt " + le32(16) + le16(1) + le16(1)
-        + le32(rate) + le32(rate * 2) + le16(2) + le16(16) + "data" + le32(samples.size())
-        + samples;
-}
 
 QByteArray reportPdf()
 {
@@ -63,9 +37,8 @@ DemoFiles::DemoFiles(QObject* parent, bool answerDialogs)
         + QStringLiteral("/tavi-demo-files");
     QDir(m_strFolder).removeRecursively();
     QDir().mkpath(m_strFolder + QStringLiteral("/sounds"));
-    QFile bell(m_strFolder + QStringLiteral("/sounds/bell.wav"));
-    if (bell.open(QIODevice::WriteOnly))
-        bell.write(bellWav());
+    if (!MediaSamples::writeBell(m_strFolder + QStringLiteral("/sounds/bell.wav")))
+        record(QStringLiteral("demo files: the bell sound could not be written"));
 
     m_pServer = new DownloadServer(this);
     if (!m_pServer->start())
