@@ -123,9 +123,8 @@ void DemoHost::onWebNotify(QString& msg, QString& sn)
     QJsonObject answer{{QStringLiteral("ok"), true},
                        {QStringLiteral("answeredBy"), QStringLiteral("demo host")},
                        {QStringLiteral("received"), msg}};
-    QString text = QString::fromUtf8(QJsonDocument(answer).toJson(QJsonDocument::Compact));
-    QString answerSn = sn;
-    WebViewDataCenter::GetInstance()->NotifyResult(text, answerSn);
+    const QString text = QString::fromUtf8(QJsonDocument(answer).toJson(QJsonDocument::Compact));
+    WebViewDataCenter::GetInstance()->NotifyResult(text, sn);
 }
 
 void DemoHost::onInfoCenterNotify(QString& message)

@@ -23,13 +23,6 @@ void record(const QString& text)
         host->record(QStringLiteral("host"), text);
 }
 
-void answer(const QString& text, const QString& sn)
-{
-    QString msg = text;
-    QString key = sn;
-    WebViewDataCenter::GetInstance()->NotifyResult(msg, key);
-}
-
 } // namespace
 
 RelaySimulation::RelaySimulation()
@@ -58,14 +51,14 @@ bool RelaySimulation::takeNotification(const QString& msg, const QString& sn)
     if (mode == QLatin1String("thread")) {
         post(kThreadAnswerDelay, [text, sn] {
             record(QStringLiteral("NotifyResult from the host thread, sn=%1").arg(sn));
-            answer(text, sn);
+            WebViewDataCenter::GetInstance()->NotifyResult(text, sn);
         });
         return true;
     }
     if (mode == QLatin1String("late")) {
         post(kLateAnswerDelay, [text, sn] {
             record(QStringLiteral("NotifyResult after the wait ended, sn=%1").arg(sn));
-            answer(text, sn);
+            WebViewDataCenter::GetInstance()->NotifyResult(text, sn);
         });
         return true;
     }
