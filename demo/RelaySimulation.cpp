@@ -48,16 +48,12 @@ bool RelaySimulation::takeNotification(const QString& msg, const QString& sn)
         { QStringLiteral("answeredBy"), QStringLiteral("host thread") },
         { QStringLiteral("received"), msg } };
     const QString text = QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact));
-    if (mode == QLatin1String("thread")) {
-        post(kThreadAnswerDelay, [text, sn] {
-            record(QStringLiteral("NotifyResult from the host thread, sn=%1").arg(sn));
-            WebViewDataCenter::GetInstance()->NotifyResult(text, sn);
-        });
-        return true;
-    }
-    if (mode == QLatin1String("late")) {
-        post(kLateAnswerDelay, [text, sn] {
-            record(QStringLiteral("NotifyResult after the wait ended, sn=%1").arg(sn));
+    if (mode == QLatin1String("thread") || mode == QLatin1String("late")) {
+        const bool late = mode == QLatin1String("late");
+        const QString line = late ? QStringLiteral("NotifyResult after the wait ended, sn=%1")
+                                  : QStringLiteral("NotifyResult from the host thread, sn=%1");
+        post(late ? kLateAnswerDelay : kThreadAnswerDelay, [text, sn, line] {
+            record(line.arg(sn));
             WebViewDataCenter::GetInstance()->NotifyResult(text, sn);
         });
         return true;
