@@ -21,12 +21,6 @@ QByteArray reportPdf()
            "trailer << /Root 1 0 R >>\n%%EOF\n";
 }
 
-void record(const QString& text)
-{
-    if (DemoHost* host = DemoHost::instance())
-        host->record(QStringLiteral("host"), text);
-}
-
 } // namespace
 
 DemoFiles::DemoFiles(QObject* parent, bool answerDialogs)
@@ -38,11 +32,11 @@ DemoFiles::DemoFiles(QObject* parent, bool answerDialogs)
     QDir(m_strFolder).removeRecursively();
     QDir().mkpath(m_strFolder + QStringLiteral("/sounds"));
     if (!MediaSamples::writeBell(m_strFolder + QStringLiteral("/sounds/bell.wav")))
-        record(QStringLiteral("demo files: the bell sound could not be written"));
+        DemoHost::note(QStringLiteral("demo files: the bell sound could not be written"));
 
     m_pServer = new DownloadServer(this);
     if (!m_pServer->start())
-        record(QStringLiteral("demo files: the download server could not listen"));
+        DemoHost::note(QStringLiteral("demo files: the download server could not listen"));
     m_pServer->addFile(
         QStringLiteral("/files/report.pdf"), reportPdf(), QStringLiteral("report.pdf"));
 
@@ -53,8 +47,8 @@ DemoFiles::DemoFiles(QObject* parent, bool answerDialogs)
         { QStringLiteral("answeredDialogs"), answerDialogs },
     };
     DemoHost::publishToPages(QStringLiteral("demoFiles"), info);
-    record(QStringLiteral("demo files in %1, downloads served from %2")
-               .arg(m_strFolder, info.value(QStringLiteral("downloadUrl")).toString()));
+    DemoHost::note(QStringLiteral("demo files in %1, downloads served from %2")
+                       .arg(m_strFolder, info.value(QStringLiteral("downloadUrl")).toString()));
 
     if (answerDialogs) {
         m_pDialogWatch = new QTimer(this);
@@ -86,8 +80,8 @@ void DemoFiles::answerOpenDialog()
             name = dialog->selectedFiles().value(0).section(QLatin1Char('/'), -1);
             QDir().mkpath(folder);
         }
-        record(QStringLiteral("file dialog answered with %1")
-                   .arg(name.isEmpty() ? folder : folder + QLatin1Char('/') + name));
+        DemoHost::note(QStringLiteral("file dialog answered with %1")
+                           .arg(name.isEmpty() ? folder : folder + QLatin1Char('/') + name));
         dialog->setDirectory(folder);
         if (nameField)
             nameField->setText(name);

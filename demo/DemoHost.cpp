@@ -104,6 +104,12 @@ void DemoHost::record(const QString& source, const QString& text)
     emit lineRecorded(line);
 }
 
+void DemoHost::note(const QString& text, const QString& source)
+{
+    if (s_instance)
+        s_instance->record(source, text);
+}
+
 void DemoHost::onWebNotify(QString& msg, QString& sn)
 {
     record(QStringLiteral("host"),

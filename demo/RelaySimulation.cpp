@@ -17,12 +17,6 @@ constexpr std::chrono::milliseconds kTick(1000);
 constexpr std::chrono::milliseconds kThreadAnswerDelay(120);
 constexpr std::chrono::milliseconds kLateAnswerDelay(900);
 
-void record(const QString& text)
-{
-    if (DemoHost* host = DemoHost::instance())
-        host->record(QStringLiteral("host"), text);
-}
-
 } // namespace
 
 RelaySimulation::RelaySimulation()
@@ -53,13 +47,13 @@ bool RelaySimulation::takeNotification(const QString& msg, const QString& sn)
         const QString line = late ? QStringLiteral("NotifyResult after the wait ended, sn=%1")
                                   : QStringLiteral("NotifyResult from the host thread, sn=%1");
         post(late ? kLateAnswerDelay : kThreadAnswerDelay, [text, sn, line] {
-            record(line.arg(sn));
+            DemoHost::note(line.arg(sn));
             WebViewDataCenter::GetInstance()->NotifyResult(text, sn);
         });
         return true;
     }
     if (mode == QLatin1String("none")) {
-        record(QStringLiteral("leaves sn=%1 unanswered").arg(sn));
+        DemoHost::note(QStringLiteral("leaves sn=%1 unanswered").arg(sn));
         return true;
     }
     return false;
@@ -75,7 +69,7 @@ void RelaySimulation::onHostNotice(const QString& message)
     post(std::chrono::milliseconds(50), [token] {
         const QJsonObject reply { { QStringLiteral("cmd"), QStringLiteral("userToken") },
             { QStringLiteral("data"), QJsonObject { { QStringLiteral("token"), token } } } };
-        record(QStringLiteral("emitInfoNotify userToken %1").arg(token));
+        DemoHost::note(QStringLiteral("emitInfoNotify userToken %1").arg(token));
         emit WebViewDataCenter::GetInstance()->emitInfoNotify(
             QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Indented)));
     });
@@ -136,10 +130,10 @@ void RelaySimulation::tick()
             std::advance(channel, random->bounded(int(device->second.size())));
             const int status = (channel->second + 1) % 3;
             TaviSim::setChannelStatus(device->first, channel->first, status);
-            record(QStringLiteral("DevStatusUpdate %1 channel %2 -> %3")
-                       .arg(QString::fromStdString(device->first))
-                       .arg(channel->first)
-                       .arg(status));
+            DemoHost::note(QStringLiteral("DevStatusUpdate %1 channel %2 -> %3")
+                               .arg(QString::fromStdString(device->first))
+                               .arg(channel->first)
+                               .arg(status));
             DeviceStatusMap now = TaviSim::deviceStatus();
             WebViewDataCenter::GetInstance()->DevStatusUpdate(now);
         }
