@@ -53,12 +53,12 @@ DemoFiles::DemoFiles(QObject* parent, bool answerDialogs)
     if (answerDialogs) {
         m_pDialogWatch = new QTimer(this);
         m_pDialogWatch->setInterval(700); // a user's pace: each dialog is seen open
-        connect(m_pDialogWatch, &QTimer::timeout, this, &DemoFiles::answerOpenDialog);
+        connect(m_pDialogWatch, &QTimer::timeout, this, &DemoFiles::onDialogWatchTimeout);
         m_pDialogWatch->start();
     }
 }
 
-void DemoFiles::answerOpenDialog()
+void DemoFiles::onDialogWatchTimeout()
 {
     for (QWidget* w : QApplication::topLevelWidgets()) {
         auto* dialog = qobject_cast<QFileDialog*>(w);

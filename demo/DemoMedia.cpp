@@ -36,7 +36,7 @@ DemoMedia::DemoMedia(QObject* parent)
     publishSamples();
 
     auto* logTimer = new QTimer(this);
-    connect(logTimer, &QTimer::timeout, this, &DemoMedia::forwardHostLog);
+    connect(logTimer, &QTimer::timeout, this, &DemoMedia::onLogTimerTimeout);
     logTimer->start(300);
 
     // The host closes its video windows itself: their playbacks must stop
@@ -80,7 +80,7 @@ void DemoMedia::publishSamples()
     DemoHost::publishToPages(QStringLiteral("TaviDemoMedia"), samples);
 }
 
-void DemoMedia::forwardHostLog()
+void DemoMedia::onLogTimerTimeout()
 {
     const QStringList lines = TaviSim::logLines();
     if (lines.size() < m_nLogLinesSeen)
