@@ -2,55 +2,23 @@
 
 #include "DemoHost.h"
 #include "DownloadServer.h"
+#include "MediaSamples.h"
 
 #include <QtCore/QDir>
-#include <QtCore/QFile>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
 #include <QtCore/QStandardPaths>
 #include <QtCore/QTimer>
-#include <QtCore/QtEndian>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QFileDialog>
 #include <QtWidgets/QLineEdit>
-#include <cmath>
 
 namespace {
-
-// A short bell as 16-bit mono WAV, for the sound file dialog.
-QByteArray bellWav()
-{
-    const int rate = 8000;
-    QByteArray samples;
-    for (int i = 0; i < rate / 2; ++i) {
-        const double t = double(i) / rate;
-        const qint16 v
-            = qToLittleEndian(qint16(12000 * std::exp(-6 * t) * std::sin(2 * M_PI * 880 * t)));
-        samples.append(reinterpret_cast<const char*>(&v), 2);
-    }
-    auto le32 = [](quint32 v) {
-        v = qToLittleEndian(v);
-        return QByteArray(reinterpret_cast<const char*>(&v), 4);
-    };
-    auto le16 = [](quint16 v) {
-        v = qToLittleEndian(v);
-        return QByteArray(reinterpret_cast<const char*>(&v), 2);
-    };
-    return "RIFF" + le32(36 + samples.size()) + "WAVE" + "fmt " + le32(16) + le16(1) + le16(1)
-        + le32(rate) + le32(rate * 2) + le16(2) + le16(16) + "data" + le32(samples.size())
-        + samples;
-}
 
 QByteArray reportPdf()
 {
     return "%PDF-1.4\n% Tavi demo report\n1 0 obj << /Type /Catalog >> endobj\n"
            "trailer << /Root 1 0 R >>\n%%EOF\n";
-}
-
-void record(const QString& text)
-{
-    if (DemoHost* host = DemoHost::instance())
-        host->record(QStringLiteral("host"), text);
 }
 
 } // namespace
@@ -63,13 +31,12 @@ DemoFiles::DemoFiles(QObject* parent, bool answerDialogs)
         + QStringLiteral("/tavi-demo-files");
     QDir(m_strFolder).removeRecursively();
     QDir().mkpath(m_strFolder + QStringLiteral("/sounds"));
-    QFile bell(m_strFolder + QStringLiteral("/sounds/bell.wav"));
-    if (bell.open(QIODevice::WriteOnly))
-        bell.write(bellWav());
+    if (!MediaSamples::writeBell(m_strFolder + QStringLiteral("/sounds/bell.wav")))
+        DemoHost::note(QStringLiteral("demo files: the bell sound could not be written"));
 
     m_pServer = new DownloadServer(this);
     if (!m_pServer->start())
-        record(QStringLiteral("demo files: the download server could not listen"));
+        DemoHost::note(QStringLiteral("demo files: the download server could not listen"));
     m_pServer->addFile(
         QStringLiteral("/files/report.pdf"), reportPdf(), QStringLiteral("report.pdf"));
 
@@ -80,18 +47,18 @@ DemoFiles::DemoFiles(QObject* parent, bool answerDialogs)
         { QStringLiteral("answeredDialogs"), answerDialogs },
     };
     DemoHost::publishToPages(QStringLiteral("demoFiles"), info);
-    record(QStringLiteral("demo files in %1, downloads served from %2")
-               .arg(m_strFolder, info.value(QStringLiteral("downloadUrl")).toString()));
+    DemoHost::note(QStringLiteral("demo files in %1, downloads served from %2")
+                       .arg(m_strFolder, info.value(QStringLiteral("downloadUrl")).toString()));
 
     if (answerDialogs) {
         m_pDialogWatch = new QTimer(this);
         m_pDialogWatch->setInterval(700); // a user's pace: each dialog is seen open
-        connect(m_pDialogWatch, &QTimer::timeout, this, &DemoFiles::answerOpenDialog);
+        connect(m_pDialogWatch, &QTimer::timeout, this, &DemoFiles::onDialogWatchTimeout);
         m_pDialogWatch->start();
     }
 }
 
-void DemoFiles::answerOpenDialog()
+void DemoFiles::onDialogWatchTimeout()
 {
     for (QWidget* w : QApplication::topLevelWidgets()) {
         auto* dialog = qobject_cast<QFileDialog*>(w);
@@ -113,8 +80,8 @@ void DemoFiles::answerOpenDialog()
             name = dialog->selectedFiles().value(0).section(QLatin1Char('/'), -1);
             QDir().mkpath(folder);
         }
-        record(QStringLiteral("file dialog answered with %1")
-                   .arg(name.isEmpty() ? folder : folder + QLatin1Char('/') + name));
+        DemoHost::note(QStringLiteral("file dialog answered with %1")
+                           .arg(name.isEmpty() ? folder : folder + QLatin1Char('/') + name));
         dialog->setDirectory(folder);
         if (nameField)
             nameField->setText(name);

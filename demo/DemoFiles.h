@@ -18,7 +18,8 @@ public:
     explicit DemoFiles(QObject* parent, bool answerDialogs);
 
 private:
-    void answerOpenDialog();
+    // Answers the file dialog that is open, as a user would.
+    void onDialogWatchTimeout();
 
     QString m_strFolder;
     DownloadServer* m_pServer = nullptr;

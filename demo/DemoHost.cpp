@@ -104,6 +104,12 @@ void DemoHost::record(const QString& source, const QString& text)
     emit lineRecorded(line);
 }
 
+void DemoHost::note(const QString& text, const QString& source)
+{
+    if (s_instance)
+        s_instance->record(source, text);
+}
+
 void DemoHost::onWebNotify(QString& msg, QString& sn)
 {
     record(QStringLiteral("host"),
@@ -123,9 +129,8 @@ void DemoHost::onWebNotify(QString& msg, QString& sn)
     QJsonObject answer{{QStringLiteral("ok"), true},
                        {QStringLiteral("answeredBy"), QStringLiteral("demo host")},
                        {QStringLiteral("received"), msg}};
-    QString text = QString::fromUtf8(QJsonDocument(answer).toJson(QJsonDocument::Compact));
-    QString answerSn = sn;
-    WebViewDataCenter::GetInstance()->NotifyResult(text, answerSn);
+    const QString text = QString::fromUtf8(QJsonDocument(answer).toJson(QJsonDocument::Compact));
+    WebViewDataCenter::GetInstance()->NotifyResult(text, sn);
 }
 
 void DemoHost::onInfoCenterNotify(QString& message)

@@ -32,6 +32,8 @@ public:
 
     // One transcript line, from any thread.
     void record(const QString& source, const QString& text);
+    // record() on the running host; nothing when there is none.
+    static void note(const QString& text, const QString& source = QStringLiteral("host"));
     // Writes the screenshot and the transcript as asked; false on failure.
     bool writeOutputs();
 

@@ -20,12 +20,6 @@ namespace {
 
 constexpr int kAutoCloseMs = 1500;
 
-void record(const QString& source, const QString& text)
-{
-    if (DemoHost* host = DemoHost::instance())
-        host->record(source, text);
-}
-
 } // namespace
 
 DemoMedia::DemoMedia(QObject* parent)
@@ -42,7 +36,7 @@ DemoMedia::DemoMedia(QObject* parent)
     publishSamples();
 
     auto* logTimer = new QTimer(this);
-    connect(logTimer, &QTimer::timeout, this, &DemoMedia::forwardHostLog);
+    connect(logTimer, &QTimer::timeout, this, &DemoMedia::onLogTimerTimeout);
     logTimer->start(300);
 
     // The host closes its video windows itself: their playbacks must stop
@@ -79,21 +73,21 @@ void DemoMedia::publishSamples()
         samples.insert(QStringLiteral("missingPicture"),
             m_dir.filePath(QStringLiteral("deleted-snapshot.png")));
     }
-    record(QStringLiteral("host"),
+    DemoHost::note(
         QStringLiteral("media samples in %1").arg(m_dir.isValid() ? m_dir.path() : "(none)"));
 
     // Every page of the default profile finds them before its own scripts run.
     DemoHost::publishToPages(QStringLiteral("TaviDemoMedia"), samples);
 }
 
-void DemoMedia::forwardHostLog()
+void DemoMedia::onLogTimerTimeout()
 {
     const QStringList lines = TaviSim::logLines();
     if (lines.size() < m_nLogLinesSeen)
         m_nLogLinesSeen = 0; // the log was cleared
     for (int i = m_nLogLinesSeen; i < lines.size(); ++i)
         if (lines.at(i).startsWith(QLatin1String("[PlayVideo")))
-            record(QStringLiteral("host log"), lines.at(i));
+            DemoHost::note(lines.at(i), QStringLiteral("host log"));
     m_nLogLinesSeen = lines.size();
 
     // What the video window shows, once a second of playback.
@@ -104,10 +98,9 @@ void DemoMedia::forwardHostLog()
         if (!slider || slider->value() <= 0 || slider->value() / 1000 == m_nLastSecond)
             continue;
         m_nLastSecond = slider->value() / 1000;
-        record(QStringLiteral("host"),
-            QStringLiteral("video window at %1 of %2 ms")
-                .arg(slider->value())
-                .arg(slider->maximum()));
+        DemoHost::note(QStringLiteral("video window at %1 of %2 ms")
+                           .arg(slider->value())
+                           .arg(slider->maximum()));
     }
 }
 
@@ -132,7 +125,7 @@ void DemoMedia::closeLater(QWidget* dialog)
         if (!target)
             return;
         auto* button = target->findChild<QPushButton*>(buttonName);
-        record(QStringLiteral("host"),
+        DemoHost::note(
             QStringLiteral("headless run: pressing %1 in the %2")
                 .arg(alarm ? QStringLiteral("\"%1\"").arg(button ? button->text() : QString())
                            : QStringLiteral("the close button"),

@@ -21,8 +21,8 @@ protected:
 
 private:
     void publishSamples();
-    // Video lines of the host log and the video window's position.
-    void forwardHostLog();
+    // Forwards the host log's video lines and the video window's position.
+    void onLogTimerTimeout();
     void closeLater(QWidget* dialog);
 
     QTemporaryDir m_dir;

@@ -2,12 +2,38 @@
 
 #include <QtCore/QDataStream>
 #include <QtCore/QFile>
+#include <QtCore/QVector>
 #include <QtCore/QtMath>
 #include <QtGui/QFont>
 #include <QtGui/QLinearGradient>
 #include <QtGui/QPainter>
 
 namespace MediaSamples {
+
+namespace {
+
+// 16-bit mono PCM at rate samples a second.
+bool writeWav(const QString& path, int rate, const QVector<qint16>& samples)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QDataStream out(&file);
+    out.setByteOrder(QDataStream::LittleEndian);
+    const quint32 dataBytes = quint32(samples.size()) * 2;
+    out.writeRawData("RIFF", 4);
+    out << quint32(36 + dataBytes);
+    out.writeRawData("WAVEfmt ", 8);
+    out << quint32(16) << quint16(1) << quint16(1) << quint32(rate) << quint32(rate * 2)
+        << quint16(2) << quint16(16);
+    out.writeRawData("data", 4);
+    out << dataBytes;
+    for (const qint16 sample : samples)
+        out << sample;
+    return out.status() == QDataStream::Ok && file.flush();
+}
+
+} // namespace
 
 QImage snapshot()
 {
@@ -57,30 +83,28 @@ bool writeSnapshot(const QString& path)
 bool writeChime(const QString& path)
 {
     const int rate = 22050;
-    const int samples = rate * 8 / 10;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QDataStream out(&file);
-    out.setByteOrder(QDataStream::LittleEndian);
-    const quint32 dataBytes = quint32(samples) * 2;
-    out.writeRawData("RIFF", 4);
-    out << quint32(36 + dataBytes);
-    out.writeRawData("WAVEfmt ", 8);
-    out << quint32(16) << quint16(1) << quint16(1) << quint32(rate) << quint32(rate * 2)
-        << quint16(2) << quint16(16);
-    out.writeRawData("data", 4);
-    out << dataBytes;
+    QVector<qint16> samples(rate * 8 / 10);
     // Two notes, each fading out.
-    for (int i = 0; i < samples; ++i) {
+    for (int i = 0; i < samples.size(); ++i) {
         const double t = double(i) / rate;
         const bool second = t >= 0.4;
         const double local = second ? t - 0.4 : t;
         const double freq = second ? 659.25 : 880.0;
         const double amp = 0.45 * qExp(-6.0 * local);
-        out << qint16(32767 * amp * qSin(2 * M_PI * freq * local));
+        samples[i] = qint16(32767 * amp * qSin(2 * M_PI * freq * local));
     }
-    return out.status() == QDataStream::Ok;
+    return writeWav(path, rate, samples);
+}
+
+bool writeBell(const QString& path)
+{
+    const int rate = 8000;
+    QVector<qint16> samples(rate / 2);
+    for (int i = 0; i < samples.size(); ++i) {
+        const double t = double(i) / rate;
+        samples[i] = qint16(12000 * qExp(-6 * t) * qSin(2 * M_PI * 880 * t));
+    }
+    return writeWav(path, rate, samples);
 }
 
 } // namespace MediaSamples

@@ -13,5 +13,7 @@ QImage snapshot();
 bool writeSnapshot(const QString& path);
 // A short two-tone chime as 16-bit PCM WAV; false on failure.
 bool writeChime(const QString& path);
+// A short bell as 16-bit PCM WAV; false on failure.
+bool writeBell(const QString& path);
 
 } // namespace MediaSamples

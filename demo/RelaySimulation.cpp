@@ -17,19 +17,6 @@ constexpr std::chrono::milliseconds kTick(1000);
 constexpr std::chrono::milliseconds kThreadAnswerDelay(120);
 constexpr std::chrono::milliseconds kLateAnswerDelay(900);
 
-void record(const QString& text)
-{
-    if (DemoHost* host = DemoHost::instance())
-        host->record(QStringLiteral("host"), text);
-}
-
-void answer(const QString& text, const QString& sn)
-{
-    QString msg = text;
-    QString key = sn;
-    WebViewDataCenter::GetInstance()->NotifyResult(msg, key);
-}
-
 } // namespace
 
 RelaySimulation::RelaySimulation()
@@ -55,22 +42,18 @@ bool RelaySimulation::takeNotification(const QString& msg, const QString& sn)
         { QStringLiteral("answeredBy"), QStringLiteral("host thread") },
         { QStringLiteral("received"), msg } };
     const QString text = QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact));
-    if (mode == QLatin1String("thread")) {
-        post(kThreadAnswerDelay, [text, sn] {
-            record(QStringLiteral("NotifyResult from the host thread, sn=%1").arg(sn));
-            answer(text, sn);
-        });
-        return true;
-    }
-    if (mode == QLatin1String("late")) {
-        post(kLateAnswerDelay, [text, sn] {
-            record(QStringLiteral("NotifyResult after the wait ended, sn=%1").arg(sn));
-            answer(text, sn);
+    if (mode == QLatin1String("thread") || mode == QLatin1String("late")) {
+        const bool late = mode == QLatin1String("late");
+        const QString line = late ? QStringLiteral("NotifyResult after the wait ended, sn=%1")
+                                  : QStringLiteral("NotifyResult from the host thread, sn=%1");
+        post(late ? kLateAnswerDelay : kThreadAnswerDelay, [text, sn, line] {
+            DemoHost::note(line.arg(sn));
+            WebViewDataCenter::GetInstance()->NotifyResult(text, sn);
         });
         return true;
     }
     if (mode == QLatin1String("none")) {
-        record(QStringLiteral("leaves sn=%1 unanswered").arg(sn));
+        DemoHost::note(QStringLiteral("leaves sn=%1 unanswered").arg(sn));
         return true;
     }
     return false;
@@ -86,7 +69,7 @@ void RelaySimulation::onHostNotice(const QString& message)
     post(std::chrono::milliseconds(50), [token] {
         const QJsonObject reply { { QStringLiteral("cmd"), QStringLiteral("userToken") },
             { QStringLiteral("data"), QJsonObject { { QStringLiteral("token"), token } } } };
-        record(QStringLiteral("emitInfoNotify userToken %1").arg(token));
+        DemoHost::note(QStringLiteral("emitInfoNotify userToken %1").arg(token));
         emit WebViewDataCenter::GetInstance()->emitInfoNotify(
             QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Indented)));
     });
@@ -147,10 +130,10 @@ void RelaySimulation::tick()
             std::advance(channel, random->bounded(int(device->second.size())));
             const int status = (channel->second + 1) % 3;
             TaviSim::setChannelStatus(device->first, channel->first, status);
-            record(QStringLiteral("DevStatusUpdate %1 channel %2 -> %3")
-                       .arg(QString::fromStdString(device->first))
-                       .arg(channel->first)
-                       .arg(status));
+            DemoHost::note(QStringLiteral("DevStatusUpdate %1 channel %2 -> %3")
+                               .arg(QString::fromStdString(device->first))
+                               .arg(channel->first)
+                               .arg(status));
             DeviceStatusMap now = TaviSim::deviceStatus();
             WebViewDataCenter::GetInstance()->DevStatusUpdate(now);
         }

@@ -23,10 +23,8 @@ void messageHandler(QtMsgType type, const QMessageLogContext& context, const QSt
     // The offscreen platform's complaint about fixed-size windows is noise.
     if (msg.startsWith(QLatin1String("This plugin does not support")))
         return;
-    if (DemoHost* host = DemoHost::instance()) {
-        const bool fromPage = context.category && qstrcmp(context.category, "js") == 0;
-        host->record(fromPage ? QStringLiteral("page") : QStringLiteral("module"), msg);
-    }
+    const bool fromPage = context.category && qstrcmp(context.category, "js") == 0;
+    DemoHost::note(msg, fromPage ? QStringLiteral("page") : QStringLiteral("module"));
     if (g_previousHandler)
         g_previousHandler(type, context, msg);
 }

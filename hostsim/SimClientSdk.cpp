@@ -316,6 +316,15 @@ FilePlayer* SimStreamSdk::livePlayer(const Playback& playback)
     return player && !player->failed() ? player : nullptr;
 }
 
+template<typename Fn> int SimStreamSdk::withPlayback(int handle, Fn&& fn)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto it = m_playbacks.find(handle);
+    if (it == m_playbacks.end())
+        return -1;
+    return fn(it->second);
+}
+
 int SimStreamSdk::StartFilePlayback(const char* path, WId wnd, int* handle, int /*reserved*/)
 {
     if (!handle)
@@ -341,116 +350,96 @@ int SimStreamSdk::StartFilePlayback(const char* path, WId wnd, int* handle, int 
 int SimStreamSdk::StopFilePlayback(int handle)
 {
     QPointer<FilePlayer> player;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        const auto it = m_playbacks.find(handle);
-        if (it == m_playbacks.end())
-            return -1;
-        player = it->second.player;
-        m_playbacks.erase(it);
-    }
+    const int result = withPlayback(handle, [&](Playback& playback) {
+        player = playback.player;
+        m_playbacks.erase(handle);
+        return 0;
+    });
     delete player.data();
-    return 0;
+    return result;
 }
 
 int SimStreamSdk::PauseFilePlayback(int handle)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    const auto it = m_playbacks.find(handle);
-    if (it == m_playbacks.end())
-        return -1;
-    Playback& playback = it->second;
-    if (!playback.paused) {
-        playback.basePos = positionOf(playback, Clock::now());
-        playback.paused = true;
-        if (FilePlayer* player = livePlayer(playback))
-            player->pause();
-    }
-    return 0;
+    return withPlayback(handle, [](Playback& playback) {
+        if (!playback.paused) {
+            playback.basePos = positionOf(playback, Clock::now());
+            playback.paused = true;
+            if (FilePlayer* player = livePlayer(playback))
+                player->pause();
+        }
+        return 0;
+    });
 }
 
 int SimStreamSdk::ResumeFilePlayback(int handle)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    const auto it = m_playbacks.find(handle);
-    if (it == m_playbacks.end())
-        return -1;
-    Playback& playback = it->second;
-    if (playback.paused) {
-        playback.anchor = Clock::now();
-        playback.paused = false;
-        if (FilePlayer* player = livePlayer(playback))
-            player->resume();
-    }
-    return 0;
+    return withPlayback(handle, [](Playback& playback) {
+        if (playback.paused) {
+            playback.anchor = Clock::now();
+            playback.paused = false;
+            if (FilePlayer* player = livePlayer(playback))
+                player->resume();
+        }
+        return 0;
+    });
 }
 
 int SimStreamSdk::SeekFilePlayback(int handle, int pos)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    const auto it = m_playbacks.find(handle);
-    if (it == m_playbacks.end())
-        return -1;
-    Playback& playback = it->second;
-    playback.basePos = std::clamp(pos, 0, playback.total);
-    playback.anchor = Clock::now();
-    if (FilePlayer* player = livePlayer(playback)) {
-        const int length = player->duration();
-        player->seek(length > 0 ? std::clamp(pos, 0, length) : std::max(pos, 0), playback.paused);
-    }
-    return 0;
+    return withPlayback(handle, [pos](Playback& playback) {
+        playback.basePos = std::clamp(pos, 0, playback.total);
+        playback.anchor = Clock::now();
+        if (FilePlayer* player = livePlayer(playback)) {
+            const int length = player->duration();
+            player->seek(
+                length > 0 ? std::clamp(pos, 0, length) : std::max(pos, 0), playback.paused);
+        }
+        return 0;
+    });
 }
 
 int SimStreamSdk::OpenSound(int handle)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    const auto it = m_playbacks.find(handle);
-    if (it == m_playbacks.end())
-        return -1;
-    Playback& playback = it->second;
-    if (FilePlayer* player = livePlayer(playback)) {
-        if (player->openSound() != 0)
-            return -1;
-    }
-    playback.sound = true;
-    return 0;
+    return withPlayback(handle, [](Playback& playback) {
+        if (FilePlayer* player = livePlayer(playback)) {
+            if (player->openSound() != 0)
+                return -1;
+        }
+        playback.sound = true;
+        return 0;
+    });
 }
 
 int SimStreamSdk::CloseSound(int handle)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    const auto it = m_playbacks.find(handle);
-    if (it == m_playbacks.end())
-        return -1;
-    Playback& playback = it->second;
-    if (FilePlayer* player = livePlayer(playback))
-        player->closeSound();
-    playback.sound = false;
-    return 0;
+    return withPlayback(handle, [](Playback& playback) {
+        if (FilePlayer* player = livePlayer(playback))
+            player->closeSound();
+        playback.sound = false;
+        return 0;
+    });
 }
 
 int SimStreamSdk::GetFilePlaybackPos(int handle, int* pos, int* total)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    const auto it = m_playbacks.find(handle);
-    if (it == m_playbacks.end())
-        return -1;
-    const Playback& playback = it->second;
-    int current = 0;
-    int length = 0;
-    if (const FilePlayer* player = livePlayer(playback)) {
-        // Both 0 while the decoder does not know the length yet.
-        length = player->duration();
-        current = length > 0 ? std::min(player->position(), length) : 0;
-    } else {
-        current = positionOf(playback, Clock::now());
-        length = playback.total;
-    }
-    if (pos)
-        *pos = current;
-    if (total)
-        *total = length;
-    return 0;
+    return withPlayback(handle, [pos, total](const Playback& playback) {
+        int current = 0;
+        int length = 0;
+        if (const FilePlayer* player = livePlayer(playback)) {
+            // Both 0 while the decoder does not know the length yet.
+            length = player->duration();
+            current = length > 0 ? std::min(player->position(), length) : 0;
+        } else {
+            current = positionOf(playback, Clock::now());
+            length = playback.total;
+        }
+        if (pos)
+            *pos = current;
+        if (total)
+            *total = length;
+        return 0;
+    });
 }
 
 int SimStreamSdk::SetPlaybackSpeed(int /*handle*/, int /*speed*/)

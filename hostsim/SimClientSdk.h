@@ -108,6 +108,9 @@ private:
     static int positionOf(const Playback& playback, Clock::time_point now);
     // The playback's player while it still plays, else null (the clock).
     static FilePlayer* livePlayer(const Playback& playback);
+    // Under the lock: fn(Playback&)'s result, or -1 for an unknown handle.
+    // fn may erase the entry as its last use of it.
+    template<typename Fn> int withPlayback(int handle, Fn&& fn);
 
     std::mutex m_mutex;
     std::map<int, Playback> m_playbacks;

@@ -51,6 +51,13 @@
             return Demo.el('button', { text: text, onclick: onclick, class: cls || '' });
         },
         out: function () { return Demo.el('pre', { class: 'out', text: '—' }); },
+        // A card's usual body: a row of fields, a row of buttons, and the
+        // output box, which it returns.
+        panel: function (el, fields, buttons) {
+            var out = Demo.out();
+            el.append(Demo.row(fields), Demo.row(buttons), out);
+            return out;
+        },
         sleep: function (ms) { return new Promise(function (r) { setTimeout(r, ms); }); },
     };
 
@@ -61,11 +68,11 @@
         text: 'notifyHost() sends NotifyToHost(msg, sn) and resolves with the host\'s answer ' +
               '(emitHostResponse for the same sn). The host panel shows what arrived.',
         build: function (el, tavi) {
+            var self = this;
             var msg = Demo.el('input', { value: '{"action":"hello","from":"demo page"}' });
-            var out = this.out = Demo.out();
-            el.append(Demo.row([msg]), Demo.row([Demo.button('NotifyToHost', function () {
-                send(tavi, msg.value, out);
-            })]), out);
+            self.out = Demo.panel(el, [msg], [Demo.button('NotifyToHost', function () {
+                send(tavi, msg.value, self.out);
+            })]);
         },
         tour: function (tavi) { return send(tavi, '{"action":"hello","from":"demo page"}', this.out); },
     });

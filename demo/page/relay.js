@@ -30,12 +30,11 @@
             var cmd = Demo.el('input', { value: '1001', style: 'max-width:60px' });
             var msg = Demo.el('input', { value: '{"query":"records","channel":3}' });
             var dev = Demo.el('input', { value: 'nvr-01', style: 'max-width:90px' });
-            self.out = Demo.out();
-            el.append(Demo.row([cmd, msg, dev]), Demo.row([
+            self.out = Demo.panel(el, [cmd, msg, dev], [
                 Demo.button('request', function () { self.request(tavi, +cmd.value, msg.value, dev.value); }),
                 Demo.button('requestSync', function () { self.sync(tavi, +cmd.value, msg.value, dev.value); },
                             'secondary'),
-            ]), self.out);
+            ]);
         },
         request: async function (tavi, cmd, msg, dev) {
             try {
@@ -66,11 +65,10 @@
         build: function (el, tavi) {
             var self = this;
             var dev = Demo.el('input', { value: 'nvr-01' });
-            self.out = Demo.out();
-            el.append(Demo.row([dev]), Demo.row([
+            self.out = Demo.panel(el, [dev], [
                 Demo.button('devSessionId', function () { self.session(tavi, dev.value); }),
                 Demo.button('userToken', function () { self.token(tavi); }, 'secondary'),
-            ]), self.out);
+            ]);
         },
         session: async function (tavi, dev) {
             var id = await Demo.run('devSessionId(' + dev + ')', tavi.devSessionId(dev));
@@ -101,10 +99,9 @@
                 return Demo.el('option', { value: m, text: 'host answers: ' + m });
             }));
             var timeout = Demo.el('input', { placeholder: 'time-out ms (300)', style: 'max-width:120px' });
-            self.out = Demo.out();
-            el.append(Demo.row([mode, timeout]), Demo.row([Demo.button('notifyHostSync', function () {
+            self.out = Demo.panel(el, [mode, timeout], [Demo.button('notifyHostSync', function () {
                 self.ask(tavi, mode.value, timeout.value === '' ? undefined : +timeout.value);
-            })]), self.out);
+            })]);
             tavi.on('hostResponse', function (r) {
                 Demo.log('hostResponse ' + r.msg + ' for ' + r.sn, 'push');
                 add(self.out, 'late answer: ' + r.msg);
