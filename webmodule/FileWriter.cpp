@@ -47,7 +47,7 @@ bool ReplacingFile::open()
 
 bool ReplacingFile::commit()
 {
-    struct stat st {};
+    struct stat st = {};
     const mode_t mode = ::stat(QFile::encodeName(m_final).constData(), &st) == 0
         ? (st.st_mode & 07777)
         : (m_newMode == kDefaultMode ? (0666 & ~processUmask()) : m_newMode);
@@ -97,8 +97,8 @@ qint64 kernelCopy(QFile& in, QFile& out)
 
 bool isSameFile(const QString& a, const QString& b)
 {
-    struct stat sa {};
-    struct stat sb {};
+    struct stat sa = {};
+    struct stat sb = {};
     if (::stat(QFile::encodeName(a).constData(), &sa) != 0
         || ::stat(QFile::encodeName(b).constData(), &sb) != 0)
         return false;

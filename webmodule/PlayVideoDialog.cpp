@@ -288,11 +288,11 @@ void PlayVideoDialog::refreshPlayPauseIcon()
 {
     if (!m_pPlayPauseBtn)
         return;
-    const QString sheet = (m_nPlayHandle < 0 || m_bPaused)
-        ? QStringLiteral("border-image:url(./skin/client/default/NvrPlayPage/replay_play.png);")
-        : QStringLiteral(
-            "border-image:url(./skin/client/default/NvrPlayPage/replay_play_pause.png);");
-    m_pPlayPauseBtn->setStyleSheet(taviSkinMgr()->patchSkinPaths(sheet));
+    const bool showPlay = m_nPlayHandle < 0 || m_bPaused;
+    const QString image = showPlay ? QStringLiteral("replay_play.png")
+                                   : QStringLiteral("replay_play_pause.png");
+    m_pPlayPauseBtn->setStyleSheet(taviSkinMgr()->patchSkinPaths(
+        QStringLiteral("border-image:url(./skin/client/default/NvrPlayPage/%1);").arg(image)));
 }
 
 void PlayVideoDialog::updateSpeakerIcon()

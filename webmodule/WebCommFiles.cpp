@@ -46,7 +46,7 @@ QString startFolder(const QString& originalPath)
 // A new copy gets the source's permission bits, less the umask, as with cp.
 mode_t copyMode(const QString& source)
 {
-    struct stat st {};
+    struct stat st = {};
     if (::stat(QFile::encodeName(source).constData(), &st) != 0)
         return 0666 & ~processUmask();
     return st.st_mode & 0777 & ~processUmask();
