@@ -235,14 +235,14 @@ public:
     QFile& file() { return m_temp; }
 
     // Makes the new content visible under the target's name; on failure the
-    // temporary file goes when this object does.
-    bool commit()
+    // temporary file goes when this object does. An existing target keeps
+    // its mode; a new one gets newFileMode less the umask, as open(2) gives.
+    bool commit(mode_t newFileMode = 0666)
     {
-        // An existing target keeps its mode, a new one gets what open(2) gives.
         struct stat st {};
         const mode_t mode = ::stat(QFile::encodeName(m_final).constData(), &st) == 0
             ? (st.st_mode & 07777)
-            : (0666 & ~processUmask());
+            : (newFileMode & ~processUmask());
         if (!m_temp.flush())
             return false;
         if (::fchmod(m_temp.handle(), mode) != 0) {
@@ -384,6 +384,11 @@ bool CWebComm::CopyFileProcess(const QString& source, const QString& target)
         return false;
     }
 
+    // A new copy gets the source's permissions, as cp gives them: a private
+    // recording must not become readable for everyone by being exported.
+    struct stat sourceInfo = {};
+    const mode_t sourceMode
+        = ::fstat(in.handle(), &sourceInfo) == 0 ? (sourceInfo.st_mode & 0777) : 0666;
     const qint64 expected = in.size();
     qint64 copied = kernelCopy(in, out.file());
     QByteArray buffer(int(kCopyChunk), Qt::Uninitialized);
@@ -408,7 +413,7 @@ bool CWebComm::CopyFileProcess(const QString& source, const QString& target)
                  << "of" << expected << "bytes";
         return false;
     }
-    if (!out.commit()) {
+    if (!out.commit(sourceMode)) {
         qDebug() << "Failed to write the copy:" << target << out.errorString();
         return false;
     }
