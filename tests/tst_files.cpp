@@ -6,7 +6,10 @@
 
 #include <QtCore/QDirIterator>
 #include <QtWidgets/QFileDialog>
+#include <csignal>
+#include <fcntl.h>
 #include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace TestSupport;
@@ -22,6 +25,43 @@ QStringList leftovers(const QString& dir)
         out << it.next();
     return out;
 }
+
+// Cuts the file at path to nothing as soon as something in its folder is
+// first read, while alive: the folder's change notice comes as a signal to
+// this thread, so the cut lands between the copy's first read and the next.
+class CutAtFirstRead
+{
+public:
+    explicit CutAtFirstRead(const QString& path)
+        : m_folder(::open(QFile::encodeName(QFileInfo(path).path()).constData(), O_RDONLY))
+    {
+        s_file = ::open(QFile::encodeName(path).constData(), O_WRONLY);
+        struct sigaction cut = {};
+        cut.sa_handler = [](int) {
+            if (::ftruncate(s_file, 0) != 0)
+                ::_exit(3); // the test could no longer tell anything
+        };
+        cut.sa_flags = SA_RESTART;
+        const f_owner_ex self { F_OWNER_TID, ::gettid() };
+        m_ok = s_file >= 0 && ::sigaction(SIGRTMIN + 3, &cut, &m_previous) == 0
+            && ::fcntl(m_folder, F_SETSIG, SIGRTMIN + 3) == 0
+            && ::fcntl(m_folder, F_NOTIFY, DN_ACCESS) == 0
+            && ::fcntl(m_folder, F_SETOWN_EX, &self) == 0;
+    }
+    ~CutAtFirstRead()
+    {
+        ::close(m_folder);
+        ::sigaction(SIGRTMIN + 3, &m_previous, nullptr);
+        ::close(s_file);
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    static inline int s_file = -1;
+    int m_folder;
+    struct sigaction m_previous = {};
+    bool m_ok = false;
+};
 
 // The host's notice, byte for byte (for paths without quotes or backslashes).
 QString snapshotNotice(const QString& filePath, const QString& channelId, int time)
@@ -43,10 +83,17 @@ class TestFiles : public QObject
     std::optional<ScratchDir> m_dir;
     QByteArray m_source = QByteArray("recording data \x01\x02\x00\xff ", 20).repeated(5000);
     QByteArray m_existing = QByteArray("older and longer content ").repeated(8000);
+    mode_t m_umask = 0;
     QString path(const QString& name) const { return m_dir->filePath(name); }
 
 private slots:
-    void initTestCase() { QVERIFY(m_bridge.load()); }
+    // New files get a known umask, so that their modes can be told.
+    void initTestCase()
+    {
+        m_umask = ::umask(022);
+        QVERIFY(m_bridge.load());
+    }
+    void cleanupTestCase() { ::umask(m_umask); }
 
     // "{D}" in a row stands for this scratch folder, also the current folder.
     void init()
@@ -147,6 +194,35 @@ private slots:
         QCOMPARE(leftovers(m_dir->path()), QStringList());
     }
 
+    // A new copy takes the source's permissions less the umask, as cp gives
+    // them; an existing target keeps its own.
+    void copyModes_data()
+    {
+        QTest::addColumn<int>("sourceMode");
+        QTest::addColumn<int>("targetMode"); // 0: no target yet
+        QTest::addColumn<int>("expected");
+        QTest::newRow("private source") << 0600 << 0 << 0600;
+        QTest::newRow("group-readable source") << 0640 << 0 << 0640;
+        QTest::newRow("executable source") << 0755 << 0 << 0755;
+        QTest::newRow("the umask applies") << 0666 << 0 << 0644;
+        QTest::newRow("existing target keeps its mode") << 0600 << 0664 << 0664;
+    }
+
+    void copyModes()
+    {
+        QFETCH(int, sourceMode);
+        QFETCH(int, targetMode);
+        QFETCH(int, expected);
+        const QString target = path(targetMode ? "existing.bin" : "new.bin");
+        QCOMPARE(::chmod(QFile::encodeName(path("src.bin")), sourceMode), 0);
+        QVERIFY(!targetMode || ::chmod(QFile::encodeName(target), targetMode) == 0);
+        QVERIFY(CWebComm().CopyFileProcess(path("src.bin"), target));
+        QCOMPARE(readFile(target), m_source);
+        struct stat st = {};
+        QCOMPARE(::stat(QFile::encodeName(target), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(expected));
+    }
+
     // Writes cut short by the file size limit fail: no notice, no partial
     // file, an existing file intact, and the next order still runs.
     void failedWritesLeaveNothing()
@@ -181,6 +257,23 @@ private slots:
         QCOMPARE(readFile(path("existing.jpg")), QByteArray("the older snapshot"));
         QCOMPARE(readFile(path("small.txt")), readFile(path("blocker")));
         QVERIFY(!QFileInfo::exists(path("new/fresh.bin")));
+        QCOMPARE(leftovers(m_dir->path()), QStringList());
+    }
+
+    // A source that ends before the size it had when the copy began (cut
+    // after the copy's first read, which is smaller than this file) is a
+    // failed copy: nothing is written.
+    void sourceEndingEarlyIsAFailure()
+    {
+        const QString cut = path("cut/source.bin");
+        QVERIFY(writeFile(cut, {}) && QFile::resize(cut, 65 * 1024 * 1024));
+        {
+            CutAtFirstRead cutter(cut);
+            QVERIFY(cutter.ok());
+            QVERIFY(!CWebComm().CopyFileProcess(cut, path("copy.bin")));
+        }
+        QCOMPARE(QFileInfo(cut).size(), 0);
+        QVERIFY(!QFileInfo::exists(path("copy.bin")));
         QCOMPARE(leftovers(m_dir->path()), QStringList());
     }
 
@@ -364,8 +457,9 @@ private slots:
                         : QStringList { QString::number(QFileDialog::Directory), "1" }));
     }
 
-    // Every row starts from the files below and a link "link.txt" to
-    // target.txt; only regular files (or links to them) named as strings go.
+    // Every row starts from the files below, a link "link.txt" to target.txt,
+    // a link "link-dir" to the folder "dir" and a FIFO; only regular files
+    // (or links to them) named as strings go.
     void deleteFiles_data()
     {
         QTest::addColumn<QString>("command");
@@ -382,7 +476,8 @@ private slots:
             { "b.txt" });
         add("symbolic link: the link goes, its target stays", "[\"{D}/link.txt\"]", { "link.txt" });
         add("non-ASCII and spaces", "[\"{D}/录像 01.txt\"]", { "录像 01.txt" });
-        add("folder untouched", "[\"{D}/dir\"]", {});
+        add("folders stay, also through a link; so does a FIFO",
+            "[\"{D}/dir\", \"{D}/link-dir\", \"{D}/fifo\"]", {});
     }
 
     void deleteFiles()
@@ -392,13 +487,15 @@ private slots:
         const QStringList files { "a.txt", "b.txt", "dir/c.txt", "target.txt", "录像 01.txt" };
         for (const QString& name : files)
             QVERIFY(writeFile(path(name), name.toUtf8()));
-        QVERIFY(QFile::link(path("target.txt"), path("link.txt")));
+        QVERIFY(QFile::link(path("target.txt"), path("link.txt"))
+            && QFile::link(path("dir"), path("link-dir")));
+        QCOMPARE(::mkfifo(QFile::encodeName(path("fifo")), 0600), 0);
         const bool valid = !QJsonDocument::fromJson(command.toUtf8()).isNull();
         if (!valid)
             QTest::ignoreMessage(QtWarningMsg, "Invalid JSON string");
         LogCapture log;
         CWebComm().DelFileFunc(m_dir->fill(command));
-        for (const QString& name : files + QStringList { "link.txt" }) {
+        for (const QString& name : files + QStringList { "link.txt", "link-dir", "fifo" }) {
             const QFileInfo info(path(name));
             QVERIFY2((info.exists() || info.isSymLink()) != gone.contains(name), qPrintable(name));
             QVERIFY(gone.contains(name) || !files.contains(name)
