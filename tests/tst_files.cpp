@@ -420,7 +420,7 @@ private slots:
         add("folder, cancelled, no start path", "BrowseFilePath", "", "");
         add("folder, cancelled", "BrowseFilePath", "{D}/folder", "");
         add("folder, chosen", "BrowseFilePath", "{D}/folder", "{D}/pick here");
-        add("file, cancelled, no start path", "BrowseFile", "", "");
+        add("file, cancelled", "BrowseFile", "{D}/folder", "");
         add("file, sound chosen", "BrowseFile", "{D}/folder", "{D}/folder/bell.wav");
     }
 

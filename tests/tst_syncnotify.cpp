@@ -141,17 +141,17 @@ private slots:
         QVERIFY(isForwarded(QStringLiteral("page-7")));
     }
 
-    // Several threads wait at once while others answer, each after a random
+    // Many threads wait at once while others answer, each after a random
     // delay, so in random order: no answer lost or crossed, no entry left
-    // behind. A deadline of INT_MAX ms lies in the future, it does not wrap.
+    // behind. Half wait INT_MAX ms, a deadline that must not wrap into the past.
     void stress()
     {
-        constexpr int waiters = 6;
-        constexpr int callsPerWaiter = 60;
+        constexpr int waiters = 16;
+        constexpr int callsPerWaiter = 150;
         std::mutex mutex;
         std::vector<std::thread> answerers;
         HostRecorder host([&](QString& msg, QString& sn) {
-            const auto delay = std::chrono::microseconds(QRandomGenerator::global()->bounded(2000));
+            const auto delay = std::chrono::microseconds(QRandomGenerator::global()->bounded(100));
             std::lock_guard<std::mutex> lock(mutex);
             answerers.emplace_back([delay, msg, sn] {
                 std::this_thread::sleep_for(delay);
@@ -164,7 +164,7 @@ private slots:
             waitThreads.emplace_back([&, w] {
                 for (int i = 0; i < callsPerWaiter; ++i) {
                     const QString msg = QStringLiteral("w%1-%2").arg(w).arg(i);
-                    right += notify(msg, INT_MAX) == "re:" + msg;
+                    right += notify(msg, w % 2 ? 5000 : INT_MAX) == "re:" + msg;
                 }
             });
         }
