@@ -1,18 +1,11 @@
 #pragma once
 
-// Small helpers shared by the benchmark programs: quiet logging, page
-// evaluation and statistics.
+// Small helpers shared by the benchmark programs: quiet logging and
+// statistics. Pages and their JavaScript come from the test support.
 
 #include <QtCore/QCoreApplication>
-#include <QtCore/QElapsedTimer>
-#include <QtCore/QEventLoop>
-#include <QtCore/QPointer>
-#include <QtCore/QTimer>
-#include <QtCore/QVariant>
-#include <QtWebEngineCore/QWebEnginePage>
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <vector>
 
 namespace Bench {
@@ -29,52 +22,6 @@ inline void quietDebugOutput()
             if (previous)
                 previous(type, context, msg);
         });
-}
-
-inline QVariant evalJs(QWebEnginePage* page, const QString& script, int timeoutMs = 30000)
-{
-    auto state = std::make_shared<std::pair<bool, QVariant>>(false, QVariant());
-    QEventLoop loop;
-    QPointer<QEventLoop> guard(&loop);
-    page->runJavaScript(script, [state, guard](const QVariant& value) {
-        state->first = true;
-        state->second = value;
-        if (guard)
-            guard->quit();
-    });
-    if (!state->first) {
-        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return state->second;
-}
-
-// Polls the expression every few milliseconds; false on time-out.
-inline bool waitForJs(QWebEnginePage* page, const QString& expression, int timeoutMs = 120000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < timeoutMs) {
-        if (evalJs(page, QStringLiteral("!!(%1)").arg(expression)).toBool())
-            return true;
-        QEventLoop loop;
-        QTimer::singleShot(2, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return false;
-}
-
-inline bool waitForLoad(QWebEnginePage* page, int timeoutMs = 60000)
-{
-    QEventLoop loop;
-    bool ok = false;
-    QObject::connect(page, &QWebEnginePage::loadFinished, &loop, [&](bool success) {
-        ok = success;
-        loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
-    return ok;
 }
 
 inline double median(std::vector<double> values)

@@ -3,6 +3,7 @@
 // object on its own channel.
 
 #include "BenchSupport.h"
+#include "TestSupport.h"
 
 #include <ClientSdk.h>
 #include <QtWebChannel/QWebChannel>
@@ -67,11 +68,11 @@ namespace {
 // Calls per second, measured inside the page.
 double run(QWebEnginePage* page, const char* method)
 {
-    Bench::evalJs(
-        page, QStringLiteral("window.run('%1', %2)").arg(QLatin1String(method)).arg(kCalls));
-    if (!Bench::waitForJs(page, QStringLiteral("window.elapsed !== undefined")))
+    using namespace TestSupport;
+    evalJs(page, QStringLiteral("window.run('%1', %2)").arg(QLatin1String(method)).arg(kCalls));
+    if (!waitForJs(page, QStringLiteral("window.elapsed !== undefined"), 120000))
         return 0;
-    const double ms = Bench::evalJs(page, QStringLiteral("window.elapsed")).toDouble();
+    const double ms = evalJs(page, QStringLiteral("window.elapsed")).toDouble();
     return ms > 0 ? kCalls / (ms / 1000.0) : 0;
 }
 
@@ -98,8 +99,8 @@ int main(int argc, char** argv)
     barePage.setWebChannel(&bareChannel);
     barePage.load(QUrl(QStringLiteral("qrc:/bench/calls.html")));
 
-    if (!Bench::waitForJs(modulePage, QStringLiteral("window.ready"))
-        || !Bench::waitForJs(&barePage, QStringLiteral("window.ready"))) {
+    if (!TestSupport::waitForJs(modulePage, QStringLiteral("window.ready"), 120000)
+        || !TestSupport::waitForJs(&barePage, QStringLiteral("window.ready"), 120000)) {
         std::fprintf(stderr, "pages did not load\n");
         return 1;
     }

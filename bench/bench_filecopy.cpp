@@ -4,6 +4,8 @@
 //
 // Usage: bench_filecopy [size in MiB, default 1024] [scratch folder]
 
+#include "BenchSupport.h"
+
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
 #include <QtCore/QElapsedTimer>
@@ -33,12 +35,6 @@ qint64 procStatusKiB(const char* field)
             return line.mid(key.size()).trimmed().split(' ').value(0).toLongLong();
     }
     return -1;
-}
-
-void quietDebug(QtMsgType type, const QMessageLogContext&, const QString& msg)
-{
-    if (type != QtDebugMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(msg));
 }
 
 // Resets the peak resident size to the current one.
@@ -97,7 +93,7 @@ int main(int argc, char** argv)
     const QJsonObject order { { QStringLiteral("sourceFile"), source },
         { QStringLiteral("targetFile"), byModule } };
     const QString command = QString::fromUtf8(QJsonDocument(QJsonArray { order }).toJson());
-    qInstallMessageHandler(quietDebug); // the module's command line per call
+    Bench::quietDebugOutput(); // the module's command line per call
     CWebComm bridge;
 
     // Alternate the two, best of kRounds each, so that both meet the same

@@ -3,8 +3,12 @@
 // runJavaScript.
 
 #include "BenchSupport.h"
+#include "TestSupport.h"
 
 #include <KelCommand.h>
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QEventLoop>
+#include <QtCore/QTimer>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QWidget>
 #include <VmsWebWidgets.h>
@@ -29,7 +33,7 @@ void arm(const std::vector<QWebEnginePage*>& pages, int count)
     static int round = 0;
     ++round;
     for (QWebEnginePage* page : pages)
-        Bench::evalJs(page,
+        TestSupport::evalJs(page,
             QStringLiteral("window.count = 0; window.expected = %1; window.round = %2; true")
                 .arg(count)
                 .arg(round));
@@ -148,10 +152,9 @@ int main(int argc, char** argv)
     std::vector<QWebEnginePage*> pages;
     auto open = [&] {
         widgets.push_back(std::make_unique<VmsWebWidgets>(&parent));
-        QWebEnginePage* page = widgets.back()->view()->page();
-        widgets.back()->OpenUrl(QStringLiteral("qrc:/bench/push.html"));
-        pages.push_back(page);
-        return Bench::waitForLoad(page);
+        pages.push_back(TestSupport::pageOf(*widgets.back()));
+        return TestSupport::loadPage(
+            *widgets.back(), QUrl(QStringLiteral("qrc:/bench/push.html")), 60000);
     };
 
     if (!open())

@@ -4,6 +4,8 @@
 //
 // Usage: bench_snapshot [image size in MB, default 8] [scratch folder]
 
+#include "BenchSupport.h"
+
 #include <QtCore/QCoreApplication>
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QFile>
@@ -12,25 +14,8 @@
 #include <QtCore/QStandardPaths>
 #include <QtCore/QTemporaryDir>
 #include <WebComm.h>
-#include <algorithm>
 #include <cstdio>
 #include <vector>
-
-namespace {
-
-void quietDebug(QtMsgType type, const QMessageLogContext&, const QString& msg)
-{
-    if (type != QtDebugMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(msg));
-}
-
-qint64 median(std::vector<qint64> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -54,14 +39,14 @@ int main(int argc, char** argv)
     const QString bare = scratch.filePath(QStringLiteral("snap/bare.jpg"));
     std::printf("image: %lld MB, data URL of %lld characters\n", mb, qint64(dataUrl.size()));
 
-    qInstallMessageHandler(quietDebug); // the module's two progress lines per call
+    Bench::quietDebugOutput(); // the module's two progress lines per call
     CWebComm bridge;
-    std::vector<qint64> moduleNs, bareNs;
+    std::vector<double> moduleNs, bareNs;
     for (int round = 0; round < 21; ++round) {
         QElapsedTimer t;
         t.start();
         const int rc = bridge.AfterSnapshot(dataUrl, QStringLiteral("ch-1"), 1700000000, byModule);
-        moduleNs.push_back(t.nsecsElapsed());
+        moduleNs.push_back(double(t.nsecsElapsed()));
         if (rc != 0) {
             std::fprintf(stderr, "AfterSnapshot failed\n");
             return 2;
@@ -78,7 +63,7 @@ int main(int argc, char** argv)
             return 2;
         }
         f.close();
-        bareNs.push_back(t.nsecsElapsed());
+        bareNs.push_back(double(t.nsecsElapsed()));
     }
     QFile check(byModule);
     if (!check.open(QIODevice::ReadOnly) || check.readAll() != image) {
@@ -86,8 +71,8 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    const double moduleMs = median(moduleNs) / 1e6;
-    const double bareMs = median(bareNs) / 1e6;
+    const double moduleMs = Bench::median(moduleNs) / 1e6;
+    const double bareMs = Bench::median(bareNs) / 1e6;
     std::printf(
         "baseline   bare decode + write: %7.2f ms (median of %zu)\n", bareMs, bareNs.size());
     std::printf(

@@ -79,11 +79,8 @@ private:
 std::vector<double> throughModule()
 {
     WebViewDataCenter* dc = WebViewDataCenter::GetInstance();
-    Answerer answerer([dc](const QString& sn) {
-        QString msg = QStringLiteral("{\"ok\":true}");
-        QString key = sn;
-        dc->NotifyResult(msg, key);
-    });
+    Answerer answerer(
+        [dc](const QString& sn) { dc->NotifyResult(QStringLiteral("{\"ok\":true}"), sn); });
     QObject::connect(dc, &WebViewDataCenter::emitFuncWebNotify,
         [&answerer](QString&, QString& sn) { answerer.post(sn); });
     std::vector<double> latencies;

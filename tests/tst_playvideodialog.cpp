@@ -2,79 +2,51 @@
 // PlayVideoFile that opens it.
 
 #include "FakeSdk.h"
+#include "TestSupport.h"
 
 #include <PlayVideoDialog.h>
-#include <SkinMgr.h>
-#include <TaviLogic.h>
-#include <TaviSim.h>
-#include <VolumeMenu.h>
-#include <WebComm.h>
-
-#include <QtCore/QPointer>
-#include <QtCore/QTemporaryDir>
-#include <QtCore/QTimer>
 #include <QtGui/QCursor>
 #include <QtGui/QEnterEvent>
 #include <QtGui/QIcon>
-#include <QtTest/QTest>
-#include <QtWidgets/QApplication>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QSlider>
-
+#include <SkinMgr.h>
+#include <TaviSim.h>
+#include <VolumeMenu.h>
 #include <optional>
 
 namespace {
 
-struct Parts
+// The dialog's controls, found as a user (or the test) sees them.
+struct Controls
 {
-    QPushButton* play = nullptr;
-    QPushButton* speaker = nullptr;
-    QSlider* slider = nullptr;
-    VolumeMenu* popup = nullptr;
-    QTimer* poll = nullptr;
-};
+    QWidget& dialog;
+    QPushButton* play = dialog.findChild<QPushButton*>(QStringLiteral("playPauseButton"));
+    QPushButton* speaker = dialog.findChild<QPushButton*>(QStringLiteral("speakerButton"));
+    QSlider* slider = dialog.findChild<QSlider*>(QStringLiteral("positionSlider"));
+    VolumeMenu* popup = dialog.findChild<VolumeMenu*>();
+    QTimer* poll = dialog.findChild<QTimer*>(QString(), Qt::FindDirectChildrenOnly);
 
-Parts partsOf(QWidget& dialog)
-{
-    Parts p;
-    p.play = dialog.findChild<QPushButton*>(QStringLiteral("playPauseButton"));
-    p.speaker = dialog.findChild<QPushButton*>(QStringLiteral("speakerButton"));
-    p.slider = dialog.findChild<QSlider*>(QStringLiteral("positionSlider"));
-    p.popup = dialog.findChild<VolumeMenu*>();
-    p.poll = dialog.findChild<QTimer*>(QString(), Qt::FindDirectChildrenOnly);
-    return p;
-}
+    // The play button offers "pause" only while a playback runs unpaused.
+    bool showsPause() const { return play->styleSheet().contains("replay_play_pause.png"); }
+    bool showsSoundOn() const
+    {
+        const QIcon on(taviSkinMgr()->getPixmap("PlayView", "icon_volume_open.png", {}, -1, -1));
+        return speaker->icon().pixmap(20).toImage() == on.pixmap(20).toImage();
+    }
+    // A drag of the slider's handle by the user, released at value unless held.
+    void drag(int value, bool release = true) const
+    {
+        slider->setSliderDown(true);
+        slider->setSliderPosition(value);
+        slider->setSliderDown(!release);
+    }
+    void tick() { QVERIFY(QMetaObject::invokeMethod(&dialog, "onUpdatePosition")); }
+};
 
 bool onScreen(const QWidget* w)
 {
     return w->isVisible() && !w->testAttribute(Qt::WA_DontShowOnScreen);
-}
-
-// The play button offers "pause" only while a playback runs unpaused.
-bool showsPause(const QPushButton* play)
-{
-    return play->styleSheet().contains(QLatin1String("replay_play_pause.png"));
-}
-
-bool speakerShows(QPushButton* speaker, const char* file)
-{
-    const QIcon expected(
-        taviSkinMgr()->getPixmap("PlayView", QString::fromLatin1(file), QSize(-1, -1), -1, -1));
-    return speaker->icon().pixmap(QSize(20, 20)).toImage()
-        == expected.pixmap(QSize(20, 20)).toImage();
-}
-
-void tick(QWidget& dialog)
-{
-    QVERIFY(QMetaObject::invokeMethod(&dialog, "onUpdatePosition"));
-}
-
-// A drag of the slider's handle by the user, released at value unless held.
-void drag(QSlider* slider, int value, bool release = true)
-{
-    slider->setSliderDown(true);
-    slider->setSliderPosition(value);
-    slider->setSliderDown(!release);
 }
 
 QList<PlayVideoDialog*> videoDialogs()
@@ -100,42 +72,34 @@ class TestPlayVideoDialog : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QString m_clip;
+    // Not ASCII, so that the UTF-8 conversion shows.
+    QString m_clip = m_dir.filePath(QStringLiteral("clip-Überwachung.mp4"));
     std::optional<FakeClientSdk> m_sdk;
     std::optional<SdkInstaller> m_installer;
 
     FakeStreamSdk& stream() { return m_sdk->stream; }
 
-    // The parts of dialog, shown and playing m_clip with handle 7; the SDK's
-    // record starts afresh.
-    Parts startPlaying(PlayVideoDialog& dialog)
+    // The controls of dialog, shown and playing m_clip with handle 7; the
+    // SDK's record starts afresh.
+    Controls startPlaying(PlayVideoDialog& dialog)
     {
         dialog.show();
         dialog.LoadVideo(m_clip);
         stream().calls.clear();
-        return partsOf(dialog);
+        return { dialog };
     }
 
     // Sound on through the speaker button and the delayed open.
-    void soundOn(PlayVideoDialog& dialog)
+    void soundOn(const Controls& c)
     {
-        const Parts p = partsOf(dialog);
-        p.speaker->click();
+        c.speaker->click();
         QTRY_COMPARE(stream().count("OpenSound"), 1);
-        QVERIFY(speakerShows(p.speaker, "icon_volume_open.png"));
+        QVERIFY(c.showsSoundOn());
         stream().calls.clear();
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_dir.isValid());
-        // Not ASCII, so that the UTF-8 conversion shows.
-        m_clip = m_dir.filePath(QStringLiteral("clip-Überwachung.mp4"));
-        QFile file(m_clip);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("not decoded by the fake");
-    }
+    void initTestCase() { QVERIFY(TestSupport::writeFile(m_clip, "not decoded by the fake")); }
 
     void init()
     {
@@ -150,8 +114,7 @@ private slots:
     {
         // Dialogs opened through the bridge close themselves; a failed test
         // must not leave one to the next.
-        for (PlayVideoDialog* d : videoDialogs())
-            delete d;
+        qDeleteAll(videoDialogs());
         TaviLogic::s_transmitNotify = nullptr;
         m_installer.reset();
         m_sdk.reset();
@@ -168,6 +131,8 @@ private slots:
         QTest::newRow("success without handle") << 0 << -1 << "StartFilePlayback failed: ret=0";
     }
 
+    // The SDK draws into the video area's window, made before the dialog
+    // comes on screen; it comes on screen either way.
     void startOutcome()
     {
         QFETCH(int, result);
@@ -176,28 +141,25 @@ private slots:
         const bool plays = line.contains(QLatin1String("%1"));
         stream().startResult = result;
         stream().startHandle = handle;
-
         PlayVideoDialog dialog;
-        const Parts p = partsOf(dialog);
+        Controls c { dialog };
         dialog.show();
         QVERIFY(!onScreen(&dialog));
         const WId wnd = dialog.findChild<QWidget*>(QStringLiteral("videoArea"))->winId();
-        QVERIFY(wnd != 0);
         dialog.LoadVideo(m_clip);
 
         QCOMPARE(stream().calls.size(), 1);
         const FakeStreamCall start = stream().calls.first();
         QCOMPARE(start.op, QByteArray("StartFilePlayback"));
         QCOMPARE(start.path, m_clip.toUtf8());
-        QCOMPARE(start.wnd, wnd);
-        QCOMPARE(start.value, -1); // the handle is preset
-        QCOMPARE(start.reserved, 0);
+        QVERIFY(wnd != 0 && start.wnd == wnd);
+        QCOMPARE(std::make_pair(start.value, start.reserved), std::make_pair(-1, 0));
         QCOMPARE(TaviSim::logLines(),
             QStringList({ "[PlayVideoDialog] LoadVideo: " + m_clip,
                 "[PlayVideoDialog] " + (plays ? line.arg(quint64(wnd)) : line) }));
         QVERIFY(onScreen(&dialog));
-        QCOMPARE(p.poll->isActive(), plays);
-        QCOMPARE(showsPause(p.play), plays);
+        QCOMPARE(c.poll->isActive(), plays);
+        QCOMPARE(c.showsPause(), plays);
     }
 
     void nothingStarts_data()
@@ -211,6 +173,7 @@ private slots:
         QTest::newRow("no stream sdk") << "" << 1 << "stream sdk not available";
     }
 
+    // The bridge's dialog stays off screen when nothing can play.
     void nothingStarts()
     {
         QFETCH(QString, file);
@@ -222,9 +185,7 @@ private slots:
         std::optional<SdkInstaller> none;
         if (sdk == 0)
             none.emplace(nullptr);
-
-        CWebComm bridge;
-        bridge.PlayVideoFile(file);
+        CWebComm().PlayVideoFile(file);
 
         QCOMPARE(TaviSim::logLines(),
             QStringList({ "[PlayVideoFile] called, file:" + file,
@@ -240,115 +201,99 @@ private slots:
     void sliderFollowsPollsAndSeeksOnUserMoves()
     {
         PlayVideoDialog dialog;
-        const Parts p = startPlaying(dialog);
-        const int initialMax = p.slider->maximum();
+        Controls c = startPlaying(dialog);
+        const int initialMax = c.slider->maximum();
 
         // No length yet: the value follows, the range stays, no end is seen.
         stream().position = 30;
-        tick(dialog);
-        QCOMPARE(p.slider->maximum(), initialMax);
-        QCOMPARE(p.slider->value(), 30);
-
+        c.tick();
+        QCOMPARE(
+            std::make_pair(c.slider->maximum(), c.slider->value()), std::make_pair(initialMax, 30));
         stream().position = 1200;
         stream().length = 8000;
-        tick(dialog);
-        QCOMPARE(p.slider->maximum(), 8000);
-        QCOMPARE(p.slider->value(), 1200);
-
+        c.tick();
+        QCOMPARE(
+            std::make_pair(c.slider->maximum(), c.slider->value()), std::make_pair(8000, 1200));
         // A failed query leaves everything as it was.
         stream().posResult = -1;
         stream().position = 4000;
-        tick(dialog);
-        QCOMPARE(p.slider->value(), 1200);
+        c.tick();
+        QCOMPARE(c.slider->value(), 1200);
         // Polling and setting the value neither stop nor seek.
-        p.slider->setValue(3000);
+        c.slider->setValue(3000);
         QCOMPARE(stream().ops(), QList<QByteArray>(3, "GetFilePlaybackPos"));
 
         // The user's moves seek; a poll during a drag leaves the handle where
         // the user holds it.
         stream().posResult = 0;
         stream().position = 2000;
-        drag(p.slider, 4321);
-        drag(p.slider, 6000, false);
-        tick(dialog);
-        QCOMPARE(p.slider->sliderPosition(), 6000);
-        p.slider->setSliderDown(false);
-        tick(dialog);
-        QCOMPARE(p.slider->value(), 2000);
-        QVERIFY(p.poll->isActive());
+        c.drag(4321);
+        c.drag(6000, false);
+        c.tick();
+        QCOMPARE(c.slider->sliderPosition(), 6000);
+        c.slider->setSliderDown(false);
+        c.tick();
+        QCOMPARE(c.slider->value(), 2000);
+        QVERIFY(c.poll->isActive());
         QList<int> seeks;
-        for (const FakeStreamCall& c : stream().calls) {
-            QCOMPARE(c.handle, 7);
-            if (c.op == "SeekFilePlayback")
-                seeks << c.value;
+        for (const FakeStreamCall& call : stream().calls) {
+            QCOMPARE(call.handle, 7);
+            if (call.op == "SeekFilePlayback")
+                seeks << call.value;
         }
         QCOMPARE(seeks, QList<int>({ 4321, 6000 }));
     }
 
-    void endOfFileAndReplay()
+    // The play button pauses and resumes (the poll goes on), does nothing
+    // without the SDK, and replays after the end of the file, which stops the
+    // playback and its sound.
+    void playButtonAndEndOfFile()
     {
         PlayVideoDialog dialog;
-        const Parts p = startPlaying(dialog);
-        soundOn(dialog);
-        p.popup->show();
+        Controls c = startPlaying(dialog);
+        c.play->click();
+        QVERIFY(!c.showsPause() && c.poll->isActive());
+        c.play->click();
+        m_sdk->streamAvailable = false;
+        c.play->click();
+        QCOMPARE(stream().ops(), QList<QByteArray>({ "PauseFilePlayback", "ResumeFilePlayback" }));
+        QVERIFY(c.showsPause());
+        m_sdk->streamAvailable = true;
+        soundOn(c);
+        c.popup->show();
 
         stream().position = stream().length = 5000;
-        tick(dialog);
+        c.tick();
         QCOMPARE(stream().ops(),
             QList<QByteArray>({ "GetFilePlaybackPos", "CloseSound", "StopFilePlayback" }));
-        QCOMPARE(stream().calls.at(2).handle, 7);
-        QVERIFY(!p.poll->isActive());
-        QCOMPARE(p.slider->value(), 5000);
-        QCOMPARE(p.slider->maximum(), 5000);
-        QVERIFY(p.popup->isHidden());
-        QVERIFY(speakerShows(p.speaker, "icon_volume_close.png"));
-        QVERIFY(!showsPause(p.play));
-
+        QVERIFY(!c.poll->isActive() && c.popup->isHidden() && !c.showsSoundOn() && !c.showsPause());
+        QCOMPARE(
+            std::make_pair(c.slider->maximum(), c.slider->value()), std::make_pair(5000, 5000));
         // Idle: no playback to seek in, no sound to switch.
-        drag(p.slider, 100);
-        p.speaker->click();
+        c.drag(100);
+        c.speaker->click();
         QCOMPARE(stream().calls.size(), 3);
         QCOMPARE(g_hookCalls.size(), 1);
 
         stream().startHandle = 8;
-        p.play->click();
+        c.play->click();
         QCOMPARE(stream().calls.size(), 4);
-        QCOMPARE(stream().calls.last().op, QByteArray("StartFilePlayback"));
         QCOMPARE(stream().calls.last().path, m_clip.toUtf8());
-        QVERIFY(p.poll->isActive());
-        QVERIFY(showsPause(p.play));
-    }
-
-    void pauseAndResume()
-    {
-        PlayVideoDialog dialog;
-        const Parts p = startPlaying(dialog);
-
-        p.play->click();
-        QVERIFY(!showsPause(p.play));
-        QVERIFY(p.poll->isActive()); // still polling while paused
-        p.play->click();
-        QCOMPARE(stream().ops(), QList<QByteArray>({ "PauseFilePlayback", "ResumeFilePlayback" }));
-        QCOMPARE(stream().calls.last().handle, 7);
-        QVERIFY(showsPause(p.play));
-
-        // Without the SDK the button does nothing at all.
-        m_sdk->streamAvailable = false;
-        p.play->click();
-        QCOMPARE(stream().calls.size(), 2);
-        QVERIFY(showsPause(p.play));
+        QVERIFY(c.poll->isActive() && c.showsPause());
+        for (const FakeStreamCall& call : stream().calls.mid(0, 3))
+            QCOMPARE(call.handle, 7);
     }
 
     void soundOpensLater_data()
     {
         QTest::addColumn<int>("openResult");
         QTest::addColumn<bool>("hook");
-        QTest::newRow("opened") << 0 << true;
         QTest::newRow("any result but -1 opens") << 4 << true;
         QTest::newRow("without host hook") << 0 << false;
         QTest::newRow("sdk cannot open") << -1 << true;
     }
 
+    // The popup at once; the host hears first, the SDK only later.
     void soundOpensLater()
     {
         QFETCH(int, openResult);
@@ -358,17 +303,16 @@ private slots:
             TaviLogic::s_transmitNotify = nullptr;
         stream().openSoundResult = openResult;
         PlayVideoDialog dialog;
-        const Parts p = startPlaying(dialog);
+        Controls c = startPlaying(dialog);
         TaviSim::clearLog();
 
-        p.speaker->click();
-        // The popup at once; the host hears first, the SDK only later.
-        QVERIFY(p.popup->isVisible());
-        QCOMPARE(g_hookCalls.size(), hook ? 1 : 0);
-        if (hook)
-            QCOMPARE(g_hookCalls.first(), std::make_pair(qint64(59), qint64(0)));
+        c.speaker->click();
+        QVERIFY(c.popup->isVisible());
+        QCOMPARE(g_hookCalls,
+            (hook ? QList<std::pair<qint64, qint64>> { { 59, 0 } }
+                  : QList<std::pair<qint64, qint64>>()));
         QCOMPARE(stream().count("OpenSound"), 0);
-        QVERIFY(speakerShows(p.speaker, "icon_volume_close.png"));
+        QVERIFY(!c.showsSoundOn());
 
         QTRY_COMPARE(stream().count("OpenSound"), 1);
         QCOMPARE(stream().calls.last().handle, 7);
@@ -379,17 +323,16 @@ private slots:
             lines << QStringLiteral(
                 "[PlayVideoDialog] OpenSound failed (ret=-1) - 可能音频设备仍被占用或视频无音轨");
         QCOMPARE(TaviSim::logLines(), lines);
-        QCOMPARE(speakerShows(p.speaker, "icon_volume_open.png"), opened);
+        QCOMPARE(c.showsSoundOn(), opened);
 
         // On: the speaker closes it. Off after a failure: the speaker tries again.
         stream().calls.clear();
         TaviSim::clearLog();
-        p.speaker->click();
+        c.speaker->click();
         if (opened) {
             QCOMPARE(stream().ops(), QList<QByteArray>({ "CloseSound" }));
             QCOMPARE(TaviSim::logLines(), QStringList({ "[PlayVideoDialog] CloseSound ret=0" }));
-            QVERIFY(speakerShows(p.speaker, "icon_volume_close.png"));
-            QVERIFY(p.popup->isHidden());
+            QVERIFY(!c.showsSoundOn() && c.popup->isHidden());
         } else {
             QTRY_COMPARE(stream().count("OpenSound"), 1);
         }
@@ -398,67 +341,59 @@ private slots:
     void soundShotDroppedWhenPlaybackEnds()
     {
         PlayVideoDialog dialog;
-        const Parts p = startPlaying(dialog);
-        p.speaker->click();
+        Controls c = startPlaying(dialog);
+        c.speaker->click();
         stream().position = stream().length = 100;
-        tick(dialog); // the end, before the delayed open
+        c.tick(); // the end, before the delayed open
         QTest::qWait(700);
         QCOMPARE(stream().count("OpenSound"), 0);
-        QVERIFY(speakerShows(p.speaker, "icon_volume_close.png"));
+        QVERIFY(!c.showsSoundOn());
     }
 
+    // Only the step between silent and audible reaches the SDK.
     void volumePopupSwitchesSound()
     {
         PlayVideoDialog dialog;
-        const Parts p = startPlaying(dialog);
-        soundOn(dialog);
-
-        p.popup->slider()->setValue(35); // audible to audible: nothing
+        Controls c = startPlaying(dialog);
+        soundOn(c);
+        c.popup->slider()->setValue(35);
         QVERIFY(stream().calls.isEmpty());
-        p.popup->slider()->setValue(0);
+        c.popup->slider()->setValue(0);
         QCOMPARE(stream().ops(), QList<QByteArray>({ "CloseSound" }));
-        QVERIFY(speakerShows(p.speaker, "icon_volume_close.png"));
-
-        p.popup->slider()->setValue(40);
+        QVERIFY(!c.showsSoundOn());
+        c.popup->slider()->setValue(40);
         QCOMPARE(g_hookCalls.size(), 2);
         QCOMPARE(stream().count("OpenSound"), 0);
         QTRY_COMPARE(stream().count("OpenSound"), 1);
-        QVERIFY(speakerShows(p.speaker, "icon_volume_open.png"));
+        QVERIFY(c.showsSoundOn());
     }
 
-    void popupCentredAboveSpeakerAndHover()
+    // The popup shows on entering the speaker while the sound is on; leaving
+    // towards the popup keeps it, leaving the popup hides it.
+    void popupFollowsHover()
     {
         PlayVideoDialog dialog;
-        dialog.move(150, 90);
-        const Parts p = startPlaying(dialog);
+        Controls c = startPlaying(dialog);
         const QPoint inside(5, 5);
-        QEnterEvent enter(inside, inside, p.speaker->mapToGlobal(inside));
+        QEnterEvent enter(inside, inside, c.speaker->mapToGlobal(inside));
         QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(c.speaker, &enter);
+        QVERIFY(c.popup->isHidden());
 
-        // Entering while the sound is off shows nothing.
-        QApplication::sendEvent(p.speaker, &enter);
-        QVERIFY(p.popup->isHidden());
+        soundOn(c);
+        c.popup->hide();
+        QApplication::sendEvent(c.speaker, &enter);
+        QVERIFY(c.popup->isVisible());
+        QCursor::setPos(c.popup->mapToGlobal(c.popup->rect().center()));
+        QApplication::sendEvent(c.speaker, &leave);
+        QVERIFY(c.popup->isVisible());
+        QApplication::sendEvent(c.popup, &leave);
+        QVERIFY(c.popup->isHidden());
 
-        soundOn(dialog);
-        p.popup->hide();
-        QApplication::sendEvent(p.speaker, &enter);
-        QVERIFY(p.popup->isVisible());
-        const QPoint corner = p.speaker->mapToGlobal(QPoint(0, 0));
-        QCOMPARE(p.popup->pos(),
-            QPoint(corner.x() - p.popup->width() / 2 + p.speaker->width() / 2,
-                corner.y() - p.popup->height()));
-
-        // Leaving towards the popup keeps it; leaving the popup hides it.
-        QCursor::setPos(p.popup->mapToGlobal(p.popup->rect().center()));
-        QApplication::sendEvent(p.speaker, &leave);
-        QVERIFY(p.popup->isVisible());
-        QApplication::sendEvent(p.popup, &leave);
-        QVERIFY(p.popup->isHidden());
-
-        QApplication::sendEvent(p.speaker, &enter);
-        QCursor::setPos(p.speaker->mapToGlobal(QPoint(200, 200)));
-        QApplication::sendEvent(p.speaker, &leave);
-        QVERIFY(p.popup->isHidden());
+        QApplication::sendEvent(c.speaker, &enter);
+        QCursor::setPos(c.speaker->mapToGlobal(QPoint(200, 200)));
+        QApplication::sendEvent(c.speaker, &leave);
+        QVERIFY(c.popup->isHidden());
     }
 
     void secondVideoReplacesFirst()
@@ -466,7 +401,6 @@ private slots:
         const QString second = m_dir.filePath(QStringLiteral("second.mp4"));
         QVERIFY(QFile::exists(second) || QFile::copy(m_clip, second));
         CWebComm bridge;
-
         stream().startHandle = 1;
         bridge.PlayVideoFile(m_clip);
         QPointer<PlayVideoDialog> first = videoDialogs().value(0);

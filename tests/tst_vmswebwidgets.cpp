@@ -1,223 +1,165 @@
+// The web widgets (view, page, channel, bridge) and the tab page that wraps
+// them: when sizes apply, focus and close, and who dies with whom.
+
 #include "TestSupport.h"
 
-#include <SkinMgr.h>
-#include <VmsWebWidgets.h>
-#include <WebComm.h>
-#include <WebPage.h>
-
-#include <QtCore/QPointer>
-#include <QtGui/QCloseEvent>
 #include <QtGui/QFocusEvent>
-#include <QtTest/QSignalSpy>
-#include <QtTest/QTest>
 #include <QtWebChannel/QWebChannel>
-#include <QtWebEngineCore/QWebEnginePage>
-#include <QtWidgets/QApplication>
-#include <QtWidgets/QVBoxLayout>
-#include <QtWidgets/QWidget>
-
-#include <memory>
+#include <TaviWebPage.h>
 
 using namespace TestSupport;
+
+namespace {
+
+// The view, page, channel and bridge of w, each watched for its end.
+QList<QPointer<QObject>> partsOf(VmsWebWidgets& w)
+{
+    QWebEnginePage* page = pageOf(w);
+    return { w.view(), page, page->webChannel(),
+        page->webChannel()->registeredObjects().value(QStringLiteral("CWebComm")) };
+}
+
+} // namespace
 
 class TestVmsWebWidgets : public QObject
 {
     Q_OBJECT
 private slots:
-    void constructionWiresViewPageChannelAndBridge();
-    void sizeBeforeAnyLoadAppliesAtOnce();
-    void sizeDuringLoadAppliesAtLoadFinished_data();
-    void sizeDuringLoadAppliesAtLoadFinished();
-    void loadWithoutSizeFixesViewAtZero();
-    void setParentDoesNotReparentView();
-    void closeEventIsIgnored();
-    void focusRaisesAncestorWindowOnNextTurn_data();
-    void focusRaisesAncestorWindowOnNextTurn();
-    void destructionOrderAndParentSurvives();
-    void parentDestroyedFirst();
-};
-
-void TestVmsWebWidgets::constructionWiresViewPageChannelAndBridge()
-{
-    QWidget parent;
-    VmsWebWidgets w(&parent);
-
-    QVERIFY(w.parent() == nullptr);
-    MyWebEngineView* view = w.view();
-    QVERIFY(view);
-    QCOMPARE(view->parentWidget(), &parent);
-    QVERIFY(!view->isHidden());
-    QVERIFY(qobject_cast<CWebPage*>(view->page()));
-    QVERIFY(view->page()->parent() == nullptr);
-    QVERIFY(view->testAttribute(Qt::WA_DontCreateNativeAncestors));
-    QVERIFY(view->testAttribute(Qt::WA_ShowWithoutActivating));
-    QCOMPARE(view->focusPolicy(), Qt::NoFocus);
-    QVERIFY(view->windowFlags().testFlag(Qt::FramelessWindowHint));
-
-    const QColor skin = QColor::fromString(taviSkinMgr()->dlgBackgroundColor());
-    QVERIFY(skin.isValid());
-    QCOMPARE(view->palette().color(QPalette::Active, QPalette::Window), skin);
-    QCOMPARE(view->palette().color(QPalette::Inactive, QPalette::Window), skin);
-    QCOMPARE(view->page()->backgroundColor(), skin);
-
-    QWebChannel* channel = view->page()->webChannel();
-    QVERIFY(channel);
-    QVERIFY(channel->parent() == nullptr);
-    QObject* bridge = channel->registeredObjects().value(QStringLiteral("CWebComm"));
-    QVERIFY(qobject_cast<CWebComm*>(bridge));
-    QCOMPARE(bridge->parent(), &w);
-}
-
-void TestVmsWebWidgets::sizeBeforeAnyLoadAppliesAtOnce()
-{
-    QWidget parent;
-    VmsWebWidgets w(&parent);
-    w.setFixedSize(800, 600);
-    QCOMPARE(w.view()->minimumSize(), QSize(800, 600));
-    QCOMPARE(w.view()->maximumSize(), QSize(800, 600));
-    QCOMPARE(w.view()->size(), QSize(800, 600));
-}
-
-void TestVmsWebWidgets::sizeDuringLoadAppliesAtLoadFinished_data()
-{
-    QTest::addColumn<QUrl>("url");
-    QTest::addColumn<bool>("loads");
-    QTest::addColumn<QList<QSize>>("sizes");
-
-    const QList<QSize> one{QSize(800, 600)};
-    const QList<QSize> two{QSize(640, 480), QSize(1024, 700)};
-    const QUrl missing = QUrl::fromLocalFile(QStringLiteral("/nonexistent/tavi/page.html"));
-    QTest::newRow("load succeeds") << bridgePageUrl() << true << one;
-    QTest::newRow("load fails") << missing << false << one;
-    QTest::newRow("two sizes, last wins") << bridgePageUrl() << true << two;
-}
-
-void TestVmsWebWidgets::sizeDuringLoadAppliesAtLoadFinished()
-{
-    QFETCH(QUrl, url);
-    QFETCH(bool, loads);
-    QFETCH(QList<QSize>, sizes);
-
-    QWidget parent;
-    VmsWebWidgets w(&parent);
-    w.setFixedSize(300, 200);
-    QSignalSpy finished(w.view()->page(), &QWebEnginePage::loadFinished);
-
-    w.OpenUrl(url.toString());
-    for (const QSize& s : sizes)
-        w.setFixedSize(s.width(), s.height());
-    QCOMPARE(w.view()->size(), QSize(300, 200));
-
-    QVERIFY(finished.wait(30000));
-    QCOMPARE(finished.constFirst().constFirst().toBool(), loads);
-    QCOMPARE(w.view()->minimumSize(), sizes.constLast());
-    QCOMPARE(w.view()->size(), sizes.constLast());
-
-    // Idle again: a new size applies at once.
-    w.setFixedSize(500, 400);
-    QCOMPARE(w.view()->size(), QSize(500, 400));
-}
-
-void TestVmsWebWidgets::loadWithoutSizeFixesViewAtZero()
-{
-    QWidget parent;
-    VmsWebWidgets w(&parent);
-    QVERIFY(loadPage(w, bridgePageUrl()));
-    QCOMPARE(w.view()->maximumSize(), QSize(0, 0));
-}
-
-void TestVmsWebWidgets::setParentDoesNotReparentView()
-{
-    QWidget first, second;
-    VmsWebWidgets w(&first);
-    w.SetParent(&second);
-    QCOMPARE(w.view()->parentWidget(), &first);
-}
-
-void TestVmsWebWidgets::closeEventIsIgnored()
-{
-    QWidget window;
-    VmsWebWidgets w(&window);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-
-    QCloseEvent event;
-    QApplication::sendEvent(w.view(), &event);
-    QVERIFY(!event.isAccepted());
-    QVERIFY(!w.view()->close());
-    QVERIFY(w.view()->isVisible());
-}
-
-void TestVmsWebWidgets::focusRaisesAncestorWindowOnNextTurn_data()
-{
-    QTest::addColumn<bool>("insideWindow");
-    QTest::newRow("view inside a window") << true;
-    QTest::newRow("view without an ancestor window") << false;
-}
-
-void TestVmsWebWidgets::focusRaisesAncestorWindowOnNextTurn()
-{
-    QFETCH(bool, insideWindow);
-
-    QWidget window;
-    auto* inner = new QWidget(&window);
-    VmsWebWidgets w(insideWindow ? inner : nullptr);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-
-    QWidget other;
-    other.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&other));
-    other.activateWindow();
-    QTRY_COMPARE(QApplication::activeWindow(), &other);
-
-    QFocusEvent event(QEvent::FocusIn, Qt::OtherFocusReason);
-    QApplication::sendEvent(w.view(), &event);
-    QVERIFY(!event.isAccepted());
-    // Deferred: nothing changed during the event itself.
-    QCOMPARE(QApplication::activeWindow(), &other);
-    if (insideWindow) {
-        QTRY_COMPARE(QApplication::activeWindow(), &window);
-    } else {
-        QTest::qWait(50);
-        QCOMPARE(QApplication::activeWindow(), &other);
+    // A size given while idle applies at once; one given during a load waits
+    // for its end (even a failed one's), the last one winning.
+    void sizeAppliesWhenIdle_data()
+    {
+        QTest::addColumn<QUrl>("url");
+        QTest::addColumn<QList<QSize>>("sizes");
+        const QUrl missing = QUrl::fromLocalFile(QStringLiteral("/nonexistent/tavi/page.html"));
+        QTest::newRow("two sizes, last wins")
+            << bridgePageUrl() << QList<QSize> { { 640, 480 }, { 1024, 700 } };
+        QTest::newRow("load fails") << missing << QList<QSize> { { 800, 600 } };
     }
-}
 
-void TestVmsWebWidgets::destructionOrderAndParentSurvives()
-{
-    QWidget parent;
-    auto w = std::make_unique<VmsWebWidgets>(&parent);
-    QVERIFY(loadBridgePage(*w));
+    void sizeAppliesWhenIdle()
+    {
+        QFETCH(QUrl, url);
+        QFETCH(QList<QSize>, sizes);
+        QWidget parent;
+        VmsWebWidgets w(&parent);
+        w.setFixedSize(300, 200);
+        QCOMPARE(w.view()->size(), QSize(300, 200));
+        QSignalSpy finished(pageOf(w), &QWebEnginePage::loadFinished);
+        w.OpenUrl(url.toString());
+        for (const QSize& s : sizes)
+            w.setFixedSize(s.width(), s.height());
+        QCOMPARE(w.view()->size(), QSize(300, 200));
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(w.view()->maximumSize(), sizes.constLast());
+        QCOMPARE(w.view()->size(), sizes.constLast());
+    }
 
-    QWebEnginePage* page = w->view()->page();
-    QWebChannel* channel = page->webChannel();
-    QObject* bridge = channel->registeredObjects().value(QStringLiteral("CWebComm"));
-    QStringList order;
-    connect(bridge, &QObject::destroyed, this, [&order] { order << "bridge"; });
-    connect(channel, &QObject::destroyed, this, [&order] { order << "channel"; });
-    connect(page, &QObject::destroyed, this, [&order] { order << "page"; });
-    connect(w->view(), &QObject::destroyed, this, [&order] { order << "view"; });
+    // The tab page gives its view its own size less the 2-pixel margin: once
+    // loaded, and at once during a reload.
+    void tabPageSizesItsView()
+    {
+        TaviWebPage page(nullptr, bridgePageUrl().toString());
+        QSignalSpy finished(page.webWidgets()->view()->page(), &QWebEnginePage::loadFinished);
+        page.show();
+        page.resize(800, 600);
+        QVERIFY(page.webWidgets()->view()->size() != QSize(800, 598));
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(page.webWidgets()->view()->size(), QSize(800, 598));
+        page.reload();
+        page.resize(1000, 700);
+        QCOMPARE(page.webWidgets()->view()->size(), QSize(1000, 698));
+    }
 
-    w.reset();
-    QCOMPARE(order, (QStringList{"bridge", "channel", "page", "view"}));
-    QVERIFY(parent.findChildren<QWebEngineView*>().isEmpty());
-}
+    void viewIgnoresClose()
+    {
+        QWidget window;
+        VmsWebWidgets w(&window);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(!w.view()->close());
+        QVERIFY(w.view()->isVisible());
+    }
 
-void TestVmsWebWidgets::parentDestroyedFirst()
-{
-    auto parent = std::make_unique<QWidget>();
-    auto w = std::make_unique<VmsWebWidgets>(parent.get());
-    QVERIFY(loadBridgePage(*w));
+    // Focus raises the view's window on the next turn, not during the event.
+    void focusRaisesAncestorWindowOnNextTurn_data()
+    {
+        QTest::addColumn<bool>("insideWindow");
+        QTest::newRow("view inside a window") << true;
+        QTest::newRow("view without an ancestor window") << false;
+    }
 
-    parent.reset();
-    QVERIFY(w->view() == nullptr);
-    // Nothing of this may touch the deleted view.
-    w->setFixedSize(10, 10);
-    w->reload();
-    w->OpenUrl(bridgePageUrl().toString());
-    w.reset();
-}
+    void focusRaisesAncestorWindowOnNextTurn()
+    {
+        QFETCH(bool, insideWindow);
+        QWidget window;
+        auto* inner = new QWidget(&window);
+        VmsWebWidgets w(insideWindow ? inner : nullptr);
+        window.show();
+        QWidget other;
+        other.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window) && QTest::qWaitForWindowExposed(&other));
+        other.activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), &other);
+
+        QFocusEvent event(QEvent::FocusIn, Qt::OtherFocusReason);
+        QApplication::sendEvent(w.view(), &event);
+        QVERIFY(!event.isAccepted());
+        QCOMPARE(QApplication::activeWindow(), &other);
+        if (insideWindow) {
+            QTRY_COMPARE(QApplication::activeWindow(), &window);
+        } else {
+            QTest::qWait(50);
+            QCOMPARE(QApplication::activeWindow(), &other);
+        }
+    }
+
+    // The bridge goes first, the view last; the parent survives them.
+    void destructionOrder()
+    {
+        QWidget parent;
+        auto w = std::make_unique<VmsWebWidgets>(&parent);
+        QVERIFY(loadBridgePage(*w));
+        QStringList order;
+        const QStringList names { "view", "page", "channel", "bridge" };
+        const QList<QPointer<QObject>> parts = partsOf(*w);
+        for (int i = 0; i < parts.size(); ++i)
+            connect(parts[i], &QObject::destroyed, this, [&order, n = names[i]] { order << n; });
+        w.reset();
+        QCOMPARE(order, (QStringList { "bridge", "channel", "page", "view" }));
+        QVERIFY(parent.findChildren<QWebEngineView*>().isEmpty());
+    }
+
+    // The view dies with the parent it was made for (SetParent only records
+    // another); nothing after that touches it.
+    void parentDestroyedFirst()
+    {
+        auto parent = std::make_unique<QWidget>();
+        QWidget other;
+        auto w = std::make_unique<VmsWebWidgets>(parent.get());
+        QVERIFY(loadBridgePage(*w));
+        w->SetParent(&other);
+        parent.reset();
+        QVERIFY(w->view() == nullptr);
+        w->setFixedSize(10, 10);
+        w->reload();
+        w->OpenUrl(bridgePageUrl().toString());
+        w.reset();
+    }
+
+    void tabPageTakesEverythingAlong()
+    {
+        auto page = std::make_unique<TaviWebPage>(nullptr, bridgePageUrl().toString());
+        VmsWebWidgets& w = *page->webWidgets();
+        QVERIFY(waitForJs(pageOf(w), QStringLiteral("window.bridgeReady === true"), 30000));
+        const QList<QPointer<QObject>> parts = partsOf(w);
+        for (const QPointer<QObject>& part : parts)
+            QVERIFY(part);
+        page.reset();
+        for (const QPointer<QObject>& part : parts)
+            QVERIFY(!part);
+    }
+};
 
 QTEST_MAIN(TestVmsWebWidgets)
 #include "tst_vmswebwidgets.moc"

@@ -1,184 +1,213 @@
+// The bridge as a page sees it: the methods it publishes, notifications and
+// requests through the data center to the host's SDK, and the device status.
+
+#include "FakeSdk.h"
 #include "TestSupport.h"
 
-#include <VmsWebWidgets.h>
-#include <WebComm.h>
-#include <WebViewDataCenter.h>
-
-#include <QtCore/QMetaMethod>
-#include <QtCore/QPointer>
-#include <QtTest/QSignalSpy>
-#include <QtTest/QTest>
-#include <QtWebChannel/QWebChannel>
-#include <QtWebEngineCore/QWebEnginePage>
-#include <QtWidgets/QWidget>
+#include <QtCore/QRegularExpression>
+#include <TaviSim.h>
+#include <climits>
 
 using namespace TestSupport;
-
-namespace {
-
-CWebComm* bridgeOf(VmsWebWidgets& w)
-{
-    return qobject_cast<CWebComm*>(
-        pageOf(w)->webChannel()->registeredObjects().value(QStringLiteral("CWebComm")));
-}
-
-} // namespace
 
 class TestWebComm : public QObject
 {
     Q_OBJECT
-private slots:
-    void methodTableAsThePageSeesIt();
-    void pageReachesOnlyPublishedMethods();
-    void notifyToHostFromPage_data();
-    void notifyToHostFromPage();
-    void releaseWebPageChangesNothing_data();
-    void releaseWebPageChangesNothing();
-    void pageCannotDeleteBridge();
-};
+    BridgePage m_bridge;
 
-void TestWebComm::methodTableAsThePageSeesIt()
-{
-    const QMetaObject& mo = CWebComm::staticMetaObject;
-    QCOMPARE(QByteArray(mo.className()), QByteArray("CWebComm"));
-    QStringList signatures;
-    for (int i = mo.methodOffset(); i < mo.methodCount(); ++i) {
-        const QMetaMethod m = mo.method(i);
-        QCOMPARE(m.methodType(), QMetaMethod::Slot);
-        QCOMPARE(m.access(), QMetaMethod::Public);
-        signatures << QString::fromLatin1(m.typeName()) + ' ' + QString::fromLatin1(m.methodSignature());
+    // A bridge call from the page; fails the test when no answer came.
+    QVariant call(const QString& method, const QVariantList& args)
+    {
+        bool ok = false;
+        const QVariant result = callBridge(m_bridge.page(), method, args, &ok);
+        if (!ok)
+            QTest::qFail(qPrintable("no answer from " + method), __FILE__, __LINE__);
+        return result;
     }
-    const QStringList expected{
-        "QString BrowseFilePath(QString)",
-        "QString BrowseFile(QString)",
-        "void PlaySoundFile(QString)",
-        "QString GetDevStatus()",
-        "QString GetDevSessionId(QString)",
-        "void ShowPicture(QString)",
-        "void PlayVideoFile(QString)",
-        "void CopyFileFunc(QString)",
-        "void DelFileFunc(QString)",
-        "bool ShowDevAlarmTips(QString)",
-        "void GetUserToken()",
-        "void SetDownloadPath(QString)",
-        "int AfterSnapshot(QString,QString,int,QString)",
-        "void ReleaseWebPage(QString)",
-        "int NotifyToHost(QString,QString)",
-        "QString NotifyToHostSync(QString,int)",
-        "QString NotifyToHostSync(QString)",
-        "int RequestToVmsServer(int,QString,QString,QString)",
-        "QString RequestToVmsServerSync(int,QString,QString,int)",
-        "QString RequestToVmsServerSync(int,QString,QString)",
-    };
-    QCOMPARE(signatures, expected);
-    QCOMPARE(mo.propertyCount(), mo.propertyOffset());
-}
+    WebViewDataCenter* dc() { return WebViewDataCenter::GetInstance(); }
 
-void TestWebComm::pageReachesOnlyPublishedMethods()
-{
-    QWidget parent;
-    VmsWebWidgets w(&parent);
-    QVERIFY(loadBridgePage(w));
-    const QStringList names{
-        "BrowseFilePath", "BrowseFile", "PlaySoundFile", "GetDevStatus", "GetDevSessionId",
-        "ShowPicture", "PlayVideoFile", "CopyFileFunc", "DelFileFunc", "ShowDevAlarmTips",
-        "GetUserToken", "SetDownloadPath", "AfterSnapshot", "ReleaseWebPage", "NotifyToHost",
-        "NotifyToHostSync", "RequestToVmsServer", "RequestToVmsServerSync"};
-    for (const QString& name : names)
-        QVERIFY2(evalJs(pageOf(w), QStringLiteral("typeof window.bridge.%1").arg(name)).toString()
-                     == QLatin1String("function"),
-                 qPrintable(name));
-    QCOMPARE(evalJs(pageOf(w), QStringLiteral("typeof window.bridge.CopyFileProcess")).toString(),
-             QStringLiteral("undefined"));
-    QCOMPARE(evalJs(pageOf(w), QStringLiteral("typeof window.bridge.SendHostNotice")).toString(),
-             QStringLiteral("undefined"));
-}
+private slots:
+    void initTestCase() { QVERIFY(m_bridge.load()); }
 
-void TestWebComm::notifyToHostFromPage_data()
-{
-    QTest::addColumn<QString>("msg");
-    QTest::addColumn<QString>("sn");
+    // What pages bind to: each method with its types, and nothing else
+    // (CopyFileProcess and SendHostNotice stay out of reach) but the
+    // deleteLater that Qt publishes for every object.
+    void publishedMethods()
+    {
+        QStringList table { "QString BrowseFilePath(QString)", "QString BrowseFile(QString)",
+            "void PlaySoundFile(QString)", "QString GetDevStatus()",
+            "QString GetDevSessionId(QString)", "void ShowPicture(QString)",
+            "void PlayVideoFile(QString)", "void CopyFileFunc(QString)",
+            "void DelFileFunc(QString)", "bool ShowDevAlarmTips(QString)", "void GetUserToken()",
+            "void SetDownloadPath(QString)", "int AfterSnapshot(QString,QString,int,QString)",
+            "void ReleaseWebPage(QString)", "int NotifyToHost(QString,QString)",
+            "QString NotifyToHostSync(QString,int)", "QString NotifyToHostSync(QString)",
+            "int RequestToVmsServer(int,QString,QString,QString)",
+            "QString RequestToVmsServerSync(int,QString,QString,int)",
+            "QString RequestToVmsServerSync(int,QString,QString)" };
+        table.sort();
+        const QMetaObject& mo = CWebComm::staticMetaObject;
+        QStringList declared, reachable;
+        for (int i = mo.methodOffset(); i < mo.methodCount(); ++i)
+            declared << mo.method(i).typeName() + QLatin1Char(' ') + mo.method(i).methodSignature();
+        declared.sort();
+        QCOMPARE(declared, table);
+        QCOMPARE(mo.propertyCount(), mo.propertyOffset());
+        for (const QString& method : std::as_const(table))
+            reachable << method.section(' ', 1);
+        reachable << "deleteLater()";
+        reachable.sort();
+        QCOMPARE(evalJs(m_bridge.page(),
+                     "Object.keys(window.bridge).filter(k => k.endsWith(')')"
+                     " && typeof window.bridge[k] === 'function').sort()")
+                     .toStringList(),
+            reachable);
+    }
 
-    QTest::newRow("plain") << QStringLiteral("{\"action\":\"openTab\"}") << QStringLiteral("sn-1");
-    QTest::newRow("empty") << QString() << QString();
-    QTest::newRow("quotes and lines") << QStringLiteral("it's \"quoted\"\nline 2\\") << QStringLiteral("'");
-    QTest::newRow("non-ascii") << QStringLiteral("报警 ✓ 😀") << QStringLiteral("序号-9");
-}
+    // A page's texts reach the host exactly. The page can neither delete the
+    // bridge nor release its page (ReleaseWebPage does nothing).
+    void notifyToHostFromPage()
+    {
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Not deleting non-wrapped object"));
+        call("deleteLater", {});
+        QVERIFY(call("ReleaseWebPage", { bridgePageUrl().toString() }).isNull());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        HostRecorder host;
+        const QString msg = QStringLiteral("it's \"报警\"\n😀\\"), sn = QStringLiteral("序-'1'");
+        QCOMPARE(call("NotifyToHost", { msg, sn }).toInt(), 0);
+        QCOMPARE(host.msgs(), QStringList { msg });
+        QCOMPARE(host.sns(), QStringList { sn });
+    }
 
-void TestWebComm::notifyToHostFromPage()
-{
-    QFETCH(QString, msg);
-    QFETCH(QString, sn);
+    // The log lines quote every text; null pointers reach the SDK as null.
+    // A synchronous answer loses its line breaks (not in the log) and ends at
+    // a NUL; the time-out is passed on unchanged.
+    void requestsLogAndReachTheSdk()
+    {
+        FakeClientSdk sdk;
+        sdk.request.asyncResult = -7;
+        sdk.request.syncResult = 4;
+        SdkInstaller install(&sdk);
+        LogCapture log;
+        QByteArray devid("cam \"1\"");
+        QCOMPARE(dc()->RequestToServer(-2, "{\"a\":1}\nb\\c\t", "sn-1", devid.data()), -7);
+        QCOMPARE(dc()->RequestToServer(-2, nullptr, nullptr, nullptr), -7);
+        QString answer;
+        sdk.request.syncAnswer = "{\r\n\t\"a\": 1\n}";
+        QCOMPARE(dc()->RequestToServerSync(12, "q=1", devid.data(), INT_MAX, answer), 4);
+        QCOMPARE(answer, "{\"a\": 1}");
+        sdk.request.syncAnswer = std::string("head\0tail", 9);
+        QCOMPARE(dc()->RequestToServerSync(12, "", nullptr, INT_MIN, answer), 4);
+        QCOMPARE(answer, "head");
+        QCOMPARE(log.debugLines(),
+            (QStringList { "RequestToServer:cmd= -2 devid= \"cam \\\"1\\\"\" sn= \"sn-1\" param= "
+                           "\"{\\\"a\\\":1}\\nb\\\\c\\t\"",
+                "RequestToServer:cmd= -2 devid= \"\" sn= \"\" param= \"\"",
+                "RequestToServerSync:cmd= 12 devid= \"cam \\\"1\\\"\" msg= \"q=1\"",
+                "RequestToServerSync:result= \"{\\r\\n\\t\\\"a\\\": 1\\n}\"",
+                "RequestToServerSync:cmd= 12 devid= \"\" msg= \"\"",
+                "RequestToServerSync:result= \"head\"" }));
+        const QList<FakeRequest> sent = sdk.request.requests();
+        QCOMPARE(sent.size(), 4);
+        QCOMPARE(QList<QByteArray>({ sent[0].msg, sent[0].sn, sent[0].devid }),
+            QList<QByteArray>({ "{\"a\":1}\nb\\c\t", "sn-1", devid }));
+        QVERIFY(sent[1].msg.isNull() && sent[1].sn.isNull() && sent[1].devid.isNull());
+        QCOMPARE(
+            std::make_pair(sent[2].timeout, sent[3].timeout), std::make_pair(INT_MAX, INT_MIN));
+    }
 
-    QWidget parent;
-    VmsWebWidgets w(&parent);
-    QVERIFY(loadBridgePage(w));
-    HostNotifications host;
+    void missingSdk_data()
+    {
+        QTest::addColumn<bool>("haveClientSdk");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no client SDK") << false << "no client SDK, request not sent";
+        QTest::newRow("no request interface")
+            << true << "client SDK has no request interface, request not sent";
+    }
 
-    bool ok = false;
-    const QVariant result = callBridge(pageOf(w), QStringLiteral("NotifyToHost"), {msg, sn}, &ok);
-    QVERIFY(ok);
-    QCOMPARE(result.toInt(), 0);
-    QCOMPARE(host.msgs, QStringList{msg});
-    QCOMPARE(host.sns, QStringList{sn});
-}
+    void missingSdk()
+    {
+        QFETCH(bool, haveClientSdk);
+        QFETCH(QString, reason);
+        FakeClientSdk sdk;
+        sdk.requestAvailable = false;
+        SdkInstaller install(haveClientSdk ? &sdk : nullptr);
+        QByteArray devid("d");
+        LogCapture log;
+        QCOMPARE(dc()->RequestToServer(1, "m", "s", devid.data()), -1);
+        QString result = QStringLiteral("stale");
+        QCOMPARE(dc()->RequestToServerSync(2, "m", devid.data(), 300, result), -1);
+        QVERIFY(result.isEmpty());
+        std::string session = "stale";
+        QCOMPARE(dc()->GetDevSessionId("d", session), -1);
+        QVERIFY(session.empty());
+        QCOMPARE(log.debugLines(),
+            (QStringList { R"(RequestToServer:cmd= 1 devid= "d" sn= "s" param= "m")",
+                "tavi.webmodule: RequestToServer: " + reason,
+                R"(RequestToServerSync:cmd= 2 devid= "d" msg= "m")",
+                "tavi.webmodule: RequestToServerSync: " + reason,
+                "tavi.webmodule: GetDevSessionId: " + reason }));
+        // The page sees the same defined results.
+        QCOMPARE(call("RequestToVmsServer", { 1, "m", "s", "d" }).toInt(), -1);
+        QCOMPARE(call("RequestToVmsServerSync", { 1, "m", "d" }).toString(), QString());
+        QCOMPARE(call("GetDevSessionId", { "d" }).toString(), QString());
+    }
 
-void TestWebComm::releaseWebPageChangesNothing_data()
-{
-    QTest::addColumn<QString>("url");
-    QTest::newRow("empty") << QString();
-    QTest::newRow("own url") << bridgePageUrl().toString();
-    QTest::newRow("other url") << QStringLiteral("https://example.invalid/x");
-}
+    // Texts reach the SDK as UTF-8, empty ones as empty C strings (never
+    // null); a synchronous call without a time-out passes 300; a UTF-8
+    // session id comes back intact, an unknown device's as empty.
+    void pageCallsReachTheSdk()
+    {
+        FakeClientSdk sdk;
+        sdk.request.asyncResult = 17;
+        sdk.request.syncAnswer = "{\n  \"\xe7\xbb\x93\xe6\x9e\x9c\": \"ok\"\n}";
+        SdkInstaller install(&sdk);
+        const QString msg = QStringLiteral("{\"名\":\"é😀\"}"), sn = QStringLiteral("序-1"),
+                      devid = QStringLiteral("摄像机");
+        QCOMPARE(call("RequestToVmsServer", { 42, msg, sn, devid }).toInt(), 17);
+        QCOMPARE(call("RequestToVmsServer", { 43, "", "", "" }).toInt(), 17);
+        const QString answer = QStringLiteral("{  \"结果\": \"ok\"}");
+        QCOMPARE(call("RequestToVmsServerSync", { 7, msg, devid }).toString(), answer);
+        QCOMPARE(call("RequestToVmsServerSync", { 8, "", "d", 1500 }).toString(), answer);
+        QCOMPARE(call("GetDevSessionId", { "nope" }).toString(), QString());
+        sdk.request.sessionIdAnswer = "\xe4\xbc\x9a\xe8\xaf\x9d-\xf0\x9f\x98\x80";
+        QCOMPARE(call("GetDevSessionId", { devid }).toString(), QStringLiteral("会话-😀"));
 
-void TestWebComm::releaseWebPageChangesNothing()
-{
-    QFETCH(QString, url);
+        const QList<FakeRequest> sent = sdk.request.requests();
+        QCOMPARE(sent.size(), 6);
+        QCOMPARE(QList<QByteArray>({ sent[0].msg, sent[0].sn, sent[0].devid }),
+            QList<QByteArray>({ msg.toUtf8(), sn.toUtf8(), devid.toUtf8() }));
+        QVERIFY(sent[1].msg.isEmpty() && sent[1].sn.isEmpty() && sent[1].devid.isEmpty());
+        QVERIFY(!sent[1].msg.isNull() && !sent[1].sn.isNull() && !sent[1].devid.isNull());
+        QVERIFY(sent[2].sync && sent[2].msg == msg.toUtf8() && sent[2].devid == devid.toUtf8());
+        QCOMPARE(sent[2].timeout, 300);
+        QCOMPARE(sent[3].timeout, 1500);
+        QCOMPARE(sent[5].devid, devid.toUtf8());
 
-    QWidget parent;
-    VmsWebWidgets w(&parent);
-    QVERIFY(loadBridgePage(w));
-    QPointer<QWebEngineView> view = w.view();
-    QPointer<QWebEnginePage> page = pageOf(w);
-    QPointer<CWebComm> bridge = bridgeOf(w);
-    const QUrl before = page->url();
+        HostRecorder host;
+        QVERIFY(call("GetUserToken", {}).isNull());
+        QCOMPARE(host.notices(),
+            QStringList { "{\n    \"cmd\": \"getUserToken\",\n    \"data\": {\n    }\n}\n" });
+    }
 
-    bool ok = false;
-    const QVariant result = callBridge(page, QStringLiteral("ReleaseWebPage"), {url}, &ok);
-    QVERIFY(ok);
-    QVERIFY(result.isNull());
-    QTest::qWait(50);
-    QVERIFY(view && page && bridge);
-    QCOMPARE(w.view(), view.data());
-    QCOMPARE(page->url(), before);
-
-    // The bridge still serves the page afterwards.
-    HostNotifications host;
-    QCOMPARE(callBridge(page, QStringLiteral("NotifyToHost"), {QStringLiteral("after"), QStringLiteral("2")}, &ok).toInt(), 0);
-    QVERIFY(ok);
-    QCOMPARE(host.msgs, QStringList{QStringLiteral("after")});
-}
-
-void TestWebComm::pageCannotDeleteBridge()
-{
-    QWidget parent;
-    VmsWebWidgets w(&parent);
-    QVERIFY(loadBridgePage(w));
-    QPointer<CWebComm> bridge = bridgeOf(w);
-    QVERIFY(bridge);
-
-    LogCapture log;
-    evalJs(pageOf(w), QStringLiteral("window.bridge.deleteLater(); true"));
-    QTest::qWait(200);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVERIFY(bridge);
-
-    HostNotifications host;
-    bool ok = false;
-    QCOMPARE(callBridge(pageOf(w), QStringLiteral("NotifyToHost"), {QStringLiteral("still here"), QStringLiteral("3")}, &ok).toInt(), 0);
-    QVERIFY(ok);
-    QCOMPARE(host.msgs, QStringList{QStringLiteral("still here")});
-}
+    // The pull gives what the push gives; an id listed without a status is
+    // not reported.
+    void devStatusPullMatchesPush()
+    {
+        DeviceStatusMap map;
+        map["nvr"][10] = 1;
+        map["cam"][1] = -1;
+        TaviSim::setDeviceStatus(map);
+        TaviSim::setPendingDeviceIds({ "listed-only" });
+        QSignalSpy pushed(dc(), &WebViewDataCenter::emitDevStatus);
+        dc()->DevStatusUpdate(map);
+        const QString pulled = call("GetDevStatus", {}).toString();
+        TaviSim::setPendingDeviceIds({});
+        QCOMPARE(pushed.count(), 1);
+        QCOMPARE(pulled, pushed[0][0].toString());
+        QVERIFY(!pulled.contains(QLatin1String("listed-only")));
+    }
+};
 
 QTEST_MAIN(TestWebComm)
 #include "tst_webcomm.moc"

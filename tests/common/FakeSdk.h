@@ -5,18 +5,17 @@
 // and asserts on what was sent.
 
 #include <ClientSdk.h>
-#include <TaviLogic.h>
-
 #include <QtCore/QByteArray>
 #include <QtCore/QList>
-
+#include <TaviLogic.h>
 #include <functional>
 #include <mutex>
 #include <string>
 
-struct FakeRequest {
+struct FakeRequest
+{
     int cmd = 0;
-    QByteArray msg;   // bytes as received; isNull() when the pointer was null
+    QByteArray msg; // bytes as received; isNull() when the pointer was null
     QByteArray sn;
     QByteArray devid;
     int timeout = 0;
@@ -28,33 +27,20 @@ class FakeRequestSdk : public IRequestSdk
 public:
     int SendServerRequest(int cmd, const char* msg, const char* sn, char* devid) override
     {
-        FakeRequest r;
-        r.cmd = cmd;
-        r.msg = bytes(msg);
-        r.sn = bytes(sn);
-        r.devid = bytes(devid);
-        record(r);
+        record({ cmd, msg, sn, devid, 0, false });
         return asyncResult;
     }
-    int SendServerRequestSync(int cmd, const char* msg, char* devid, int timeout,
-                              std::string& result) override
+    int SendServerRequestSync(
+        int cmd, const char* msg, char* devid, int timeout, std::string& result) override
     {
-        FakeRequest r;
-        r.cmd = cmd;
-        r.msg = bytes(msg);
-        r.devid = bytes(devid);
-        r.timeout = timeout;
-        r.sync = true;
-        record(r);
+        record({ cmd, msg, {}, devid, timeout, true });
         result = syncAnswer;
         return syncResult;
     }
     int CancelServerRequest(const char*) override { return -1; }
     int QueryDevSessionId(const char* devid, std::string& sessionId) override
     {
-        FakeRequest r;
-        r.devid = bytes(devid);
-        record(r);
+        record({ 0, {}, {}, devid, 0, false });
         sessionId = sessionIdAnswer;
         return sessionId.empty() ? -1 : 0;
     }
@@ -73,7 +59,6 @@ public:
     std::function<void(const FakeRequest&)> onRequest;
 
 private:
-    static QByteArray bytes(const char* s) { return s ? QByteArray(s) : QByteArray(); }
     void record(const FakeRequest& r)
     {
         {
@@ -87,11 +72,12 @@ private:
     QList<FakeRequest> m_requests;
 };
 
-struct FakeStreamCall {
-    QByteArray op;    // operation name, e.g. "StartFilePlayback"
+struct FakeStreamCall
+{
+    QByteArray op; // operation name, e.g. "StartFilePlayback"
     int handle = -1;
-    int value = 0;    // seek position, or the preset handle of a start
-    QByteArray path;  // start: the UTF-8 path; isNull() for a null pointer
+    int value = 0; // seek position, or the preset handle of a start
+    QByteArray path; // start: the UTF-8 path; isNull() for a null pointer
     WId wnd = 0;
     int reserved = -1;
 };
@@ -105,26 +91,12 @@ public:
     {
         return log("SeekFilePlayback", handle, pos);
     }
-    int OpenSound(int handle) override
-    {
-        log("OpenSound", handle);
-        return openSoundResult;
-    }
-    int CloseSound(int handle) override
-    {
-        log("CloseSound", handle);
-        return closeSoundResult;
-    }
+    int OpenSound(int handle) override { return log("OpenSound", handle, 0, openSoundResult); }
+    int CloseSound(int handle) override { return log("CloseSound", handle); }
     int StartFilePlayback(const char* path, WId wnd, int* handle, int reserved) override
     {
-        FakeStreamCall c;
-        c.op = "StartFilePlayback";
-        c.path = path ? QByteArray(path) : QByteArray();
-        c.wnd = wnd;
-        c.value = handle ? *handle : -999;
-        c.reserved = reserved;
-        c.handle = startHandle;
-        calls.append(c);
+        calls.append(
+            { "StartFilePlayback", startHandle, handle ? *handle : -999, path, wnd, reserved });
         if (handle)
             *handle = startHandle;
         return startResult;
@@ -132,12 +104,11 @@ public:
     int StopFilePlayback(int handle) override { return log("StopFilePlayback", handle); }
     int GetFilePlaybackPos(int handle, int* pos, int* total) override
     {
-        log("GetFilePlaybackPos", handle);
         if (posResult == 0) {
             *pos = position;
             *total = length;
         }
-        return posResult;
+        return log("GetFilePlaybackPos", handle, 0, posResult);
     }
     int SetPlaybackSpeed(int handle, int speed) override
     {
@@ -151,32 +122,21 @@ public:
             out << c.op;
         return out;
     }
-    int count(const QByteArray& op) const
-    {
-        int n = 0;
-        for (const FakeStreamCall& c : calls)
-            n += c.op == op;
-        return n;
-    }
+    int count(const QByteArray& op) const { return int(ops().count(op)); }
 
     QList<FakeStreamCall> calls;
     int startResult = 0;
     int startHandle = 7;
     int openSoundResult = 0;
-    int closeSoundResult = 0;
     int posResult = 0;
     int position = 0;
     int length = 0;
 
 private:
-    int log(const char* op, int handle, int value = 0)
+    int log(const char* op, int handle, int value = 0, int result = 0)
     {
-        FakeStreamCall c;
-        c.op = op;
-        c.handle = handle;
-        c.value = value;
-        calls.append(c);
-        return 0;
+        calls.append({ op, handle, value, {}, 0, -1 });
+        return result;
     }
 };
 

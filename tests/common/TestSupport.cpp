@@ -1,23 +1,11 @@
 #include "TestSupport.h"
 
-#include <VmsWebWidgets.h>
-#include <WebComm.h>
-#include <WebViewDataCenter.h>
-
-#include <QtCore/QCoreApplication>
 #include <QtCore/QDeadlineTimer>
-#include <QtCore/QDir>
 #include <QtCore/QDirIterator>
-#include <QtCore/QFile>
-#include <QtCore/QFileInfo>
 #include <QtCore/QEventLoop>
-#include <QtCore/QJsonDocument>
-#include <QtCore/QPointer>
-#include <QtCore/QTimer>
-#include <QtTest/QSignalSpy>
-#include <QtWebEngineCore/QWebEnginePage>
-
-#include <memory>
+#include <QtWidgets/QFileDialog>
+#include <QtWidgets/QLineEdit>
+#include <csignal>
 
 namespace {
 // Qt WebEngine wants shared GL contexts before the application object exists.
@@ -46,9 +34,7 @@ bool loadPage(VmsWebWidgets& w, const QUrl& url, int timeoutMs)
         return false;
     QSignalSpy spy(page, &QWebEnginePage::loadFinished);
     w.OpenUrl(url.toString());
-    if (!spy.wait(timeoutMs))
-        return false;
-    return spy.constFirst().constFirst().toBool();
+    return spy.wait(timeoutMs) && spy.constFirst().constFirst().toBool();
 }
 
 bool loadBridgePage(VmsWebWidgets& w, int timeoutMs)
@@ -66,8 +52,7 @@ QVariant evalJs(QWebEnginePage* page, const QString& script, int timeoutMs)
     QEventLoop loop;
     QPointer<QEventLoop> guard(&loop);
     page->runJavaScript(script, [state, guard](const QVariant& value) {
-        state->first = true;
-        state->second = value;
+        *state = { true, value };
         if (guard)
             guard->quit();
     });
@@ -75,7 +60,7 @@ QVariant evalJs(QWebEnginePage* page, const QString& script, int timeoutMs)
         QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
         loop.exec();
     }
-    return state->first ? state->second : QVariant();
+    return state->second;
 }
 
 bool waitForJs(QWebEnginePage* page, const QString& expression, int timeoutMs)
@@ -85,9 +70,7 @@ bool waitForJs(QWebEnginePage* page, const QString& expression, int timeoutMs)
     while (!deadline.hasExpired()) {
         if (evalJs(page, script, int(qMax<qint64>(1, deadline.remainingTime()))).toBool())
             return true;
-        QEventLoop loop;
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
-        loop.exec();
+        QTest::qWait(5);
     }
     return false;
 }
@@ -96,13 +79,12 @@ int startBridgeCall(QWebEnginePage* page, const QString& method, const QVariantL
 {
     static int nextId = 0;
     const int id = ++nextId;
-    const QString json =
-        QString::fromUtf8(QJsonDocument(QJsonArray::fromVariantList(args)).toJson(QJsonDocument::Compact));
-    const QString methodJson = QString::fromUtf8(
-        QJsonDocument(QJsonArray{method}).toJson(QJsonDocument::Compact));
+    const QJsonArray call { method, QJsonArray::fromVariantList(args) };
     // Fire and forget: the bridge answers later into window.results.
-    page->runJavaScript(QStringLiteral("window.callBridge(%1, %2[0], %3)")
-                            .arg(QString::number(id), methodJson, json));
+    page->runJavaScript(
+        QStringLiteral("window.callBridge(%1, ...%2)")
+            .arg(id)
+            .arg(QString::fromUtf8(QJsonDocument(call).toJson(QJsonDocument::Compact))));
     return id;
 }
 
@@ -112,26 +94,21 @@ QVariant bridgeResult(QWebEnginePage* page, int id, bool* ok, int timeoutMs)
     const bool answered = waitForJs(page, key + QStringLiteral(" !== undefined"), timeoutMs);
     if (ok)
         *ok = answered;
-    if (!answered)
-        return QVariant();
-    return evalJs(page, key + QStringLiteral(".value"));
+    return answered ? evalJs(page, key + QStringLiteral(".value")) : QVariant();
 }
 
-QVariant callBridge(QWebEnginePage* page, const QString& method, const QVariantList& args,
-                    bool* ok, int timeoutMs)
+QVariant callBridge(
+    QWebEnginePage* page, const QString& method, const QVariantList& args, bool* ok, int timeoutMs)
 {
     return bridgeResult(page, startBridgeCall(page, method, args), ok, timeoutMs);
 }
 
-QJsonArray pageCalls(QWebEnginePage* page)
+QString pageCalls(QWebEnginePage* page, int count)
 {
+    if (!waitForJs(page, QStringLiteral("window.calls.length >= %1").arg(count)))
+        return QStringLiteral("<fewer than %1 calls>").arg(count);
     const QString text = evalJs(page, QStringLiteral("JSON.stringify(window.calls)")).toString();
-    return QJsonDocument::fromJson(text.toUtf8()).array();
-}
-
-bool waitForPageCalls(QWebEnginePage* page, int count, int timeoutMs)
-{
-    return waitForJs(page, QStringLiteral("window.calls.length >= %1").arg(count), timeoutMs);
+    return QString::fromUtf8(QJsonDocument::fromJson(text.toUtf8()).toJson(QJsonDocument::Compact));
 }
 
 void clearPageCalls(QWebEnginePage* page)
@@ -139,33 +116,67 @@ void clearPageCalls(QWebEnginePage* page)
     evalJs(page, QStringLiteral("window.calls = []; true"));
 }
 
-// ---- Host side and files ----------------------------------------------------
-
-HostNotices::HostNotices()
+QString callsText(const QList<std::pair<QString, QStringList>>& calls)
 {
-    connection = QObject::connect(
-        WebViewDataCenter::GetInstance(), &WebViewDataCenter::emitFuncInfoCenterNotify,
-        [this](QString& text) { texts << text; });
+    QJsonArray out;
+    for (const auto& [fn, args] : calls)
+        out.append(QJsonObject { { "fn", fn }, { "args", QJsonArray::fromStringList(args) } });
+    return QString::fromUtf8(QJsonDocument(out).toJson(QJsonDocument::Compact));
 }
 
-HostNotices::~HostNotices()
+// ---- Host side --------------------------------------------------------------
+
+QString tipText(const QString& path, const QString& suffix)
 {
-    QObject::disconnect(connection);
+    return QStringLiteral("{\n    \"cmd\": \"showTip\",\n    \"data\": {\n        \"suffix\": "
+                          "\"%1\",\n        \"text\": \"%2\",\n        \"type\": \"file\"\n    "
+                          "}\n}\n")
+        .arg(suffix, path);
 }
 
-HostNotifications::HostNotifications()
+HostRecorder::HostRecorder(Answer answer)
 {
-    connection = QObject::connect(
-        WebViewDataCenter::GetInstance(), &WebViewDataCenter::emitFuncWebNotify,
-        [this](QString& msg, QString& sn) {
-            msgs << msg;
-            sns << sn;
-        });
+    WebViewDataCenter* dc = WebViewDataCenter::GetInstance();
+    m_connections << QObject::connect(dc, &WebViewDataCenter::emitFuncInfoCenterNotify,
+        [this](QString& text) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_notices << text;
+        })
+                  << QObject::connect(dc, &WebViewDataCenter::emitFuncWebNotify,
+                         [this, answer](QString& msg, QString& sn) {
+                             {
+                                 std::lock_guard<std::mutex> lock(m_mutex);
+                                 m_msgs << msg;
+                                 m_sns << sn;
+                             }
+                             if (answer)
+                                 answer(msg, sn);
+                         });
 }
 
-HostNotifications::~HostNotifications()
+HostRecorder::~HostRecorder()
 {
-    QObject::disconnect(connection);
+    for (const QMetaObject::Connection& c : std::as_const(m_connections))
+        QObject::disconnect(c);
+}
+
+// ---- Files ------------------------------------------------------------------
+
+ScratchDir::ScratchDir()
+    : m_previous(QDir::currentPath())
+{
+    QDir::setCurrent(path());
+}
+
+ScratchDir::~ScratchDir()
+{
+    QDir::setCurrent(m_previous);
+}
+
+QString ScratchDir::fill(QString text) const
+{
+    return text.replace(QStringLiteral("{D\\}"), QString(path()).replace('/', '\\'))
+        .replace(QStringLiteral("{D}"), path());
 }
 
 bool writeFile(const QString& path, const QByteArray& content)
@@ -193,9 +204,32 @@ QStringList filesUnder(const QString& dir)
 
 QString debugQuoted(QString s)
 {
-    return QLatin1Char('"') + s.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
-                                  .replace(QLatin1Char('"'), QLatin1String("\\\""))
-        + QLatin1Char('"');
+    return QLatin1Char('"') + s.replace("\\", "\\\\").replace("\"", "\\\"") + QLatin1Char('"');
+}
+
+void chooseInDialog(QFileDialog* dialog, const QString& path)
+{
+    const bool folder = dialog->fileMode() == QFileDialog::Directory;
+    dialog->setDirectory(folder ? path : QFileInfo(path).absolutePath());
+    // Typed into the name field: selectFile() leaves a focused field alone.
+    if (auto* nameField = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+        nameField->setText(folder ? QString() : QFileInfo(path).fileName());
+    static_cast<QDialog*>(dialog)->accept(); // QFileDialog hides it; its checks still run
+}
+
+FileSizeLimit::FileSizeLimit(rlim_t bytes)
+    : m_previousHandler(std::signal(SIGXFSZ, SIG_IGN))
+{
+    getrlimit(RLIMIT_FSIZE, &m_previous);
+    rlimit limit = m_previous;
+    limit.rlim_cur = bytes;
+    m_ok = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    setrlimit(RLIMIT_FSIZE, &m_previous);
+    std::signal(SIGXFSZ, m_previousHandler);
 }
 
 // ---- LogCapture -------------------------------------------------------------
@@ -232,47 +266,14 @@ void LogCapture::handler(QtMsgType type, const QMessageLogContext& context, cons
         self->m_previous(type, context, msg);
 }
 
-QList<LogCapture::Entry> LogCapture::entries() const
+QStringList LogCapture::lines(bool debugOnly) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_entries;
-}
-
-QStringList LogCapture::lines() const
-{
     QStringList out;
-    for (const Entry& e : entries())
-        out << e.text;
+    for (const auto& [type, text] : m_entries)
+        if (!debugOnly || type == QtDebugMsg)
+            out << text;
     return out;
-}
-
-QStringList LogCapture::debugLines() const
-{
-    QStringList out;
-    for (const Entry& e : entries())
-        if (e.type == QtDebugMsg)
-            out << e.text;
-    return out;
-}
-
-QStringList LogCapture::warningLines() const
-{
-    QStringList out;
-    for (const Entry& e : entries())
-        if (e.type == QtWarningMsg)
-            out << e.text;
-    return out;
-}
-
-bool LogCapture::contains(const QString& line) const
-{
-    return lines().contains(line);
-}
-
-void LogCapture::clear()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_entries.clear();
 }
 
 } // namespace TestSupport

@@ -1,21 +1,32 @@
 #pragma once
 
-// Shared helpers of the test programs: loading a page into a web widget,
-// evaluating JavaScript synchronously, calling the bridge from the page and
-// capturing log output.
+// Shared helpers of the test programs (and the benchmarks): pages and their
+// JavaScript, bridge calls, what the host receives, files and log capture.
+// The includes are those nearly every suite needs.
 
+#include <QtCore/QDir>
+#include <QtCore/QFile>
 #include <QtCore/QJsonArray>
-#include <QtCore/QMetaObject>
-#include <QtCore/QList>
-#include <QtCore/QString>
-#include <QtCore/QStringList>
-#include <QtCore/QUrl>
-#include <QtCore/QVariant>
-
+#include <QtCore/QJsonDocument>
+#include <QtCore/QJsonObject>
+#include <QtCore/QPointer>
+#include <QtCore/QTemporaryDir>
+#include <QtCore/QTimer>
+#include <QtTest/QSignalSpy>
+#include <QtTest/QTest>
+#include <QtWebEngineCore/QWebEnginePage>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QWidget>
+#include <VmsWebWidgets.h>
+#include <WebComm.h>
+#include <WebViewDataCenter.h>
+#include <functional>
+#include <memory>
 #include <mutex>
+#include <sys/resource.h>
+#include <thread>
 
-class QWebEnginePage;
-class VmsWebWidgets;
+class QFileDialog;
 
 namespace TestSupport {
 
@@ -29,49 +40,80 @@ bool loadBridgePage(VmsWebWidgets& w, int timeoutMs = 30000);
 // The page shown by w.
 QWebEnginePage* pageOf(VmsWebWidgets& w);
 
+// A web widget host of its own, for suites that share one page.
+struct BridgePage
+{
+    QWidget parent; // outlives the widgets
+    VmsWebWidgets widgets { &parent };
+    bool load() { return loadBridgePage(widgets); }
+    QWebEnginePage* page() { return pageOf(widgets); }
+};
+
 // Runs script in the page's main world and returns its value. An invalid
 // QVariant when the page did not answer within timeoutMs.
-QVariant evalJs(QWebEnginePage* page, const QString& script, int timeoutMs = 10000);
+QVariant evalJs(QWebEnginePage* page, const QString& script, int timeoutMs = 30000);
 // Waits until the JavaScript expression is truthy.
 bool waitForJs(QWebEnginePage* page, const QString& expression, int timeoutMs = 10000);
 
 // Calls a bridge method from the page with args (JSON-serialisable) and
 // returns its result; ok tells whether an answer came within timeoutMs.
 QVariant callBridge(QWebEnginePage* page, const QString& method, const QVariantList& args,
-                    bool* ok = nullptr, int timeoutMs = 10000);
+    bool* ok = nullptr, int timeoutMs = 10000);
 // Starts the call and returns its id at once, for calls that block in a
 // modal loop; fetch the result with bridgeResult().
 int startBridgeCall(QWebEnginePage* page, const QString& method, const QVariantList& args);
 QVariant bridgeResult(QWebEnginePage* page, int id, bool* ok = nullptr, int timeoutMs = 10000);
 
-// The push calls recorded by the bridge page: [{fn, args: [...]}, ...].
-QJsonArray pageCalls(QWebEnginePage* page);
-// Waits until the page has recorded at least count calls.
-bool waitForPageCalls(QWebEnginePage* page, int count, int timeoutMs = 10000);
+// The push calls recorded by the bridge page, as compact JSON text
+// [{"args":[..],"fn":..}, ..], once there are at least count of them.
+QString pageCalls(QWebEnginePage* page, int count);
 void clearPageCalls(QWebEnginePage* page);
+// Calls in the same text form, from (function, arguments) pairs.
+QString callsText(const QList<std::pair<QString, QStringList>>& calls);
 
-// Records what the host receives through emitFuncInfoCenterNotify (the host
-// notices) while alive; connected directly, as a host must.
-struct HostNotices {
-    HostNotices();
-    ~HostNotices();
-    HostNotices(const HostNotices&) = delete;
-    HostNotices& operator=(const HostNotices&) = delete;
+// The host's "showTip" notice for a written file, byte for byte (for paths
+// without quotes or backslashes).
+QString tipText(const QString& path, const QString& suffix);
 
-    QStringList texts;
-    QMetaObject::Connection connection;
+// Records, from any thread, what the host receives while alive: notices
+// (emitFuncInfoCenterNotify) and page notifications (emitFuncWebNotify),
+// connected directly as a host must. answer, if any, runs inside the
+// notification handler, as a host's would.
+class HostRecorder
+{
+public:
+    using Answer = std::function<void(QString& msg, QString& sn)>;
+    explicit HostRecorder(Answer answer = {});
+    ~HostRecorder();
+    HostRecorder(const HostRecorder&) = delete;
+    HostRecorder& operator=(const HostRecorder&) = delete;
+
+    QStringList notices() const { return get(m_notices); }
+    QStringList msgs() const { return get(m_msgs); }
+    QStringList sns() const { return get(m_sns); }
+
+private:
+    QStringList get(const QStringList& list) const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return list;
+    }
+    mutable std::mutex m_mutex;
+    QStringList m_notices, m_msgs, m_sns;
+    QList<QMetaObject::Connection> m_connections;
 };
 
-// Records what the host receives through emitFuncWebNotify while alive.
-struct HostNotifications {
-    HostNotifications();
-    ~HostNotifications();
-    HostNotifications(const HostNotifications&) = delete;
-    HostNotifications& operator=(const HostNotifications&) = delete;
+// A scratch folder, the current folder while it lives. In texts given to
+// fill(), "{D}" stands for its path and "{D\}" for it with backslashes.
+class ScratchDir : public QTemporaryDir
+{
+public:
+    ScratchDir();
+    ~ScratchDir();
+    QString fill(QString text) const;
 
-    QStringList msgs;
-    QStringList sns;
-    QMetaObject::Connection connection;
+private:
+    QString m_previous;
 };
 
 // Small file helpers: write (creating the folder), read ("<unreadable>" when
@@ -82,6 +124,21 @@ QByteArray readFile(const QString& path);
 QStringList filesUnder(const QString& dir);
 // A string as the debug stream quotes it (quotes and backslashes escaped).
 QString debugQuoted(QString s);
+
+// Limits the size of any file this process writes, while alive: a longer
+// write fails instead of killing the process.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes);
+    ~FileSizeLimit();
+    bool ok() const { return m_ok; }
+
+private:
+    rlimit m_previous {};
+    void (*m_previousHandler)(int) = nullptr;
+    bool m_ok = false;
+};
 
 // Captures Qt's message output while alive and restores the previous handler
 // afterwards. Thread-safe: messages may come from any thread. A line of a
@@ -94,24 +151,55 @@ public:
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    QStringList lines() const;
-    QStringList debugLines() const;
-    QStringList warningLines() const;
-    bool contains(const QString& line) const;
-    void clear();
+    // Every line, or only the debug ones.
+    QStringList lines(bool debugOnly = false) const;
+    QStringList debugLines() const { return lines(true); }
+    bool contains(const QString& line) const { return lines().contains(line); }
 
 private:
-    struct Entry {
-        QtMsgType type;
-        QString text;
-    };
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& msg);
-    QList<Entry> entries() const;
 
     mutable std::mutex m_mutex;
-    QList<Entry> m_entries;
+    QList<std::pair<QtMsgType, QString>> m_entries;
     QtMessageHandler m_previous = nullptr;
     static LogCapture* s_current;
+};
+
+// Picks path (a file or a folder) in a file dialog and accepts it, as a user
+// typing the name would.
+void chooseInDialog(QFileDialog* dialog, const QString& path);
+
+// Answers the windows of type T that the module opens (modal dialogs, file
+// dialogs) as a user would, from a timer: each one that shows up is handed to
+// act, which closes it. One that act leaves open is closed, so that no test
+// waits for a person.
+template<class T> class DialogDriver : public QObject
+{
+public:
+    explicit DialogDriver(std::function<void(T*)> act)
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this, act] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* dialog = qobject_cast<T*>(w);
+                if (!dialog || !dialog->isVisible() || dialog == m_current)
+                    continue;
+                m_current = dialog;
+                ++m_count;
+                act(dialog);
+                if (m_current && m_current->isVisible())
+                    m_current->close();
+                return;
+            }
+        });
+        m_timer.start(20);
+    }
+    // How many windows were handed to act.
+    int count() const { return m_count; }
+
+private:
+    QTimer m_timer;
+    QPointer<T> m_current;
+    int m_count = 0;
 };
 
 } // namespace TestSupport

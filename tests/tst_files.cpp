@@ -1,0 +1,516 @@
+// The file methods of the bridge: CopyFileFunc, AfterSnapshot, MakePath, the
+// browse dialogs and DelFileFunc. A failed write leaves no partial file and
+// keeps the source and an existing target intact.
+
+#include "TestSupport.h"
+
+#include <QtCore/QDirIterator>
+#include <QtWidgets/QFileDialog>
+#include <csignal>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace TestSupport;
+
+namespace {
+
+// Temporary files of an unfinished write, anywhere under dir.
+QStringList leftovers(const QString& dir)
+{
+    QStringList out;
+    QDirIterator it(dir, { ".tavi-*" }, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        out << it.next();
+    return out;
+}
+
+// Cuts the file at path to nothing as soon as something in its folder is
+// first read, while alive: the folder's change notice comes as a signal to
+// this thread, so the cut lands between the copy's first read and the next.
+class CutAtFirstRead
+{
+public:
+    explicit CutAtFirstRead(const QString& path)
+        : m_folder(::open(QFile::encodeName(QFileInfo(path).path()).constData(), O_RDONLY))
+    {
+        s_file = ::open(QFile::encodeName(path).constData(), O_WRONLY);
+        struct sigaction cut = {};
+        cut.sa_handler = [](int) {
+            if (::ftruncate(s_file, 0) != 0)
+                ::_exit(3); // the test could no longer tell anything
+        };
+        cut.sa_flags = SA_RESTART;
+        const f_owner_ex self { F_OWNER_TID, ::gettid() };
+        m_ok = s_file >= 0 && ::sigaction(SIGRTMIN + 3, &cut, &m_previous) == 0
+            && ::fcntl(m_folder, F_SETSIG, SIGRTMIN + 3) == 0
+            && ::fcntl(m_folder, F_NOTIFY, DN_ACCESS) == 0
+            && ::fcntl(m_folder, F_SETOWN_EX, &self) == 0;
+    }
+    ~CutAtFirstRead()
+    {
+        ::close(m_folder);
+        ::sigaction(SIGRTMIN + 3, &m_previous, nullptr);
+        ::close(s_file);
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    static inline int s_file = -1;
+    int m_folder;
+    struct sigaction m_previous = {};
+    bool m_ok = false;
+};
+
+// The host's notice, byte for byte (for paths without quotes or backslashes).
+QString snapshotNotice(const QString& filePath, const QString& channelId, int time)
+{
+    return QStringLiteral("{\n    \"cmd\": \"afterSnapshot\",\n    \"data\": {\n        "
+                          "\"channelId\": \"%1\",\n        \"filePath\": \"%2\",\n        "
+                          "\"time\": %3\n    }\n}\n")
+        .arg(channelId, filePath, QString::number(time));
+}
+
+const QByteArray kJpeg("\xff\xd8\xff\xe0 not quite a JPEG \x00\x01\xff\xd9", 27);
+
+} // namespace
+
+class TestFiles : public QObject
+{
+    Q_OBJECT
+    BridgePage m_bridge;
+    std::optional<ScratchDir> m_dir;
+    QByteArray m_source = QByteArray("recording data \x01\x02\x00\xff ", 20).repeated(5000);
+    QByteArray m_existing = QByteArray("older and longer content ").repeated(8000);
+    mode_t m_umask = 0;
+    QString path(const QString& name) const { return m_dir->filePath(name); }
+
+private slots:
+    // New files get a known umask, so that their modes can be told.
+    void initTestCase()
+    {
+        m_umask = ::umask(022);
+        QVERIFY(m_bridge.load());
+    }
+    void cleanupTestCase() { ::umask(m_umask); }
+
+    // "{D}" in a row stands for this scratch folder, also the current folder.
+    void init()
+    {
+        m_dir.emplace();
+        QVERIFY(m_dir->isValid());
+        for (const char* name : { "src.bin", "录像 01.mp4" })
+            QVERIFY(writeFile(path(name), m_source));
+        QVERIFY(writeFile(path("existing.bin"), m_existing));
+        QVERIFY(writeFile(path("existing.jpg"), "the older snapshot"));
+        QVERIFY(writeFile(path("blocker"), "a file where a folder would go"));
+        QVERIFY(QDir().mkpath(path("folder")) && QDir().mkpath(path("rel")));
+        QVERIFY(QFile::link(path("src.bin"), path("link-to-src")));
+        QCOMPARE(
+            ::link(QFile::encodeName(path("src.bin")), QFile::encodeName(path("hard-to-src"))), 0);
+    }
+
+    // Expected notices are "text|suffix", each text a copy of the source; the
+    // log lines follow the command's own line.
+    void copyOrders_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QStringList>("notices");
+        QTest::addColumn<QStringList>("logLines");
+        QTest::addColumn<QStringList>("absent");
+        const auto add = [](const char* name, const QString& command, const QStringList& notices,
+                             const QStringList& logLines, const QStringList& absent = {}) {
+            QTest::newRow(name) << command << notices << logLines << absent;
+        };
+        const QString noSource = "Source file does not exist:  ";
+        const QString cannotOpen = "Failed to open files for copying.";
+        const QString cannotWrite = "tavi.webmodule: Cannot write the target: ";
+        const QString order = "{\"sourceFile\": \"{D}/src.bin\", \"targetFile\": \"%1\"}";
+        const auto orders = [&](const QStringList& targets) {
+            QStringList out;
+            for (const QString& t : targets)
+                out << order.arg(t);
+            return "[" + out.join(", ") + "]";
+        };
+        add("not JSON", "[{\"sourceFile\": ", {}, { "Invalid JSON string" });
+        add("an object, not an array", order.arg("{D}/out.bin"), {}, {}, { "out.bin" });
+        add("mixed element types",
+            "[1, \"x\", null, [" + order.arg("{D}/nested.bin") + "], " + order.arg("{D}/out.bin")
+                + "]",
+            { "{D}/out.bin|bin" }, {}, { "nested.bin" });
+        add("missing or non-string source, next order still runs",
+            "[{\"targetFile\": \"{D}/a.bin\"}, {\"sourceFile\": 7, \"targetFile\": \"{D}/a.bin\"}, "
+                + order.arg("{D}/b.bin") + "]",
+            { "{D}/b.bin|bin" }, { noSource + "\"\"", noSource + "\"\"" }, { "a.bin" });
+        add("missing target member", "[{\"sourceFile\": \"{D}/src.bin\"}]", {},
+            { cannotOpen, cannotWrite + "\"\" \"no target path\"" });
+        add("source does not exist",
+            "[{\"sourceFile\": \"{D}/none\", \"targetFile\": \"{D}/a.bin\"}]", {},
+            { noSource + "\"{D}/none\"" }, { "a.bin" });
+        add("source is a folder",
+            "[{\"sourceFile\": \"{D}/folder\", \"targetFile\": \"{D}/a.bin\"}]", {},
+            { "tavi.webmodule: Not a regular file, not copied: \"{D}/folder\"" }, { "a.bin" });
+        add("a file where the target's folder would go", orders({ "{D}/blocker/sub/a.bin" }), {},
+            { cannotOpen, cannotWrite + "\"{D}/blocker/sub/a.bin\" \"Not a directory\"" },
+            { "blocker/sub" });
+        add("target is a folder", orders({ "{D}/folder" }), {},
+            { cannotOpen, cannotWrite + "\"{D}/folder\" \"the target is a folder\"" });
+        add("existing target replaced, not appended to", orders({ "{D}/existing.bin" }),
+            { "{D}/existing.bin|bin" }, {});
+        for (const QString self :
+            { "src.bin", "folder/..//./src.bin", "link-to-src", "hard-to-src" })
+            add(qPrintable("onto itself: " + self), orders({ "{D}/" + self }), {},
+                { "tavi.webmodule: Refusing to copy a file onto itself: \"{D}/src.bin\" -> \"{D}/"
+                    + self + "\"" });
+        add("suffixes, new folders, notices in order",
+            orders({ "{D}/a.jpeg", "ab", "{D}/new/deeper/clip.mp4" }),
+            { "{D}/a.jpeg|peg", "ab|ab", "{D}/new/deeper/clip.mp4|mp4" }, {});
+        add("suffix of characters beyond 16 bits", orders({ "{D}/clip.\U0001F600\U0001F600" }),
+            { "{D}/clip.\U0001F600\U0001F600|.\U0001F600\U0001F600" }, {});
+    }
+
+    void copyOrders()
+    {
+        QFETCH(QString, command);
+        QFETCH(QStringList, notices);
+        QFETCH(QStringList, logLines);
+        QFETCH(QStringList, absent);
+        command = m_dir->fill(command);
+        QStringList expectedNotices,
+            expectedLines { "CopyFileFunc command " + debugQuoted(command) };
+        for (const QString& n : notices)
+            expectedNotices << tipText(m_dir->fill(n.section('|', 0, 0)), n.section('|', 1));
+        for (const QString& line : logLines)
+            expectedLines << m_dir->fill(line);
+        if (logLines.contains("Invalid JSON string"))
+            QTest::ignoreMessage(QtWarningMsg, "Invalid JSON string");
+        HostRecorder host;
+        LogCapture log;
+        CWebComm().CopyFileFunc(command);
+
+        QCOMPARE(log.lines(), expectedLines);
+        QCOMPARE(host.notices(), expectedNotices);
+        QCOMPARE(readFile(path("src.bin")), m_source);
+        for (const QString& n : notices)
+            QCOMPARE(readFile(m_dir->fill(n.section('|', 0, 0))), m_source);
+        for (const QString& name : absent)
+            QVERIFY2(!QFileInfo::exists(path(name)), qPrintable(name));
+        if (!notices.contains("{D}/existing.bin|bin"))
+            QCOMPARE(readFile(path("existing.bin")), m_existing);
+        QCOMPARE(leftovers(m_dir->path()), QStringList());
+    }
+
+    // A new copy takes the source's permissions less the umask, as cp gives
+    // them; an existing target keeps its own.
+    void copyModes_data()
+    {
+        QTest::addColumn<int>("sourceMode");
+        QTest::addColumn<int>("targetMode"); // 0: no target yet
+        QTest::addColumn<int>("expected");
+        QTest::newRow("private source") << 0600 << 0 << 0600;
+        QTest::newRow("group-readable source") << 0640 << 0 << 0640;
+        QTest::newRow("executable source") << 0755 << 0 << 0755;
+        QTest::newRow("the umask applies") << 0666 << 0 << 0644;
+        QTest::newRow("existing target keeps its mode") << 0600 << 0664 << 0664;
+    }
+
+    void copyModes()
+    {
+        QFETCH(int, sourceMode);
+        QFETCH(int, targetMode);
+        QFETCH(int, expected);
+        const QString target = path(targetMode ? "existing.bin" : "new.bin");
+        QCOMPARE(::chmod(QFile::encodeName(path("src.bin")), sourceMode), 0);
+        QVERIFY(!targetMode || ::chmod(QFile::encodeName(target), targetMode) == 0);
+        QVERIFY(CWebComm().CopyFileProcess(path("src.bin"), target));
+        QCOMPARE(readFile(target), m_source);
+        struct stat st = {};
+        QCOMPARE(::stat(QFile::encodeName(target), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(expected));
+    }
+
+    // Writes cut short by the file size limit fail: no notice, no partial
+    // file, an existing file intact, and the next order still runs.
+    void failedWritesLeaveNothing()
+    {
+        const QByteArray big = QByteArray("0123456789abcdef").repeated(64 * 1024); // 1 MiB
+        QVERIFY(writeFile(path("big.bin"), big));
+        const QString image = "data:image/jpeg;base64," + QString::fromLatin1(big.toBase64());
+        const QString command = m_dir->fill(
+            "[{\"sourceFile\": \"{D}/big.bin\", \"targetFile\": \"{D}/existing.bin\"},"
+            " {\"sourceFile\": \"{D}/big.bin\", \"targetFile\": \"{D}/new/fresh.bin\"},"
+            " {\"sourceFile\": \"{D}/blocker\", \"targetFile\": \"{D}/small.txt\"}]");
+        HostRecorder host;
+        LogCapture log;
+        {
+            FileSizeLimit limit(256 * 1024);
+            QVERIFY(limit.ok());
+            CWebComm().CopyFileFunc(command);
+            QCOMPARE(CWebComm().AfterSnapshot(image, "ch-1", 5, path("existing.jpg")), -1);
+        }
+        const QStringList lines = log.lines();
+        const QString copyFailed = "tavi.webmodule: Failed to write the copy: ";
+        QCOMPARE(lines.size(), 6);
+        QVERIFY2(lines[1].startsWith(copyFailed + debugQuoted(path("existing.bin"))),
+            qPrintable(lines[1]));
+        QVERIFY2(lines[2].startsWith(copyFailed + debugQuoted(path("new/fresh.bin"))),
+            qPrintable(lines[2]));
+        QVERIFY2(lines[5].startsWith("tavi.webmodule: Failed to write the snapshot: "
+                     + debugQuoted(path("existing.jpg"))),
+            qPrintable(lines[5]));
+        QCOMPARE(host.notices(), QStringList { tipText(path("small.txt"), "txt") });
+        QCOMPARE(readFile(path("existing.bin")), m_existing);
+        QCOMPARE(readFile(path("existing.jpg")), QByteArray("the older snapshot"));
+        QCOMPARE(readFile(path("small.txt")), readFile(path("blocker")));
+        QVERIFY(!QFileInfo::exists(path("new/fresh.bin")));
+        QCOMPARE(leftovers(m_dir->path()), QStringList());
+    }
+
+    // A source that ends before the size it had when the copy began (cut
+    // after the copy's first read, which is smaller than this file) is a
+    // failed copy: nothing is written.
+    void sourceEndingEarlyIsAFailure()
+    {
+        const QString cut = path("cut/source.bin");
+        QVERIFY(writeFile(cut, {}) && QFile::resize(cut, 65 * 1024 * 1024));
+        {
+            CutAtFirstRead cutter(cut);
+            QVERIFY(cutter.ok());
+            QVERIFY(!CWebComm().CopyFileProcess(cut, path("copy.bin")));
+        }
+        QCOMPARE(QFileInfo(cut).size(), 0);
+        QVERIFY(!QFileInfo::exists(path("copy.bin")));
+        QCOMPARE(leftovers(m_dir->path()), QStringList());
+    }
+
+    // A warning replaces the second log line; on failure nothing is written
+    // and no notice sent.
+    void afterSnapshot_data()
+    {
+        QTest::addColumn<QString>("image");
+        QTest::addColumn<QString>("filePath");
+        QTest::addColumn<QString>("writtenAs"); // as stored and reported; empty: a failure
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("warning");
+        const auto add = [](const char* name, const QString& image, const QString& filePath,
+                             const QString& writtenAs, const QByteArray& content = {},
+                             const QString& warning = {}) {
+            QTest::newRow(name) << image << filePath << writtenAs << content << warning;
+        };
+        const QString jpeg = "data:image/jpeg;base64," + QString::fromLatin1(kJpeg.toBase64());
+        add("JPEG data URL, backslash path", jpeg, "{D\\}\\snap\\a.jpg", "{D}/snap/a.jpg", kJpeg);
+        add("existing file replaced", jpeg, "{D}/existing.jpg", "{D}/existing.jpg", kJpeg);
+        add("marker twice: cut after the first", "data:x;base64,QUJD;base64,RA==", "{D}/a.jpg",
+            "{D}/a.jpg", QByteArray::fromBase64("QUJDbase64RA=="));
+        add("marker at the end: empty file", "data:image/png;base64,", "{D}/e.png", "{D}/e.png",
+            "");
+        add("characters outside the alphabet are skipped",
+            "data:;base64,QU J\nD*R\tA==", "{D}/a.jpg", "{D}/a.jpg", "ABCD");
+        add("a NUL ends the payload", QString("data:;base64,QUJD") + QChar(0) + "RA==", "{D}/a.jpg",
+            "{D}/a.jpg", "ABC");
+        add("no marker", "data:image/png,QUJD", "{D}/a.jpg", "", {},
+            "[AfterSnapshot] base64 缺少 'base64,' 前缀, 数据格式错误 (filePath= \"{D}/a.jpg\" )");
+        add("bare file name", jpeg, "snap.jpg", "");
+        add("a file where the folder would go", jpeg, "{D}/blocker/snap/a.jpg", "");
+        add("path is a folder", jpeg, "{D}/", "");
+    }
+
+    void afterSnapshot()
+    {
+        QFETCH(QString, image);
+        QFETCH(QString, filePath);
+        QFETCH(QString, writtenAs);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, warning);
+        filePath = m_dir->fill(filePath);
+        writtenAs = m_dir->fill(writtenAs);
+        warning = m_dir->fill(warning);
+        const QString target
+            = writtenAs.isEmpty() ? QString(filePath).replace('\\', '/') : writtenAs;
+        const QString folder = target.section('/', 0, -2);
+        const QStringList before = filesUnder(m_dir->path());
+        if (!warning.isEmpty())
+            QTest::ignoreMessage(QtWarningMsg, qPrintable(warning));
+        HostRecorder host;
+        LogCapture log;
+        QCOMPARE(CWebComm().AfterSnapshot(image, "ch-1", 1700000000, filePath),
+            writtenAs.isEmpty() ? -1 : 0);
+
+        QStringList lines { "filePath: " + debugQuoted(filePath),
+            warning.isEmpty() ? "filePath: " + debugQuoted(target) + " path " + debugQuoted(folder)
+                              : warning };
+        // A write that was tried and failed says so on a line of its own.
+        if (writtenAs.isEmpty() && warning.isEmpty() && !folder.isEmpty())
+            lines << "tavi.webmodule: Failed to write the snapshot: " + debugQuoted(target);
+        QCOMPARE(log.lines().size(), lines.size());
+        QCOMPARE(log.lines().mid(0, 2), lines.mid(0, 2));
+        QVERIFY(lines.size() < 3 || log.lines()[2].startsWith(lines[2]));
+        if (writtenAs.isEmpty()) {
+            QVERIFY(host.notices().isEmpty());
+            QCOMPARE(filesUnder(m_dir->path()), before);
+        } else {
+            QCOMPARE(host.notices(), QStringList { snapshotNotice(writtenAs, "ch-1", 1700000000) });
+            QCOMPARE(readFile(writtenAs), content);
+        }
+    }
+
+    // From a real page, with non-ASCII paths: a copy, and a canvas snapshot.
+    // Each call returns once the file is on disk; the host learns of both.
+    void fromPage()
+    {
+        HostRecorder host;
+        const QString copy = path("导出 文件/录像 01 副本.mp4"),
+                      snap = path("snapshots/通道-7.png");
+        bool copied = false, saved = false;
+        callBridge(m_bridge.page(), "CopyFileFunc",
+            { m_dir->fill(
+                "[{\"sourceFile\": \"{D}/录像 01.mp4\", \"targetFile\": \"" + copy + "\"}]") },
+            &copied);
+        QVERIFY(copied);
+        QCOMPARE(readFile(copy), m_source);
+        const QString dataUrl = evalJs(m_bridge.page(),
+            "var c = document.createElement('canvas'); c.width = 64; c.height = 48;"
+            " c.getContext('2d').fillRect(8, 8, 32, 24); c.toDataURL('image/png')")
+                                    .toString();
+        QVERIFY(dataUrl.startsWith("data:image/png;base64,"));
+        const QVariant result = callBridge(
+            m_bridge.page(), "AfterSnapshot", { dataUrl, "通道-7", -12, snap }, &saved);
+        QVERIFY(saved && result.toInt() == 0);
+        QCOMPARE(readFile(snap), QByteArray::fromBase64(dataUrl.section(',', 1).toLatin1()));
+        QCOMPARE(host.notices(),
+            QStringList({ tipText(copy, "mp4"), snapshotNotice(snap, "通道-7", -12) }));
+    }
+
+    void makePath_data()
+    {
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("made"); // empty: nothing new is created
+        const auto add = [](const char* name, const char* given, int result, const char* made) {
+            QTest::newRow(name) << given << result << made;
+        };
+        add("missing ancestors created", "{D}/a/b/c", 0, "{D}/a/b/c");
+        add("already there", "{D}", 0, "");
+        add("no parent part", "plain", -1, "");
+        add("a file in the way", "{D}/blocker/x", -1, "");
+        add("the path is a file", "{D}/blocker", -1, "");
+        add("relative, under an existing folder", "rel/sub", 0, "{D}/rel/sub");
+        add("non-ASCII and spaces", "{D}/抓图 目录/子 目录", 0, "{D}/抓图 目录/子 目录");
+    }
+
+    void makePath()
+    {
+        QFETCH(QString, given);
+        QFETCH(int, result);
+        QFETCH(QString, made);
+        const auto entries = [this] {
+            return QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        };
+        const QStringList before = entries();
+        QCOMPARE(MakePath(m_dir->fill(given)), result);
+        QVERIFY(made.isEmpty() ? entries() == before : QFileInfo(m_dir->fill(made)).isDir());
+    }
+
+    // The page waits for the modal dialog and gets the choice, or its own
+    // start path when the user cancels; the dialog opens there, or without
+    // one in the current folder (native separators).
+    void browse_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("choose"); // empty: the user cancels
+        const auto add
+            = [](const char* name, const char* method, const char* start, const char* choose) {
+                  QTest::newRow(name) << method << start << choose;
+              };
+        add("folder, cancelled, no start path", "BrowseFilePath", "", "");
+        add("folder, cancelled", "BrowseFilePath", "{D}/folder", "");
+        add("folder, chosen", "BrowseFilePath", "{D}/folder", "{D}/pick here");
+        add("file, cancelled", "BrowseFile", "{D}/folder", "");
+        add("file, sound chosen", "BrowseFile", "{D}/folder", "{D}/folder/bell.wav");
+    }
+
+    void browse()
+    {
+        QFETCH(QString, method);
+        QFETCH(QString, start);
+        QFETCH(QString, choose);
+        start = m_dir->fill(start);
+        choose = m_dir->fill(choose);
+        QVERIFY(writeFile(path("folder/bell.wav"), "RIFF") && QDir().mkpath(path("pick here")));
+        QStringList seen; // where it opened, its mode, then its folder option or filters
+        DialogDriver<QFileDialog> driver([&](QFileDialog* dialog) {
+            seen << dialog->directory().absolutePath() << QString::number(dialog->fileMode());
+            if (dialog->fileMode() == QFileDialog::Directory)
+                seen << QString::number(dialog->testOption(QFileDialog::ShowDirsOnly));
+            else
+                seen << dialog->nameFilters() << dialog->selectedNameFilter();
+            if (!choose.isEmpty())
+                chooseInDialog(dialog, choose);
+        });
+        bool ok = false;
+        const int id = startBridgeCall(m_bridge.page(), method, { start });
+        QCOMPARE(
+            bridgeResult(m_bridge.page(), id, &ok).toString(), choose.isEmpty() ? start : choose);
+        QVERIFY(ok);
+        QCOMPARE(driver.count(), 1);
+        const QString audio = QStringLiteral("Audio Files (*.mp3 *.wav)");
+        QCOMPARE(seen,
+            QStringList { start.isEmpty() ? QDir::toNativeSeparators(QDir::currentPath()) : start }
+                + (method == QLatin1String("BrowseFile")
+                        ? QStringList { QString::number(QFileDialog::ExistingFile), audio,
+                            "All Files (*)", audio }
+                        : QStringList { QString::number(QFileDialog::Directory), "1" }));
+    }
+
+    // Every row starts from the files below, a link "link.txt" to target.txt,
+    // a link "link-dir" to the folder "dir" and a FIFO; only regular files
+    // (or links to them) named as strings go.
+    void deleteFiles_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QStringList>("gone");
+        const auto add = [](const char* name, const char* command, const QStringList& gone) {
+            QTest::newRow(name) << command << gone;
+        };
+        add("not JSON", "[\"{D}/a.txt\"", {});
+        add("mixed types",
+            "[\"{D}/a.txt\", 5, {\"p\": \"{D}/b.txt\"}, [\"{D}/b.txt\"], null, true, "
+            "\"{D}/dir/c.txt\"]",
+            { "a.txt", "dir/c.txt" });
+        add("missing file, then a real one, twice", "[\"{D}/none\", \"{D}/b.txt\", \"{D}/b.txt\"]",
+            { "b.txt" });
+        add("symbolic link: the link goes, its target stays", "[\"{D}/link.txt\"]", { "link.txt" });
+        add("non-ASCII and spaces", "[\"{D}/录像 01.txt\"]", { "录像 01.txt" });
+        add("folders stay, also through a link; so does a FIFO",
+            "[\"{D}/dir\", \"{D}/link-dir\", \"{D}/fifo\"]", {});
+    }
+
+    void deleteFiles()
+    {
+        QFETCH(QString, command);
+        QFETCH(QStringList, gone);
+        const QStringList files { "a.txt", "b.txt", "dir/c.txt", "target.txt", "录像 01.txt" };
+        for (const QString& name : files)
+            QVERIFY(writeFile(path(name), name.toUtf8()));
+        QVERIFY(QFile::link(path("target.txt"), path("link.txt"))
+            && QFile::link(path("dir"), path("link-dir")));
+        QCOMPARE(::mkfifo(QFile::encodeName(path("fifo")), 0600), 0);
+        const bool valid = !QJsonDocument::fromJson(command.toUtf8()).isNull();
+        if (!valid)
+            QTest::ignoreMessage(QtWarningMsg, "Invalid JSON string");
+        LogCapture log;
+        CWebComm().DelFileFunc(m_dir->fill(command));
+        for (const QString& name : files + QStringList { "link.txt", "link-dir", "fifo" }) {
+            const QFileInfo info(path(name));
+            QVERIFY2((info.exists() || info.isSymLink()) != gone.contains(name), qPrintable(name));
+            QVERIFY(gone.contains(name) || !files.contains(name)
+                || readFile(info.filePath()) == name.toUtf8());
+        }
+        QCOMPARE(log.lines(), valid ? QStringList() : QStringList { "Invalid JSON string" });
+    }
+};
+
+QTEST_MAIN(TestFiles)
+#include "tst_files.moc"

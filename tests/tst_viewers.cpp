@@ -1,0 +1,328 @@
+// What the bridge shows and plays: the picture viewer (ShowPicture), the
+// alarm tips box with its Chinese translation (ShowDevAlarmTips), and
+// PlaySoundFile's player pair.
+
+#include "TestSupport.h"
+
+#include <ImageDialog.h>
+#include <MyMessageBox.h>
+#include <QtCore/QProcess>
+#include <QtCore/QRegularExpression>
+#include <QtCore/QTranslator>
+#include <QtGui/QDesktopServices>
+#include <QtGui/QImage>
+#include <QtGui/QMouseEvent>
+#include <QtMultimedia/QAudioDevice>
+#include <QtMultimedia/QAudioOutput>
+#include <QtMultimedia/QMediaDevices>
+#include <QtMultimedia/QMediaPlayer>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QPushButton>
+#include <cstdio>
+
+using namespace TestSupport;
+
+namespace {
+
+// Stands in for the desktop: records the urls it is asked to open.
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls << url; }
+};
+
+QString writePicture(const QString& path, QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    return QDir().mkpath(QFileInfo(path).path()) && image.save(path, "PNG") ? path : QString();
+}
+
+QLabel* label(QDialog& d, const char* name)
+{
+    return d.findChild<QLabel*>(QLatin1String(name));
+}
+
+QPushButton* button(CMessageBox* box, const char* name)
+{
+    return box->findChild<QPushButton*>(QLatin1String(name));
+}
+
+// Child mode: shows one box through the bridge on the screen the parent set
+// up and prints where the box stood.
+int showAlarmBoxAndReport(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QPoint where(-1, -1);
+    DialogDriver<CMessageBox> driver([&](CMessageBox* box) { where = box->pos(); });
+    CWebComm().ShowDevAlarmTips(QStringLiteral("Camera 3: motion"));
+    std::printf("%d %d\n", where.x(), where.y());
+    return driver.count() == 1 ? 0 : 1;
+}
+
+// A valid, silent WAV file: 8 kHz, 16-bit mono, no samples.
+const QByteArray kWav = QByteArray::fromHex(
+    "524946462400000057415645666d74201000000001000100401f0000803e0000020010006461746100000000");
+
+// The bridge's players and outputs, the newest last.
+QList<QMediaPlayer*> players(const CWebComm& bridge)
+{
+    return bridge.findChildren<QMediaPlayer*>(QString(), Qt::FindDirectChildrenOnly);
+}
+QList<QAudioOutput*> outputs(const CWebComm& bridge)
+{
+    return bridge.findChildren<QAudioOutput*>(QString(), Qt::FindDirectChildrenOnly);
+}
+
+} // namespace
+
+class TestViewers : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    UrlRecorder m_desktop;
+
+    QString m_chime = m_dir.filePath(QStringLiteral("chime.wav"));
+    QString m_bell = m_dir.filePath(QStringLiteral("bell.wav"));
+
+private slots:
+    void initTestCase()
+    {
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_desktop, "open");
+        QVERIFY(writeFile(m_chime, kWav) && writeFile(m_bell, kWav));
+    }
+    void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+
+    // Scaled to fit 720 x 560 with its proportions, small pictures grown.
+    void scalesToFit_data()
+    {
+        QTest::addColumn<QSize>("picture");
+        QTest::addColumn<QSize>("shown");
+        QTest::newRow("full HD snapshot") << QSize(1920, 1080) << QSize(720, 405);
+        QTest::newRow("small picture grows") << QSize(360, 280) << QSize(720, 560);
+        QTest::newRow("portrait") << QSize(300, 600) << QSize(280, 560);
+    }
+
+    void scalesToFit()
+    {
+        QFETCH(QSize, picture);
+        QFETCH(QSize, shown);
+        ImageDialog dialog(writePicture(m_dir.filePath("scale.png"), picture), nullptr);
+        dialog.show();
+        QCOMPARE(label(dialog, "pictureLabel")->pixmap().size(), shown);
+    }
+
+    // The left button drags the window by the picture; the right one does not.
+    void dragging_data()
+    {
+        QTest::addColumn<Qt::MouseButton>("button");
+        QTest::addColumn<QPoint>("moved");
+        QTest::newRow("left") << Qt::LeftButton << QPoint(60, 35);
+        QTest::newRow("right") << Qt::RightButton << QPoint(0, 0);
+    }
+
+    void dragging()
+    {
+        QFETCH(Qt::MouseButton, button);
+        QFETCH(QPoint, moved);
+        ImageDialog dialog(writePicture(m_dir.filePath("drag.png"), QSize(400, 300)), nullptr);
+        dialog.move(100, 80);
+        dialog.show();
+        QWidget* grip = label(dialog, "pictureLabel");
+        const QPoint start = grip->mapToGlobal(QPoint(10, 10)), startPos = dialog.pos();
+        const auto send
+            = [grip](QEvent::Type type, Qt::MouseButton b, Qt::MouseButtons held, QPoint at) {
+                  QMouseEvent event(type, grip->mapFromGlobal(at), at, b, held, Qt::NoModifier);
+                  QApplication::sendEvent(grip, &event);
+              };
+        send(QEvent::MouseButtonPress, button, button, start);
+        send(QEvent::MouseMove, Qt::NoButton, button, start + QPoint(60, 35));
+        send(QEvent::MouseButtonRelease, button, Qt::NoButton, start + QPoint(60, 35));
+        QCOMPARE(dialog.pos(), startPos + moved);
+    }
+
+    // The folder, made absolute, opens; the viewer stays open.
+    void openFolder()
+    {
+        QVERIFY(!writePicture(m_dir.filePath("pics/snap.png"), QSize(64, 48)).isEmpty());
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        {
+            ImageDialog dialog(QStringLiteral("pics/snap.png"), nullptr);
+            dialog.show();
+            dialog.findChild<QPushButton*>("openFolderButton")->click();
+            QVERIFY(dialog.isVisible());
+        }
+        QVERIFY(QDir::setCurrent(previous));
+        QCOMPARE(m_desktop.urls, QList<QUrl>({ QUrl::fromLocalFile(m_dir.filePath("pics")) }));
+    }
+
+    void showPictureRunsModally_data()
+    {
+        QTest::addColumn<bool>("loadable");
+        QTest::newRow("picture") << true;
+        QTest::newRow("unloadable picture") << false;
+    }
+
+    // Modal, titled with the file name; a picture that cannot be loaded
+    // keeps the title bar with its close button and says why it is empty.
+    void showPictureRunsModally()
+    {
+        QFETCH(bool, loadable);
+        const QString path = loadable ? writePicture(m_dir.filePath("modal.png"), QSize(200, 100))
+                                      : m_dir.filePath("nothing-here.png");
+        if (!loadable)
+            QTest::ignoreMessage(QtWarningMsg, "Image could not be loaded.");
+        QStringList seen; // title, picture text, whether both show
+        DialogDriver<ImageDialog> driver([&](ImageDialog* dialog) {
+            auto* close = dialog->findChild<QPushButton*>("closeButton");
+            seen << label(*dialog, "titleLabel")->text() << label(*dialog, "pictureLabel")->text()
+                 << QString::number(
+                        close->isVisible() && label(*dialog, "pictureLabel")->isVisible());
+            close->click();
+        });
+        CWebComm().ShowPicture(path);
+        QVERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(seen,
+            QStringList({ QFileInfo(path).fileName(),
+                loadable ? QString() : QStringLiteral("Image could not be loaded."), "1" }));
+    }
+    void choice_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("result");
+        QTest::newRow("Prompt later") << "promptLaterButton" << true;
+        QTest::newRow("Close prompt") << "closePromptButton" << false;
+        QTest::newRow("corner button") << "cornerCloseButton" << false;
+        QTest::newRow("Escape") << "escape" << false;
+    }
+
+    void choice()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, result);
+        DialogDriver<CMessageBox> driver([&](CMessageBox* box) {
+            if (how == QLatin1String("escape"))
+                QTest::keyClick(box, Qt::Key_Escape);
+            else
+                button(box, how.toLatin1().constData())->click();
+        });
+        QCOMPARE(CWebComm().ShowDevAlarmTips(QStringLiteral("Door 2 forced open")), result);
+        QCOMPARE(driver.count(), 1);
+        QVERIFY(!QApplication::activeModalWidget());
+    }
+
+    // The installed translation names the buttons.
+    void translatedButtons_data()
+    {
+        QTest::addColumn<QString>("locale"); // empty: no translation loaded
+        QTest::addColumn<QStringList>("texts");
+        QTest::newRow("English") << "" << QStringList({ "Prompt later", "Close prompt" });
+        QTest::newRow("Chinese") << "zh_CN"
+                                 << QStringList(
+                                        { QStringLiteral("稍后提示"), QStringLiteral("关闭提示") });
+    }
+
+    void translatedButtons()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QStringList, texts);
+        // Beside the programs in the build tree, as after installation.
+        const QString dir
+            = QCoreApplication::applicationDirPath() + "/../share/TaviWebModule/translations";
+        QTranslator translator;
+        if (!locale.isEmpty()) {
+            QVERIFY2(translator.load(QLocale(locale), "taviwebmodule", "_", dir), qPrintable(dir));
+            QVERIFY(QCoreApplication::installTranslator(&translator));
+        }
+        QStringList shown;
+        DialogDriver<CMessageBox> driver([&](CMessageBox* box) {
+            shown << button(box, "promptLaterButton")->text()
+                  << button(box, "closePromptButton")->text();
+        });
+        QVERIFY(!CWebComm().ShowDevAlarmTips(QStringLiteral("Camera 7 reports motion in zone 3")));
+        QCoreApplication::removeTranslator(&translator);
+        QCOMPARE(shown, texts);
+    }
+
+    // Centred on the primary screen, wherever it starts. The primary screen
+    // is fixed once the application runs, so a child run of this program
+    // shows the box.
+    void placement()
+    {
+        QTemporaryDir dir;
+        QFile config(dir.filePath(QStringLiteral("screens.json")));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write(R"({"screens":[{"name":"primary","x":1920,"y":200,"width":1365,"height":767,)"
+                     R"("logicalDpi":96,"logicalBaseDpi":96,"dpr":1}]})");
+        config.close();
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen:configfile=" + config.fileName());
+        child.setProcessEnvironment(env);
+        child.start(
+            QCoreApplication::applicationFilePath(), { QStringLiteral("--show-alarm-box") });
+        QVERIFY(child.waitForFinished(30000));
+        QCOMPARE(child.exitCode(), 0);
+        // (1365 - 440) / 2 and (767 - 230) / 2, rounded down, from the screen's corner.
+        QCOMPARE(child.readAllStandardOutput().trimmed(), QByteArray("2382 468"));
+    }
+    // Without an output device nothing plays; otherwise the player's state
+    // right after play() decides the line. Other debug lines are the back end's.
+    void playsWithItsOwnOutput()
+    {
+        CWebComm bridge;
+        LogCapture log;
+        bridge.PlaySoundFile(m_chime);
+        QCOMPARE(players(bridge).size(), 1);
+        QMediaPlayer* player = players(bridge).first();
+        QCOMPARE(outputs(bridge), QList<QAudioOutput*> { player->audioOutput() });
+        QCOMPARE(player->source(), QUrl::fromLocalFile(m_chime));
+        const bool noDevice = QMediaDevices::defaultAudioOutput().isNull();
+        QString expected = QStringLiteral("No Error");
+        if (noDevice)
+            expected = QStringLiteral("Error: \"No audio output device\"");
+        else if (player->error() != QMediaPlayer::NoError)
+            expected = QStringLiteral("Error: \"%1\"").arg(player->errorString());
+        const QStringList outcome
+            = log.debugLines().filter(QRegularExpression("^(No Error|Error: )"));
+        QCOMPARE(outcome, QStringList({ expected }));
+        QVERIFY(!noDevice || player->playbackState() == QMediaPlayer::StoppedState);
+    }
+
+    // A new call replaces the pair, the old one lasting until the event loop
+    // turns; the pair goes with the bridge.
+    void pairReplacedAndGoneWithTheBridge()
+    {
+        auto bridge = std::make_unique<CWebComm>();
+        bridge->PlaySoundFile(m_chime);
+        QPointer<QMediaPlayer> firstPlayer = players(*bridge).first();
+        QPointer<QAudioOutput> firstOutput = outputs(*bridge).first();
+        bridge->PlaySoundFile(m_bell);
+        QVERIFY(firstPlayer && firstOutput);
+        QCOMPARE(players(*bridge).size(), 2);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(firstPlayer.isNull() && firstOutput.isNull());
+        QPointer<QMediaPlayer> player = players(*bridge).value(0);
+        QCOMPARE(players(*bridge).size(), 1);
+        QCOMPARE(player->source(), QUrl::fromLocalFile(m_bell));
+        QCOMPARE(outputs(*bridge), QList<QAudioOutput*> { player->audioOutput() });
+        QPointer<QAudioOutput> output = player->audioOutput();
+        bridge.reset();
+        QVERIFY(player.isNull() && output.isNull());
+    }
+};
+
+int main(int argc, char** argv)
+{
+    if (argc > 1 && qstrcmp(argv[1], "--show-alarm-box") == 0)
+        return showAlarmBoxAndReport(argc, argv);
+    QApplication app(argc, argv);
+    TestViewers test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_viewers.moc"
