@@ -42,7 +42,7 @@ inline double percentile(std::vector<double> values, double p)
 }
 
 inline void printResult(const char* figure, double value, const char* baseline, double base,
-    const char* unit, const char* goal)
+                        const char* unit, const char* goal)
 {
     const double ratio = base != 0 ? value / base : 0;
     std::printf("%-48s %12.2f %s\n", figure, value, unit);

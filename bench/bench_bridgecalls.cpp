@@ -115,7 +115,7 @@ int main(int argc, char** argv)
         module.push_back(run(modulePage, "RequestToVmsServer"));
     }
     Bench::printResult("RequestToVmsServer through the module (calls/s)", Bench::median(module),
-        "echo slot of a bare object (calls/s)", Bench::median(bare), "", ">= 0.9");
+                       "echo slot of a bare object (calls/s)", Bench::median(bare), "", ">= 0.9");
     TaviLogic::m_ClientSdk = nullptr;
     return 0;
 }

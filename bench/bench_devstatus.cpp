@@ -52,8 +52,8 @@ int main(int argc, char** argv)
     const double small = cost(1000, 31);
     const double large = cost(10000, 11);
     Bench::printResult("10,000 devices (ms per call)", large, "1,000 devices (ms per call)", small,
-        "ms", "between 8 and 12");
+                       "ms", "between 8 and 12");
     std::printf("goal: ratio between 8 and 12 (linear growth): %s\n",
-        large / small >= 8 && large / small <= 12 ? "met" : "NOT met");
+                large / small >= 8 && large / small <= 12 ? "met" : "NOT met");
     return 0;
 }

@@ -91,7 +91,7 @@ int main(int argc, char** argv)
     }
 
     const QJsonObject order { { QStringLiteral("sourceFile"), source },
-        { QStringLiteral("targetFile"), byModule } };
+                              { QStringLiteral("targetFile"), byModule } };
     const QString command = QString::fromUtf8(QJsonDocument(QJsonArray { order }).toJson());
     Bench::quietDebugOutput(); // the module's command line per call
     CWebComm bridge;
@@ -127,7 +127,7 @@ int main(int argc, char** argv)
         bestCp = bestCp < 0 ? cpNs : std::min(bestCp, cpNs);
         bestModule = bestModule < 0 ? moduleNs : std::min(bestModule, moduleNs);
         std::printf("round %d: cp %.0f MiB/s, CopyFileFunc %.0f MiB/s\n", round + 1,
-            mibPerSecond(bytes, cpNs), mibPerSecond(bytes, moduleNs));
+                    mibPerSecond(bytes, cpNs), mibPerSecond(bytes, moduleNs));
     }
 
     const double cpRate = mibPerSecond(bytes, bestCp);
@@ -136,6 +136,6 @@ int main(int argc, char** argv)
     std::printf("figure     CopyFileFunc: %8.0f MiB/s (best of %d)\n", moduleRate, kRounds);
     std::printf("ratio      %.2f (goal >= 0.90)\n", cpRate > 0 ? moduleRate / cpRate : 0.0);
     std::printf("peak memory growth during CopyFileFunc: %.1f MiB (goal < 64 MiB; file %lld MiB)\n",
-        double(peakGrowthKiB) / 1024.0, mib);
+                double(peakGrowthKiB) / 1024.0, mib);
     return 0; // the scratch folder and its files go with QTemporaryDir
 }

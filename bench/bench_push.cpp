@@ -33,7 +33,8 @@ void arm(const std::vector<QWebEnginePage*>& pages, int count)
     static int round = 0;
     ++round;
     for (QWebEnginePage* page : pages)
-        TestSupport::evalJs(page,
+        TestSupport::evalJs(
+            page,
             QStringLiteral("window.count = 0; window.expected = %1; window.round = %2; true")
                 .arg(count)
                 .arg(round));
@@ -132,9 +133,9 @@ void measure(const char* label, const std::vector<QWebEnginePage*>& pages)
     const QByteArray figure = QByteArray("module, ") + label + " (events/s per page)";
     const QByteArray base = QByteArray("bare runJavaScript, ") + label + " (events/s)";
     Bench::printResult(figure.constData(), Bench::median(module), base.constData(),
-        Bench::median(baseline), "", ">= 0.9");
+                       Bench::median(baseline), "", ">= 0.9");
     std::printf("%-48s %12.2f\n\n", "  for reference: bare with a result callback",
-        Bench::median(withCallback));
+                Bench::median(withCallback));
 }
 
 } // namespace
@@ -146,15 +147,15 @@ int main(int argc, char** argv)
     Bench::quietDebugOutput();
 
     std::printf("Push throughput: %d server responses from a host thread, median of %d\n\n",
-        kEvents, kRounds);
+                kEvents, kRounds);
     QWidget parent;
     std::vector<std::unique_ptr<VmsWebWidgets>> widgets;
     std::vector<QWebEnginePage*> pages;
     auto open = [&] {
         widgets.push_back(std::make_unique<VmsWebWidgets>(&parent));
         pages.push_back(TestSupport::pageOf(*widgets.back()));
-        return TestSupport::loadPage(
-            *widgets.back(), QUrl(QStringLiteral("qrc:/bench/push.html")), 60000);
+        return TestSupport::loadPage(*widgets.back(), QUrl(QStringLiteral("qrc:/bench/push.html")),
+                                     60000);
     };
 
     if (!open())

@@ -73,11 +73,11 @@ int main(int argc, char** argv)
 
     const double moduleMs = Bench::median(moduleNs) / 1e6;
     const double bareMs = Bench::median(bareNs) / 1e6;
-    std::printf(
-        "baseline   bare decode + write: %7.2f ms (median of %zu)\n", bareMs, bareNs.size());
-    std::printf(
-        "figure     AfterSnapshot:       %7.2f ms (median of %zu)\n", moduleMs, moduleNs.size());
+    std::printf("baseline   bare decode + write: %7.2f ms (median of %zu)\n", bareMs,
+                bareNs.size());
+    std::printf("figure     AfterSnapshot:       %7.2f ms (median of %zu)\n", moduleMs,
+                moduleNs.size());
     std::printf("ratio      %.2f (throughput of AfterSnapshot / baseline; goal >= 0.90)\n",
-        moduleMs > 0 ? bareMs / moduleMs : 0.0);
+                moduleMs > 0 ? bareMs / moduleMs : 0.0);
     return 0; // the scratch folder goes with QTemporaryDir
 }

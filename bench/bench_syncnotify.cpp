@@ -82,7 +82,7 @@ std::vector<double> throughModule()
     Answerer answerer(
         [dc](const QString& sn) { dc->NotifyResult(QStringLiteral("{\"ok\":true}"), sn); });
     QObject::connect(dc, &WebViewDataCenter::emitFuncWebNotify,
-        [&answerer](QString&, QString& sn) { answerer.post(sn); });
+                     [&answerer](QString&, QString& sn) { answerer.post(sn); });
     std::vector<double> latencies;
     latencies.reserve(kCalls);
     int lost = 0;
@@ -117,8 +117,8 @@ std::vector<double> bare()
         std::unique_lock<std::mutex> lock(mutex);
         answered = false;
         answerer.post(QString());
-        condition.wait_until(
-            lock, Clock::now() + std::chrono::seconds(1), [&] { return answered; });
+        condition.wait_until(lock, Clock::now() + std::chrono::seconds(1),
+                             [&] { return answered; });
         lock.unlock();
         latencies.push_back(answerer.microsecondsSinceAnswer());
     }
@@ -132,16 +132,16 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     Bench::quietDebugOutput();
 
-    std::printf(
-        "Synchronous notification: %d NotifyToHostEx calls answered by another thread\n\n", kCalls);
+    std::printf("Synchronous notification: %d NotifyToHostEx calls answered by another thread\n\n",
+                kCalls);
     const std::vector<double> base = bare();
     const std::vector<double> module = throughModule();
     Bench::printResult("module, median (us)", Bench::median(module), "bare hand-over, median (us)",
-        Bench::median(base), "us", "informative");
+                       Bench::median(base), "us", "informative");
     Bench::printResult("module, 99th percentile (us)", Bench::percentile(module, 99),
-        "bare hand-over, 99th percentile (us)", Bench::percentile(base, 99), "us",
-        "module under 1000 us");
+                       "bare hand-over, 99th percentile (us)", Bench::percentile(base, 99), "us",
+                       "module under 1000 us");
     std::printf("goal: module 99th percentile under 1000 us: %s\n",
-        Bench::percentile(module, 99) < 1000 ? "met" : "NOT met");
+                Bench::percentile(module, 99) < 1000 ? "met" : "NOT met");
     return 0;
 }

@@ -37,13 +37,13 @@ DemoFiles::DemoFiles(QObject* parent, bool answerDialogs)
     m_pServer = new DownloadServer(this);
     if (!m_pServer->start())
         DemoHost::note(QStringLiteral("demo files: the download server could not listen"));
-    m_pServer->addFile(
-        QStringLiteral("/files/report.pdf"), reportPdf(), QStringLiteral("report.pdf"));
+    m_pServer->addFile(QStringLiteral("/files/report.pdf"), reportPdf(),
+                       QStringLiteral("report.pdf"));
 
     const QJsonObject info {
         { QStringLiteral("folder"), m_strFolder },
         { QStringLiteral("downloadUrl"),
-            m_pServer->url(QStringLiteral("/files/report.pdf")).toString() },
+          m_pServer->url(QStringLiteral("/files/report.pdf")).toString() },
         { QStringLiteral("answeredDialogs"), answerDialogs },
     };
     DemoHost::publishToPages(QStringLiteral("demoFiles"), info);

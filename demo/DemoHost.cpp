@@ -1,13 +1,8 @@
 #include "DemoHost.h"
-#include "DemoMedia.h"
 
 #include "DemoFiles.h"
-
+#include "DemoMedia.h"
 #include "RelaySimulation.h"
-
-#include <TaviSim.h>
-#include <TaviWebPage.h>
-#include <WebViewDataCenter.h>
 
 #include <QtCore/QDateTime>
 #include <QtCore/QFile>
@@ -25,6 +20,9 @@
 #include <QtWidgets/QSplitter>
 #include <QtWidgets/QTabWidget>
 #include <QtWidgets/QVBoxLayout>
+#include <TaviSim.h>
+#include <TaviWebPage.h>
+#include <WebViewDataCenter.h>
 
 DemoHost* DemoHost::s_instance = nullptr;
 
@@ -37,16 +35,15 @@ DemoHost::DemoHost(const Options& options)
     // What a real host does once at start: the SDK and its answer path.
     TaviSim::installClientSdk();
     new DemoMedia(this); // before the page: it publishes the sample files
-    TaviSim::setResponseHandler([](__tagKelCommand* cmd) {
-        WebViewDataCenter::GetInstance()->FuncResponeCallback(cmd);
-    });
+    TaviSim::setResponseHandler(
+        [](__tagKelCommand* cmd) { WebViewDataCenter::GetInstance()->FuncResponeCallback(cmd); });
 
     // The two host-bound signals carry references: direct delivery only.
     WebViewDataCenter* dc = WebViewDataCenter::GetInstance();
     connect(dc, &WebViewDataCenter::emitFuncWebNotify, this, &DemoHost::onWebNotify,
             Qt::DirectConnection);
-    connect(dc, &WebViewDataCenter::emitFuncInfoCenterNotify, this,
-            &DemoHost::onInfoCenterNotify, Qt::DirectConnection);
+    connect(dc, &WebViewDataCenter::emitFuncInfoCenterNotify, this, &DemoHost::onInfoCenterNotify,
+            Qt::DirectConnection);
     m_pRelay = std::make_unique<RelaySimulation>();
 
     auto* splitter = new QSplitter(this);
@@ -74,7 +71,7 @@ DemoHost::DemoHost(const Options& options)
     splitter->setStretchFactor(1, 1);
     setCentralWidget(splitter);
     resize(1400, 860);
-    splitter->setSizes({960, 440});
+    splitter->setSizes({ 960, 440 });
 
     connect(this, &DemoHost::lineRecorded, m_pHostLog, &QPlainTextEdit::appendPlainText,
             Qt::QueuedConnection);
@@ -94,9 +91,9 @@ DemoHost::~DemoHost()
 
 void DemoHost::record(const QString& source, const QString& text)
 {
-    const QString line = QStringLiteral("%1 [%2] %3")
-                             .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")),
-                                  source, text);
+    const QString line
+        = QStringLiteral("%1 [%2] %3")
+              .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")), source, text);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_transcript << line;
@@ -112,8 +109,7 @@ void DemoHost::note(const QString& text, const QString& source)
 
 void DemoHost::onWebNotify(QString& msg, QString& sn)
 {
-    record(QStringLiteral("host"),
-           QStringLiteral("emitFuncWebNotify msg=%1 sn=%2").arg(msg, sn));
+    record(QStringLiteral("host"), QStringLiteral("emitFuncWebNotify msg=%1 sn=%2").arg(msg, sn));
 
     const QJsonObject request = QJsonDocument::fromJson(msg.toUtf8()).object();
     if (request.value(QStringLiteral("demo")).toString() == QLatin1String("tour-finished")) {
@@ -126,17 +122,17 @@ void DemoHost::onWebNotify(QString& msg, QString& sn)
 
     // Answer every notification; a synchronous caller gets it at once, an
     // asynchronous one as emitHostResponse with its own sn.
-    QJsonObject answer{{QStringLiteral("ok"), true},
-                       {QStringLiteral("answeredBy"), QStringLiteral("demo host")},
-                       {QStringLiteral("received"), msg}};
+    QJsonObject answer { { QStringLiteral("ok"), true },
+                         { QStringLiteral("answeredBy"), QStringLiteral("demo host") },
+                         { QStringLiteral("received"), msg } };
     const QString text = QString::fromUtf8(QJsonDocument(answer).toJson(QJsonDocument::Compact));
     WebViewDataCenter::GetInstance()->NotifyResult(text, sn);
 }
 
 void DemoHost::onInfoCenterNotify(QString& message)
 {
-    record(QStringLiteral("host"), QStringLiteral("emitFuncInfoCenterNotify %1")
-                                       .arg(QString(message).simplified()));
+    record(QStringLiteral("host"),
+           QStringLiteral("emitFuncInfoCenterNotify %1").arg(QString(message).simplified()));
     m_pRelay->onHostNotice(message);
 }
 
@@ -146,9 +142,9 @@ void DemoHost::publishToPages(const QString& name, const QJsonObject& data)
     script.setName(name);
     script.setInjectionPoint(QWebEngineScript::DocumentCreation);
     script.setWorldId(QWebEngineScript::MainWorld);
-    script.setSourceCode(QStringLiteral("window.%1 = %2;")
-                             .arg(name, QString::fromUtf8(QJsonDocument(data).toJson(
-                                            QJsonDocument::Compact))));
+    script.setSourceCode(
+        QStringLiteral("window.%1 = %2;")
+            .arg(name, QString::fromUtf8(QJsonDocument(data).toJson(QJsonDocument::Compact))));
     QWebEngineProfile::defaultProfile()->scripts()->insert(script);
 }
 
@@ -161,8 +157,9 @@ bool DemoHost::writeOutputs()
             record(QStringLiteral("host"),
                    QStringLiteral("screenshot written to %1").arg(m_options.screenshotPath));
         } else {
-            record(QStringLiteral("host"),
-                   QStringLiteral("could not write the screenshot %1").arg(m_options.screenshotPath));
+            record(
+                QStringLiteral("host"),
+                QStringLiteral("could not write the screenshot %1").arg(m_options.screenshotPath));
             ok = false;
         }
     }

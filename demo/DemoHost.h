@@ -3,7 +3,6 @@
 #include <QtCore/QString>
 #include <QtCore/QStringList>
 #include <QtWidgets/QMainWindow>
-
 #include <memory>
 #include <mutex>
 
@@ -19,11 +18,12 @@ class DemoHost : public QMainWindow
 {
     Q_OBJECT
 public:
-    struct Options {
+    struct Options
+    {
         QString url;
         QString screenshotPath;
         QString transcriptPath;
-        int quitAfterMs = 0;      // 0: stay open
+        int quitAfterMs = 0; // 0: stay open
         bool quitWhenTourEnds = false;
     };
 

@@ -3,8 +3,6 @@
 #include "DemoHost.h"
 #include "MediaSamples.h"
 
-#include <TaviSim.h>
-
 #include <QtCore/QFile>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
@@ -15,6 +13,7 @@
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QSlider>
 #include <QtWidgets/QWidget>
+#include <TaviSim.h>
 
 namespace {
 
@@ -71,7 +70,7 @@ void DemoMedia::publishSamples()
         if (MediaSamples::writeChime(sound))
             samples.insert(QStringLiteral("sound"), sound);
         samples.insert(QStringLiteral("missingPicture"),
-            m_dir.filePath(QStringLiteral("deleted-snapshot.png")));
+                       m_dir.filePath(QStringLiteral("deleted-snapshot.png")));
     }
     DemoHost::note(
         QStringLiteral("media samples in %1").arg(m_dir.isValid() ? m_dir.path() : "(none)"));
@@ -129,7 +128,7 @@ void DemoMedia::closeLater(QWidget* dialog)
             QStringLiteral("headless run: pressing %1 in the %2")
                 .arg(alarm ? QStringLiteral("\"%1\"").arg(button ? button->text() : QString())
                            : QStringLiteral("the close button"),
-                    alarm ? QStringLiteral("alarm tips box") : QStringLiteral("picture viewer")));
+                     alarm ? QStringLiteral("alarm tips box") : QStringLiteral("picture viewer")));
         if (button)
             button->click();
         else

@@ -7,9 +7,6 @@
 #include <ImageDialog.h>
 #include <MyMessageBox.h>
 #include <PlayVideoDialog.h>
-#include <TaviLogic.h>
-#include <VolumeMenu.h>
-
 #include <QtCore/QDir>
 #include <QtCore/QTemporaryDir>
 #include <QtCore/QTimer>
@@ -18,7 +15,8 @@
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QVBoxLayout>
-
+#include <TaviLogic.h>
+#include <VolumeMenu.h>
 #include <cstdio>
 
 namespace {
@@ -149,7 +147,7 @@ int main(int argc, char** argv)
     bool ok = shootVideoDialog(out, clip);
     ok = shootPictureViewer(out, picture, "picture-viewer.png") && ok;
     ok = shootPictureViewer(out, scratch.filePath(QStringLiteral("Snapshots/deleted.png")),
-             "picture-viewer-missing.png")
+                            "picture-viewer-missing.png")
         && ok;
     ok = shootAlarmBox(out) && ok;
     TaviLogic::m_ClientSdk = nullptr;

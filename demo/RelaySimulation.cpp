@@ -39,8 +39,8 @@ bool RelaySimulation::takeNotification(const QString& msg, const QString& sn)
     const QString mode
         = QJsonDocument::fromJson(msg.toUtf8()).object().value(QLatin1String("answer")).toString();
     const QJsonObject reply { { QStringLiteral("ok"), true },
-        { QStringLiteral("answeredBy"), QStringLiteral("host thread") },
-        { QStringLiteral("received"), msg } };
+                              { QStringLiteral("answeredBy"), QStringLiteral("host thread") },
+                              { QStringLiteral("received"), msg } };
     const QString text = QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact));
     if (mode == QLatin1String("thread") || mode == QLatin1String("late")) {
         const bool late = mode == QLatin1String("late");
@@ -68,7 +68,8 @@ void RelaySimulation::onHostNotice(const QString& message)
         = QStringLiteral("demo-token-") + QUuid::createUuid().toString(QUuid::Id128).left(12);
     post(std::chrono::milliseconds(50), [token] {
         const QJsonObject reply { { QStringLiteral("cmd"), QStringLiteral("userToken") },
-            { QStringLiteral("data"), QJsonObject { { QStringLiteral("token"), token } } } };
+                                  { QStringLiteral("data"),
+                                    QJsonObject { { QStringLiteral("token"), token } } } };
         DemoHost::note(QStringLiteral("emitInfoNotify userToken %1").arg(token));
         emit WebViewDataCenter::GetInstance()->emitInfoNotify(
             QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Indented)));

@@ -9,7 +9,6 @@
 #include <QtCore/QLoggingCategory>
 #include <QtCore/QUrl>
 #include <QtWidgets/QApplication>
-
 #include <cstdio>
 #include <unistd.h>
 
@@ -71,8 +70,9 @@ int main(int argc, char** argv)
     QCommandLineOption urlOption(QStringLiteral("url"),
                                  QStringLiteral("Page to open: a URL or a local HTML file."),
                                  QStringLiteral("url"));
-    QCommandLineOption headlessOption(QStringLiteral("headless"),
-                                      QStringLiteral("Run offscreen (the default without a display)."));
+    QCommandLineOption headlessOption(
+        QStringLiteral("headless"),
+        QStringLiteral("Run offscreen (the default without a display)."));
     QCommandLineOption shotOption(QStringLiteral("screenshot"),
                                   QStringLiteral("Write a PNG of the window before quitting."),
                                   QStringLiteral("file"));
@@ -82,7 +82,7 @@ int main(int argc, char** argv)
     QCommandLineOption quitOption(QStringLiteral("quit-after"),
                                   QStringLiteral("Quit after this many milliseconds."),
                                   QStringLiteral("ms"));
-    parser.addOptions({urlOption, headlessOption, shotOption, transcriptOption, quitOption});
+    parser.addOptions({ urlOption, headlessOption, shotOption, transcriptOption, quitOption });
     parser.process(app);
 
     DemoHost::Options options;
@@ -93,10 +93,11 @@ int main(int argc, char** argv)
     if (headless) {
         // Headless runs always leave something to look at, then end.
         if (options.screenshotPath.isEmpty())
-            options.screenshotPath = QDir::current().absoluteFilePath(QStringLiteral("tavi-demo.png"));
+            options.screenshotPath
+                = QDir::current().absoluteFilePath(QStringLiteral("tavi-demo.png"));
         if (options.transcriptPath.isEmpty())
-            options.transcriptPath =
-                QDir::current().absoluteFilePath(QStringLiteral("tavi-demo-transcript.txt"));
+            options.transcriptPath
+                = QDir::current().absoluteFilePath(QStringLiteral("tavi-demo-transcript.txt"));
         // The demo page says when its tour is done; another page gets a few seconds.
         if (options.quitAfterMs <= 0)
             options.quitAfterMs = parser.value(urlOption).isEmpty() ? 60000 : 8000;

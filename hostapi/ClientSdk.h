@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QtGui/qwindowdefs.h>
-
 #include <string>
 
 // The host's client SDK interfaces. Implemented by the host's logic library;
@@ -17,7 +16,8 @@ public:
     virtual int SendServerRequest(int cmd, const char* msg, const char* sn, char* devid) = 0;
     // Synchronous request; result receives the UTF-8 answer.
     virtual int SendServerRequestSync(int cmd, const char* msg, char* devid, int timeout,
-                                      std::string& result) = 0;
+                                      std::string& result)
+        = 0;
     virtual int CancelServerRequest(const char* sn) = 0;
     // Fills sessionId (UTF-8); left empty for an unknown device.
     virtual int QueryDevSessionId(const char* devid, std::string& sessionId) = 0;

@@ -6,7 +6,6 @@
 #include "TaviTypes.h"
 
 #include <QtCore/QString>
-
 #include <list>
 #include <string>
 

@@ -25,13 +25,15 @@ enum ModeType {
 };
 
 // A host notification: a code and one parameter.
-struct _NOTIFY_PARAM {
+struct _NOTIFY_PARAM
+{
     std::int64_t code;
     std::int64_t param;
 };
 
 // The host's event-information record handed to a page element.
-struct _EVENT_INFO {
+struct _EVENT_INFO
+{
     int nType;
     int nChannel;
     char szDevId[64];

@@ -69,7 +69,7 @@ std::string SimRequestSdk::answerBody(int cmd, const std::string& msg, const std
         { QStringLiteral("devid"), QString::fromStdString(devid) },
         { QStringLiteral("request"), QString::fromStdString(msg) },
         { QStringLiteral("result"),
-            isKnownCommand(cmd) ? QStringLiteral("ok") : QStringLiteral("unknown command") },
+          isKnownCommand(cmd) ? QStringLiteral("ok") : QStringLiteral("unknown command") },
     };
     return QJsonDocument(body).toJson(QJsonDocument::Compact).toStdString();
 }
@@ -88,8 +88,8 @@ int SimRequestSdk::SendServerRequest(int cmd, const char* msg, const char* sn, c
     return 0;
 }
 
-int SimRequestSdk::SendServerRequestSync(
-    int cmd, const char* msg, char* devid, int /*timeout*/, std::string& result)
+int SimRequestSdk::SendServerRequestSync(int cmd, const char* msg, char* devid, int /*timeout*/,
+                                         std::string& result)
 {
     result.clear();
     if (cmd < 0)
@@ -200,7 +200,7 @@ public:
 
         connect(m_player, &QMediaPlayer::errorOccurred, this, [this] { giveUp(); });
         connect(m_player, &QMediaPlayer::mediaStatusChanged, this,
-            [this](QMediaPlayer::MediaStatus status) { checkMedia(status); });
+                [this](QMediaPlayer::MediaStatus status) { checkMedia(status); });
         m_player->setSource(QUrl::fromLocalFile(path));
         checkMedia(m_player->mediaStatus()); // some back ends load at once
         m_player->play();
@@ -265,7 +265,7 @@ private:
         if (status == QMediaPlayer::InvalidMedia) {
             giveUp();
         } else if ((status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia)
-            && !m_player->hasVideo() && !(m_player->hasAudio() && m_audio)) {
+                   && !m_player->hasVideo() && !(m_player->hasAudio() && m_audio)) {
             // Nothing to show and nothing to hear: the decoder would not
             // advance, so the clock plays the file instead.
             giveUp();
@@ -392,8 +392,8 @@ int SimStreamSdk::SeekFilePlayback(int handle, int pos)
         playback.anchor = Clock::now();
         if (FilePlayer* player = livePlayer(playback)) {
             const int length = player->duration();
-            player->seek(
-                length > 0 ? std::clamp(pos, 0, length) : std::max(pos, 0), playback.paused);
+            player->seek(length > 0 ? std::clamp(pos, 0, length) : std::max(pos, 0),
+                         playback.paused);
         }
         return 0;
     });

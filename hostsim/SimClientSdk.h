@@ -7,7 +7,6 @@
 #include "TaviSim.h"
 
 #include <QtCore/QPointer>
-
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -30,8 +29,8 @@ public:
     SimRequestSdk& operator=(const SimRequestSdk&) = delete;
 
     int SendServerRequest(int cmd, const char* msg, const char* sn, char* devid) override;
-    int SendServerRequestSync(
-        int cmd, const char* msg, char* devid, int timeout, std::string& result) override;
+    int SendServerRequestSync(int cmd, const char* msg, char* devid, int timeout,
+                              std::string& result) override;
     int CancelServerRequest(const char* sn) override;
     int QueryDevSessionId(const char* devid, std::string& sessionId) override;
 

@@ -52,7 +52,7 @@ QString SkinMgr::patchSkinPaths(const QString& styleSheet) const
 }
 
 QPixmap SkinMgr::getPixmap(const QString& folder, const QString& file, const QSize& size,
-    int /*reserved1*/, int /*reserved2*/) const
+                           int /*reserved1*/, int /*reserved2*/) const
 {
     // cleanPath folds the slashes callers put around folder names.
     const QString path = QDir::cleanPath(kResourceDir + folder + QLatin1Char('/') + file);

@@ -95,7 +95,7 @@ void LogMgr::logDebug(QString line)
     } else if (!state.fileFailed) {
         state.fileFailed = true;
         qWarning("TaviLogic: cannot write the log file %s: %s", qUtf8Printable(state.filePath),
-            qUtf8Printable(file.errorString()));
+                 qUtf8Printable(file.errorString()));
     }
 }
 

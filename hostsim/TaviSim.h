@@ -9,7 +9,6 @@
 
 #include <QtCore/QString>
 #include <QtCore/QStringList>
-
 #include <functional>
 #include <list>
 #include <string>

@@ -31,15 +31,16 @@ VolumeMenu::VolumeMenu(QWidget* parent)
 
     const SkinMgr* skin = taviSkinMgr();
     setStyleSheet(QStringLiteral(
-        "#VolumeMenu { background: %1; border: 1px solid %2; border-radius: 4px; }"
-        "QSlider::groove:vertical { background: %3; width: 4px; border-radius: 2px; }"
-        "QSlider::sub-page:vertical { background: %3; border-radius: 2px; }"
-        "QSlider::add-page:vertical { background: %4; border-radius: 2px; }"
-        "QSlider::handle:vertical { background: %5; height: 12px; width: 12px;"
-        " margin: 0 -4px; border-radius: 6px; }"
-        "QSlider::handle:vertical:hover { background: %4; }")
+                      "#VolumeMenu { background: %1; border: 1px solid %2; border-radius: 4px; }"
+                      "QSlider::groove:vertical { background: %3; width: 4px; border-radius: 2px; }"
+                      "QSlider::sub-page:vertical { background: %3; border-radius: 2px; }"
+                      "QSlider::add-page:vertical { background: %4; border-radius: 2px; }"
+                      "QSlider::handle:vertical { background: %5; height: 12px; width: 12px;"
+                      " margin: 0 -4px; border-radius: 6px; }"
+                      "QSlider::handle:vertical:hover { background: %4; }")
                       .arg(skin->dlgBackgroundColor(), skin->dlgBorderColor(),
-                          skin->lineEditColor(), skin->hoverRedColor(), skin->oneLevelTextColor()));
+                           skin->lineEditColor(), skin->hoverRedColor(),
+                           skin->oneLevelTextColor()));
 
     // Emitting from valueChanged also covers updateVolume(); callers that do
     // not want to hear their own refresh block this popup's signals around it.

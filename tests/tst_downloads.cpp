@@ -25,11 +25,12 @@ struct Requests
     explicit Requests(std::function<void(QWebEngineDownloadRequest*)> first = {})
     {
         connection = QObject::connect(QWebEngineProfile::defaultProfile(),
-            &QWebEngineProfile::downloadRequested, [this, first](QWebEngineDownloadRequest* r) {
-                if (first)
-                    first(r);
-                list << r;
-            });
+                                      &QWebEngineProfile::downloadRequested,
+                                      [this, first](QWebEngineDownloadRequest* r) {
+                                          if (first)
+                                              first(r);
+                                          list << r;
+                                      });
     }
     ~Requests() { QObject::disconnect(connection); }
 
@@ -66,10 +67,10 @@ class TestDownloads : public QObject
     void clickDownloadLink(QWebEnginePage* page, const QString& urlPath)
     {
         QVERIFY(evalJs(page,
-            QStringLiteral("var a = document.createElement('a'); a.href = '%1';"
-                           " a.download = ''; document.body.appendChild(a);"
-                           " a.click(); true")
-                .arg(m_server.url(urlPath).toString(QUrl::FullyEncoded)))
+                       QStringLiteral("var a = document.createElement('a'); a.href = '%1';"
+                                      " a.download = ''; document.body.appendChild(a);"
+                                      " a.click(); true")
+                           .arg(m_server.url(urlPath).toString(QUrl::FullyEncoded)))
                     .toBool());
     }
 
@@ -100,7 +101,7 @@ private slots:
         QTest::addColumn<QString>("tip"); // "text|suffix"
         const auto add
             = [](const char* name, const char* url, const char* folder, const char* preset,
-                  const char* tip) { QTest::newRow(name) << url << folder << preset << tip; };
+                 const char* tip) { QTest::newRow(name) << url << folder << preset << tip; };
         add("backslashes in the folder", "/report.pdf", "{D\\}\\dl", "", "{D}/dl/report.pdf|pdf");
         add("trailing slash", "/archive", "{D}/dl/", "", "{D}/dl//archive.tar.gz|.gz");
         add("server suggests ../", "/escape", "{D}/dl", "", "{D}/dl/escape.txt|txt");
@@ -134,9 +135,10 @@ private slots:
         const QString file = "dl/" + expectedText.section('/', -1);
         QCOMPARE(filesUnder(m_dir->path()), QStringList { file });
         QCOMPARE(readFile(m_dir->filePath(file)), m_body);
-        QCOMPARE(log.debugLines(),
+        QCOMPARE(
+            log.debugLines(),
             QStringList({ "Download requested: " + debugQuoted(m_server.url(urlPath).toString()),
-                "Download accepted. Starting download..." }));
+                          "Download accepted. Starting download..." }));
     }
 
     // Nothing is saved and no tip sent when the user cancels the save dialog,
@@ -166,8 +168,9 @@ private slots:
         LogCapture log;
         clickDownloadLink(page->page(), "/report.pdf");
         const QString url = debugQuoted(m_server.url("/report.pdf").toString());
-        const QString last = requestEnds ? "Download request rejected. Error: "
-                                         : "tavi.webmodule: Download cancelled: no file chosen for " + url;
+        const QString last = requestEnds
+            ? "Download request rejected. Error: "
+            : "tavi.webmodule: Download cancelled: no file chosen for " + url;
         QTRY_VERIFY_WITH_TIMEOUT(log.contains(last), 15000);
         QCOMPARE(log.debugLines(), QStringList({ "Download requested: " + url, last }));
         QCOMPARE(dialogs.count(), 1);
@@ -200,8 +203,8 @@ private slots:
         QVERIFY(requests.oneCompleted());
         QCOMPARE(dialogs.count(), 1);
         QCOMPARE(offered,
-            QStringList(
-                { QDir::homePath() + "/report.pdf", QString::number(QFileDialog::AcceptSave) }));
+                 QStringList({ QDir::homePath() + "/report.pdf",
+                               QString::number(QFileDialog::AcceptSave) }));
         // The picked path is the tip's text; the suffix still comes from the suggestion.
         QCOMPARE(host.notices(), QStringList { tipText(picked, "pdf") });
         QCOMPARE(filesUnder(m_dir->path()), QStringList { "picked/mine.bin" });

@@ -107,8 +107,8 @@ private slots:
         QVERIFY(writeFile(path("blocker"), "a file where a folder would go"));
         QVERIFY(QDir().mkpath(path("folder")) && QDir().mkpath(path("rel")));
         QVERIFY(QFile::link(path("src.bin"), path("link-to-src")));
-        QCOMPARE(
-            ::link(QFile::encodeName(path("src.bin")), QFile::encodeName(path("hard-to-src"))), 0);
+        QCOMPARE(::link(QFile::encodeName(path("src.bin")), QFile::encodeName(path("hard-to-src"))),
+                 0);
     }
 
     // Expected notices are "text|suffix", each text a copy of the source; the
@@ -120,7 +120,7 @@ private slots:
         QTest::addColumn<QStringList>("logLines");
         QTest::addColumn<QStringList>("absent");
         const auto add = [](const char* name, const QString& command, const QStringList& notices,
-                             const QStringList& logLines, const QStringList& absent = {}) {
+                            const QStringList& logLines, const QStringList& absent = {}) {
             QTest::newRow(name) << command << notices << logLines << absent;
         };
         const QString noSource = "Source file does not exist:  ";
@@ -159,10 +159,10 @@ private slots:
         add("existing target replaced, not appended to", orders({ "{D}/existing.bin" }),
             { "{D}/existing.bin|bin" }, {});
         for (const QString self :
-            { "src.bin", "folder/..//./src.bin", "link-to-src", "hard-to-src" })
+             { "src.bin", "folder/..//./src.bin", "link-to-src", "hard-to-src" })
             add(qPrintable("onto itself: " + self), orders({ "{D}/" + self }), {},
                 { "tavi.webmodule: Refusing to copy a file onto itself: \"{D}/src.bin\" -> \"{D}/"
-                    + self + "\"" });
+                  + self + "\"" });
         add("suffixes, new folders, notices in order",
             orders({ "{D}/a.jpeg", "ab", "{D}/new/deeper/clip.mp4" }),
             { "{D}/a.jpeg|peg", "ab|ab", "{D}/new/deeper/clip.mp4|mp4" }, {});
@@ -253,12 +253,12 @@ private slots:
         const QString copyFailed = "tavi.webmodule: Failed to write the copy: ";
         QCOMPARE(lines.size(), 6);
         QVERIFY2(lines[1].startsWith(copyFailed + debugQuoted(path("existing.bin"))),
-            qPrintable(lines[1]));
+                 qPrintable(lines[1]));
         QVERIFY2(lines[2].startsWith(copyFailed + debugQuoted(path("new/fresh.bin"))),
-            qPrintable(lines[2]));
+                 qPrintable(lines[2]));
         QVERIFY2(lines[5].startsWith("tavi.webmodule: Failed to write the snapshot: "
-                     + debugQuoted(path("existing.jpg"))),
-            qPrintable(lines[5]));
+                                     + debugQuoted(path("existing.jpg"))),
+                 qPrintable(lines[5]));
         QCOMPARE(host.notices(), QStringList { tipText(path("small.txt"), "txt") });
         QCOMPARE(readFile(path("existing.bin")), m_existing);
         QCOMPARE(readFile(path("existing.jpg")), QByteArray("the older snapshot"));
@@ -294,8 +294,8 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("warning");
         const auto add = [](const char* name, const QString& image, const QString& filePath,
-                             const QString& writtenAs, const QByteArray& content = {},
-                             const QString& warning = {}) {
+                            const QString& writtenAs, const QByteArray& content = {},
+                            const QString& warning = {}) {
             QTest::newRow(name) << image << filePath << writtenAs << content << warning;
         };
         const QString jpeg = "data:image/jpeg;base64," + QString::fromLatin1(kJpeg.toBase64());
@@ -335,11 +335,12 @@ private slots:
         HostRecorder host;
         LogCapture log;
         QCOMPARE(CWebComm().AfterSnapshot(image, "ch-1", 1700000000, filePath),
-            writtenAs.isEmpty() ? -1 : 0);
+                 writtenAs.isEmpty() ? -1 : 0);
 
         QStringList lines { "filePath: " + debugQuoted(filePath),
-            warning.isEmpty() ? "filePath: " + debugQuoted(target) + " path " + debugQuoted(folder)
-                              : warning };
+                            warning.isEmpty() ? "filePath: " + debugQuoted(target) + " path "
+                                    + debugQuoted(folder)
+                                              : warning };
         // A write that was tried and failed says so on a line of its own.
         if (writtenAs.isEmpty() && warning.isEmpty() && !folder.isEmpty())
             lines << "tavi.webmodule: Failed to write the snapshot: " + debugQuoted(target);
@@ -364,22 +365,23 @@ private slots:
                       snap = path("snapshots/通道-7.png");
         bool copied = false, saved = false;
         callBridge(m_bridge.page(), "CopyFileFunc",
-            { m_dir->fill(
-                "[{\"sourceFile\": \"{D}/录像 01.mp4\", \"targetFile\": \"" + copy + "\"}]") },
-            &copied);
+                   { m_dir->fill("[{\"sourceFile\": \"{D}/录像 01.mp4\", \"targetFile\": \"" + copy
+                                 + "\"}]") },
+                   &copied);
         QVERIFY(copied);
         QCOMPARE(readFile(copy), m_source);
-        const QString dataUrl = evalJs(m_bridge.page(),
-            "var c = document.createElement('canvas'); c.width = 64; c.height = 48;"
-            " c.getContext('2d').fillRect(8, 8, 32, 24); c.toDataURL('image/png')")
-                                    .toString();
+        const QString dataUrl
+            = evalJs(m_bridge.page(),
+                     "var c = document.createElement('canvas'); c.width = 64; c.height = 48;"
+                     " c.getContext('2d').fillRect(8, 8, 32, 24); c.toDataURL('image/png')")
+                  .toString();
         QVERIFY(dataUrl.startsWith("data:image/png;base64,"));
-        const QVariant result = callBridge(
-            m_bridge.page(), "AfterSnapshot", { dataUrl, "通道-7", -12, snap }, &saved);
+        const QVariant result = callBridge(m_bridge.page(), "AfterSnapshot",
+                                           { dataUrl, "通道-7", -12, snap }, &saved);
         QVERIFY(saved && result.toInt() == 0);
         QCOMPARE(readFile(snap), QByteArray::fromBase64(dataUrl.section(',', 1).toLatin1()));
         QCOMPARE(host.notices(),
-            QStringList({ tipText(copy, "mp4"), snapshotNotice(snap, "通道-7", -12) }));
+                 QStringList({ tipText(copy, "mp4"), snapshotNotice(snap, "通道-7", -12) }));
     }
 
     void makePath_data()
@@ -451,17 +453,18 @@ private slots:
         });
         bool ok = false;
         const int id = startBridgeCall(m_bridge.page(), method, { start });
-        QCOMPARE(
-            bridgeResult(m_bridge.page(), id, &ok).toString(), choose.isEmpty() ? start : choose);
+        QCOMPARE(bridgeResult(m_bridge.page(), id, &ok).toString(),
+                 choose.isEmpty() ? start : choose);
         QVERIFY(ok);
         QCOMPARE(driver.count(), 1);
         const QString audio = QStringLiteral("Audio Files (*.mp3 *.wav)");
-        QCOMPARE(seen,
+        QCOMPARE(
+            seen,
             QStringList { start.isEmpty() ? QDir::toNativeSeparators(QDir::currentPath()) : start }
                 + (method == QLatin1String("BrowseFile")
-                        ? QStringList { QString::number(QFileDialog::ExistingFile), audio,
-                            "All Files (*)", audio }
-                        : QStringList { QString::number(QFileDialog::Directory), "1" }));
+                       ? QStringList { QString::number(QFileDialog::ExistingFile), audio,
+                                       "All Files (*)", audio }
+                       : QStringList { QString::number(QFileDialog::Directory), "1" }));
     }
 
     // Every row starts from the files below, a link "link.txt" to target.txt,
@@ -495,7 +498,7 @@ private slots:
         for (const QString& name : files)
             QVERIFY(writeFile(path(name), name.toUtf8()));
         QVERIFY(QFile::link(path("target.txt"), path("link.txt"))
-            && QFile::link(path("dir"), path("link-dir")));
+                && QFile::link(path("dir"), path("link-dir")));
         QCOMPARE(::mkfifo(QFile::encodeName(path("fifo")), 0600), 0);
         const bool valid = !QJsonDocument::fromJson(command.toUtf8()).isNull();
         if (!valid)
@@ -506,7 +509,7 @@ private slots:
             const QFileInfo info(path(name));
             QVERIFY2((info.exists() || info.isSymLink()) != gone.contains(name), qPrintable(name));
             QVERIFY(gone.contains(name) || !files.contains(name)
-                || readFile(info.filePath()) == name.toUtf8());
+                    || readFile(info.filePath()) == name.toUtf8());
         }
         QCOMPARE(log.lines(), valid ? QStringList() : QStringList { "Invalid JSON string" });
     }

@@ -4,11 +4,9 @@
 #include "TestSupport.h"
 
 #include <FileWriter.h>
-
 #include <QtCore/QDir>
 #include <QtCore/QTemporaryDir>
 #include <QtTest/QTest>
-
 #include <sys/stat.h>
 
 using namespace TaviWebModuleInternal;
@@ -42,7 +40,8 @@ void TestFileWriter::replace_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<int>("mode");
 
-    QTest::newRow("new file gets the mode asked for") << "none" << true << QByteArray("new") << 0604;
+    QTest::newRow("new file gets the mode asked for")
+        << "none" << true << QByteArray("new") << 0604;
     QTest::newRow("existing file keeps its mode") << "file" << true << QByteArray("new") << 0640;
     QTest::newRow("no commit: no file") << "none" << false << QByteArray("<unreadable>") << 0;
     QTest::newRow("no commit: old content") << "file" << false << QByteArray("old") << 0640;
@@ -61,7 +60,8 @@ void TestFileWriter::replace()
     const QString link = dir.filePath("link.bin");
     if (target != "none") {
         QVERIFY(writeFile(file, "old"));
-        QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        QVERIFY(
+            QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
     }
     if (target == "link")
         QVERIFY(QFile::link(file, link));

@@ -127,7 +127,8 @@ private slots:
         dc()->FuncResponeCallback(nullptr);
         QCOMPARE(spy.count(), 0);
         QCOMPARE(
-            log.debugLines(), QStringList { "tavi.webmodule: FuncResponeCallback: null command record ignored" });
+            log.debugLines(),
+            QStringList { "tavi.webmodule: FuncResponeCallback: null command record ignored" });
     }
 
     // Devices by the bytes of their ids, channels by number; the map stays as it was.
@@ -150,7 +151,7 @@ private slots:
             return QJsonObject { { "guid", QString::fromUtf8(guid) }, { "info", info } };
         };
         const QJsonArray expected { device("B", { { 2, 0 }, { 10, 1 } }), device("a", { { 1, 0 } }),
-            device("\xe9\x97\xa8-\"1\"", { { -3, -7 } }) };
+                                    device("\xe9\x97\xa8-\"1\"", { { -3, -7 } }) };
         const QString text = spy[0][0].toString();
         QCOMPARE(text, QString::fromUtf8(QJsonDocument(expected).toJson(QJsonDocument::Indented)));
     }
@@ -208,12 +209,14 @@ private slots:
             emit dc()->emitInfoNotify(text);
         }).join();
         const QString expected = callsText({ { "emitServerRespone", { text, "3", text } },
-            { "emitHostResponse", { text, text } }, { "emitDataCacheNotify", { text, text } },
-            { "emitDevStatus", { noLf } }, { "emitInfoNotify", { noLf } } });
+                                             { "emitHostResponse", { text, text } },
+                                             { "emitDataCacheNotify", { text, text } },
+                                             { "emitDevStatus", { noLf } },
+                                             { "emitInfoNotify", { noLf } } });
         for (QWebEnginePage* page : pages()) {
             QCOMPARE(pageCalls(page, 5), expected);
-            QCOMPARE(
-                evalJs(page, "typeof window.injected").toString(), QStringLiteral("undefined"));
+            QCOMPARE(evalJs(page, "typeof window.injected").toString(),
+                     QStringLiteral("undefined"));
         }
     }
 
@@ -225,8 +228,8 @@ private slots:
                 { "emitServerRespone", { QString::number(i), QString::number(i), "b" } });
         std::thread([] {
             for (int i = 0; i < 200; ++i)
-                emit WebViewDataCenter::GetInstance()->emitServerRespone(
-                    QString::number(i), i, "b");
+                emit WebViewDataCenter::GetInstance()->emitServerRespone(QString::number(i), i,
+                                                                         "b");
         }).join();
         for (QWebEnginePage* page : pages())
             QCOMPARE(pageCalls(page, 200), callsText(expected));
@@ -240,14 +243,14 @@ private slots:
         emit dc()->emitServerRespone("only-first", 0, "x");
         std::thread([this] { emit dc()->emitDataCacheNotify("gone", "x"); }).join();
         QCOMPARE(pageCalls(m_first->page(), 2),
-            callsText({ { "emitServerRespone", { "only-first", "0", "x" } },
-                { "emitDataCacheNotify", { "gone", "x" } } }));
+                 callsText({ { "emitServerRespone", { "only-first", "0", "x" } },
+                             { "emitDataCacheNotify", { "gone", "x" } } }));
 
         m_second = std::make_unique<BridgePage>();
         QVERIFY(m_second->load());
         emit dc()->emitDataCacheNotify("after", "1");
         QCOMPARE(pageCalls(m_second->page(), 1),
-            callsText({ { "emitDataCacheNotify", { "after", "1" } } }));
+                 callsText({ { "emitDataCacheNotify", { "after", "1" } } }));
     }
 };
 

@@ -51,11 +51,12 @@ private slots:
         char devid[] = "nvr-01";
         for (int i = 0; i < 20; ++i)
             QCOMPARE(request()->SendServerRequest(i, i % 2 ? nullptr : "Tür ✓",
-                         QByteArray::number(i).constData(), i % 2 ? nullptr : devid),
-                0);
+                                                  QByteArray::number(i).constData(),
+                                                  i % 2 ? nullptr : devid),
+                     0);
         std::unique_lock<std::mutex> lock(answers->mutex);
-        QVERIFY(answers->arrived.wait_for(
-            lock, std::chrono::seconds(5), [&] { return answers->list.size() >= 20; }));
+        QVERIFY(answers->arrived.wait_for(lock, std::chrono::seconds(5),
+                                          [&] { return answers->list.size() >= 20; }));
         TaviSim::setResponseHandler(nullptr);
         for (int i = 0; i < 20; ++i) {
             const auto& [thread, ack, sn, msg] = answers->list[i];
@@ -91,8 +92,8 @@ private slots:
         QCOMPARE(handle, 4242);
         QTemporaryFile clip;
         QVERIFY(clip.open());
-        QCOMPARE(
-            stream()->StartFilePlayback(clip.fileName().toUtf8().constData(), 0, &handle, 0), 0);
+        QCOMPARE(stream()->StartFilePlayback(clip.fileName().toUtf8().constData(), 0, &handle, 0),
+                 0);
         QVERIFY(handle >= 0 && handle != 4242);
         QCOMPARE(stream()->OpenSound(handle), 0);
         QCOMPARE(stream()->GetFilePlaybackPos(handle, &first, &total), 0);
@@ -106,7 +107,7 @@ private slots:
         QCOMPARE(pos, first);
         // Paused, so each seek reads back exactly, clamped to the stream.
         for (const auto& [to, expected] :
-            { std::pair { -500, 0 }, { 1234, 1234 }, { 999999, 30000 } }) {
+             { std::pair { -500, 0 }, { 1234, 1234 }, { 999999, 30000 } }) {
             QCOMPARE(stream()->SeekFilePlayback(handle, to), 0);
             QCOMPARE(stream()->GetFilePlaybackPos(handle, &pos, &total), 0);
             QCOMPARE(pos, expected);

@@ -20,10 +20,10 @@ class TestPageLibrary : public QObject
     QJsonObject await(const QString& promise)
     {
         evalJs(page(),
-            QStringLiteral(
-                "window.settled = undefined; (%1).then(v => window.settled = { value: v },"
-                " e => window.settled = { error: String(e) }); true")
-                .arg(promise));
+               QStringLiteral(
+                   "window.settled = undefined; (%1).then(v => window.settled = { value: v },"
+                   " e => window.settled = { error: String(e) }); true")
+                   .arg(promise));
         waitForJs(page(), QStringLiteral("window.settled !== undefined"), 20000);
         const QString text
             = evalJs(page(), QStringLiteral("JSON.stringify(window.settled)")).toString();
@@ -74,9 +74,10 @@ private slots:
         const QList<FakeRequest> sent = sdk.request.requests();
         QCOMPARE(sent.size(), 1);
         QCOMPARE(QList<QByteArray>({ QByteArray::number(sent[0].cmd), sent[0].msg, sent[0].devid }),
-            QList<QByteArray>({ "1001", "hello", "cam-1" }));
-        const QJsonObject expected { { "sn", QString::fromUtf8(sent[0].sn) }, { "ack", ack },
-            { "msg", body } };
+                 QList<QByteArray>({ "1001", "hello", "cam-1" }));
+        const QJsonObject expected { { "sn", QString::fromUtf8(sent[0].sn) },
+                                     { "ack", ack },
+                                     { "msg", body } };
         QCOMPARE(settled, (QJsonObject { { "value", expected } }));
     }
 };

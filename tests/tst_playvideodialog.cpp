@@ -155,8 +155,8 @@ private slots:
         QVERIFY(wnd != 0 && start.wnd == wnd);
         QCOMPARE(std::make_pair(start.value, start.reserved), std::make_pair(-1, 0));
         QCOMPARE(TaviSim::logLines(),
-            QStringList({ "[PlayVideoDialog] LoadVideo: " + m_clip,
-                "[PlayVideoDialog] " + (plays ? line.arg(quint64(wnd)) : line) }));
+                 QStringList({ "[PlayVideoDialog] LoadVideo: " + m_clip,
+                               "[PlayVideoDialog] " + (plays ? line.arg(quint64(wnd)) : line) }));
         QVERIFY(onScreen(&dialog));
         QCOMPARE(c.poll->isActive(), plays);
         QCOMPARE(c.showsPause(), plays);
@@ -187,12 +187,13 @@ private slots:
             none.emplace(nullptr);
         CWebComm().PlayVideoFile(file);
 
-        QCOMPARE(TaviSim::logLines(),
+        QCOMPARE(
+            TaviSim::logLines(),
             QStringList({ "[PlayVideoFile] called, file:" + file,
-                "[PlayVideoFile] creating PlayVideoDialog",
-                "[PlayVideoFile] calling LoadVideo with file:" + file,
-                "[PlayVideoDialog] LoadVideo: " + file, "[PlayVideoDialog] " + reason,
-                "[PlayVideoFile] LoadVideo returned" }));
+                          "[PlayVideoFile] creating PlayVideoDialog",
+                          "[PlayVideoFile] calling LoadVideo with file:" + file,
+                          "[PlayVideoDialog] LoadVideo: " + file, "[PlayVideoDialog] " + reason,
+                          "[PlayVideoFile] LoadVideo returned" }));
         QVERIFY(stream().calls.isEmpty());
         QCOMPARE(videoDialogs().size(), 1);
         QVERIFY(videoDialogs().first()->isVisible() && !onScreen(videoDialogs().first()));
@@ -207,13 +208,13 @@ private slots:
         // No length yet: the value follows, the range stays, no end is seen.
         stream().position = 30;
         c.tick();
-        QCOMPARE(
-            std::make_pair(c.slider->maximum(), c.slider->value()), std::make_pair(initialMax, 30));
+        QCOMPARE(std::make_pair(c.slider->maximum(), c.slider->value()),
+                 std::make_pair(initialMax, 30));
         stream().position = 1200;
         stream().length = 8000;
         c.tick();
-        QCOMPARE(
-            std::make_pair(c.slider->maximum(), c.slider->value()), std::make_pair(8000, 1200));
+        QCOMPARE(std::make_pair(c.slider->maximum(), c.slider->value()),
+                 std::make_pair(8000, 1200));
         // A failed query leaves everything as it was.
         stream().posResult = -1;
         stream().position = 4000;
@@ -265,10 +266,10 @@ private slots:
         stream().position = stream().length = 5000;
         c.tick();
         QCOMPARE(stream().ops(),
-            QList<QByteArray>({ "GetFilePlaybackPos", "CloseSound", "StopFilePlayback" }));
+                 QList<QByteArray>({ "GetFilePlaybackPos", "CloseSound", "StopFilePlayback" }));
         QVERIFY(!c.poll->isActive() && c.popup->isHidden() && !c.showsSoundOn() && !c.showsPause());
-        QCOMPARE(
-            std::make_pair(c.slider->maximum(), c.slider->value()), std::make_pair(5000, 5000));
+        QCOMPARE(std::make_pair(c.slider->maximum(), c.slider->value()),
+                 std::make_pair(5000, 5000));
         // Idle: no playback to seek in, no sound to switch.
         c.drag(100);
         c.speaker->click();
@@ -309,8 +310,8 @@ private slots:
         c.speaker->click();
         QVERIFY(c.popup->isVisible());
         QCOMPARE(g_hookCalls,
-            (hook ? QList<std::pair<qint64, qint64>> { { 59, 0 } }
-                  : QList<std::pair<qint64, qint64>>()));
+                 (hook ? QList<std::pair<qint64, qint64>> { { 59, 0 } }
+                       : QList<std::pair<qint64, qint64>>()));
         QCOMPARE(stream().count("OpenSound"), 0);
         QVERIFY(!c.showsSoundOn());
 

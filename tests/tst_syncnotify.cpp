@@ -136,8 +136,8 @@ private slots:
         dc()->NotifyResult(QStringLiteral("for\tthe\r\npage"), QStringLiteral("page-7"));
         std::thread([sn] { dc()->NotifyResult(QStringLiteral("late 'one'\n"), sn); }).join();
         QCOMPARE(pageCalls(m_bridge.page(), 2),
-            callsText({ { "emitHostResponse", { "forthepage", "page-7" } },
-                { "emitHostResponse", { "late 'one'", sn } } }));
+                 callsText({ { "emitHostResponse", { "forthepage", "page-7" } },
+                             { "emitHostResponse", { "late 'one'", sn } } }));
         QVERIFY(isForwarded(QStringLiteral("page-7")));
     }
 

@@ -180,15 +180,16 @@ private slots:
         DialogDriver<ImageDialog> driver([&](ImageDialog* dialog) {
             auto* close = dialog->findChild<QPushButton*>("closeButton");
             seen << label(*dialog, "titleLabel")->text() << label(*dialog, "pictureLabel")->text()
-                 << QString::number(
-                        close->isVisible() && label(*dialog, "pictureLabel")->isVisible());
+                 << QString::number(close->isVisible()
+                                    && label(*dialog, "pictureLabel")->isVisible());
             close->click();
         });
         CWebComm().ShowPicture(path);
         QVERIFY(!QApplication::activeModalWidget());
         QCOMPARE(seen,
-            QStringList({ QFileInfo(path).fileName(),
-                loadable ? QString() : QStringLiteral("Image could not be loaded."), "1" }));
+                 QStringList({ QFileInfo(path).fileName(),
+                               loadable ? QString() : QStringLiteral("Image could not be loaded."),
+                               "1" }));
     }
     void choice_data()
     {
@@ -263,8 +264,8 @@ private slots:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen:configfile=" + config.fileName());
         child.setProcessEnvironment(env);
-        child.start(
-            QCoreApplication::applicationFilePath(), { QStringLiteral("--show-alarm-box") });
+        child.start(QCoreApplication::applicationFilePath(),
+                    { QStringLiteral("--show-alarm-box") });
         QVERIFY(child.waitForFinished(30000));
         QCOMPARE(child.exitCode(), 0);
         // (1365 - 440) / 2 and (767 - 230) / 2, rounded down, from the screen's corner.

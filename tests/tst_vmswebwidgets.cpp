@@ -16,7 +16,7 @@ QList<QPointer<QObject>> partsOf(VmsWebWidgets& w)
 {
     QWebEnginePage* page = pageOf(w);
     return { w.view(), page, page->webChannel(),
-        page->webChannel()->registeredObjects().value(QStringLiteral("CWebComm")) };
+             page->webChannel()->registeredObjects().value(QStringLiteral("CWebComm")) };
 }
 
 } // namespace

@@ -34,17 +34,26 @@ private slots:
     // deleteLater that Qt publishes for every object.
     void publishedMethods()
     {
-        QStringList table { "QString BrowseFilePath(QString)", "QString BrowseFile(QString)",
-            "void PlaySoundFile(QString)", "QString GetDevStatus()",
-            "QString GetDevSessionId(QString)", "void ShowPicture(QString)",
-            "void PlayVideoFile(QString)", "void CopyFileFunc(QString)",
-            "void DelFileFunc(QString)", "bool ShowDevAlarmTips(QString)", "void GetUserToken()",
-            "void SetDownloadPath(QString)", "int AfterSnapshot(QString,QString,int,QString)",
-            "void ReleaseWebPage(QString)", "int NotifyToHost(QString,QString)",
-            "QString NotifyToHostSync(QString,int)", "QString NotifyToHostSync(QString)",
-            "int RequestToVmsServer(int,QString,QString,QString)",
-            "QString RequestToVmsServerSync(int,QString,QString,int)",
-            "QString RequestToVmsServerSync(int,QString,QString)" };
+        QStringList table { "QString BrowseFilePath(QString)",
+                            "QString BrowseFile(QString)",
+                            "void PlaySoundFile(QString)",
+                            "QString GetDevStatus()",
+                            "QString GetDevSessionId(QString)",
+                            "void ShowPicture(QString)",
+                            "void PlayVideoFile(QString)",
+                            "void CopyFileFunc(QString)",
+                            "void DelFileFunc(QString)",
+                            "bool ShowDevAlarmTips(QString)",
+                            "void GetUserToken()",
+                            "void SetDownloadPath(QString)",
+                            "int AfterSnapshot(QString,QString,int,QString)",
+                            "void ReleaseWebPage(QString)",
+                            "int NotifyToHost(QString,QString)",
+                            "QString NotifyToHostSync(QString,int)",
+                            "QString NotifyToHostSync(QString)",
+                            "int RequestToVmsServer(int,QString,QString,QString)",
+                            "QString RequestToVmsServerSync(int,QString,QString,int)",
+                            "QString RequestToVmsServerSync(int,QString,QString)" };
         table.sort();
         const QMetaObject& mo = CWebComm::staticMetaObject;
         QStringList declared, reachable;
@@ -58,10 +67,10 @@ private slots:
         reachable << "deleteLater()";
         reachable.sort();
         QCOMPARE(evalJs(m_bridge.page(),
-                     "Object.keys(window.bridge).filter(k => k.endsWith(')')"
-                     " && typeof window.bridge[k] === 'function').sort()")
+                        "Object.keys(window.bridge).filter(k => k.endsWith(')')"
+                        " && typeof window.bridge[k] === 'function').sort()")
                      .toStringList(),
-            reachable);
+                 reachable);
     }
 
     // A page's texts reach the host exactly. The page can neither delete the
@@ -99,21 +108,22 @@ private slots:
         sdk.request.syncAnswer = std::string("head\0tail", 9);
         QCOMPARE(dc()->RequestToServerSync(12, "", nullptr, INT_MIN, answer), 4);
         QCOMPARE(answer, "head");
-        QCOMPARE(log.debugLines(),
+        QCOMPARE(
+            log.debugLines(),
             (QStringList { "RequestToServer:cmd= -2 devid= \"cam \\\"1\\\"\" sn= \"sn-1\" param= "
                            "\"{\\\"a\\\":1}\\nb\\\\c\\t\"",
-                "RequestToServer:cmd= -2 devid= \"\" sn= \"\" param= \"\"",
-                "RequestToServerSync:cmd= 12 devid= \"cam \\\"1\\\"\" msg= \"q=1\"",
-                "RequestToServerSync:result= \"{\\r\\n\\t\\\"a\\\": 1\\n}\"",
-                "RequestToServerSync:cmd= 12 devid= \"\" msg= \"\"",
-                "RequestToServerSync:result= \"head\"" }));
+                           "RequestToServer:cmd= -2 devid= \"\" sn= \"\" param= \"\"",
+                           "RequestToServerSync:cmd= 12 devid= \"cam \\\"1\\\"\" msg= \"q=1\"",
+                           "RequestToServerSync:result= \"{\\r\\n\\t\\\"a\\\": 1\\n}\"",
+                           "RequestToServerSync:cmd= 12 devid= \"\" msg= \"\"",
+                           "RequestToServerSync:result= \"head\"" }));
         const QList<FakeRequest> sent = sdk.request.requests();
         QCOMPARE(sent.size(), 4);
         QCOMPARE(QList<QByteArray>({ sent[0].msg, sent[0].sn, sent[0].devid }),
-            QList<QByteArray>({ "{\"a\":1}\nb\\c\t", "sn-1", devid }));
+                 QList<QByteArray>({ "{\"a\":1}\nb\\c\t", "sn-1", devid }));
         QVERIFY(sent[1].msg.isNull() && sent[1].sn.isNull() && sent[1].devid.isNull());
-        QCOMPARE(
-            std::make_pair(sent[2].timeout, sent[3].timeout), std::make_pair(INT_MAX, INT_MIN));
+        QCOMPARE(std::make_pair(sent[2].timeout, sent[3].timeout),
+                 std::make_pair(INT_MAX, INT_MIN));
     }
 
     void missingSdk_data()
@@ -142,11 +152,11 @@ private slots:
         QCOMPARE(dc()->GetDevSessionId("d", session), -1);
         QVERIFY(session.empty());
         QCOMPARE(log.debugLines(),
-            (QStringList { R"(RequestToServer:cmd= 1 devid= "d" sn= "s" param= "m")",
-                "tavi.webmodule: RequestToServer: " + reason,
-                R"(RequestToServerSync:cmd= 2 devid= "d" msg= "m")",
-                "tavi.webmodule: RequestToServerSync: " + reason,
-                "tavi.webmodule: GetDevSessionId: " + reason }));
+                 (QStringList { R"(RequestToServer:cmd= 1 devid= "d" sn= "s" param= "m")",
+                                "tavi.webmodule: RequestToServer: " + reason,
+                                R"(RequestToServerSync:cmd= 2 devid= "d" msg= "m")",
+                                "tavi.webmodule: RequestToServerSync: " + reason,
+                                "tavi.webmodule: GetDevSessionId: " + reason }));
         // The page sees the same defined results.
         QCOMPARE(call("RequestToVmsServer", { 1, "m", "s", "d" }).toInt(), -1);
         QCOMPARE(call("RequestToVmsServerSync", { 1, "m", "d" }).toString(), QString());
@@ -176,7 +186,7 @@ private slots:
         const QList<FakeRequest> sent = sdk.request.requests();
         QCOMPARE(sent.size(), 6);
         QCOMPARE(QList<QByteArray>({ sent[0].msg, sent[0].sn, sent[0].devid }),
-            QList<QByteArray>({ msg.toUtf8(), sn.toUtf8(), devid.toUtf8() }));
+                 QList<QByteArray>({ msg.toUtf8(), sn.toUtf8(), devid.toUtf8() }));
         QVERIFY(sent[1].msg.isEmpty() && sent[1].sn.isEmpty() && sent[1].devid.isEmpty());
         QVERIFY(!sent[1].msg.isNull() && !sent[1].sn.isNull() && !sent[1].devid.isNull());
         QVERIFY(sent[2].sync && sent[2].msg == msg.toUtf8() && sent[2].devid == devid.toUtf8());
@@ -187,7 +197,7 @@ private slots:
         HostRecorder host;
         QVERIFY(call("GetUserToken", {}).isNull());
         QCOMPARE(host.notices(),
-            QStringList { "{\n    \"cmd\": \"getUserToken\",\n    \"data\": {\n    }\n}\n" });
+                 QStringList { "{\n    \"cmd\": \"getUserToken\",\n    \"data\": {\n    }\n}\n" });
     }
 
     // The pull gives what the push gives; an id listed without a status is

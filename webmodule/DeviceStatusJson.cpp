@@ -23,8 +23,8 @@ QString deviceStatusJson(const DeviceStatusMap& status)
             channels.append(entry);
         }
         QJsonObject entry;
-        entry.insert(
-            guidKey, QString::fromUtf8(device.first.data(), qsizetype(device.first.size())));
+        entry.insert(guidKey,
+                     QString::fromUtf8(device.first.data(), qsizetype(device.first.size())));
         entry.insert(infoKey, channels);
         devices.append(entry);
     }

@@ -5,7 +5,6 @@
 // produce, so that a page parses both with one parser.
 
 #include <KelCommand.h>
-
 #include <QtCore/QString>
 
 namespace TaviWebModuleInternal {

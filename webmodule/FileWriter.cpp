@@ -1,7 +1,6 @@
 #include "FileWriter.h"
 
 #include <QtCore/QFileInfo>
-
 #include <cerrno>
 #include <cstdio>
 #include <sys/stat.h>
@@ -29,8 +28,7 @@ ReplacingFile::ReplacingFile(const QString& target)
     : m_final(resolvedTarget(target))
     , m_temp(QFileInfo(m_final).path() + QStringLiteral("/.tavi-XXXXXX"))
     , m_newMode(kDefaultMode)
-{
-}
+{ }
 
 bool ReplacingFile::open()
 {

@@ -6,7 +6,6 @@
 #include <QtCore/QFile>
 #include <QtCore/QString>
 #include <QtCore/QTemporaryFile>
-
 #include <sys/types.h>
 
 namespace TaviWebModuleInternal {

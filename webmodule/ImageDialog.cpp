@@ -1,8 +1,5 @@
 #include "ImageDialog.h"
 
-#include <SkinMgr.h>
-#include <TaviLogic.h>
-
 #include <QtCore/QFileInfo>
 #include <QtCore/QUrl>
 #include <QtGui/QDesktopServices>
@@ -12,6 +9,8 @@
 #include <QtWidgets/QBoxLayout>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QPushButton>
+#include <SkinMgr.h>
+#include <TaviLogic.h>
 
 namespace {
 
@@ -114,11 +113,11 @@ ImageDialog::ImageDialog(const QString& path, QWidget* parent)
     auto* pathBar = new QWidget(this);
     pathBar->setObjectName(QStringLiteral("pathBar"));
     pathBar->setLayout(pathLayout);
-    pathBar->setStyleSheet(
-        QStringLiteral("background: %1; %2")
-            .arg(skin->lineEditColor(),
-                taviParamsMgr()->isBrisel() ? QStringLiteral("border: 1px solid #D9D9D9;")
-                                            : QString()));
+    pathBar->setStyleSheet(QStringLiteral("background: %1; %2")
+                               .arg(skin->lineEditColor(),
+                                    taviParamsMgr()->isBrisel()
+                                        ? QStringLiteral("border: 1px solid #D9D9D9;")
+                                        : QString()));
     pathBar->setFixedHeight(36);
 
     auto* bottomBar = new QWidget(this);

@@ -4,7 +4,6 @@
 // page.
 
 #include <QtCore/QString>
-
 #include <initializer_list>
 
 namespace TaviWebModuleInternal {

@@ -1,10 +1,9 @@
 #include "MyMessageBox.h"
 
-#include <SkinMgr.h>
-
 #include <QtWidgets/QBoxLayout>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QPushButton>
+#include <SkinMgr.h>
 
 namespace {
 

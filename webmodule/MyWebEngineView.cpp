@@ -6,8 +6,7 @@
 
 MyWebEngineView::MyWebEngineView(QWidget* parent)
     : QWebEngineView(parent)
-{
-}
+{ }
 
 MyWebEngineView::~MyWebEngineView() = default;
 

@@ -1,9 +1,5 @@
 #include "PlayVideoDialog.h"
 
-#include <SkinMgr.h>
-#include <TaviLogic.h>
-#include <VolumeMenu.h>
-
 #include <QtCore/QEvent>
 #include <QtCore/QFile>
 #include <QtCore/QTimer>
@@ -13,6 +9,9 @@
 #include <QtWidgets/QBoxLayout>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QSlider>
+#include <SkinMgr.h>
+#include <TaviLogic.h>
+#include <VolumeMenu.h>
 
 namespace {
 
@@ -289,8 +288,8 @@ void PlayVideoDialog::refreshPlayPauseIcon()
     if (!m_pPlayPauseBtn)
         return;
     const bool showPlay = m_nPlayHandle < 0 || m_bPaused;
-    const QString image = showPlay ? QStringLiteral("replay_play.png")
-                                   : QStringLiteral("replay_play_pause.png");
+    const QString image
+        = showPlay ? QStringLiteral("replay_play.png") : QStringLiteral("replay_play_pause.png");
     m_pPlayPauseBtn->setStyleSheet(taviSkinMgr()->patchSkinPaths(
         QStringLiteral("border-image:url(./skin/client/default/NvrPlayPage/%1);").arg(image)));
 }
@@ -357,7 +356,7 @@ void PlayVideoDialog::showVolumeMenu()
     // Centred above the speaker button.
     const QPoint corner = m_pSpeakerBtn->mapToGlobal(QPoint(0, 0));
     m_pVolumeMenu->move(corner.x() - m_pVolumeMenu->width() / 2 + m_pSpeakerBtn->width() / 2,
-        corner.y() - m_pVolumeMenu->height());
+                        corner.y() - m_pVolumeMenu->height());
     // The refresh must not come back as a volume change.
     const bool wasBlocked = m_pVolumeMenu->blockSignals(true);
     m_pVolumeMenu->updateVolume();

@@ -1,10 +1,8 @@
 #include "TaviWebPage.h"
 
-
-#include <SkinMgr.h>
-
 #include <QtGui/QResizeEvent>
 #include <QtWidgets/QVBoxLayout>
+#include <SkinMgr.h>
 
 TaviWebPage::TaviWebPage(QWidget* parent, const QString& url)
     : TaviPage(nullptr)
@@ -14,8 +12,8 @@ TaviWebPage::TaviWebPage(QWidget* parent, const QString& url)
     setObjectName(QStringLiteral("webPageFrame"));
     setWindowFlags(Qt::Widget);
     setAttribute(Qt::WA_NativeWindow, true);
-    setStyleSheet(QStringLiteral("#webPageFrame{ background-color:%1;}")
-                      .arg(taviSkinMgr()->webPageSolid()));
+    setStyleSheet(
+        QStringLiteral("#webPageFrame{ background-color:%1;}").arg(taviSkinMgr()->webPageSolid()));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 1, 0, 1);

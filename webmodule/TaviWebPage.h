@@ -3,9 +3,8 @@
 #include "VmsWebWidgets.h"
 #include "taviwebmodule_export.h"
 
-#include <TaviPage.h>
-
 #include <QtCore/QString>
+#include <TaviPage.h>
 
 class QResizeEvent;
 

@@ -6,8 +6,6 @@
 #include "WebPage.h"
 #include "WebViewDataCenter.h"
 
-#include <SkinMgr.h>
-
 #include <QtCore/QDebug>
 #include <QtCore/QDir>
 #include <QtCore/QJsonDocument>
@@ -19,7 +17,7 @@
 #include <QtWebEngineCore/QWebEngineDownloadRequest>
 #include <QtWebEngineCore/QWebEngineProfile>
 #include <QtWebEngineCore/QWebEngineScript>
-
+#include <SkinMgr.h>
 
 VmsWebWidgets::VmsWebWidgets(QWidget* parent)
     : QObject(nullptr)
@@ -49,9 +47,9 @@ VmsWebWidgets::VmsWebWidgets(QWidget* parent)
     m_pView->setWindowFlag(Qt::FramelessWindowHint, true);
 
     QPalette palette;
-    palette.setBrush(QPalette::All, QPalette::Window,
-                     QBrush(QColor::fromString(taviSkinMgr()->dlgBackgroundColor()),
-                            Qt::SolidPattern));
+    palette.setBrush(
+        QPalette::All, QPalette::Window,
+        QBrush(QColor::fromString(taviSkinMgr()->dlgBackgroundColor()), Qt::SolidPattern));
     m_pView->setPalette(palette);
     m_pView->page()->setBackgroundColor(QColor::fromString(taviSkinMgr()->dlgBackgroundColor()));
 

@@ -8,7 +8,6 @@
 #include "WebViewDataCenter.h"
 
 #include <QtCore/QJsonObject>
-
 #include <list>
 #include <string>
 
@@ -17,8 +16,7 @@ CWebComm::CWebComm(QObject* parent)
     , m_pMediaPlayer(nullptr)
     , m_pAudioOutput(nullptr)
     , m_pPlayVideoDlg(nullptr)
-{
-}
+{ }
 
 CWebComm::~CWebComm() = default;
 

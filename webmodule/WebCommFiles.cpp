@@ -1,10 +1,9 @@
 // CWebComm: file browse, copy, delete, the download folder and snapshots.
 
-#include "WebComm.h"
-
 #include "FileWriter.h"
 #include "HostNotice.h"
 #include "Logging.h"
+#include "WebComm.h"
 #include "WebPage.h"
 
 #include <QtCore/QDir>
@@ -14,7 +13,6 @@
 #include <QtCore/QJsonObject>
 #include <QtWidgets/QFileDialog>
 #include <QtWidgets/QWidget>
-
 #include <sys/stat.h>
 
 using namespace TaviWebModuleInternal;
@@ -65,9 +63,9 @@ QString CWebComm::BrowseFilePath(QString originalPath)
 QString CWebComm::BrowseFile(QString originalPath)
 {
     QWidget parent; // the dialog's parent, never shown
-    const QString chosen = QFileDialog::getOpenFileName(
-        &parent, QString(), startFolder(originalPath),
-        QStringLiteral("Audio Files (*.mp3 *.wav);;All Files (*)"));
+    const QString chosen
+        = QFileDialog::getOpenFileName(&parent, QString(), startFolder(originalPath),
+                                       QStringLiteral("Audio Files (*.mp3 *.wav);;All Files (*)"));
     return chosen.isEmpty() ? originalPath : chosen;
 }
 
@@ -143,8 +141,8 @@ bool CWebComm::CopyFileProcess(const QString& source, const QString& target)
     }
     // A source that ended early (cut while being read) is not a copy.
     if (copied < expected) {
-        qCDebug(lcWebModule) << "The source ended early, not copied:" << source << "read"
-                             << copied << "of" << expected << "bytes";
+        qCDebug(lcWebModule) << "The source ended early, not copied:" << source << "read" << copied
+                             << "of" << expected << "bytes";
         return false;
     }
     if (!out.commit()) {

@@ -1,12 +1,9 @@
 // CWebComm: sound, picture viewer, video window and alarm tip.
 
-#include "WebComm.h"
-
 #include "ImageDialog.h"
 #include "MyMessageBox.h"
 #include "PlayVideoDialog.h"
-
-#include <TaviLogic.h>
+#include "WebComm.h"
 
 #include <QtGui/QGuiApplication>
 #include <QtGui/QScreen>
@@ -14,6 +11,7 @@
 #include <QtMultimedia/QAudioOutput>
 #include <QtMultimedia/QMediaDevices>
 #include <QtMultimedia/QMediaPlayer>
+#include <TaviLogic.h>
 
 void CWebComm::PlaySoundFile(QString file)
 {

@@ -4,17 +4,14 @@
 #include "Logging.h"
 #include "TextCleanup.h"
 
-#include <TaviLogic.h>
-
 #include <QtCore/QDebug>
 #include <QtCore/QUuid>
-
+#include <TaviLogic.h>
 #include <chrono>
 
 WebViewDataCenter::WebViewDataCenter()
     : QObject(nullptr)
-{
-}
+{ }
 
 WebViewDataCenter::~WebViewDataCenter() = default;
 
@@ -56,7 +53,8 @@ void WebViewDataCenter::FuncResponeCallback(__tagKelCommand* cmd)
 void WebViewDataCenter::FuncDataCacheCallback(const char* key, const char* value)
 {
     // Only the value is cleaned; keys pass as the host named them.
-    emit emitDataCacheNotify(QString::fromUtf8(key), removeLineBreaksAndTabs(QString::fromUtf8(value)));
+    emit emitDataCacheNotify(QString::fromUtf8(key),
+                             removeLineBreaksAndTabs(QString::fromUtf8(value)));
 }
 
 void WebViewDataCenter::DevStatusUpdate(DeviceStatusMap& status)

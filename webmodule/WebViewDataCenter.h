@@ -3,10 +3,8 @@
 #include "taviwebmodule_export.h"
 
 #include <KelCommand.h>
-
 #include <QtCore/QObject>
 #include <QtCore/QString>
-
 #include <condition_variable>
 #include <list>
 #include <map>

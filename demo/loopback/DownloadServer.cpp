@@ -14,8 +14,8 @@ bool DownloadServer::start()
     return isListening() || listen(QHostAddress::LocalHost, 0);
 }
 
-void DownloadServer::addFile(
-    const QString& urlPath, const QByteArray& body, const QString& suggestedName)
+void DownloadServer::addFile(const QString& urlPath, const QByteArray& body,
+                             const QString& suggestedName)
 {
     m_files.insert(urlPath, File { body, suggestedName });
 }

@@ -30,8 +30,8 @@ public:
         record({ cmd, msg, sn, devid, 0, false });
         return asyncResult;
     }
-    int SendServerRequestSync(
-        int cmd, const char* msg, char* devid, int timeout, std::string& result) override
+    int SendServerRequestSync(int cmd, const char* msg, char* devid, int timeout,
+                              std::string& result) override
     {
         record({ cmd, msg, {}, devid, timeout, true });
         result = syncAnswer;

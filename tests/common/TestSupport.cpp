@@ -97,8 +97,8 @@ QVariant bridgeResult(QWebEnginePage* page, int id, bool* ok, int timeoutMs)
     return answered ? evalJs(page, key + QStringLiteral(".value")) : QVariant();
 }
 
-QVariant callBridge(
-    QWebEnginePage* page, const QString& method, const QVariantList& args, bool* ok, int timeoutMs)
+QVariant callBridge(QWebEnginePage* page, const QString& method, const QVariantList& args, bool* ok,
+                    int timeoutMs)
 {
     return bridgeResult(page, startBridgeCall(page, method, args), ok, timeoutMs);
 }
@@ -138,20 +138,20 @@ HostRecorder::HostRecorder(Answer answer)
 {
     WebViewDataCenter* dc = WebViewDataCenter::GetInstance();
     m_connections << QObject::connect(dc, &WebViewDataCenter::emitFuncInfoCenterNotify,
-        [this](QString& text) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_notices << text;
-        })
+                                      [this](QString& text) {
+                                          std::lock_guard<std::mutex> lock(m_mutex);
+                                          m_notices << text;
+                                      })
                   << QObject::connect(dc, &WebViewDataCenter::emitFuncWebNotify,
-                         [this, answer](QString& msg, QString& sn) {
-                             {
-                                 std::lock_guard<std::mutex> lock(m_mutex);
-                                 m_msgs << msg;
-                                 m_sns << sn;
-                             }
-                             if (answer)
-                                 answer(msg, sn);
-                         });
+                                      [this, answer](QString& msg, QString& sn) {
+                                          {
+                                              std::lock_guard<std::mutex> lock(m_mutex);
+                                              m_msgs << msg;
+                                              m_sns << sn;
+                                          }
+                                          if (answer)
+                                              answer(msg, sn);
+                                      });
 }
 
 HostRecorder::~HostRecorder()
@@ -259,7 +259,9 @@ void LogCapture::handler(QtMsgType type, const QMessageLogContext& context, cons
         // sees the channel as well as the text.
         const bool ownCategory = context.category && qstrcmp(context.category, "default") != 0;
         self->m_entries.append(
-            { type, ownCategory ? QString::fromLatin1(context.category) + QLatin1String(": ") + msg : msg });
+            { type,
+              ownCategory ? QString::fromLatin1(context.category) + QLatin1String(": ") + msg
+                          : msg });
     }
     // Warnings still reach the test runner, so QTest::ignoreMessage keeps working.
     if (type != QtDebugMsg && type != QtInfoMsg && self->m_previous)

@@ -58,7 +58,7 @@ bool waitForJs(QWebEnginePage* page, const QString& expression, int timeoutMs = 
 // Calls a bridge method from the page with args (JSON-serialisable) and
 // returns its result; ok tells whether an answer came within timeoutMs.
 QVariant callBridge(QWebEnginePage* page, const QString& method, const QVariantList& args,
-    bool* ok = nullptr, int timeoutMs = 10000);
+                    bool* ok = nullptr, int timeoutMs = 10000);
 // Starts the call and returns its id at once, for calls that block in a
 // modal loop; fetch the result with bridgeResult().
 int startBridgeCall(QWebEnginePage* page, const QString& method, const QVariantList& args);

@@ -3,17 +3,16 @@
 // What the host guide's snippets take for granted: a host object and the
 // widgets and values they name. The snippets are compiled as written.
 
-#include <TaviWebPage.h>
-#include <VmsWebWidgets.h>
-#include <WebComm.h>
-#include <WebViewDataCenter.h>
-
 #include <QtCore/QCoreApplication>
 #include <QtCore/QLocale>
 #include <QtCore/QTranslator>
 #include <QtWidgets/QBoxLayout>
 #include <QtWidgets/QMainWindow>
 #include <QtWidgets/QTabWidget>
+#include <TaviWebPage.h>
+#include <VmsWebWidgets.h>
+#include <WebComm.h>
+#include <WebViewDataCenter.h>
 
 class Host : public QObject
 {

@@ -1,10 +1,9 @@
+#include <QtCore/QCoreApplication>
+#include <QtCore/QTextStream>
 #include <TaviWebPage.h>
 #include <VmsWebWidgets.h>
 #include <WebComm.h>
 #include <WebViewDataCenter.h>
-
-#include <QtCore/QCoreApplication>
-#include <QtCore/QTextStream>
 
 // Links against every piece a host uses and checks the data center answers.
 int main(int argc, char** argv)
