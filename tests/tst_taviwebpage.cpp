@@ -1,16 +1,14 @@
 #include "TestSupport.h"
 
-#include <SkinMgr.h>
-#include <TaviWebPage.h>
-#include <WebComm.h>
-
 #include <QtCore/QPointer>
 #include <QtTest/QSignalSpy>
 #include <QtTest/QTest>
 #include <QtWebChannel/QWebChannel>
 #include <QtWebEngineCore/QWebEnginePage>
 #include <QtWidgets/QLayout>
-
+#include <SkinMgr.h>
+#include <TaviWebPage.h>
+#include <WebComm.h>
 #include <memory>
 
 using namespace TestSupport;
@@ -39,9 +37,9 @@ void TestTaviWebPage::constructionLooksAndLoads()
     TaviWebPage page(&host, bridgePageUrl().toString());
     QVERIFY(page.parent() == nullptr);
     QCOMPARE(page.objectName(), QStringLiteral("webPageFrame"));
-    QVERIFY(page.testAttribute(Qt::WA_NativeWindow));
-    QCOMPARE(page.styleSheet(), QStringLiteral("#webPageFrame{ background-color:%1;}")
-                                    .arg(taviSkinMgr()->webPageSolid()));
+    QVERIFY(!page.testAttribute(Qt::WA_NativeWindow)); // composed into the host window
+    QCOMPARE(page.styleSheet(),
+        QStringLiteral("#webPageFrame{ background-color:%1;}").arg(taviSkinMgr()->webPageSolid()));
     QCOMPARE(page.webWidgets()->view()->parentWidget(), &page);
     QCOMPARE(page.layout()->contentsMargins(), QMargins(0, 1, 0, 1));
     QCOMPARE(page.layout()->itemAt(0)->widget(), page.webWidgets()->view());
@@ -54,8 +52,8 @@ void TestTaviWebPage::constructionLooksAndLoads()
 void TestTaviWebPage::resizeAppliesOnceLoaded_data()
 {
     QTest::addColumn<QList<QSize>>("sizes");
-    QTest::newRow("one resize") << QList<QSize>{QSize(1000, 700)};
-    QTest::newRow("two resizes, last wins") << QList<QSize>{QSize(640, 480), QSize(1000, 700)};
+    QTest::newRow("one resize") << QList<QSize> { QSize(1000, 700) };
+    QTest::newRow("two resizes, last wins") << QList<QSize> { QSize(640, 480), QSize(1000, 700) };
 }
 
 void TestTaviWebPage::resizeAppliesOnceLoaded()
