@@ -11,6 +11,7 @@
 #include <QtCore/QSaveFile>
 #include <QtCore/QTimer>
 #include <QtGui/QFontDatabase>
+#include <QtGui/QScreen>
 #include <QtWebEngineCore/QWebEngineProfile>
 #include <QtWebEngineCore/QWebEngineScript>
 #include <QtWebEngineCore/QWebEngineScriptCollection>
@@ -34,7 +35,7 @@ DemoHost::DemoHost(const Options& options)
 
     // What a real host does once at start: the SDK and its answer path.
     TaviSim::installClientSdk();
-    new DemoMedia(this); // before the page: it publishes the sample files
+    new DemoMedia(this, m_options.quitWhenTourEnds); // before the page: it publishes the samples
     TaviSim::setResponseHandler(
         [](__tagKelCommand* cmd) { WebViewDataCenter::GetInstance()->FuncResponeCallback(cmd); });
 
@@ -51,9 +52,6 @@ DemoHost::DemoHost(const Options& options)
     m_pTabs->setDocumentMode(true);
     new DemoFiles(this, m_options.quitWhenTourEnds); // before the page loads
     m_pPage = new TaviWebPage(this, m_options.url);
-    // The view is held at the page's own size, so the page's size hint is
-    // always its current size; in a splitter that would only ever grow.
-    m_pPage->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     m_pTabs->addTab(m_pPage, QStringLiteral("Web page"));
 
     auto* side = new QWidget(splitter);
@@ -152,7 +150,15 @@ bool DemoHost::writeOutputs()
 {
     bool ok = true;
     if (!m_options.screenshotPath.isEmpty()) {
-        const QPixmap shot = grab();
+        // On a display the picture is what the screen shows, the web view as
+        // composed into the window; offscreen the widgets draw themselves.
+        QPixmap shot;
+        if (QGuiApplication::platformName() != QLatin1String("offscreen") && screen()) {
+            const QRect area = geometry().translated(-screen()->geometry().topLeft());
+            shot = screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+        }
+        if (shot.isNull())
+            shot = grab();
         if (shot.save(m_options.screenshotPath, "PNG")) {
             record(QStringLiteral("host"),
                    QStringLiteral("screenshot written to %1").arg(m_options.screenshotPath));
@@ -183,6 +189,13 @@ void DemoHost::finish()
     if (m_bFinished)
         return;
     m_bFinished = true;
-    const bool ok = writeOutputs();
-    QCoreApplication::exit(ok ? 0 : 1);
+    // Video windows stay open after the tour; the picture is of the host's
+    // window, so they go first and the window repaints where they were.
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->inherits("PlayVideoDialog"))
+            w->close();
+    QTimer::singleShot(300, this, [this] {
+        const bool ok = writeOutputs();
+        QCoreApplication::exit(ok ? 0 : 1);
+    });
 }

@@ -24,7 +24,7 @@ public:
         QString screenshotPath;
         QString transcriptPath;
         int quitAfterMs = 0; // 0: stay open
-        bool quitWhenTourEnds = false;
+        bool quitWhenTourEnds = false; // also: nobody answers the dialogs
     };
 
     explicit DemoHost(const Options& options);

@@ -8,7 +8,6 @@
 #include <QtCore/QJsonObject>
 #include <QtCore/QPointer>
 #include <QtCore/QTimer>
-#include <QtGui/QGuiApplication>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QSlider>
@@ -21,16 +20,15 @@ constexpr int kAutoCloseMs = 1500;
 
 } // namespace
 
-DemoMedia::DemoMedia(QObject* parent)
+DemoMedia::DemoMedia(QObject* parent, bool autoClose)
     : QObject(parent)
+    , m_bAutoClose(autoClose)
 {
     // Qt 6.4 on Debian picks GStreamer, which crashes without its plugins;
     // the FFmpeg back end ships with Qt. Must be set before the first player.
     if (!qEnvironmentVariableIsSet("QT_MEDIA_BACKEND"))
         qputenv("QT_MEDIA_BACKEND", "ffmpeg");
 
-    // Nobody clicks in a headless run: the host closes the modal viewers.
-    m_bAutoClose = QGuiApplication::platformName() == QLatin1String("offscreen");
     qApp->installEventFilter(this);
     publishSamples();
 

@@ -6,14 +6,15 @@
 
 // The demo host's side of the media viewers: sample files for the page, the
 // video lines of the host log in the transcript, closing the modal viewers
-// itself in headless runs, and closing open video windows before it quits.
+// itself in unattended runs, and closing open video windows before it quits.
 class DemoMedia : public QObject
 {
     Q_OBJECT
 public:
     // Call before any page loads: the samples reach pages as
     // window.TaviDemoMedia = {video, picture, missingPicture, sound, autoClose}.
-    explicit DemoMedia(QObject* parent);
+    // autoClose: nobody is there to close the modal viewers; the host does.
+    DemoMedia(QObject* parent, bool autoClose);
     ~DemoMedia() override;
 
 protected:

@@ -1,9 +1,10 @@
-// Renders the module's media dialogs offscreen into PNG files for the
+// Shows the module's media dialogs and writes PNG files of them for the
 // documentation:  tavi-dialog-shots [output folder, default docs/images]
+// On a display (run it under xvfb-run) each picture is what the screen
+// shows; without one the dialogs draw themselves offscreen.
 
 #include "MediaSamples.h"
 
-#include <ClientSdk.h>
 #include <ImageDialog.h>
 #include <MyMessageBox.h>
 #include <PlayVideoDialog.h>
@@ -11,60 +12,39 @@
 #include <QtCore/QTemporaryDir>
 #include <QtCore/QTimer>
 #include <QtGui/QPainter>
+#include <QtGui/QScreen>
 #include <QtWidgets/QApplication>
-#include <QtWidgets/QLabel>
 #include <QtWidgets/QPushButton>
-#include <QtWidgets/QVBoxLayout>
-#include <TaviLogic.h>
+#include <TaviSim.h>
 #include <VolumeMenu.h>
 #include <cstdio>
 
 namespace {
-
-// Shows a still frame in the render window and stands 12 s into a 30 s file:
-// enough for the dialog to look as it does while playing.
-class StillFrameSdk : public IStreamSdk, public IClientSdk
-{
-public:
-    int PauseFilePlayback(int) override { return 0; }
-    int ResumeFilePlayback(int) override { return 0; }
-    int SeekFilePlayback(int, int) override { return 0; }
-    int OpenSound(int) override { return 0; }
-    int CloseSound(int) override { return 0; }
-    int StartFilePlayback(const char*, WId wnd, int* handle, int) override
-    {
-        QWidget* window = QWidget::find(wnd);
-        if (!window || !handle)
-            return -1;
-        auto* frame = new QLabel(window);
-        frame->setPixmap(QPixmap::fromImage(MediaSamples::snapshot()));
-        frame->setScaledContents(true);
-        frame->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
-        auto* layout = new QVBoxLayout(window);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(frame);
-        *handle = 1;
-        return 0;
-    }
-    int StopFilePlayback(int) override { return 0; }
-    int GetFilePlaybackPos(int, int* pos, int* total) override
-    {
-        *pos = 12000;
-        *total = 30000;
-        return 0;
-    }
-    int SetPlaybackSpeed(int, int) override { return -1; }
-
-    IStreamSdk* GetStreamSdk() override { return this; }
-    IRequestSdk* GetRequestSdk() override { return nullptr; }
-    int GetVersion() override { return 1; }
-};
 
 void settle(int ms)
 {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+bool onDisplay()
+{
+    return QGuiApplication::platformName() != QLatin1String("offscreen");
+}
+
+// The dialog as the screen shows it (with any window over it), or as it
+// draws itself offscreen.
+QImage shotOf(QWidget& dialog)
+{
+    if (onDisplay()) {
+        const QRect area
+            = dialog.frameGeometry().translated(-dialog.screen()->geometry().topLeft());
+        return dialog.screen()
+            ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+            .toImage();
+    }
+    return dialog.grab().toImage();
 }
 
 bool save(const QImage& image, const QDir& dir, const char* name)
@@ -82,13 +62,15 @@ bool shootVideoDialog(const QDir& out, const QString& clip)
     dialog.move(100, 200);
     dialog.show();
     dialog.LoadVideo(clip);
-    QMetaObject::invokeMethod(&dialog, "onUpdatePosition");
+    settle(2000); // a few frames into the clip
     // Sound on, with the volume popup above the speaker.
     dialog.findChild<QPushButton*>(QStringLiteral("speakerButton"))->click();
     settle(700);
 
-    QImage image = dialog.grab().toImage();
-    if (auto* popup = dialog.findChild<VolumeMenu*>(); popup && popup->isVisible()) {
+    QImage image = shotOf(dialog);
+    // Offscreen the popup, a window of its own, is not in the dialog's picture.
+    if (auto* popup = dialog.findChild<VolumeMenu*>();
+        !onDisplay() && popup && popup->isVisible()) {
         QPainter p(&image);
         p.drawPixmap(popup->pos() - dialog.pos(), popup->grab());
     }
@@ -99,8 +81,8 @@ bool shootPictureViewer(const QDir& out, const QString& picture, const char* nam
 {
     ImageDialog dialog(picture, nullptr);
     dialog.show();
-    settle(50);
-    return save(dialog.grab().toImage(), out, name);
+    settle(300);
+    return save(shotOf(dialog), out, name);
 }
 
 bool shootAlarmBox(const QDir& out)
@@ -108,8 +90,8 @@ bool shootAlarmBox(const QDir& out)
     QDialog owner;
     CMessageBox box(&owner);
     bool ok = false;
-    QTimer::singleShot(100, &box, [&] {
-        ok = save(box.grab().toImage(), out, "alarm-tips.png");
+    QTimer::singleShot(300, &box, [&] {
+        ok = save(shotOf(box), out, "alarm-tips.png");
         box.findChild<QPushButton*>(QStringLiteral("promptLaterButton"))->click();
     });
     box.DevAlarmTips(QStringLiteral("Camera 03, loading bay: motion detected in zone 3"));
@@ -120,8 +102,12 @@ bool shootAlarmBox(const QDir& out)
 
 int main(int argc, char** argv)
 {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && !qEnvironmentVariableIsSet("DISPLAY")
+        && !qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The FFmpeg back end ships with Qt; GStreamer's needs plugins.
+    if (!qEnvironmentVariableIsSet("QT_MEDIA_BACKEND"))
+        qputenv("QT_MEDIA_BACKEND", "ffmpeg");
     QApplication app(argc, argv);
     QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 10));
     const QDir out(app.arguments().value(1, QStringLiteral("docs/images")));
@@ -134,22 +120,19 @@ int main(int argc, char** argv)
     const QString folder = scratch.filePath(QStringLiteral("Snapshots/2026-01-12"));
     const QString picture = folder + QStringLiteral("/CAM03_loading-bay_101530.png");
     const QString clip = scratch.filePath(QStringLiteral("CAM03_101500.mp4"));
-    QFile clipFile(clip);
     if (!scratch.isValid() || !QDir().mkpath(folder) || !MediaSamples::writeSnapshot(picture)
-        || !clipFile.open(QIODevice::WriteOnly)) {
+        || !QFile::copy(QStringLiteral(":/demo/media/sample.mp4"), clip)) {
         std::fprintf(stderr, "cannot prepare the sample files\n");
         return 1;
     }
-    clipFile.close();
 
-    StillFrameSdk sdk;
-    TaviLogic::m_ClientSdk = &sdk;
+    // The simulated stream SDK decodes the clip into the dialog's video area.
+    TaviSim::installClientSdk();
     bool ok = shootVideoDialog(out, clip);
     ok = shootPictureViewer(out, picture, "picture-viewer.png") && ok;
     ok = shootPictureViewer(out, scratch.filePath(QStringLiteral("Snapshots/deleted.png")),
                             "picture-viewer-missing.png")
         && ok;
     ok = shootAlarmBox(out) && ok;
-    TaviLogic::m_ClientSdk = nullptr;
     return ok ? 0 : 1;
 }

@@ -79,10 +79,15 @@ int main(int argc, char** argv)
     QCommandLineOption transcriptOption(QStringLiteral("transcript"),
                                         QStringLiteral("Write what the page and the host did."),
                                         QStringLiteral("file"));
+    QCommandLineOption tourOption(
+        QStringLiteral("tour"),
+        QStringLiteral("Play the demo page's tour unattended on this display and quit when "
+                       "it ends (as --headless does)."));
     QCommandLineOption quitOption(QStringLiteral("quit-after"),
                                   QStringLiteral("Quit after this many milliseconds."),
                                   QStringLiteral("ms"));
-    parser.addOptions({ urlOption, headlessOption, shotOption, transcriptOption, quitOption });
+    parser.addOptions(
+        { urlOption, headlessOption, tourOption, shotOption, transcriptOption, quitOption });
     parser.process(app);
 
     DemoHost::Options options;
@@ -103,6 +108,7 @@ int main(int argc, char** argv)
             options.quitAfterMs = parser.value(urlOption).isEmpty() ? 60000 : 8000;
         options.quitWhenTourEnds = parser.value(urlOption).isEmpty();
     }
+    options.quitWhenTourEnds = options.quitWhenTourEnds || parser.isSet(tourOption);
 
     DemoHost host(options);
     g_previousHandler = qInstallMessageHandler(messageHandler);

@@ -9,11 +9,14 @@
 #include <QtCore/QString>
 #include <QtCore/QThread>
 #include <QtCore/QUrl>
+#include <QtGui/QImage>
+#include <QtGui/QPainter>
 #include <QtMultimedia/QAudioDevice>
 #include <QtMultimedia/QAudioOutput>
 #include <QtMultimedia/QMediaDevices>
 #include <QtMultimedia/QMediaPlayer>
-#include <QtMultimediaWidgets/QVideoWidget>
+#include <QtMultimedia/QVideoFrame>
+#include <QtMultimedia/QVideoSink>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QWidget>
 #include <algorithm>
@@ -173,10 +176,12 @@ void SimRequestSdk::answer(Job& job)
 // ---------------------------------------------------------------------------
 // Streams
 
-// One file decoded by Qt Multimedia into a video widget laid over the host's
-// render window. A QObject child of that window: it stops when the window
-// goes, and never outlives the application. Gives up, and leaves the
-// playback to the clock, when the file cannot be decoded.
+// One file decoded by Qt Multimedia and painted into the host's render
+// window, as the real SDK draws into the window it is given. A video widget
+// laid over that window would be a window of its own that the screen does
+// not show on X11. A QObject child of the window: it stops when the window
+// goes, and never outlives the application. Gives up, and leaves the playback
+// to the clock, when the file cannot be decoded.
 class FilePlayer : public QObject
 {
 public:
@@ -192,11 +197,14 @@ public:
             m_audio->setMuted(true); // sound starts closed, as the host's SDK does
             m_player->setAudioOutput(m_audio);
         }
-        m_video = new QVideoWidget(window);
-        m_video->setGeometry(window->rect());
-        m_video->show();
+        auto* sink = new QVideoSink(this);
+        connect(sink, &QVideoSink::videoFrameChanged, this, [this](const QVideoFrame& frame) {
+            m_frame = frame.toImage();
+            if (m_window)
+                m_window->update();
+        });
+        m_player->setVideoOutput(sink);
         window->installEventFilter(this);
-        m_player->setVideoOutput(m_video.data());
 
         connect(m_player, &QMediaPlayer::errorOccurred, this, [this] { giveUp(); });
         connect(m_player, &QMediaPlayer::mediaStatusChanged, this,
@@ -210,7 +218,8 @@ public:
     {
         m_player->stop();
         m_player->setVideoOutput(nullptr);
-        delete m_video.data();
+        if (m_window)
+            m_window->update(); // back to the window's own background
     }
 
     bool failed() const { return m_failed; }
@@ -252,11 +261,19 @@ public:
     }
 
 protected:
+    // Paints the last frame over the window's background, scaled to fit.
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (watched == m_window && event->type() == QEvent::Resize && m_video)
-            m_video->setGeometry(m_window->rect());
-        return QObject::eventFilter(watched, event);
+        if (watched != m_window || event->type() != QEvent::Paint || m_frame.isNull())
+            return QObject::eventFilter(watched, event);
+        QSize size = m_frame.size();
+        size.scale(m_window->size(), Qt::KeepAspectRatio);
+        QRect target(QPoint(0, 0), size);
+        target.moveCenter(m_window->rect().center());
+        QPainter painter(m_window);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(target, m_frame);
+        return true;
     }
 
 private:
@@ -282,7 +299,7 @@ private:
     }
 
     QPointer<QWidget> m_window;
-    QPointer<QVideoWidget> m_video;
+    QImage m_frame;
     QMediaPlayer* m_player = nullptr;
     QAudioOutput* m_audio = nullptr;
     bool m_failed = false;

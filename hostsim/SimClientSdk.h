@@ -68,7 +68,7 @@ private:
 class FilePlayer;
 
 // Plays a file for real when the render window is a widget of this process:
-// Qt Multimedia decodes it into a video widget laid over that window, and
+// Qt Multimedia decodes it and its frames are painted into that window, and
 // positions and lengths are in milliseconds. Otherwise, and when the file
 // cannot be decoded, a clock stands in: the file "plays" for kTotalMs while
 // not paused. Real playbacks answer on the GUI thread only.

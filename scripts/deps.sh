@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The one list of what building, testing and running the demo need from
-# Debian 12. Installs only what is missing, so a second run is quick.
+# Debian 12 and 13. Installs only what is missing, so a second run is quick.
 set -euo pipefail
 
 PACKAGES=(
@@ -9,6 +9,8 @@ PACKAGES=(
     qt6-webengine-dev qt6-webengine-dev-tools qt6-webchannel-dev
     qt6-multimedia-dev
     qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
+    # The tests on a real display: an X server with Mesa's OpenGL.
+    xvfb xauth libgl1-mesa-dri libegl-mesa0 libglx-mesa0 libxcb-cursor0
 )
 # Node.js may come from elsewhere than Debian; only the commands matter.
 command -v node >/dev/null 2>&1 || PACKAGES+=(nodejs)

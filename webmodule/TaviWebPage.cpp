@@ -4,6 +4,22 @@
 #include <QtWidgets/QVBoxLayout>
 #include <SkinMgr.h>
 
+namespace {
+
+// What a web view asks for when nothing holds its size (Qt's own hint).
+const QSize kFreeViewHint(640, 480);
+
+// A hint for the view as the page's layout would pass it on, margins added.
+QSize pageHint(const QWidget& page, QSize viewHint)
+{
+    QMargins margins = page.contentsMargins();
+    if (page.layout())
+        margins += page.layout()->contentsMargins();
+    return viewHint + QSize(margins.left() + margins.right(), margins.top() + margins.bottom());
+}
+
+} // namespace
+
 TaviWebPage::TaviWebPage(QWidget* parent, const QString& url)
     : TaviPage(nullptr)
     , m_pParentWidget(nullptr)
@@ -11,7 +27,8 @@ TaviWebPage::TaviWebPage(QWidget* parent, const QString& url)
 {
     setObjectName(QStringLiteral("webPageFrame"));
     setWindowFlags(Qt::Widget);
-    setAttribute(Qt::WA_NativeWindow, true);
+    // A host may still ask for winId(); its ancestors then stay alien.
+    setAttribute(Qt::WA_DontCreateNativeAncestors, true);
     setStyleSheet(
         QStringLiteral("#webPageFrame{ background-color:%1;}").arg(taviSkinMgr()->webPageSolid()));
 
@@ -29,6 +46,16 @@ TaviWebPage::~TaviWebPage() = default;
 void TaviWebPage::reload()
 {
     m_webWidgets.reload();
+}
+
+QSize TaviWebPage::sizeHint() const
+{
+    return pageHint(*this, kFreeViewHint);
+}
+
+QSize TaviWebPage::minimumSizeHint() const
+{
+    return pageHint(*this, QSize(0, 0));
 }
 
 void TaviWebPage::resizeEvent(QResizeEvent* event)

@@ -9,7 +9,8 @@
 class QResizeEvent;
 
 // A host tab page showing one web page, the view filling its width and its
-// height less two pixels.
+// height less two pixels. Not a native window: Qt composes the web view into
+// the host's top-level window, which a native window in between would break.
 class TAVIWEBMODULE_EXPORT TaviWebPage : public TaviPage
 {
     Q_OBJECT
@@ -20,6 +21,12 @@ public:
     void reload();
     // The hosted page, for hosts that need the view or the bridge.
     VmsWebWidgets* webWidgets() { return &m_webWidgets; }
+
+    // What a free web view would ask for: the view's fixed size (this page's
+    // own size) must not become the page's minimum, or the layouts around the
+    // page could only ever grow.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

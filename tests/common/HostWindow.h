@@ -1,0 +1,40 @@
+#pragma once
+
+// Host windows as a host developer builds them around a page, and what the
+// screen shows of them.
+
+#include <QtCore/QUrl>
+#include <QtGui/QColor>
+#include <QtGui/QImage>
+#include <memory>
+
+class QMainWindow;
+class QWebEngineView;
+class QRect;
+class QWidget;
+
+namespace TestSupport {
+
+// How a host lays out the widget that holds a page: as the window's only
+// tab; beside a text panel in a splitter that is the window's only tab; in a
+// grid with stretch factors, between labels; alone in a box layout.
+enum class HostLayout { Tab, SplitterInTab, GridWithStretch, Box };
+void placeIn(QMainWindow& window, HostLayout layout, QWidget* content);
+
+// What a host puts into its layout to show url: a TaviWebPage, or a plain
+// container showing a VmsWebWidgets as the host guide does (the view a child
+// outside any layout, held at the container's size).
+QWidget* pageHolder(bool tabPage, const QString& url);
+QWebEngineView* viewIn(QWidget* holder);
+
+// A page of one colour.
+QUrl solidPageUrl(const QColor& colour);
+
+// The screen's pixels as the display server holds them (not the widgets
+// drawing themselves), and a widget's rectangle there.
+QImage screenShot();
+QRect screenRect(const QWidget* widget);
+// The share (0 to 1) of the pixels of rect within tolerance of colour.
+double shareOf(const QImage& image, const QRect& rect, const QColor& colour, int tolerance = 16);
+
+} // namespace TestSupport

@@ -1,0 +1,181 @@
+#include "HostWindow.h"
+#include "TestSupport.h"
+
+#include <ImageDialog.h>
+#include <MyMessageBox.h>
+#include <PlayVideoDialog.h>
+#include <QtCore/QProcess>
+#include <QtCore/QTemporaryDir>
+#include <QtCore/QTimer>
+#include <QtTest/QTest>
+#include <QtWebEngineCore/QWebEnginePage>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QMainWindow>
+#include <QtWidgets/QPushButton>
+#include <QtWidgets/QTabBar>
+#include <QtWidgets/QTextEdit>
+#include <SkinMgr.h>
+#include <TaviSim.h>
+#include <TaviWebPage.h>
+#include <WebComm.h>
+#include <memory>
+
+using namespace TestSupport;
+
+Q_DECLARE_METATYPE(TestSupport::HostLayout)
+
+namespace {
+QColor skin(QString (SkinMgr::*colour)() const)
+{
+    return QColor::fromString((taviSkinMgr()->*colour)());
+}
+} // namespace
+
+// What an X server shows of the module's windows: the screen's pixels, not
+// the widgets drawing themselves.
+class TestRealDisplay : public QObject
+{
+    Q_OBJECT
+private slots:
+    void pageIsComposedIntoHostWindow_data();
+    void pageIsComposedIntoHostWindow();
+    void demoHostAfterItsTour();
+    void videoDialogShowsChangingFrames();
+    void pictureViewerShowsPictureAndName();
+    void alarmBoxShowsMessageAndButtons();
+};
+
+void TestRealDisplay::pageIsComposedIntoHostWindow_data()
+{
+    QTest::addColumn<HostLayout>("layout");
+    QTest::addColumn<bool>("tabPage"); // else a VmsWebWidgets hosted directly
+    QTest::addColumn<bool>("askWinId");
+    QTest::newRow("tab page beside a panel") << HostLayout::SplitterInTab << true << false;
+    QTest::newRow("web widgets beside a panel") << HostLayout::SplitterInTab << false << false;
+    QTest::newRow("tab page asked for its winId") << HostLayout::Tab << true << true;
+}
+
+void TestRealDisplay::pageIsComposedIntoHostWindow()
+{
+    QFETCH(HostLayout, layout);
+    QFETCH(bool, tabPage);
+    QFETCH(bool, askWinId);
+    const QColor colour(255, 128, 0);
+
+    QMainWindow window;
+    QWidget* holder = pageHolder(tabPage, solidPageUrl(colour).toString());
+    placeIn(window, layout, holder);
+    if (askWinId) // as soon as the host has placed it
+        QVERIFY(holder->winId() != 0);
+    window.resize(1000, 700);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    QTRY_VERIFY_WITH_TIMEOUT(shareOf(screenShot(), screenRect(viewIn(holder)), colour) > 0.99,
+                             30000);
+    const QImage screen = screenShot();
+    if (const auto* panel = window.findChild<QTextEdit*>())
+        QVERIFY(shareOf(screen, screenRect(panel->viewport()), Qt::white) > 0.95);
+    const QTabBar* tabs = window.findChild<QTabBar*>();
+    QVERIFY(shareOf(screen, tabs->tabRect(0).translated(tabs->mapToGlobal(QPoint(0, 0))), Qt::black)
+            < 0.05);
+}
+
+void TestRealDisplay::demoHostAfterItsTour()
+{
+#ifndef TAVI_DEMO
+    QSKIP("built without the demo host");
+#else
+    QTemporaryDir dir;
+    const QString shot = dir.filePath(QStringLiteral("demo.png"));
+    QProcess demo;
+    demo.setProcessChannelMode(QProcess::MergedChannels);
+    demo.start(QStringLiteral(TAVI_DEMO), { "--tour", "--screenshot", shot });
+    QVERIFY(demo.waitForFinished(180000));
+    QVERIFY2(demo.exitCode() == 0, demo.readAll().right(2000).constData());
+
+    // The demo's window: the page in the splitter's left part (the page's
+    // own background colour), the host panel on the right (white).
+    const QImage image(shot);
+    QCOMPARE(image.size(), QSize(1400, 860));
+    QVERIFY(shareOf(image, image.rect(), Qt::black, 4) < 0.01);
+    QVERIFY(shareOf(image, QRect(0, 40, 900, 800), QColor(0x1b, 0x1e, 0x23), 4) > 0.2);
+    QVERIFY(shareOf(image, QRect(1000, 60, 380, 780), Qt::white) > 0.5);
+#endif
+}
+
+void TestRealDisplay::videoDialogShowsChangingFrames()
+{
+    // Opened by a page on screen, as pages do.
+    TaviSim::installClientSdk();
+    TaviWebPage page(nullptr, bridgePageUrl().toString());
+    page.resize(600, 400);
+    page.show();
+    QWebEnginePage* webPage = page.webWidgets()->view()->page();
+    QVERIFY(waitForJs(webPage, QStringLiteral("window.bridgeReady === true"), 30000));
+    callBridge(webPage, QStringLiteral("PlayVideoFile"), { QStringLiteral(TAVI_SAMPLE_VIDEO) });
+    std::unique_ptr<QWidget> dialog;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->inherits("PlayVideoDialog"))
+            dialog.reset(w);
+    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+
+    const QWidget* area = dialog->findChild<QWidget*>(QStringLiteral("videoArea"));
+    const auto frame = [area] { return screenShot().copy(screenRect(area)); };
+    // Without a picture the area shows black or the dialog's background.
+    const auto blankShare = [](const QImage& image) {
+        return shareOf(image, image.rect(), Qt::black)
+            + shareOf(image, image.rect(), skin(&SkinMgr::themeThirdColor));
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(blankShare(frame()) < 0.5, 10000);
+    const QImage first = frame();
+    QTRY_VERIFY_WITH_TIMEOUT(frame() != first, 5000);
+    QVERIFY(blankShare(frame()) < 0.5);
+}
+
+void TestRealDisplay::pictureViewerShowsPictureAndName()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("CAM03_101530.png"));
+    QImage picture(400, 300, QImage::Format_RGB32);
+    picture.fill(QColor(0, 160, 255));
+    QVERIFY(picture.save(path));
+
+    ImageDialog dialog(path, nullptr);
+    dialog.show();
+    const QWidget* shown = dialog.findChild<QLabel*>(QStringLiteral("pictureLabel"));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        shareOf(screenShot(), screenRect(shown), picture.pixelColor(0, 0)) > 0.99, 10000);
+    const QImage screen = screenShot();
+    const QWidget* name = dialog.findChild<QLabel*>(QStringLiteral("titleLabel"));
+    QVERIFY(shareOf(screen, screenRect(name), skin(&SkinMgr::themeThirdColor)) > 0.5);
+    QVERIFY(shareOf(screen, screenRect(name), skin(&SkinMgr::oneLevelTextColor), 48) > 0.01);
+}
+
+void TestRealDisplay::alarmBoxShowsMessageAndButtons()
+{
+    QDialog owner;
+    CMessageBox box(&owner);
+    bool drawn = false;
+    int looks = 0;
+    QTimer look;
+    connect(&look, &QTimer::timeout, &box, [&] {
+        const auto* message = box.findChild<QLabel*>(QStringLiteral("messageLabel"));
+        auto* later = box.findChild<QPushButton*>(QStringLiteral("promptLaterButton"));
+        if (!message || !later)
+            return;
+        const QImage screen = screenShot();
+        drawn = shareOf(screen, screenRect(&box), skin(&SkinMgr::dlgBackgroundColor)) > 0.6
+            && shareOf(screen, screenRect(message), skin(&SkinMgr::oneLevelTextColor), 48) > 0.01
+            && shareOf(screen, screenRect(later), skin(&SkinMgr::hoverRedColor)) > 0.3;
+        if (drawn || ++looks == 100)
+            later->click();
+    });
+    look.start(100);
+    QVERIFY(box.DevAlarmTips(QStringLiteral("Camera 03, loading bay: motion in zone 3")));
+    QVERIFY(drawn);
+}
+
+QTEST_MAIN(TestRealDisplay)
+#include "tst_realdisplay.moc"
