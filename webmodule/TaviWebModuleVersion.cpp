@@ -1,0 +1,6 @@
+#include "TaviWebModuleVersion.h"
+
+const char* taviWebModuleVersion()
+{
+    return TAVIWEBMODULE_VERSION_STRING;
+}
