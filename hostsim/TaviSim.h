@@ -1,7 +1,8 @@
 #pragma once
 
 // Controls of the simulated host: what a real host's logic would do on its
-// own, made reachable for the demo host and the tests.
+// own, made reachable for the demo host, the tests and hosts trying the
+// module without the client. Installed with the stand-ins only.
 
 #include "ClientSdk.h"
 #include "KelCommand.h"
@@ -17,7 +18,8 @@ namespace TaviSim {
 
 // The process-wide simulated client SDK (request and stream interfaces).
 TAVILOGIC_API IClientSdk* clientSdk();
-// Sets TaviLogic::m_ClientSdk to clientSdk().
+// Sets TaviLogic::m_ClientSdk to clientSdk(), which starts null as in the
+// client: the one call a trial host needs for requests.
 TAVILOGIC_API void installClientSdk();
 
 // Receives every answer of an asynchronous request, on a worker thread.
@@ -26,7 +28,8 @@ TAVILOGIC_API void installClientSdk();
 using ResponseHandler = std::function<void(__tagKelCommand* cmd)>;
 TAVILOGIC_API void setResponseHandler(ResponseHandler handler);
 
-// Device data behind ClientData::GetDeviceStatus.
+// Device data behind ClientData::GetDeviceStatus (three sample devices until
+// set); pushing a change to the pages stays the host's DevStatusUpdate.
 TAVILOGIC_API void setDeviceStatus(const DeviceStatusMap& status);
 TAVILOGIC_API void setChannelStatus(const std::string& devId, int channel, int status);
 TAVILOGIC_API DeviceStatusMap deviceStatus();

@@ -9,6 +9,8 @@ PACKAGES=(
     qt6-webengine-dev qt6-webengine-dev-tools qt6-webchannel-dev
     qt6-multimedia-dev
     qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
+    # The Debian packages: CPack runs dpkg-shlibdeps, which needs file.
+    dpkg-dev file
     # The tests on a real display: an X server with Mesa's OpenGL.
     xvfb xauth libgl1-mesa-dri libegl-mesa0 libglx-mesa0 libxcb-cursor0
 )

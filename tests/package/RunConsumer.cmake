@@ -1,34 +1,93 @@
-# Installs the build tree into a scratch prefix, then configures, builds and
-# runs a host project that finds the module with find_package, compiling the
-# host guide's snippets on the way.
+# Builds the Debian packages from the module's build tree, checks what each
+# holds and depends on, unpacks them into a scratch root with dpkg -x, and
+# builds and runs a host there twice: a CMake project that finds the module
+# with find_package (compiling the host guide's snippets on the way) and the
+# same program compiled from pkg-config's flags alone.
 #   -DBUILD_DIR=<module build tree> -DSOURCE_DIR=<consumer sources> -DWORK_DIR=<scratch>
-#   -DGUIDE=<host guide>
+#   -DGUIDE=<host guide> -DVERSION=<project version> -DCXX=<C++ compiler>
 file(REMOVE_RECURSE "${WORK_DIR}")
-set(prefix "${WORK_DIR}/prefix")
+set(root "${WORK_DIR}/root")
+set(deb_version "${VERSION}-1")
 include("${CMAKE_CURRENT_LIST_DIR}/GuideSnippets.cmake")
 guide_snippets("${GUIDE}" "${WORK_DIR}/guide_snippets.cpp")
 
-execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}"
-    RESULT_VARIABLE rc OUTPUT_QUIET)
-if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "install failed: ${rc}")
-endif()
+function(run what)
+    execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "${what} failed (${rc}):\n${out}${err}")
+    endif()
+    set(out "${out}" PARENT_SCOPE)
+endfunction()
 
-execute_process(COMMAND ${CMAKE_COMMAND} -G Ninja -S "${SOURCE_DIR}" -B "${WORK_DIR}/build"
-        "-DCMAKE_PREFIX_PATH=${prefix}" "-DGUIDE_SNIPPETS=${WORK_DIR}/guide_snippets.cpp"
-    RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "configuring the consumer failed: ${rc}")
-endif()
+# Checks one package: its Depends matches DEPENDS, neither Depends nor the
+# file list matches LACKS, it holds FILES (under /usr); then unpacks it.
+function(check_package package)
+    cmake_parse_arguments(ARG "" "DEPENDS;LACKS" "FILES" ${ARGN})
+    file(GLOB deb "${WORK_DIR}/packages/${package}_${deb_version}_*.deb")
+    run("dpkg-deb -f ${package}" dpkg-deb -f "${deb}" Depends)
+    set(depends "${out}")
+    run("dpkg-deb -c ${package}" dpkg-deb -c "${deb}")
+    if(NOT depends MATCHES "${ARG_DEPENDS}" OR "${depends}${out}" MATCHES "${ARG_LACKS}")
+        message(FATAL_ERROR "${package}: Depends: ${depends}\n${out}")
+    endif()
+    foreach(f IN LISTS ARG_FILES)
+        if(NOT out MATCHES " \\./usr/${f}( |\n)")
+            message(FATAL_ERROR "${package} lacks /usr/${f}:\n${out}")
+        endif()
+    endforeach()
+    run("dpkg -x ${package}" dpkg -x "${deb}" "${root}")
+endfunction()
 
-execute_process(COMMAND ${CMAKE_COMMAND} --build "${WORK_DIR}/build" RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "building the consumer failed: ${rc}")
+run("cpack" ${CMAKE_CPACK_COMMAND} -G DEB --config "${BUILD_DIR}/CPackConfig.cmake"
+    -B "${WORK_DIR}/packages")
+file(GLOB debs RELATIVE "${WORK_DIR}/packages" "${WORK_DIR}/packages/*.deb")
+list(SORT debs)
+if(NOT debs MATCHES "^libtaviwebmodule-dev_[^;]+;libtaviwebmodule1_[^;]+;tavi-host-standins_[^;]+$")
+    message(FATAL_ERROR "unexpected packages: ${debs}")
 endif()
+# The library's dependencies come from dpkg-shlibdeps, without the host's
+# libraries and the stand-ins.
+check_package(libtaviwebmodule1
+    DEPENDS "libqt6webenginewidgets6 .*libstdc"
+    LACKS "libtavi|tavi-host|TaviLogic|TaviCommonUI|libTaviWebModule\\.so |/include/|\\.d\\.ts"
+    FILES lib/libTaviWebModule.so.1 share/TaviWebModule/translations/taviwebmodule_zh_CN.qm
+          share/TaviWebModule/js/taviweb.js)
+check_package(libtaviwebmodule-dev
+    DEPENDS "^libtaviwebmodule1 \\(= ${deb_version}\\), qt6-base-dev"
+    LACKS "[Ss]tandins|TaviSim|\\.so\\.1\\.|taviweb\\.js"
+    FILES lib/libTaviWebModule.so include/TaviWebModule/VmsWebWidgets.h
+          include/TaviWebModule/TaviWebModuleVersion.h include/TaviWebModule/TaviLogic.h
+          lib/cmake/TaviWebModule/TaviWebModuleConfig.cmake lib/pkgconfig/taviwebmodule.pc
+          share/TaviWebModule/js/taviweb.d.ts)
+check_package(tavi-host-standins
+    DEPENDS "libqt6core6"
+    LACKS "libtavi|TaviWebModule\\.so|VmsWebWidgets|TaviWebModuleConfig"
+    FILES lib/libTaviLogic.so.1 lib/libTaviCommonUI.so.1 include/TaviWebModule/TaviSim.h
+          lib/cmake/TaviWebModule/TaviHostStandinsTargets.cmake)
 
-execute_process(COMMAND "${WORK_DIR}/build/tavi_consumer"
-    RESULT_VARIABLE rc OUTPUT_VARIABLE out)
-if(NOT rc EQUAL 0 OR NOT out MATCHES "WebViewDataCenter")
-    message(FATAL_ERROR "the consumer did not run: ${rc} ${out}")
+run("configuring the consumer" ${CMAKE_COMMAND} -G Ninja -S "${SOURCE_DIR}" -B "${WORK_DIR}/build"
+    "-DCMAKE_PREFIX_PATH=${root}/usr" "-DGUIDE_SNIPPETS=${WORK_DIR}/guide_snippets.cpp")
+run("building the consumer" ${CMAKE_COMMAND} --build "${WORK_DIR}/build")
+
+set(ENV{PKG_CONFIG_PATH} "${root}/usr/lib/pkgconfig")
+run("pkg-config" pkg-config --modversion taviwebmodule)
+if(NOT out STREQUAL "${VERSION}\n")
+    message(FATAL_ERROR "pkg-config reports version ${out}")
 endif()
-message(STATUS "consumer built and ran: ${out}")
+run("pkg-config" pkg-config --cflags --libs taviwebmodule)
+separate_arguments(flags UNIX_COMMAND "${out}")
+foreach(dir translationsdir jsdir)
+    run("pkg-config" pkg-config --variable=${dir} taviwebmodule)
+    string(STRIP "${out}" ${dir})
+endforeach()
+run("compiling with pkg-config's flags" ${CXX} -std=c++17 "${SOURCE_DIR}/main.cpp" ${flags}
+    "-DTAVI_TRANSLATIONS_DIR=\"${translationsdir}\"" "-DTAVI_JS_DIR=\"${jsdir}\""
+    "-Wl,-rpath,${root}/usr/lib" -o "${WORK_DIR}/tavi_consumer_pc")
+
+foreach(consumer "${WORK_DIR}/build/tavi_consumer" "${WORK_DIR}/tavi_consumer_pc")
+    run("running ${consumer}" "${consumer}")
+    if(NOT out MATCHES "^WebViewDataCenter ${VERSION} ${VERSION} 11 [^\n]*\"result\":\"ok\"")
+        message(FATAL_ERROR "${consumer} answered: ${out}")
+    endif()
+    message(STATUS "${consumer}: ${out}")
+endforeach()

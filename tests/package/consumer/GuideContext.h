@@ -4,14 +4,17 @@
 // widgets and values they name. The snippets are compiled as written.
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QDir>
 #include <QtCore/QLocale>
 #include <QtCore/QTranslator>
 #include <QtWidgets/QBoxLayout>
 #include <QtWidgets/QMainWindow>
 #include <QtWidgets/QTabWidget>
+#include <TaviSim.h>
 #include <TaviWebPage.h>
 #include <VmsWebWidgets.h>
 #include <WebComm.h>
+#include <WebPage.h>
 #include <WebViewDataCenter.h>
 
 class Host : public QObject
@@ -20,6 +23,7 @@ public:
     void onPageNotification(QString& msg, QString& sn);
     void onPageNotice(QString& notice) { Q_UNUSED(notice); }
     QString handle(const QString& msg) { return msg; }
+    void pushState() { }
 };
 
 // Each statement snippet becomes the body of a member function of a class

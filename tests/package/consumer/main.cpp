@@ -1,11 +1,21 @@
 #include <QtCore/QCoreApplication>
+#include <QtCore/QFile>
 #include <QtCore/QTextStream>
+#include <QtCore/QTranslator>
+#include <TaviSim.h>
+#include <TaviWebModuleVersion.h>
 #include <TaviWebPage.h>
 #include <VmsWebWidgets.h>
 #include <WebComm.h>
 #include <WebViewDataCenter.h>
 
-// Links against every piece a host uses and checks the data center answers.
+static_assert(TAVIWEBMODULE_VERSION >= TAVIWEBMODULE_VERSION_CHECK(1, 1, 0)
+              && TAVIWEBMODULE_VERSION < TAVIWEBMODULE_VERSION_CHECK(2, 0, 0));
+
+// Links against every piece a host uses and prints what the installed module
+// and the stand-ins answer: the data center's class, the version compiled
+// against and the one loaded, whether the installed translation and page
+// library are where the build was told, and a request to the simulated SDK.
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
@@ -17,6 +27,16 @@ int main(int argc, char** argv)
     Q_UNUSED(reload);
 
     WebViewDataCenter* dc = WebViewDataCenter::GetInstance();
-    QTextStream(stdout) << dc->metaObject()->className() << '\n';
-    return dc->NotifyToHost("{}") == 0 ? 0 : 1;
+    QTranslator translator;
+    const bool translation = translator.load(QStringLiteral("taviwebmodule_zh_CN"),
+                                             QStringLiteral(TAVI_TRANSLATIONS_DIR));
+    const bool library = QFile::exists(QStringLiteral(TAVI_JS_DIR "/taviweb.js"));
+    TaviSim::installClientSdk();
+    char devid[] = "nvr-01";
+    QString answer;
+    dc->RequestToServerSync(1001, "{}", devid, 300, answer);
+    QTextStream(stdout) << dc->metaObject()->className() << ' ' << TAVIWEBMODULE_VERSION_STRING
+                        << ' ' << taviWebModuleVersion() << ' ' << translation << library << ' '
+                        << answer << '\n';
+    return 0;
 }
