@@ -71,6 +71,30 @@ private slots:
         QCOMPARE(page.webWidgets()->view()->size(), QSize(1000, 698));
     }
 
+    // Once per load, after the page's channel callback has run: a push sent
+    // on the signal reaches the page functions that the callback defines,
+    // though the page opens its channel only after loading. (The pages of
+    // every other test open it while loading: loadBridgePage waits for it.)
+    void bridgeConnectedOncePerLoad()
+    {
+        QWidget parent;
+        VmsWebWidgets w(&parent);
+        QSignalSpy connected(&w, &VmsWebWidgets::bridgeConnected);
+        QSignalSpy finished(pageOf(w), &QWebEnginePage::loadFinished);
+        connect(&w, &VmsWebWidgets::bridgeConnected, this, [&connected] {
+            emit WebViewDataCenter::GetInstance()->emitInfoNotify(
+                QStringLiteral("load %1").arg(connected.count()));
+        });
+        w.OpenUrl(bridgePageUrl().toString() + QStringLiteral("?late"));
+        QVERIFY(connected.wait(30000));
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(pageCalls(pageOf(w), 1), callsText({ { "emitInfoNotify", { "load 1" } } }));
+        w.reload();
+        QVERIFY(connected.wait(30000));
+        QCOMPARE(pageCalls(pageOf(w), 1), callsText({ { "emitInfoNotify", { "load 2" } } }));
+        QCOMPARE(connected.count(), 2);
+    }
+
     void viewIgnoresClose()
     {
         QWidget window;

@@ -1,5 +1,6 @@
 #include "VmsWebWidgets.h"
 
+#include "BridgeReady.h"
 #include "JsScript.h"
 #include "TextCleanup.h"
 #include "WebComm.h"
@@ -57,6 +58,11 @@ VmsWebWidgets::VmsWebWidgets(QWidget* parent)
     m_pChannel = new QWebChannel(nullptr);
     m_pChannel->registerObject(QStringLiteral("CWebComm"), m_pWebComm);
     m_pView->page()->setWebChannel(m_pChannel, QWebEngineScript::MainWorld);
+    // Events pushed before the page's channel is up may find no page
+    // function yet; hosts wait for this signal instead.
+    connect(new TaviWebModuleInternal::BridgeReadyProbe(m_pPage),
+            &TaviWebModuleInternal::BridgeReadyProbe::connected, this,
+            &VmsWebWidgets::bridgeConnected);
 
     m_pView->show();
 

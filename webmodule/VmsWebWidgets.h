@@ -31,6 +31,12 @@ public:
     void setFixedSize(int w, int h);
     void reload();
 
+signals:
+    // The page's web channel client has initialised (its QWebChannel callback
+    // has run): pushes from now on reach it. Once per page load, and only for
+    // pages that open the channel.
+    void bridgeConnected();
+
 public slots:
     void InfoNotifySlot(QString message);
     void InfoNotifySlotEx(QString message, QString sn);

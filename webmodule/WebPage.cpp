@@ -1,5 +1,6 @@
 #include "WebPage.h"
 
+#include "BridgeReady.h"
 #include "HostNotice.h"
 #include "Logging.h"
 
@@ -35,6 +36,16 @@ CWebPage::CWebPage(QObject* parent)
 }
 
 CWebPage::~CWebPage() = default;
+
+void CWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
+                                        int lineNumber, const QString& sourceID)
+{
+    if (TaviWebModuleInternal::BridgeReadyProbe* probe
+        = TaviWebModuleInternal::BridgeReadyProbe::of(this);
+        probe && probe->take(message))
+        return;
+    QWebEnginePage::javaScriptConsoleMessage(level, message, lineNumber, sourceID);
+}
 
 void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
 {

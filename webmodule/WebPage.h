@@ -21,4 +21,8 @@ public:
 
 public slots:
     void DownloadRequested(QWebEngineDownloadRequest* download);
+
+protected:
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
+                                  int lineNumber, const QString& sourceID) override;
 };

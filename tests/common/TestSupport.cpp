@@ -39,8 +39,9 @@ bool loadPage(VmsWebWidgets& w, const QUrl& url, int timeoutMs)
 
 bool loadBridgePage(VmsWebWidgets& w, int timeoutMs)
 {
+    QSignalSpy connected(&w, &VmsWebWidgets::bridgeConnected);
     return loadPage(w, bridgePageUrl(), timeoutMs)
-        && waitForJs(pageOf(w), QStringLiteral("window.bridgeReady === true"), timeoutMs);
+        && (!connected.isEmpty() || connected.wait(timeoutMs));
 }
 
 QVariant evalJs(QWebEnginePage* page, const QString& script, int timeoutMs)

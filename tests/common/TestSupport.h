@@ -35,7 +35,7 @@ QUrl bridgePageUrl();
 
 // Opens url in w and waits for loadFinished; true when it loaded.
 bool loadPage(VmsWebWidgets& w, const QUrl& url, int timeoutMs = 30000);
-// Opens the bridge page and waits until the page holds "CWebComm".
+// Opens the bridge page and waits until its channel is connected.
 bool loadBridgePage(VmsWebWidgets& w, int timeoutMs = 30000);
 // The page shown by w.
 QWebEnginePage* pageOf(VmsWebWidgets& w);
