@@ -99,14 +99,18 @@ private slots:
         QTest::addColumn<QString>("folder"); // through SetDownloadPath
         QTest::addColumn<QString>("preset"); // a name set on the request before the page sees it
         QTest::addColumn<QString>("tip"); // "text|suffix"
-        const auto add
-            = [](const char* name, const char* url, const char* folder, const char* preset,
-                 const char* tip) { QTest::newRow(name) << url << folder << preset << tip; };
+        QTest::addColumn<bool>("byHost"); // CWebPage::SetDownloadPath on a thread of the host
+        const auto add = [](const char* name, const char* url, const char* folder,
+                            const char* preset, const char* tip, bool byHost = false) {
+            QTest::newRow(name) << url << folder << preset << tip << byHost;
+        };
         add("backslashes in the folder", "/report.pdf", "{D\\}\\dl", "", "{D}/dl/report.pdf|pdf");
         add("trailing slash", "/archive", "{D}/dl/", "", "{D}/dl//archive.tar.gz|.gz");
         add("server suggests ../", "/escape", "{D}/dl", "", "{D}/dl/escape.txt|txt");
         add("name with ..\\ set before the page", "/report.pdf", "{D}/dl", "..\\..\\escape.txt",
             "{D}/dl/escape.txt|txt");
+        add("set by the host off the GUI thread", "/report.pdf", "{D}/dl", "",
+            "{D}/dl/report.pdf|pdf", true);
     }
 
     void fixedFolder()
@@ -115,6 +119,7 @@ private slots:
         QFETCH(QString, folder);
         QFETCH(QString, preset);
         QFETCH(QString, tip);
+        QFETCH(bool, byHost);
         const QString expectedText = m_dir->fill(tip.section('|', 0, 0));
         QVERIFY(QDir().mkpath(m_dir->filePath("dl")));
         Requests requests([&](QWebEngineDownloadRequest* r) {
@@ -123,7 +128,14 @@ private slots:
         });
         auto page = openPage();
         QVERIFY(page);
-        QVERIFY(callBridge(page->page(), "SetDownloadPath", { m_dir->fill(folder) }).isNull());
+        if (byHost) {
+            std::thread([path = m_dir->fill(folder)] { CWebPage::SetDownloadPath(path); }).join();
+            // Written on the GUI thread, where the member is read.
+            QVERIFY(CWebPage::m_strDownloadPath.isEmpty());
+            QTRY_COMPARE(CWebPage::m_strDownloadPath, m_dir->fill(folder));
+        } else {
+            QVERIFY(callBridge(page->page(), "SetDownloadPath", { m_dir->fill(folder) }).isNull());
+        }
         HostRecorder host;
         DialogDriver<QFileDialog> dialogs([](QFileDialog*) {});
         LogCapture log;

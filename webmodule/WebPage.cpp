@@ -4,6 +4,7 @@
 #include "HostNotice.h"
 #include "Logging.h"
 
+#include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
 #include <QtCore/QPointer>
 #include <QtWebEngineCore/QWebEngineDownloadRequest>
@@ -36,6 +37,19 @@ CWebPage::CWebPage(QObject* parent)
 }
 
 CWebPage::~CWebPage() = default;
+
+void CWebPage::SetDownloadPath(const QString& path)
+{
+    // The bridge and hosts write the member directly on the GUI thread; so
+    // every other writer goes there too.
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) {
+        m_strDownloadPath = path;
+        return;
+    }
+    QMetaObject::invokeMethod(
+        app, [path] { m_strDownloadPath = path; }, Qt::AutoConnection);
+}
 
 void CWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
                                         int lineNumber, const QString& sourceID)

@@ -16,8 +16,12 @@ public:
     ~CWebPage() override;
 
     // Download folder chosen by a page, shared by every page of the process.
-    // Empty: the user picks each target in a save dialog.
+    // Empty: the user picks each target in a save dialog. Read and written on
+    // the GUI thread only; other threads use SetDownloadPath().
     static QString m_strDownloadPath;
+    // Sets m_strDownloadPath from any thread: at once on the GUI thread,
+    // otherwise on the GUI thread's next turn of its event loop, in call order.
+    static void SetDownloadPath(const QString& path);
 
 public slots:
     void DownloadRequested(QWebEngineDownloadRequest* download);
