@@ -1,7 +1,9 @@
 #include "FileWriter.h"
 
 #include <QtCore/QFileInfo>
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,8 +38,12 @@ bool ReplacingFile::open()
         m_error = QStringLiteral("no target path");
         return false;
     }
-    if (QFileInfo(m_final).isDir()) {
-        m_error = QStringLiteral("the target is a folder");
+    // Replacing a device, a pipe or a socket by a regular file would break
+    // whatever uses it; only a regular file or nothing may stand there.
+    struct stat st = {};
+    if (::stat(QFile::encodeName(m_final).constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        m_error = S_ISDIR(st.st_mode) ? QStringLiteral("the target is a folder")
+                                      : QStringLiteral("the target is not a regular file");
         return false;
     }
     return m_temp.open();
@@ -76,21 +82,45 @@ QString ReplacingFile::errorString() const
 
 qint64 kernelCopy(QFile& in, QFile& out)
 {
-    qint64 copied = 0;
-    for (;;) {
-        const ssize_t n
-            = ::copy_file_range(in.handle(), nullptr, out.handle(), nullptr, kKernelCopyChunk, 0);
-        if (n > 0)
-            copied += n;
-        else if (n < 0 && errno == EINTR)
-            continue;
-        else
-            break; // the end, or an error the caller's own loop will meet and name
+    // Only the data is copied: holes of a sparse file stay holes, as with cp.
+    const int from = in.handle();
+    const int to = out.handle();
+    const off_t size = ::lseek(from, 0, SEEK_END);
+    off_t done = 0; // the target is a faithful copy up to here
+    while (done < size) {
+        off_t data = ::lseek(from, done, SEEK_DATA);
+        if (data < 0) {
+            if (errno != ENXIO)
+                break; // no SEEK_DATA here: the caller's loop copies the rest
+            data = size; // only a hole is left
+        }
+        const off_t hole = data < size ? ::lseek(from, data, SEEK_HOLE) : size;
+        if (hole < 0)
+            break;
+        off_t inPos = data;
+        off_t outPos = data;
+        while (inPos < hole) {
+            const ssize_t n
+                = ::copy_file_range(from, &inPos, to, &outPos,
+                                    std::min<size_t>(size_t(hole - inPos), kKernelCopyChunk), 0);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+        }
+        if (inPos < hole) {
+            done = inPos; // the kernel could not go on: the caller's loop will
+            break;
+        }
+        done = hole;
     }
-    // The files' own positions follow the descriptors.
-    in.seek(copied);
-    out.seek(copied);
-    return copied;
+    // A hole at the end makes the target's length without writing.
+    if (done == size && ::ftruncate(to, size) != 0)
+        done = 0;
+    // The files' own positions follow.
+    in.seek(done);
+    out.seek(done);
+    return done;
 }
 
 bool isSameFile(const QString& a, const QString& b)
@@ -101,6 +131,22 @@ bool isSameFile(const QString& a, const QString& b)
         || ::stat(QFile::encodeName(b).constData(), &sb) != 0)
         return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool withinPathLimits(const QString& path)
+{
+    const QByteArray bytes = QFile::encodeName(path);
+    if (bytes.size() >= PATH_MAX)
+        return false;
+    qsizetype nameStart = 0;
+    for (qsizetype i = 0; i <= bytes.size(); ++i) {
+        if (i == bytes.size() || bytes.at(i) == '/') {
+            if (i - nameStart > NAME_MAX)
+                return false;
+            nameStart = i + 1;
+        }
+    }
+    return true;
 }
 
 mode_t processUmask()

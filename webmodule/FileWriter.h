@@ -54,4 +54,9 @@ bool isSameFile(const QString& a, const QString& b);
 // The process's file creation mask, read without changing it.
 mode_t processUmask();
 
+// True when path fits the system's limits (PATH_MAX for the whole, NAME_MAX
+// for each name in it), checked in one pass; every path a page sends is
+// checked before any other work, so that none can hold the window.
+bool withinPathLimits(const QString& path);
+
 } // namespace TaviWebModuleInternal

@@ -1,17 +1,40 @@
 #include "MakePath.h"
 
+#include "FileWriter.h"
+#include "Logging.h"
+
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 
 int MakePath(QString path)
 {
-    const QString parent = path.section(QLatin1Char('/'), 0, -2);
-    if (parent.isEmpty())
+    if (!TaviWebModuleInternal::withinPathLimits(path)) {
+        qCDebug(lcWebModule) << "MakePath: path beyond the system's limits refused, length"
+                             << path.size();
         return -1;
-    if (!QDir(parent).exists() && MakePath(parent) != 0)
+    }
+    // Without a parent part there is nothing to create under.
+    const qsizetype lastSlash = path.lastIndexOf(QLatin1Char('/'));
+    if (lastSlash <= 0)
         return -1;
-    // Resolved against the current folder, as every other relative path is;
-    // an existing directory counts as success, a file in the way does not.
-    QDir().mkdir(path);
+
+    // One pass from the first name down, as mkdir -p does. The first name
+    // (a folder directly under the root, or the first folder of a relative
+    // path) is never created: it must exist. Relative paths are resolved
+    // against the current folder.
+    const qsizetype firstEnd
+        = path.indexOf(QLatin1Char('/'), path.startsWith(QLatin1Char('/')) ? 1 : 0);
+    if (!QFileInfo(path.left(firstEnd)).isDir())
+        return -1;
+    QDir dir;
+    for (qsizetype end = path.indexOf(QLatin1Char('/'), firstEnd + 1);;
+         end = path.indexOf(QLatin1Char('/'), end + 1)) {
+        const QString prefix = end < 0 ? path : path.left(end);
+        // An existing directory is fine; a file in the way fails below.
+        if (!prefix.endsWith(QLatin1Char('/')))
+            dir.mkdir(prefix);
+        if (end < 0)
+            break;
+    }
     return QFileInfo(path).isDir() ? 0 : -1;
 }

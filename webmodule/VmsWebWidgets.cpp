@@ -1,7 +1,9 @@
 #include "VmsWebWidgets.h"
 
 #include "BridgeReady.h"
+#include "HostNotice.h"
 #include "JsScript.h"
+#include "Logging.h"
 #include "TextCleanup.h"
 #include "WebComm.h"
 #include "WebPage.h"
@@ -9,8 +11,10 @@
 
 #include <QtCore/QDebug>
 #include <QtCore/QDir>
+#include <QtCore/QElapsedTimer>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
+#include <QtCore/QTimer>
 #include <QtGui/QBrush>
 #include <QtGui/QColor>
 #include <QtGui/QPalette>
@@ -78,6 +82,11 @@ VmsWebWidgets::VmsWebWidgets(QWidget* parent)
             &VmsWebWidgets::InfoNotifySlot);
     connect(WebViewDataCenter::GetInstance(), &WebViewDataCenter::emitServerRespone, this,
             &VmsWebWidgets::ServerResponeSlot);
+
+    connect(m_pPage, &QWebEnginePage::renderProcessTerminated, this,
+            [this](QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {
+                onRenderProcessTerminated(int(status), exitCode);
+            });
 
     connect(
         m_pPage, &QWebEnginePage::loadFinished, m_pPage,
@@ -180,6 +189,59 @@ void VmsWebWidgets::DataCacheNotifySlot(QString key, QString value)
 void VmsWebWidgets::ServerResponeSlot(QString sn, int ack, QString msg)
 {
     runScript(jsCall(QLatin1String("emitServerRespone"), { sn, QString::number(ack), msg }));
+}
+
+namespace {
+
+constexpr int kMaxCrashReloads = 3;
+constexpr qint64 kCrashWindowMs = 60000;
+
+qint64 monotonicMs()
+{
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
+}
+
+QString terminationName(int status)
+{
+    switch (status) {
+    case QWebEnginePage::NormalTerminationStatus:
+        return QStringLiteral("normal");
+    case QWebEnginePage::AbnormalTerminationStatus:
+        return QStringLiteral("abnormal");
+    case QWebEnginePage::CrashedTerminationStatus:
+        return QStringLiteral("crashed");
+    default:
+        return QStringLiteral("killed");
+    }
+}
+
+} // namespace
+
+void VmsWebWidgets::onRenderProcessTerminated(int status, int exitCode)
+{
+    const qint64 now = monotonicMs();
+    m_crashReloads.removeIf([now](qint64 at) { return now - at >= kCrashWindowMs; });
+    // A page that dies at once after every reload must not loop.
+    const bool reloading = m_crashReloads.size() < kMaxCrashReloads;
+    const QString url = m_pPage->url().toString();
+    qCWarning(lcWebModule) << "The page's renderer ended:" << terminationName(status) << "exit code"
+                           << exitCode << url
+                           << (reloading ? "- reloading" : "- too often, the page stays down");
+    TaviWebModuleInternal::sendHostNotice(
+        QStringLiteral("renderProcessTerminated"),
+        QJsonObject { { QStringLiteral("url"), url },
+                      { QStringLiteral("status"), terminationName(status) },
+                      { QStringLiteral("exitCode"), exitCode },
+                      { QStringLiteral("reloading"), reloading } });
+    if (!reloading)
+        return;
+    m_crashReloads.append(now);
+    // Not from inside the page's own signal.
+    QTimer::singleShot(0, m_pPage,
+                       [page = m_pPage] { page->triggerAction(QWebEnginePage::Reload); });
 }
 
 void VmsWebWidgets::runScript(const QString& script)

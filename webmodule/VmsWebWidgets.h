@@ -3,6 +3,7 @@
 #include "MyWebEngineView.h"
 #include "taviwebmodule_export.h"
 
+#include <QtCore/QList>
 #include <QtCore/QObject>
 #include <QtCore/QPointer>
 #include <QtCore/QString>
@@ -46,6 +47,9 @@ public slots:
 
 private:
     void runScript(const QString& script);
+    // Logs a dead renderer, tells the host and reloads the page, at most
+    // kMaxCrashReloads times a minute.
+    void onRenderProcessTerminated(int status, int exitCode);
 
     QWidget* m_pParent;
     // Guarded: the parent widget may delete the view first.
@@ -57,4 +61,6 @@ private:
     bool m_bLoading;
     int m_nWidth;
     int m_nHeight;
+    // When the recent crash reloads happened (ms of a monotonic clock).
+    QList<qint64> m_crashReloads;
 };

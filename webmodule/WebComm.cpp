@@ -5,8 +5,11 @@
 
 #include "DeviceStatusJson.h"
 #include "HostNotice.h"
+#include "Logging.h"
+#include "PlayVideoDialog.h"
 #include "WebViewDataCenter.h"
 
+#include <QtCore/QEvent>
 #include <QtCore/QJsonObject>
 #include <list>
 #include <string>
@@ -18,7 +21,21 @@ CWebComm::CWebComm(QObject* parent)
     , m_pPlayVideoDlg(nullptr)
 { }
 
-CWebComm::~CWebComm() = default;
+CWebComm::~CWebComm()
+{
+    // A page's video window goes with its page.
+    if (m_pPlayVideoDlg)
+        m_pPlayVideoDlg->close();
+}
+
+bool CWebComm::event(QEvent* event)
+{
+    if (event->type() == QEvent::DeferredDelete) {
+        qCWarning(lcWebModule) << "Refused to delete the bridge on request; only its owner ends it";
+        return true;
+    }
+    return QObject::event(event);
+}
 
 void CWebComm::SendHostNotice(const QString& cmd, const QJsonObject& data)
 {
@@ -37,7 +54,15 @@ int CWebComm::NotifyToHost(QString msg, QString sn)
 
 QString CWebComm::NotifyToHostSync(QString msg, int timeout)
 {
-    return WebViewDataCenter::GetInstance()->NotifyToHostEx(msg, timeout);
+    WebViewDataCenter* dataCenter = WebViewDataCenter::GetInstance();
+    // The page must not choose how long the window stands still.
+    const int limit = dataCenter->NotifyWaitLimit();
+    if (timeout > limit) {
+        qCDebug(lcWebModule) << "NotifyToHostSync: time-out" << timeout << "ms cut to the limit of"
+                             << limit << "ms";
+        timeout = limit;
+    }
+    return dataCenter->NotifyToHostEx(msg, timeout);
 }
 
 int CWebComm::RequestToVmsServer(int cmd, QString msg, QString sn, QString devid)

@@ -10,6 +10,7 @@
 #include <QtCore/QString>
 
 class QAudioOutput;
+class QEvent;
 class QJsonObject;
 class QMediaPlayer;
 class PlayVideoDialog;
@@ -32,6 +33,11 @@ public:
     // Builds the host notice {"cmd": cmd, "data": data} in the indented JSON
     // form and hands it to the host through the data center.
     static void SendHostNotice(const QString& cmd, const QJsonObject& data);
+
+protected:
+    // Refuses deferred deletion: a page can reach deleteLater() through the
+    // web channel, and only the owner may end the bridge (by delete).
+    bool event(QEvent* event) override;
 
 public slots:
     QString BrowseFilePath(QString originalPath);

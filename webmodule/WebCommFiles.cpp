@@ -88,6 +88,11 @@ void CWebComm::CopyFileFunc(QString command)
 
 bool CWebComm::CopyFileProcess(const QString& source, const QString& target)
 {
+    if (!withinPathLimits(source) || !withinPathLimits(target)) {
+        qCDebug(lcWebModule) << "CopyFileProcess: path beyond the system's limits refused, lengths"
+                             << source.size() << target.size();
+        return false;
+    }
     if (!QFile::exists(source)) {
         qDebug() << "Source file does not exist: " << source;
         return false;
@@ -162,7 +167,7 @@ void CWebComm::DelFileFunc(QString command)
             continue;
         // A link to a file is removed itself; what it points to stays.
         const QString path = value.toString();
-        if (QFileInfo(path).isFile())
+        if (withinPathLimits(path) && QFileInfo(path).isFile())
             QFile::remove(path);
     }
 }
@@ -197,6 +202,17 @@ int CWebComm::AfterSnapshot(QString base64, QString channelId, int time, QString
     qDebug() << "filePath:" << filePath << "path" << folder;
     if (folder.isEmpty())
         return -1;
+    // An empty file reported as a snapshot would hide a capture that failed.
+    if (image.isEmpty()) {
+        qCDebug(lcWebModule) << "AfterSnapshot: no image data after the marker, nothing written:"
+                             << filePath;
+        return -1;
+    }
+    if (!withinPathLimits(filePath)) {
+        qCDebug(lcWebModule) << "AfterSnapshot: path beyond the system's limits refused, length"
+                             << filePath.size();
+        return -1;
+    }
     // A relative folder may exist without MakePath being able to say so; the
     // open below is the real test.
     MakePath(folder);

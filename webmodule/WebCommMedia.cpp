@@ -1,6 +1,7 @@
 // CWebComm: sound, picture viewer, video window and alarm tip.
 
 #include "ImageDialog.h"
+#include "Logging.h"
 #include "MyMessageBox.h"
 #include "PlayVideoDialog.h"
 #include "WebComm.h"
@@ -72,6 +73,14 @@ void CWebComm::PlayVideoFile(QString file)
     log->logDebug(QStringLiteral("[PlayVideoFile] calling LoadVideo with file:") + file);
     dialog->LoadVideo(file);
     log->logDebug(QStringLiteral("[PlayVideoFile] LoadVideo returned"));
+
+    // Still off screen: the file or the stream SDK was missing, so nothing
+    // will ever show. An invisible window would only pile up.
+    if (dialog->testAttribute(Qt::WA_DontShowOnScreen)) {
+        qCDebug(lcWebModule) << "PlayVideoFile: playback could not start, window closed:" << file;
+        m_pPlayVideoDlg = nullptr;
+        dialog->close();
+    }
 }
 
 bool CWebComm::ShowDevAlarmTips(QString msg)

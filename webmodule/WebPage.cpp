@@ -1,11 +1,13 @@
 #include "WebPage.h"
 
 #include "BridgeReady.h"
+#include "FileWriter.h"
 #include "HostNotice.h"
 #include "Logging.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
+#include <QtCore/QFileInfo>
 #include <QtCore/QPointer>
 #include <QtWebEngineCore/QWebEngineDownloadRequest>
 #include <QtWidgets/QFileDialog>
@@ -92,6 +94,15 @@ void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
         // The user closed the save dialog: nothing is saved, so no tip.
         qCDebug(lcWebModule) << "Download cancelled: no file chosen for"
                              << download->url().toString();
+        download->cancel();
+        return;
+    }
+    // A folder that cannot hold the file would end the download cancelled
+    // after the host had been told of it.
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!TaviWebModuleInternal::withinPathLimits(path) || !QDir().mkpath(folder)
+        || !QFileInfo(folder).isWritable()) {
+        qCDebug(lcWebModule) << "Download refused: the folder cannot be written:" << folder;
         download->cancel();
         return;
     }

@@ -7,6 +7,7 @@
 #include <QtCore/QDebug>
 #include <QtCore/QUuid>
 #include <TaviLogic.h>
+#include <atomic>
 #include <chrono>
 
 WebViewDataCenter::WebViewDataCenter()
@@ -132,6 +133,21 @@ int WebViewDataCenter::GetDevSessionId(const char* devid, std::string& sessionId
 }
 
 // ---- Synchronous host notification -----------------------------------------
+
+namespace {
+// Outside the class, so that its layout stays as hosts compiled against it.
+std::atomic<int> s_notifyWaitLimitMs { 5000 };
+} // namespace
+
+void WebViewDataCenter::SetNotifyWaitLimit(int ms)
+{
+    s_notifyWaitLimitMs = qMax(0, ms);
+}
+
+int WebViewDataCenter::NotifyWaitLimit() const
+{
+    return s_notifyWaitLimitMs;
+}
 
 QString WebViewDataCenter::NotifyToHostEx(QString& msg, int timeout)
 {

@@ -43,6 +43,11 @@ public:
     // Notifies the host and waits up to timeout ms for NotifyResult with the
     // fresh sn; empty on time-out.
     QString NotifyToHostEx(QString& msg, int timeout);
+    // The longest a page's NotifyToHostSync may hold the GUI thread, in ms
+    // (default 5000); a page's longer time-out is cut to it. Any thread.
+    void SetNotifyWaitLimit(int ms);
+    int NotifyWaitLimit() const;
+
     // The host's answer for sn; any thread. Answers nobody waits for go to
     // the pages as emitInfoNotifyEx.
     void NotifyResult(QString& msg, QString& sn);
