@@ -155,6 +155,34 @@ private slots:
 
     // Nothing is saved and no tip sent when the user cancels the save dialog,
     // nor when the request ends while the dialog is open.
+    // A folder that cannot hold the file refuses the download at once: no
+    // tip for a file that would never exist.
+    void unusableFolder_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("under /proc") << "/proc/tavi-downloads";
+        QTest::newRow("through a regular file") << "{D}/blocker/dl";
+    }
+    void unusableFolder()
+    {
+        QFETCH(QString, folder);
+        folder = m_dir->fill(folder);
+        QVERIFY(writeFile(m_dir->filePath("blocker"), "a file"));
+        QPointer<QWebEngineDownloadRequest> request;
+        Requests requests([&](QWebEngineDownloadRequest* r) { request = r; });
+        auto page = openPage();
+        QVERIFY(page);
+        QVERIFY(callBridge(page->page(), "SetDownloadPath", { folder }).isNull());
+        HostRecorder host;
+        LogCapture log;
+        clickDownloadLink(page->page(), "/report.pdf");
+        const QString refused = "tavi.webmodule: Download refused: the folder cannot be written: "
+            + debugQuoted(folder);
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains(refused), 15000);
+        QVERIFY(request && request->state() == QWebEngineDownloadRequest::DownloadCancelled);
+        QVERIFY(host.notices().isEmpty());
+    }
+
     void dialogWithoutDownload_data()
     {
         QTest::addColumn<bool>("requestEnds");

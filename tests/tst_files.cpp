@@ -9,7 +9,10 @@
 #include <csignal>
 #include <fcntl.h>
 #include <optional>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 using namespace TestSupport;
@@ -273,7 +276,8 @@ private slots:
     void sourceEndingEarlyIsAFailure()
     {
         const QString cut = path("cut/source.bin");
-        QVERIFY(writeFile(cut, {}) && QFile::resize(cut, 65 * 1024 * 1024));
+        QVERIFY(writeFile(cut, QByteArray(1024 * 1024, 'x'))
+                && QFile::resize(cut, 65 * 1024 * 1024));
         {
             CutAtFirstRead cutter(cut);
             QVERIFY(cutter.ok());
@@ -281,6 +285,49 @@ private slots:
         }
         QCOMPARE(QFileInfo(cut).size(), 0);
         QVERIFY(!QFileInfo::exists(path("copy.bin")));
+        QCOMPARE(leftovers(m_dir->path()), QStringList());
+    }
+
+    // Only a regular file or nothing may stand where a copy or a snapshot
+    // goes: a device, a pipe or a socket stays as it is, and nobody is told of
+    // a file.
+    void specialTargetsAreRefused_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<bool>("snapshot");
+        for (const auto& [name, type] : { std::pair("device", S_IFCHR), std::pair("FIFO", S_IFIFO),
+                                          std::pair("socket", S_IFSOCK) }) {
+            QTest::addRow("copy onto a %s", name) << int(type) << false;
+            QTest::addRow("snapshot onto a %s", name) << int(type) << true;
+        }
+    }
+    void specialTargetsAreRefused()
+    {
+        QFETCH(int, type);
+        QFETCH(bool, snapshot);
+        const QString node = path("node");
+        const QByteArray name = QFile::encodeName(node);
+        if (type == S_IFSOCK) {
+            sockaddr_un address {};
+            address.sun_family = AF_UNIX;
+            qstrncpy(address.sun_path, name.constData(), sizeof(address.sun_path));
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+            ::close(fd);
+        } else if (::mknod(name.constData(), mode_t(type) | 0600, makedev(1, 3)) != 0) {
+            QSKIP("cannot make a device node here (not root)");
+        }
+        HostRecorder host;
+        LogCapture log;
+        if (snapshot)
+            QCOMPARE(CWebComm().AfterSnapshot("data:;base64,QUJD", "ch", 1, node), -1);
+        else
+            QVERIFY(!CWebComm().CopyFileProcess(path("src.bin"), node));
+        struct stat st = {};
+        QCOMPARE(::lstat(name.constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & S_IFMT), type);
+        QVERIFY(host.notices().isEmpty());
+        QVERIFY(log.lines().last().contains("the target is not a regular file"));
         QCOMPARE(leftovers(m_dir->path()), QStringList());
     }
 
@@ -303,8 +350,8 @@ private slots:
         add("existing file replaced", jpeg, "{D}/existing.jpg", "{D}/existing.jpg", kJpeg);
         add("marker twice: cut after the first", "data:x;base64,QUJD;base64,RA==", "{D}/a.jpg",
             "{D}/a.jpg", QByteArray::fromBase64("QUJDbase64RA=="));
-        add("marker at the end: empty file", "data:image/png;base64,", "{D}/e.png", "{D}/e.png",
-            "");
+        add("marker at the end: no image", "data:image/png;base64,", "{D}/e.png", "");
+        add("nothing decodable", "base64,!!!!", "{D}/e.png", "");
         add("characters outside the alphabet are skipped",
             "data:;base64,QU J\nD*R\tA==", "{D}/a.jpg", "{D}/a.jpg", "ABCD");
         add("a NUL ends the payload", QString("data:;base64,QUJD") + QChar(0) + "RA==", "{D}/a.jpg",
@@ -341,9 +388,9 @@ private slots:
                             warning.isEmpty() ? "filePath: " + debugQuoted(target) + " path "
                                     + debugQuoted(folder)
                                               : warning };
-        // A write that was tried and failed says so on a line of its own.
+        // A failure past the folder check says why on a line of its own.
         if (writtenAs.isEmpty() && warning.isEmpty() && !folder.isEmpty())
-            lines << "tavi.webmodule: Failed to write the snapshot: " + debugQuoted(target);
+            lines << "tavi.webmodule: ";
         QCOMPARE(log.lines().size(), lines.size());
         QCOMPARE(log.lines().mid(0, 2), lines.mid(0, 2));
         QVERIFY(lines.size() < 3 || log.lines()[2].startsWith(lines[2]));
@@ -399,6 +446,9 @@ private slots:
         add("the path is a file", "{D}/blocker", -1, "");
         add("relative, under an existing folder", "rel/sub", 0, "{D}/rel/sub");
         add("non-ASCII and spaces", "{D}/抓图 目录/子 目录", 0, "{D}/抓图 目录/子 目录");
+        // Refused at once, before any folder is made.
+        QTest::newRow("beyond the system's limits")
+            << "{D}/" + QString("a/").repeated(30000) + "b" << -1 << QString();
     }
 
     void makePath()

@@ -173,7 +173,8 @@ private slots:
         QTest::newRow("no stream sdk") << "" << 1 << "stream sdk not available";
     }
 
-    // The bridge's dialog stays off screen when nothing can play.
+    // Nothing comes on screen when nothing can play, and the window that
+    // could never show goes instead of piling up.
     void nothingStarts()
     {
         QFETCH(QString, file);
@@ -195,8 +196,9 @@ private slots:
                           "[PlayVideoDialog] LoadVideo: " + file, "[PlayVideoDialog] " + reason,
                           "[PlayVideoFile] LoadVideo returned" }));
         QVERIFY(stream().calls.isEmpty());
-        QCOMPARE(videoDialogs().size(), 1);
-        QVERIFY(videoDialogs().first()->isVisible() && !onScreen(videoDialogs().first()));
+        QVERIFY(videoDialogs().size() <= 1);
+        QVERIFY(videoDialogs().isEmpty() || !onScreen(videoDialogs().first()));
+        QTRY_VERIFY(videoDialogs().isEmpty());
     }
 
     void sliderFollowsPollsAndSeeksOnUserMoves()
@@ -435,8 +437,14 @@ private slots:
         QCOMPARE(stream().ops(), QList<QByteArray>({ "StopFilePlayback" }));
         QCOMPARE(stream().calls.last().handle, 3);
         stream().calls.clear();
-        bridge.PlayVideoFile(m_clip);
-        QCOMPARE(stream().ops(), QList<QByteArray>({ "StartFilePlayback" }));
+        {
+            CWebComm page;
+            page.PlayVideoFile(m_clip);
+            QCOMPARE(stream().ops(), QList<QByteArray>({ "StartFilePlayback" }));
+        }
+        // A page's window goes with its bridge.
+        QTRY_VERIFY(videoDialogs().isEmpty());
+        QCOMPARE(stream().ops().last(), QByteArray("StopFilePlayback"));
     }
 };
 

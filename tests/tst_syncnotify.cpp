@@ -5,6 +5,7 @@
 
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QRandomGenerator>
+#include <QtCore/QScopeGuard>
 #include <QtCore/QUuid>
 #include <atomic>
 #include <climits>
@@ -100,9 +101,13 @@ private slots:
         QTest::addColumn<QVariantList>("args");
         QTest::addColumn<bool>("hostAnswers");
         QTest::addColumn<int>("atLeastMs");
-        QTest::newRow("answered") << QVariantList { "hi" } << true << 0;
-        QTest::newRow("default, no answer") << QVariantList { "hi" } << false << 300;
-        QTest::newRow("explicit, no answer") << QVariantList { "hi", 120 } << false << 120;
+        QTest::addColumn<int>("limit"); // set by the host; 0: the default
+        QTest::newRow("answered") << QVariantList { "hi" } << true << 0 << 0;
+        QTest::newRow("default, no answer") << QVariantList { "hi" } << false << 300 << 0;
+        QTest::newRow("explicit, no answer") << QVariantList { "hi", 120 } << false << 120 << 0;
+        // The page does not choose how long the window stands still.
+        QTest::newRow("beyond the host's limit")
+            << QVariantList { "hi", 20000 } << false << 150 << 150;
     }
 
     void pageWaitsForTheHost()
@@ -110,6 +115,12 @@ private slots:
         QFETCH(QVariantList, args);
         QFETCH(bool, hostAnswers);
         QFETCH(int, atLeastMs);
+        QFETCH(int, limit);
+        const int defaultLimit = dc()->NotifyWaitLimit();
+        if (limit)
+            dc()->SetNotifyWaitLimit(limit);
+        const auto restore = qScopeGuard([&] { dc()->SetNotifyWaitLimit(defaultLimit); });
+        LogCapture log;
         HostRecorder host([&](QString& msg, QString& sn) {
             if (hostAnswers)
                 dc()->NotifyResult("answer to " + msg, sn);
@@ -122,6 +133,9 @@ private slots:
         QCOMPARE(result.toString(), hostAnswers ? QStringLiteral("answer to hi") : QString());
         QCOMPARE(host.msgs(), QStringList { "hi" });
         QVERIFY(clock.elapsed() >= atLeastMs);
+        QCOMPARE(log.contains("tavi.webmodule: NotifyToHostSync: time-out 20000 ms cut to the "
+                              "limit of 150 ms"),
+                 limit != 0);
     }
 
     // An answer after the waiter gave up (from a host thread), and one for an

@@ -6,6 +6,7 @@
 #include <QtGui/QFocusEvent>
 #include <QtWebChannel/QWebChannel>
 #include <TaviWebPage.h>
+#include <csignal>
 
 using namespace TestSupport;
 
@@ -182,6 +183,34 @@ private slots:
         page.reset();
         for (const QPointer<QObject>& part : parts)
             QVERIFY(!part);
+    }
+
+    // A dead renderer is logged and told to the host, and the page comes
+    // back by itself, but not more than three times a minute.
+    void crashedRendererReloads()
+    {
+        BridgePage bridge;
+        QVERIFY(bridge.load());
+        HostRecorder host;
+        LogCapture log;
+        for (int crash = 1; crash <= 4; ++crash) {
+            QSignalSpy loaded(bridge.page(), &QWebEnginePage::loadFinished);
+            QVERIFY(bridge.page()->renderProcessPid() > 0);
+            ::kill(pid_t(bridge.page()->renderProcessPid()), SIGKILL);
+            QTRY_COMPARE(host.notices().size(), crash);
+            const bool reloading = crash <= 3;
+            QVERIFY2(host.notices().last().contains("\"cmd\": \"renderProcessTerminated\"")
+                         && host.notices().last().contains(
+                             QStringLiteral("\"reloading\": %1").arg(reloading ? "true" : "false")),
+                     qPrintable(host.notices().last()));
+            QVERIFY(log.lines().last().startsWith("tavi.webmodule: The page's renderer ended:"));
+            if (reloading) {
+                QVERIFY(loaded.wait(30000));
+                QVERIFY(waitForJs(bridge.page(), "window.bridgeReady === true"));
+            }
+        }
+        QTest::qWait(300);
+        QCOMPARE(bridge.page()->renderProcessPid(), 0);
     }
 };
 

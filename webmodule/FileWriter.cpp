@@ -114,6 +114,9 @@ qint64 kernelCopy(QFile& in, QFile& out)
         }
         done = hole;
     }
+    // A source cut meanwhile shows no more data, which must not pass for a
+    // hole: the copy is then only as long as what is left of the source.
+    done = std::min<off_t>(done, ::lseek(from, 0, SEEK_END));
     // A hole at the end makes the target's length without writing.
     if (done == size && ::ftruncate(to, size) != 0)
         done = 0;
