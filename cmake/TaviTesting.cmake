@@ -7,7 +7,8 @@
 # tests do not see each other's files. Qt Multimedia uses its FFmpeg back
 # end: Debian's default GStreamer one crashes without its plugins.
 #
-# On xcb the test runs as <name>_x11 on its own X server (xvfb-run, with
+# Every such test has the label "native" (the C++ suites the sanitizer runs
+# take). On xcb the test runs as <name>_x11 on its own X server (xvfb-run, with
 # Mesa's OpenGL), label "x11", one at a time: it checks what a real display
 # shows, which the offscreen platform cannot.
 find_program(TAVI_XVFB_RUN xvfb-run)
@@ -32,10 +33,11 @@ function(tavi_add_test name)
             set(test ${name}_x11)
             add_test(NAME ${test}
                 COMMAND ${TAVI_XVFB_RUN} -a -s "-screen 0 1600x1000x24" $<TARGET_FILE:${name}>)
-            set_tests_properties(${test} PROPERTIES LABELS x11 RESOURCE_LOCK x11)
+            set_tests_properties(${test} PROPERTIES LABELS "native;x11" RESOURCE_LOCK x11)
         else()
             set(test ${name})
             add_test(NAME ${test} COMMAND ${name})
+            set_tests_properties(${test} PROPERTIES LABELS native)
         endif()
         set(scratch "${CMAKE_CURRENT_BINARY_DIR}/scratch/${test}")
         file(MAKE_DIRECTORY "${scratch}/home" "${scratch}/runtime")

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything with warnings as errors and runs every test; fails on C++
-# code that is not formatted.
+# Builds everything with warnings as errors and runs every test, the native
+# ones also under AddressSanitizer and UBSan; fails on C++ code that is not
+# formatted.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 ./scripts/deps.sh
@@ -13,3 +14,8 @@ fi
 cmake --preset dev >/dev/null
 cmake --build --preset dev
 ctest --preset dev -j2
+
+# The native suite again under AddressSanitizer and UBSan, leaks included.
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ctest --preset asan -j2
