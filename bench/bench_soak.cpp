@@ -38,7 +38,8 @@ void settle()
     }
 }
 
-struct Run {
+struct Run
+{
     double kbPerCycle = 0;
     int widgetsLeft = 0;
 };
