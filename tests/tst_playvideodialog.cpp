@@ -186,7 +186,8 @@ private slots:
         std::optional<SdkInstaller> none;
         if (sdk == 0)
             none.emplace(nullptr);
-        CWebComm().PlayVideoFile(file);
+        CWebComm bridge; // alive: the window must go by itself
+        bridge.PlayVideoFile(file);
 
         QCOMPARE(
             TaviSim::logLines(),
