@@ -4,11 +4,14 @@
 #include "Logging.h"
 #include "TextCleanup.h"
 
+#include <QtCore/QCoreApplication>
 #include <QtCore/QDebug>
+#include <QtCore/QThreadPool>
 #include <QtCore/QUuid>
 #include <TaviLogic.h>
 #include <atomic>
 #include <chrono>
+#include <memory>
 
 WebViewDataCenter::WebViewDataCenter()
     : QObject(nullptr)
@@ -58,9 +61,71 @@ void WebViewDataCenter::FuncDataCacheCallback(const char* key, const char* value
                              removeLineBreaksAndTabs(QString::fromUtf8(value)));
 }
 
+namespace {
+
+// Device status texts of big maps are written on a thread of the module's
+// own, one after the other, so that neither the host's thread nor the GUI
+// thread waits for them.
+struct StatusWriter
+{
+    // Maps with at most this many channels are written at once, on the
+    // caller's thread, as long as none is waiting before them.
+    static constexpr size_t kWrittenAtOnce = 4096;
+
+    QThreadPool pool; // one thread: the texts keep the order of the calls
+    std::mutex mutex;
+    // Texts written or being written that a GUI-thread receiver may not have
+    // received yet: one written at once must not overtake them.
+    size_t waiting = 0;
+
+    StatusWriter() { pool.setMaxThreadCount(1); }
+
+    static StatusWriter& instance()
+    {
+        static StatusWriter writer;
+        return writer;
+    }
+
+    void received()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        --waiting;
+    }
+};
+
+} // namespace
+
 void WebViewDataCenter::DevStatusUpdate(DeviceStatusMap& status)
 {
-    emit emitDevStatus(TaviWebModuleInternal::deviceStatusJson(status));
+    using TaviWebModuleInternal::deviceStatusJson;
+    using TaviWebModuleInternal::DeviceStatusSnapshot;
+    StatusWriter& writer = StatusWriter::instance();
+    size_t channels = 0;
+    for (const auto& device : status)
+        channels += device.second.size();
+    {
+        std::unique_lock<std::mutex> lock(writer.mutex);
+        if (writer.waiting == 0 && channels <= StatusWriter::kWrittenAtOnce) {
+            lock.unlock();
+            emit emitDevStatus(deviceStatusJson(status));
+            return;
+        }
+        ++writer.waiting;
+    }
+    // The host's map is only lent for this call.
+    auto snapshot = std::make_shared<const DeviceStatusSnapshot>(status);
+    writer.pool.start([this, snapshot]() mutable {
+        const QString text = deviceStatusJson(*snapshot);
+        snapshot.reset();
+        emit emitDevStatus(text);
+        // Counted as received once the GUI thread has delivered what is
+        // queued for it up to here.
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QMetaObject::invokeMethod(
+                app, [] { StatusWriter::instance().received(); }, Qt::QueuedConnection);
+        else
+            StatusWriter::instance().received();
+    });
 }
 
 int WebViewDataCenter::GetDeviceStatus(std::list<std::string>& ids, DeviceStatusMap& status)
