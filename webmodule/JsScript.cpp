@@ -10,15 +10,19 @@ bool needsEscape(char16_t u)
         || u == 0x2029 || QChar::isSurrogate(u);
 }
 
+// Where the pieces of a long call wait in the page: a property no page
+// names by accident.
+const QLatin1String kPieceStore("Symbol.for('tavi.webmodule.pieces')");
+
 } // namespace
 
-void appendJsString(QString& script, const QString& text)
+void appendJsString(QString& script, QStringView text, bool dropLineFeeds)
 {
     // Quotes, backslashes and line terminators would otherwise end the
     // literal or let a host text run its own script.
     script += QLatin1Char('\'');
     const qsizetype size = text.size();
-    const QChar* data = text.constData();
+    const QChar* data = text.data();
     qsizetype plainFrom = 0;
     for (qsizetype i = 0; i < size; ++i) {
         const char16_t u = data[i].unicode();
@@ -40,7 +44,8 @@ void appendJsString(QString& script, const QString& text)
             script += QLatin1String("\\\\");
             break;
         case u'\n':
-            script += QLatin1String("\\n");
+            if (!dropLineFeeds)
+                script += QLatin1String("\\n");
             break;
         case u'\r':
             script += QLatin1String("\\r");
@@ -55,7 +60,7 @@ void appendJsString(QString& script, const QString& text)
     script += QLatin1Char('\'');
 }
 
-QString jsCall(QLatin1String function, std::initializer_list<QString> args)
+QString jsCall(QLatin1String function, std::initializer_list<QString> args, bool dropLineFeeds)
 {
     qsizetype length = function.size() + 2;
     for (const QString& arg : args)
@@ -69,10 +74,73 @@ QString jsCall(QLatin1String function, std::initializer_list<QString> args)
         if (!first)
             script += QLatin1String(", ");
         first = false;
-        appendJsString(script, arg);
+        appendJsString(script, arg, dropLineFeeds);
     }
     script += QLatin1Char(')');
     return script;
+}
+
+QString jsBatch(const QList<QString>& calls)
+{
+    const QLatin1String head("(function () { var v = [], r = function (e) {"
+                             " if (typeof reportError === 'function') reportError(e);"
+                             " else setTimeout(function () { throw e; }); };\n");
+    const QLatin1String before("try { v.push(");
+    const QLatin1String after("); } catch (e) { v.push(undefined); r(e); }\n");
+    const QLatin1String tail("return v; })()");
+    qsizetype length = head.size() + tail.size();
+    for (const QString& call : calls)
+        length += before.size() + call.size() + after.size();
+    QString script;
+    script.reserve(length);
+    script += head;
+    for (const QString& call : calls) {
+        script += before;
+        script += call;
+        script += after;
+    }
+    script += tail;
+    return script;
+}
+
+QString jsPiece(quint64 transfer, int arg, QStringView slice, bool dropLineFeeds)
+{
+    QString script;
+    script.reserve(slice.size() + 200);
+    script += QLatin1String("(function (w, k) { var b = w[k]; if (!b || b.id !== ");
+    script += QString::number(transfer);
+    script += QLatin1String(") b = w[k] = { id: ");
+    script += QString::number(transfer);
+    script += QLatin1String(", a: [] }; (b.a[");
+    script += QString::number(arg);
+    script += QLatin1String("] = b.a[");
+    script += QString::number(arg);
+    script += QLatin1String("] || []).push(");
+    appendJsString(script, slice, dropLineFeeds);
+    script += QLatin1String("); })(window, ");
+    script += kPieceStore;
+    script += QLatin1Char(')');
+    return script;
+}
+
+QString jsPiecedCall(QLatin1String function, quint64 transfer, int argCount,
+                     qsizetype expectedLength)
+{
+    QString args;
+    for (int i = 0; i < argCount; ++i) {
+        if (i > 0)
+            args += QLatin1String(", ");
+        args += QStringLiteral("a[%1]").arg(i);
+    }
+    return QStringLiteral("(function (w, k) { var b = w[k]; delete w[k];"
+                          " var a = b && b.id === %1 ? Array.from(b.a, function (p) {"
+                          " return (p || []).join(''); }) : [];"
+                          " if (a.length !== %2 || a.reduce(function (n, s) { return n + s.length; "
+                          "}, 0) !== %3)"
+                          " return;"
+                          " return %4(%5); })(window, %6)")
+        .arg(QString::number(transfer), QString::number(argCount), QString::number(expectedLength),
+             function, args, kPieceStore);
 }
 
 } // namespace TaviWebModuleInternal

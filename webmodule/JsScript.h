@@ -3,17 +3,37 @@
 // Internal to the module: the JavaScript calls that carry host events into a
 // page.
 
+#include <QtCore/QList>
 #include <QtCore/QString>
+#include <QtCore/QStringView>
 #include <initializer_list>
 
 namespace TaviWebModuleInternal {
 
 // Appends text as a single-quoted JavaScript string literal that the page
-// reads back as exactly text.
-void appendJsString(QString& script, const QString& text);
+// reads back as exactly text (less its line feeds, with dropLineFeeds), in
+// one pass.
+void appendJsString(QString& script, QStringView text, bool dropLineFeeds = false);
 
 // "fn('a', 'b')", every value written in one pass, so that a value's own
 // "%2" is never taken for a place marker.
-QString jsCall(QLatin1String function, std::initializer_list<QString> args);
+QString jsCall(QLatin1String function, std::initializer_list<QString> args,
+               bool dropLineFeeds = false);
+
+// One script for calls (each from jsCall) that wait together: each is made
+// in turn; one that throws is reported as an uncaught error, as a script of
+// its own would be, and the next is still made. Its value is the array of
+// the calls' values.
+QString jsBatch(const QList<QString>& calls);
+
+// A call whose arguments are too long for one script goes in pieces: each
+// jsPiece stores a slice of one argument in the page, and jsPiecedCall, sent
+// last, makes the call with the arguments put back together; its value is
+// the call's. The call is left out (the push lost, as one that comes while a
+// page loads) when the page does not hold exactly the expected number of
+// characters of that transfer, for instance after a reload in between.
+QString jsPiece(quint64 transfer, int arg, QStringView slice, bool dropLineFeeds);
+QString jsPiecedCall(QLatin1String function, quint64 transfer, int argCount,
+                     qsizetype expectedLength);
 
 } // namespace TaviWebModuleInternal

@@ -2,8 +2,8 @@
 
 #include "BridgeReady.h"
 #include "HostNotice.h"
-#include "JsScript.h"
 #include "Logging.h"
+#include "PagePush.h"
 #include "TextCleanup.h"
 #include "WebComm.h"
 #include "WebPage.h"
@@ -69,6 +69,8 @@ VmsWebWidgets::VmsWebWidgets(QWidget* parent)
             &VmsWebWidgets::bridgeConnected);
 
     m_pView->show();
+
+    new TaviWebModuleInternal::PagePush(m_pPage, this);
 
     connect(WebViewDataCenter::GetInstance(), &WebViewDataCenter::emitInfoNotifyEx, this,
             &VmsWebWidgets::InfoNotifySlotEx);
@@ -152,7 +154,6 @@ void VmsWebWidgets::reload()
 
 // ---- Page event push --------------------------------------------------------
 
-using TaviWebModuleInternal::jsCall;
 using TaviWebModuleInternal::removeLineFeeds;
 
 void VmsWebWidgets::InfoNotifySlot(QString message)
@@ -165,30 +166,32 @@ void VmsWebWidgets::InfoNotifySlot(QString message)
                                   .toObject()
                                   .value(QLatin1String("token"))
                                   .toString();
-        runScript(jsCall(QLatin1String("emitUserToken"), { token }));
+        pushToPage(QLatin1String("emitUserToken"), { token });
         return;
     }
-    runScript(jsCall(QLatin1String("emitInfoNotify"), { text }));
+    pushToPage(QLatin1String("emitInfoNotify"), { text });
 }
 
 void VmsWebWidgets::InfoNotifySlotEx(QString message, QString sn)
 {
-    runScript(jsCall(QLatin1String("emitHostResponse"), { message, sn }));
+    pushToPage(QLatin1String("emitHostResponse"), { message, sn });
 }
 
 void VmsWebWidgets::DevStatusNotifySlot(QString message)
 {
-    runScript(jsCall(QLatin1String("emitDevStatus"), { removeLineFeeds(message) }));
+    // The line feeds go on the way into the script: the text may be
+    // megabytes long and is shared with every other page.
+    pushToPage(QLatin1String("emitDevStatus"), { message }, true);
 }
 
 void VmsWebWidgets::DataCacheNotifySlot(QString key, QString value)
 {
-    runScript(jsCall(QLatin1String("emitDataCacheNotify"), { key, value }));
+    pushToPage(QLatin1String("emitDataCacheNotify"), { key, value });
 }
 
 void VmsWebWidgets::ServerResponeSlot(QString sn, int ack, QString msg)
 {
-    runScript(jsCall(QLatin1String("emitServerRespone"), { sn, QString::number(ack), msg }));
+    pushToPage(QLatin1String("emitServerRespone"), { sn, QString::number(ack), msg });
 }
 
 namespace {
@@ -244,10 +247,10 @@ void VmsWebWidgets::onRenderProcessTerminated(int status, int exitCode)
                        [page = m_pPage] { page->triggerAction(QWebEnginePage::Reload); });
 }
 
-void VmsWebWidgets::runScript(const QString& script)
+void VmsWebWidgets::pushToPage(QLatin1String function, std::initializer_list<QString> args,
+                               bool dropLineFeeds)
 {
-    // The page outlives a view that its parent widget deleted first.
-    if (!m_pPage)
-        return;
-    m_pPage->runJavaScript(script, [](const QVariant& result) { qDebug() << result.toString(); });
+    using TaviWebModuleInternal::PagePush;
+    if (auto* push = findChild<PagePush*>(QString(), Qt::FindDirectChildrenOnly))
+        push->push(function, args, dropLineFeeds);
 }

@@ -7,6 +7,7 @@
 #include <QtCore/QObject>
 #include <QtCore/QPointer>
 #include <QtCore/QString>
+#include <initializer_list>
 
 class CWebComm;
 class CWebPage;
@@ -46,7 +47,9 @@ public slots:
     void ServerResponeSlot(QString sn, int ack, QString msg);
 
 private:
-    void runScript(const QString& script);
+    // Calls the page function with args in the page (see PagePush).
+    void pushToPage(QLatin1String function, std::initializer_list<QString> args,
+                    bool dropLineFeeds = false);
     // Logs a dead renderer, tells the host and reloads the page, at most
     // kMaxCrashReloads times a minute.
     void onRenderProcessTerminated(int status, int exitCode);

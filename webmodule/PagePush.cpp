@@ -1,0 +1,135 @@
+#include "PagePush.h"
+
+#include "JsScript.h"
+
+#include <QtCore/QDebug>
+#include <QtWebEngineCore/QWebEnginePage>
+
+namespace TaviWebModuleInternal {
+
+namespace {
+
+// Arguments longer than this go in pieces of this size: each piece keeps
+// the GUI thread for a few milliseconds, where one script of many megabytes
+// would hold it for a tenth of a second.
+constexpr qsizetype kPieceLength = 512 * 1024;
+// The most that waiting pushes put into one script, for the same reason.
+constexpr qsizetype kBatchLength = 1024 * 1024;
+
+void logResult(const QVariant& result)
+{
+    qDebug() << result.toString();
+}
+
+quint64 nextTransfer()
+{
+    static quint64 transfer = 0; // GUI thread only
+    return ++transfer;
+}
+
+} // namespace
+
+PagePush::PagePush(QWebEnginePage* page, QObject* parent)
+    : QObject(parent)
+    , m_page(page)
+{ }
+
+void PagePush::push(QLatin1String function, std::initializer_list<QString> args, bool dropLineFeeds)
+{
+    qsizetype length = 0;
+    for (const QString& arg : args)
+        length += arg.size();
+    Item item;
+    if (length <= kPieceLength) {
+        item.script = jsCall(function, args, dropLineFeeds);
+        if (m_waiting.empty() && !m_flushScheduled) {
+            // Alone: at once, as today. Whatever follows in this turn waits.
+            send(item.script);
+            scheduleFlush();
+            return;
+        }
+    } else {
+        item.function = function;
+        item.args = args;
+        item.dropLineFeeds = dropLineFeeds;
+        item.transfer = nextTransfer();
+    }
+    m_waiting.push_back(std::move(item));
+    scheduleFlush();
+}
+
+void PagePush::send(const QString& script)
+{
+    // The page outlives a view that its parent widget deleted first.
+    if (m_page)
+        m_page->runJavaScript(script, logResult);
+}
+
+void PagePush::scheduleFlush()
+{
+    if (m_flushScheduled)
+        return;
+    m_flushScheduled = true;
+    // Behind every event already waiting, the host's further pushes among
+    // them.
+    QMetaObject::invokeMethod(this, &PagePush::flush, Qt::QueuedConnection);
+}
+
+void PagePush::flush()
+{
+    m_flushScheduled = false;
+    if (m_waiting.empty())
+        return;
+    if (!m_waiting.front().script.isEmpty()) {
+        QList<QString> calls;
+        qsizetype length = 0;
+        while (!m_waiting.empty() && !m_waiting.front().script.isEmpty()
+               && (calls.isEmpty() || length + m_waiting.front().script.size() <= kBatchLength)) {
+            length += m_waiting.front().script.size();
+            calls.append(std::move(m_waiting.front().script));
+            m_waiting.pop_front();
+        }
+        if (calls.size() == 1) {
+            send(calls.constFirst());
+        } else if (m_page) {
+            const qsizetype count = calls.size();
+            m_page->runJavaScript(jsBatch(calls), [count](const QVariant& results) {
+                // One line per push, as if each had gone alone; none when
+                // the page could not run the script.
+                const QVariantList values = results.toList();
+                for (qsizetype i = 0; i < count; ++i)
+                    logResult(values.value(i));
+            });
+        }
+    } else {
+        sendPiece(m_waiting.front());
+    }
+    if (!m_waiting.empty())
+        scheduleFlush();
+}
+
+void PagePush::sendPiece(Item& item)
+{
+    if (item.arg < item.args.size()) {
+        const QString& text = item.args.at(item.arg);
+        qsizetype length = qMin(kPieceLength, text.size() - item.from);
+        // A surrogate pair stays in one piece.
+        if (length > 0 && item.from + length < text.size()
+            && text.at(item.from + length - 1).isHighSurrogate())
+            ++length;
+        const QStringView slice = QStringView(text).mid(item.from, length);
+        item.sent += slice.size() - (item.dropLineFeeds ? slice.count(QLatin1Char('\n')) : 0);
+        if (m_page)
+            m_page->runJavaScript(jsPiece(item.transfer, item.arg, slice, item.dropLineFeeds));
+        item.from += length;
+        if (item.from >= text.size()) {
+            ++item.arg;
+            item.from = 0;
+        }
+        return;
+    }
+    send(jsPiecedCall(item.function, item.transfer, int(item.args.size()), item.sent));
+    m_waiting.pop_front();
+}
+
+} // namespace TaviWebModuleInternal

@@ -1,0 +1,56 @@
+#pragma once
+
+// Internal to the module: how a web widget hands its pushes to its page.
+
+#include <QtCore/QList>
+#include <QtCore/QObject>
+#include <QtCore/QPointer>
+#include <QtCore/QString>
+#include <deque>
+
+class QWebEnginePage;
+
+namespace TaviWebModuleInternal {
+
+// Calls page functions in the page, in the order of push(), each once, and
+// logs each call's value as text (qDebug, as the push always has). A push
+// that comes alone goes at once, as one script. Pushes that come while
+// earlier ones of the same turn of the event loop are still being handed
+// over (a storm from a host thread) wait and go together in one script. A
+// push with long arguments goes in pieces, and the GUI thread serves its
+// events between them.
+class PagePush : public QObject
+{
+    Q_OBJECT
+public:
+    PagePush(QWebEnginePage* page, QObject* parent);
+
+    void push(QLatin1String function, std::initializer_list<QString> args,
+              bool dropLineFeeds = false);
+
+private:
+    struct Item
+    {
+        QString script; // a whole call; empty for a call in pieces
+        QLatin1String function;
+        QList<QString> args;
+        bool dropLineFeeds = false;
+        // Where the pieces stand.
+        quint64 transfer = 0;
+        int arg = 0;
+        qsizetype from = 0;
+        qsizetype sent = 0;
+    };
+
+    void send(const QString& script);
+    void scheduleFlush();
+    void flush();
+    // The next piece (or, after the last, the call) of the long call in front.
+    void sendPiece(Item& item);
+
+    QPointer<QWebEnginePage> m_page;
+    std::deque<Item> m_waiting;
+    bool m_flushScheduled = false;
+};
+
+} // namespace TaviWebModuleInternal
