@@ -12,8 +12,9 @@ namespace TaviWebModuleInternal {
 
 namespace {
 
-// Bounded steps, so that a huge file never holds the kernel in one call.
-constexpr size_t kKernelCopyChunk = 64 * 1024 * 1024;
+// Bounded steps, so that a huge file never holds the kernel in one call and
+// a stop takes effect soon, even on slow media.
+constexpr size_t kKernelCopyChunk = 16 * 1024 * 1024;
 
 QString resolvedTarget(const QString& target)
 {
@@ -80,14 +81,15 @@ QString ReplacingFile::errorString() const
     return m_error.isEmpty() ? m_temp.errorString() : m_error;
 }
 
-qint64 kernelCopy(QFile& in, QFile& out)
+qint64 kernelCopy(QFile& in, QFile& out, const std::atomic<bool>* stop)
 {
     // Only the data is copied: holes of a sparse file stay holes, as with cp.
     const int from = in.handle();
     const int to = out.handle();
     const off_t size = ::lseek(from, 0, SEEK_END);
     off_t done = 0; // the target is a faithful copy up to here
-    while (done < size) {
+    const auto stopped = [stop] { return stop && *stop; };
+    while (done < size && !stopped()) {
         off_t data = ::lseek(from, done, SEEK_DATA);
         if (data < 0) {
             if (errno != ENXIO)
@@ -99,7 +101,7 @@ qint64 kernelCopy(QFile& in, QFile& out)
             break;
         off_t inPos = data;
         off_t outPos = data;
-        while (inPos < hole) {
+        while (inPos < hole && !stopped()) {
             const ssize_t n
                 = ::copy_file_range(from, &inPos, to, &outPos,
                                     std::min<size_t>(size_t(hole - inPos), kKernelCopyChunk), 0);

@@ -6,6 +6,7 @@
 #include <QtCore/QFile>
 #include <QtCore/QString>
 #include <QtCore/QTemporaryFile>
+#include <atomic>
 #include <sys/types.h>
 
 namespace TaviWebModuleInternal {
@@ -44,8 +45,9 @@ private:
 
 // Lets the kernel copy from in to out without passing the bytes through the
 // process, as cp does. Returns the bytes copied; stops early (for the
-// caller's own loop to go on from there) where the kernel cannot or fails.
-qint64 kernelCopy(QFile& in, QFile& out);
+// caller's own loop to go on from there) where the kernel cannot or fails,
+// or once stop is raised.
+qint64 kernelCopy(QFile& in, QFile& out, const std::atomic<bool>* stop = nullptr);
 
 // True when both paths name the same file on disk: same spelling, another
 // spelling, a symbolic link or a hard link.

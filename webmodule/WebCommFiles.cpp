@@ -1,8 +1,14 @@
 // CWebComm: file browse, copy, delete, the download folder and snapshots.
+// Copies, deletions and snapshots run on a thread of their own while the GUI
+// thread serves its events (see runOffThread); the call returns when they
+// are done. The bridge may be destroyed meanwhile, with its page: after the
+// work, nothing of it is touched unless it is still there.
 
+#include "FileCopy.h"
 #include "FileWriter.h"
 #include "HostNotice.h"
 #include "Logging.h"
+#include "OffThread.h"
 #include "WebComm.h"
 #include "WebPage.h"
 
@@ -13,14 +19,10 @@
 #include <QtCore/QJsonObject>
 #include <QtWidgets/QFileDialog>
 #include <QtWidgets/QWidget>
-#include <sys/stat.h>
 
 using namespace TaviWebModuleInternal;
 
 namespace {
-
-// Bounded steps of the copy's own loop: memory stays flat whatever the size.
-constexpr qint64 kCopyChunk = 1024 * 1024;
 
 // The array of a page's JSON command; a document holding an object gives an
 // empty array. False, after the warning, when the text is no JSON at all.
@@ -41,143 +43,9 @@ QString startFolder(const QString& originalPath)
     return originalPath.isEmpty() ? QDir::toNativeSeparators(QDir::currentPath()) : originalPath;
 }
 
-// A new copy gets the source's permission bits, less the umask, as with cp.
-mode_t copyMode(const QString& source)
-{
-    struct stat st = {};
-    if (::stat(QFile::encodeName(source).constData(), &st) != 0)
-        return 0666 & ~processUmask();
-    return st.st_mode & 0777 & ~processUmask();
-}
-
-} // namespace
-
-QString CWebComm::BrowseFilePath(QString originalPath)
-{
-    QWidget parent; // the dialog's parent, never shown
-    const QString chosen = QFileDialog::getExistingDirectory(
-        &parent, QString(), startFolder(originalPath), QFileDialog::ShowDirsOnly);
-    return chosen.isEmpty() ? originalPath : chosen;
-}
-
-QString CWebComm::BrowseFile(QString originalPath)
-{
-    QWidget parent; // the dialog's parent, never shown
-    const QString chosen
-        = QFileDialog::getOpenFileName(&parent, QString(), startFolder(originalPath),
-                                       QStringLiteral("Audio Files (*.mp3 *.wav);;All Files (*)"));
-    return chosen.isEmpty() ? originalPath : chosen;
-}
-
-void CWebComm::CopyFileFunc(QString command)
-{
-    qDebug() << "CopyFileFunc command" << command;
-    QJsonArray orders;
-    if (!commandArray(command, orders))
-        return;
-    for (const QJsonValue& order : orders) {
-        if (!order.isObject())
-            continue;
-        const QJsonObject o = order.toObject();
-        const QString source = o.value(QStringLiteral("sourceFile")).toString();
-        const QString target = o.value(QStringLiteral("targetFile")).toString();
-        if (CopyFileProcess(source, target))
-            sendShowTip(target, target);
-    }
-}
-
-bool CWebComm::CopyFileProcess(const QString& source, const QString& target)
-{
-    if (!withinPathLimits(source) || !withinPathLimits(target)) {
-        qCDebug(lcWebModule) << "CopyFileProcess: path beyond the system's limits refused, lengths"
-                             << source.size() << target.size();
-        return false;
-    }
-    if (!QFile::exists(source)) {
-        qDebug() << "Source file does not exist: " << source;
-        return false;
-    }
-    // Folders, devices and pipes are no files to copy (a device may never end).
-    if (!QFileInfo(source).isFile()) {
-        qCDebug(lcWebModule) << "Not a regular file, not copied:" << source;
-        return false;
-    }
-    // Writing onto the source itself would destroy it; refused before any
-    // folder is created or any byte is written.
-    if (isSameFile(source, target)) {
-        qCDebug(lcWebModule) << "Refusing to copy a file onto itself:" << source << "->" << target;
-        return false;
-    }
-
-    const QString folder = QFileInfo(target).path();
-    if (!QDir(folder).exists())
-        QDir(folder).mkpath(folder);
-
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        qDebug() << "Failed to open files for copying.";
-        qCDebug(lcWebModule) << "Cannot open the source:" << source << in.errorString();
-        return false;
-    }
-    ReplacingFile out(target);
-    if (!out.open()) {
-        qDebug() << "Failed to open files for copying.";
-        qCDebug(lcWebModule) << "Cannot write the target:" << target << out.errorString();
-        return false;
-    }
-    out.setNewFileMode(copyMode(source));
-
-    const qint64 expected = in.size();
-    qint64 copied = kernelCopy(in, out.file());
-    QByteArray buffer(int(kCopyChunk), Qt::Uninitialized);
-    for (;;) {
-        const qint64 got = in.read(buffer.data(), kCopyChunk);
-        if (got < 0) {
-            qCDebug(lcWebModule) << "Failed to read the source:" << source << in.errorString();
-            return false;
-        }
-        if (got == 0)
-            break;
-        if (out.file().write(buffer.constData(), got) != got) {
-            qCDebug(lcWebModule) << "Failed to write the copy:" << target << out.errorString();
-            return false;
-        }
-        copied += got;
-    }
-    // A source that ended early (cut while being read) is not a copy.
-    if (copied < expected) {
-        qCDebug(lcWebModule) << "The source ended early, not copied:" << source << "read" << copied
-                             << "of" << expected << "bytes";
-        return false;
-    }
-    if (!out.commit()) {
-        qCDebug(lcWebModule) << "Failed to write the copy:" << target << out.errorString();
-        return false;
-    }
-    return true;
-}
-
-void CWebComm::DelFileFunc(QString command)
-{
-    QJsonArray paths;
-    if (!commandArray(command, paths))
-        return;
-    for (const QJsonValue& value : paths) {
-        if (!value.isString())
-            continue;
-        // A link to a file is removed itself; what it points to stays.
-        const QString path = value.toString();
-        if (withinPathLimits(path) && QFileInfo(path).isFile())
-            QFile::remove(path);
-    }
-}
-
-void CWebComm::SetDownloadPath(QString filePath)
-{
-    CWebPage::m_strDownloadPath = filePath.replace(QLatin1Char('\\'), QLatin1Char('/'));
-}
-
-int CWebComm::AfterSnapshot(QString base64, QString channelId, int time, QString filePath)
+// The snapshot's file, from the page's image text; 0 when written, -1 when
+// not (nothing is written then), with the lines the call always wrote.
+int saveSnapshot(const QString& base64, QString filePath, const std::atomic<bool>& stop)
 {
     qDebug() << "filePath:" << filePath;
     filePath.replace(QLatin1Char('\\'), QLatin1Char('/'));
@@ -218,13 +86,95 @@ int CWebComm::AfterSnapshot(QString base64, QString channelId, int time, QString
     MakePath(folder);
 
     ReplacingFile file(filePath);
-    if (!file.open() || file.file().write(image) != image.size() || !file.commit()) {
-        qCDebug(lcWebModule) << "Failed to write the snapshot:" << filePath << file.errorString();
+    if (!file.open() || file.file().write(image) != image.size() || stop || !file.commit()) {
+        qCDebug(lcWebModule) << "Failed to write the snapshot:" << filePath
+                             << (stop ? QStringLiteral("its page is gone") : file.errorString());
         return -1;
     }
+    return 0;
+}
 
+} // namespace
+QString CWebComm::BrowseFilePath(QString originalPath)
+{
+    QWidget parent; // the dialog's parent, never shown
+    const QString chosen = QFileDialog::getExistingDirectory(
+        &parent, QString(), startFolder(originalPath), QFileDialog::ShowDirsOnly);
+    return chosen.isEmpty() ? originalPath : chosen;
+}
+
+QString CWebComm::BrowseFile(QString originalPath)
+{
+    QWidget parent; // the dialog's parent, never shown
+    const QString chosen
+        = QFileDialog::getOpenFileName(&parent, QString(), startFolder(originalPath),
+                                       QStringLiteral("Audio Files (*.mp3 *.wav);;All Files (*)"));
+    return chosen.isEmpty() ? originalPath : chosen;
+}
+
+void CWebComm::CopyFileFunc(QString command)
+{
+    qDebug() << "CopyFileFunc command" << command;
+    QJsonArray orders;
+    if (!commandArray(command, orders))
+        return;
+    for (const QJsonValue& order : std::as_const(orders)) {
+        if (!order.isObject())
+            continue;
+        const QJsonObject o = order.toObject();
+        const QString source = o.value(QStringLiteral("sourceFile")).toString();
+        const QString target = o.value(QStringLiteral("targetFile")).toString();
+        bool copied = false;
+        const bool bridgeAlive = runOffThread(
+            this, [&](const std::atomic<bool>& stop) { copied = copyFile(source, target, &stop); });
+        if (copied)
+            sendShowTip(target, target);
+        // Gone with its page: the orders left are not for anyone any more.
+        if (!bridgeAlive)
+            return;
+    }
+}
+
+bool CWebComm::CopyFileProcess(const QString& source, const QString& target)
+{
+    return copyFile(source, target);
+}
+
+void CWebComm::DelFileFunc(QString command)
+{
+    runOffThread(this, [&command](const std::atomic<bool>& stop) {
+        QJsonArray paths;
+        if (!commandArray(command, paths))
+            return;
+        for (const QJsonValue& value : std::as_const(paths)) {
+            if (stop)
+                return;
+            if (!value.isString())
+                continue;
+            // A link to a file is removed itself; what it points to stays.
+            const QString path = value.toString();
+            if (withinPathLimits(path) && QFileInfo(path).isFile())
+                QFile::remove(path);
+        }
+    });
+}
+
+void CWebComm::SetDownloadPath(QString filePath)
+{
+    CWebPage::m_strDownloadPath = filePath.replace(QLatin1Char('\\'), QLatin1Char('/'));
+}
+
+int CWebComm::AfterSnapshot(QString base64, QString channelId, int time, QString filePath)
+{
+    int result = -1;
+    runOffThread(this, [&](const std::atomic<bool>& stop) {
+        result = saveSnapshot(base64, filePath, stop);
+    });
+    if (result != 0)
+        return result;
     sendHostNotice(QStringLiteral("afterSnapshot"),
-                   QJsonObject { { QStringLiteral("filePath"), filePath },
+                   QJsonObject { { QStringLiteral("filePath"),
+                                   filePath.replace(QLatin1Char('\\'), QLatin1Char('/')) },
                                  { QStringLiteral("channelId"), channelId },
                                  { QStringLiteral("time"), time } });
     return 0;
