@@ -30,17 +30,6 @@ template<size_t N> char16_t* put(char16_t* out, const char16_t (&text)[N])
     return std::copy(text, text + N - 1, out);
 }
 
-qsizetype decimalLength(int value)
-{
-    unsigned int magnitude = value < 0 ? 0u - unsigned(value) : unsigned(value);
-    qsizetype n = value < 0 ? 2 : 1;
-    while (magnitude >= 10) {
-        magnitude /= 10;
-        ++n;
-    }
-    return n;
-}
-
 char16_t* putDecimal(char16_t* out, int value)
 {
     unsigned int magnitude = value < 0 ? 0u - unsigned(value) : unsigned(value);
@@ -117,41 +106,27 @@ QString escapedId(const char* bytes, size_t size)
 }
 
 // Writes the devices that forEachDevice hands over, as (id bytes, id size,
-// first channel, end of channels), in two passes: the exact length first, so
-// that the text is allocated once and never moved.
-template<class ForEachDevice> QString writeJson(ForEachDevice forEachDevice)
+// first channel, end of channels), in one pass over them: the text is
+// allocated once, for the longest it could be (the pages of the unused rest
+// are never touched), and cut to its length in place.
+template<class ForEachDevice>
+QString writeJson(size_t deviceCount, size_t idBytes, size_t channelCount,
+                  ForEachDevice forEachDevice)
 {
-    std::vector<QString> escapedIds; // of the ids that are not plain, in order
-    qsizetype size = length(kOpen) + length(kClose);
+    // An id byte becomes at most six characters (a control character's \u
+    // escape); a number at most eleven.
+    const qsizetype bound = length(kOpen) + length(kClose) + 1
+        + qsizetype(deviceCount)
+            * (length(kSeparator) + length(kDeviceHead) + length(kDeviceInfo) + length(kDeviceTail)
+               + 1)
+        + 6 * qsizetype(idBytes)
+        + qsizetype(channelCount)
+            * (length(kSeparator) + length(kChannelHead) + length(kChannelStatus)
+               + length(kChannelTail) + 2 * 11);
+    QString json(bound, Qt::Uninitialized);
+    char16_t* const begin = reinterpret_cast<char16_t*>(json.data());
+    char16_t* out = put(begin, kOpen);
     bool firstDevice = true;
-    forEachDevice([&](const char* id, size_t idSize, auto channel, auto channelEnd) {
-        size += (firstDevice ? 0 : length(kSeparator)) + length(kDeviceHead) + length(kDeviceInfo)
-            + length(kDeviceTail);
-        firstDevice = false;
-        if (isPlain(id, idSize)) {
-            size += qsizetype(idSize);
-        } else {
-            escapedIds.push_back(escapedId(id, idSize));
-            size += escapedIds.back().size();
-        }
-        bool firstChannel = true;
-        for (; channel != channelEnd; ++channel) {
-            size += (firstChannel ? 0 : length(kSeparator)) + length(kChannelHead)
-                + length(kChannelStatus) + length(kChannelTail) + decimalLength(channel->first)
-                + decimalLength(channel->second);
-            firstChannel = false;
-        }
-        if (!firstChannel)
-            size += 1; // the line break after the last channel
-    });
-    if (!firstDevice)
-        size += 1; // the line break after the last device
-
-    QString json(size, Qt::Uninitialized);
-    char16_t* out = reinterpret_cast<char16_t*>(json.data());
-    auto escaped = escapedIds.cbegin();
-    out = put(out, kOpen);
-    firstDevice = true;
     forEachDevice([&](const char* id, size_t idSize, auto channel, auto channelEnd) {
         if (!firstDevice)
             out = put(out, kSeparator);
@@ -160,7 +135,7 @@ template<class ForEachDevice> QString writeJson(ForEachDevice forEachDevice)
         if (isPlain(id, idSize)) {
             out = std::copy(id, id + idSize, out);
         } else {
-            const QString& text = *escaped++;
+            const QString text = escapedId(id, idSize);
             out = std::copy(text.utf16(), text.utf16() + text.size(), out);
         }
         out = put(out, kDeviceInfo);
@@ -182,7 +157,9 @@ template<class ForEachDevice> QString writeJson(ForEachDevice forEachDevice)
     if (!firstDevice)
         *out++ = u'\n';
     out = put(out, kClose);
-    Q_ASSERT(out == reinterpret_cast<const char16_t*>(json.utf16()) + json.size());
+    Q_ASSERT(out - begin <= bound);
+    json.resize(out - begin);
+    json.squeeze();
     return json;
 }
 
@@ -210,7 +187,13 @@ DeviceStatusSnapshot::DeviceStatusSnapshot(const DeviceStatusMap& status)
 
 QString deviceStatusJson(const DeviceStatusMap& status)
 {
-    return writeJson([&status](auto&& visit) {
+    size_t idBytes = 0;
+    size_t channels = 0;
+    for (const auto& device : status) {
+        idBytes += device.first.size();
+        channels += device.second.size();
+    }
+    return writeJson(status.size(), idBytes, channels, [&status](auto&& visit) {
         for (const auto& device : status)
             visit(device.first.data(), device.first.size(), device.second.begin(),
                   device.second.end());
@@ -219,17 +202,18 @@ QString deviceStatusJson(const DeviceStatusMap& status)
 
 QString deviceStatusJson(const DeviceStatusSnapshot& status)
 {
-    return writeJson([&status](auto&& visit) {
-        size_t idFrom = 0;
-        size_t channelFrom = 0;
-        for (size_t i = 0; i < status.idEnds.size(); ++i) {
-            visit(status.idBytes.data() + idFrom, status.idEnds[i] - idFrom,
-                  status.channels.begin() + qsizetype(channelFrom),
-                  status.channels.begin() + qsizetype(status.channelEnds[i]));
-            idFrom = status.idEnds[i];
-            channelFrom = status.channelEnds[i];
-        }
-    });
+    return writeJson(status.idEnds.size(), status.idBytes.size(), status.channels.size(),
+                     [&status](auto&& visit) {
+                         size_t idFrom = 0;
+                         size_t channelFrom = 0;
+                         for (size_t i = 0; i < status.idEnds.size(); ++i) {
+                             visit(status.idBytes.data() + idFrom, status.idEnds[i] - idFrom,
+                                   status.channels.begin() + qsizetype(channelFrom),
+                                   status.channels.begin() + qsizetype(status.channelEnds[i]));
+                             idFrom = status.idEnds[i];
+                             channelFrom = status.channelEnds[i];
+                         }
+                     });
 }
 
 } // namespace TaviWebModuleInternal
