@@ -19,87 +19,126 @@ const QLatin1String kPieceStore("Symbol.for('tavi.webmodule.pieces')");
 void appendJsString(QString& script, QStringView text, bool dropLineFeeds)
 {
     // Quotes, backslashes and line terminators would otherwise end the
-    // literal or let a host text run its own script.
-    script += QLatin1Char('\'');
-    const qsizetype size = text.size();
-    const QChar* data = text.data();
-    qsizetype plainFrom = 0;
-    for (qsizetype i = 0; i < size; ++i) {
-        const char16_t u = data[i].unicode();
-        if (!needsEscape(u))
-            continue;
-        // A well-formed surrogate pair (an emoji) is ordinary text.
-        if (QChar::isHighSurrogate(u) && i + 1 < size
-            && QChar::isLowSurrogate(data[i + 1].unicode())) {
-            ++i;
+    // literal or let a host text run its own script. Written straight into
+    // the script's buffer, sized for the text as it is; an escape makes room
+    // as it comes.
+    const qsizetype start = script.size();
+    script.resize(start + text.size() + 2);
+    char16_t* out = reinterpret_cast<char16_t*>(script.data()) + start;
+    char16_t* end = reinterpret_cast<char16_t*>(script.data()) + script.size();
+    *out++ = u'\'';
+    const char16_t* p = text.utf16();
+    const char16_t* const last = p + text.size();
+    for (; p != last; ++p) {
+        const char16_t u = *p;
+        if (u >= 0x20 && u < 0x7f && u != u'\'' && u != u'\\') {
+            *out++ = u;
             continue;
         }
-        script.append(data + plainFrom, i - plainFrom);
-        plainFrom = i + 1;
+        // A well-formed surrogate pair (an emoji) is ordinary text.
+        if (!needsEscape(u)
+            || (QChar::isHighSurrogate(u) && p + 1 != last && QChar::isLowSurrogate(p[1]))) {
+            *out++ = u;
+            if (QChar::isHighSurrogate(u))
+                *out++ = *++p;
+            continue;
+        }
+        if (u == u'\n' && dropLineFeeds)
+            continue;
+        if (end - out < 6 + (last - p)) {
+            const qsizetype at = out - reinterpret_cast<char16_t*>(script.data());
+            script.resize(script.size() + qMax<qsizetype>(64, (last - p) / 8) + 6);
+            out = reinterpret_cast<char16_t*>(script.data()) + at;
+            end = reinterpret_cast<char16_t*>(script.data()) + script.size();
+        }
+        *out++ = u'\\';
         switch (u) {
         case u'\'':
-            script += QLatin1String("\\'");
-            break;
         case u'\\':
-            script += QLatin1String("\\\\");
+            *out++ = u;
             break;
         case u'\n':
-            if (!dropLineFeeds)
-                script += QLatin1String("\\n");
+            *out++ = u'n';
             break;
         case u'\r':
-            script += QLatin1String("\\r");
+            *out++ = u'r';
             break;
         default:
-            script += QLatin1String("\\u");
-            script += QString::number(uint(u), 16).rightJustified(4, QLatin1Char('0'));
+            *out++ = u'u';
+            for (int shift = 12; shift >= 0; shift -= 4)
+                *out++ = char16_t(u"0123456789abcdef"[(u >> shift) & 0xf]);
             break;
         }
     }
-    script.append(data + plainFrom, size - plainFrom);
-    script += QLatin1Char('\'');
+    *out++ = u'\'';
+    script.resize(out - reinterpret_cast<char16_t*>(script.data()));
 }
 
-QString jsCall(QLatin1String function, std::initializer_list<QString> args, bool dropLineFeeds)
+QString jsArguments(std::initializer_list<QString> args, bool dropLineFeeds)
 {
-    qsizetype length = function.size() + 2;
+    qsizetype length = 0;
     for (const QString& arg : args)
         length += arg.size() + 4;
-    QString script;
-    script.reserve(length);
-    script += function;
-    script += QLatin1Char('(');
+    QString text;
+    text.reserve(length);
     bool first = true;
     for (const QString& arg : args) {
         if (!first)
-            script += QLatin1String(", ");
+            text += QLatin1String(", ");
         first = false;
-        appendJsString(script, arg, dropLineFeeds);
+        appendJsString(text, arg, dropLineFeeds);
     }
+    return text;
+}
+
+QString jsCall(const JsCall& call)
+{
+    QString script;
+    script.reserve(call.function.size() + call.arguments.size() + 2);
+    script += call.function;
+    script += QLatin1Char('(');
+    script += call.arguments;
     script += QLatin1Char(')');
     return script;
 }
 
-QString jsBatch(const QList<QString>& calls)
+QString jsCall(QLatin1String function, std::initializer_list<QString> args, bool dropLineFeeds)
 {
-    const QLatin1String head("(function () { var v = [], r = function (e) {"
-                             " if (typeof reportError === 'function') reportError(e);"
-                             " else setTimeout(function () { throw e; }); };\n");
-    const QLatin1String before("try { v.push(");
-    const QLatin1String after("); } catch (e) { v.push(undefined); r(e); }\n");
-    const QLatin1String tail("return v; })()");
-    qsizetype length = head.size() + tail.size();
-    for (const QString& call : calls)
-        length += before.size() + call.size() + after.size();
+    return jsCall(JsCall { function, jsArguments(args, dropLineFeeds) });
+}
+
+QString jsBatch(const QList<JsCall>& calls)
+{
+    // Each function once, as a wrapper that looks it up at the call.
+    QList<QLatin1String> functions;
+    for (const JsCall& call : calls)
+        if (!functions.contains(call.function))
+            functions.append(call.function);
     QString script;
+    qsizetype length = 400 + 60 * functions.size();
+    for (const JsCall& call : calls)
+        length += call.arguments.size() + 12;
     script.reserve(length);
-    script += head;
-    for (const QString& call : calls) {
-        script += before;
-        script += call;
-        script += after;
+    script += QLatin1String("(function () { var v = [], d = false, r = function (e) {"
+                            " if (typeof reportError === 'function') reportError(e);"
+                            " else setTimeout(function () { throw e; }); }, f = [");
+    for (const QLatin1String& function : std::as_const(functions)) {
+        if (function != functions.constFirst())
+            script += QLatin1String(", ");
+        script += QLatin1String("function (a) { return ");
+        script += function;
+        script += QLatin1String(".apply(undefined, a); }");
     }
-    script += tail;
+    script += QLatin1String("], c = function (i, a) { var x; try { x = f[i](a); }"
+                            " catch (e) { r(e); } if (x !== undefined) d = true; v.push(x); };\n");
+    for (const JsCall& call : calls) {
+        script += QLatin1String("c(");
+        script += QString::number(functions.indexOf(call.function));
+        script += QLatin1String(", [");
+        script += call.arguments;
+        script += QLatin1String("]);\n");
+    }
+    script += QLatin1String("return d ? v : undefined; })()");
     return script;
 }
 

@@ -20,11 +20,22 @@ void appendJsString(QString& script, QStringView text, bool dropLineFeeds = fals
 QString jsCall(QLatin1String function, std::initializer_list<QString> args,
                bool dropLineFeeds = false);
 
-// One script for calls (each from jsCall) that wait together: each is made
-// in turn; one that throws is reported as an uncaught error, as a script of
-// its own would be, and the next is still made. Its value is the array of
-// the calls' values.
-QString jsBatch(const QList<QString>& calls);
+// A call taken apart: the function, and its arguments as jsCall writes them
+// ("'a', 'b'").
+struct JsCall
+{
+    QLatin1String function;
+    QString arguments;
+};
+QString jsArguments(std::initializer_list<QString> args, bool dropLineFeeds = false);
+QString jsCall(const JsCall& call);
+
+// One script for calls that wait together: each is made in turn, its
+// function looked up by name when it is made; one that throws is reported as
+// an uncaught error, as a script of its own would be, and the next is still
+// made. Its value is the array of the calls' values, or undefined when every
+// call gave undefined.
+QString jsBatch(const QList<JsCall>& calls);
 
 // A call whose arguments are too long for one script goes in pieces: each
 // jsPiece stores a slice of one argument in the page, and jsPiecedCall, sent

@@ -40,16 +40,17 @@ void PagePush::push(QLatin1String function, std::initializer_list<QString> args,
     for (const QString& arg : args)
         length += arg.size();
     Item item;
+    item.function = function;
     if (length <= kPieceLength) {
-        item.script = jsCall(function, args, dropLineFeeds);
         if (m_waiting.empty() && !m_flushScheduled) {
-            // Alone: at once, as today. Whatever follows in this turn waits.
-            send(item.script);
+            // Alone: at once, as one script. Whatever follows in this turn waits.
+            send(jsCall(function, args, dropLineFeeds));
             scheduleFlush();
             return;
         }
+        item.arguments = jsArguments(args, dropLineFeeds);
     } else {
-        item.function = function;
+        item.inPieces = true;
         item.args = args;
         item.dropLineFeeds = dropLineFeeds;
         item.transfer = nextTransfer();
@@ -80,22 +81,25 @@ void PagePush::flush()
     m_flushScheduled = false;
     if (m_waiting.empty())
         return;
-    if (!m_waiting.front().script.isEmpty()) {
-        QList<QString> calls;
+    if (!m_waiting.front().inPieces) {
+        QList<JsCall> calls;
         qsizetype length = 0;
-        while (!m_waiting.empty() && !m_waiting.front().script.isEmpty()
-               && (calls.isEmpty() || length + m_waiting.front().script.size() <= kBatchLength)) {
-            length += m_waiting.front().script.size();
-            calls.append(std::move(m_waiting.front().script));
+        while (
+            !m_waiting.empty() && !m_waiting.front().arguments.isEmpty()
+            && (calls.isEmpty() || length + m_waiting.front().arguments.size() <= kBatchLength)) {
+            Item& item = m_waiting.front();
+            length += item.arguments.size();
+            calls.append(JsCall { item.function, std::move(item.arguments) });
             m_waiting.pop_front();
         }
         if (calls.size() == 1) {
-            send(calls.constFirst());
+            send(jsCall(calls.constFirst()));
         } else if (m_page) {
             const qsizetype count = calls.size();
             m_page->runJavaScript(jsBatch(calls), [count](const QVariant& results) {
-                // One line per push, as if each had gone alone; none when
-                // the page could not run the script.
+                // One line per push, as if each had gone alone (undefined
+                // for all: the calls gave nothing, or the page could not run
+                // the script).
                 const QVariantList values = results.toList();
                 for (qsizetype i = 0; i < count; ++i)
                     logResult(values.value(i));

@@ -7,6 +7,7 @@
 #include <QtCore/QPointer>
 #include <QtCore/QString>
 #include <deque>
+#include <initializer_list>
 
 class QWebEnginePage;
 
@@ -31,9 +32,10 @@ public:
 private:
     struct Item
     {
-        QString script; // a whole call; empty for a call in pieces
         QLatin1String function;
-        QList<QString> args;
+        QString arguments; // as a script writes them
+        bool inPieces = false;
+        QList<QString> args; // of a call in pieces
         bool dropLineFeeds = false;
         // Where the pieces stand.
         quint64 transfer = 0;
