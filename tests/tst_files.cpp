@@ -8,6 +8,7 @@
 #include <QtWidgets/QFileDialog>
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <optional>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -65,6 +66,53 @@ private:
     struct sigaction m_previous = {};
     bool m_ok = false;
 };
+
+// Holds a write lease on a file, while alive or until release(): whoever
+// opens the file waits in open() meanwhile (up to the kernel's lease-break
+// time), and opened() tells that someone does. No signal: the break's is ignored.
+class OpenGate
+{
+public:
+    explicit OpenGate(const QString& path)
+        : m_previous(std::signal(SIGRTMIN + 4, SIG_IGN))
+        , m_fd(::open(QFile::encodeName(path).constData(), O_RDONLY))
+    {
+        m_ok = m_fd >= 0 && ::fcntl(m_fd, F_SETSIG, SIGRTMIN + 4) == 0
+            && ::fcntl(m_fd, F_SETLEASE, F_WRLCK) == 0;
+    }
+    ~OpenGate()
+    {
+        release();
+        std::signal(SIGRTMIN + 4, m_previous);
+    }
+    bool ok() const { return m_ok; }
+    bool opened() const { return m_fd >= 0 && ::fcntl(m_fd, F_GETLEASE) != F_WRLCK; }
+    void release()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    void (*m_previous)(int);
+    int m_fd;
+    bool m_ok = false;
+};
+
+// Runs act once, from a timer (a bridge call's nested loop serves it), as
+// soon as ready() holds.
+void whenReady(QObject* owner, std::function<bool()> ready, std::function<void()> act)
+{
+    auto* timer = new QTimer(owner);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, ready, act] {
+        if (!ready())
+            return;
+        timer->stop();
+        act();
+    });
+    timer->start(5);
+}
 
 // The host's notice, byte for byte (for paths without quotes or backslashes).
 QString snapshotNotice(const QString& filePath, const QString& channelId, int time)
@@ -429,6 +477,70 @@ private slots:
         QCOMPARE(readFile(snap), QByteArray::fromBase64(dataUrl.section(',', 1).toLatin1()));
         QCOMPARE(host.notices(),
                  QStringList({ tipText(copy, "mp4"), snapshotNotice(snap, "通道-7", -12) }));
+    }
+
+    // Closing the page while its copy runs (here, while the copy waits to
+    // open its source) stops the copy: no target, no temporary file, no
+    // notice.
+    void copyStopsWithItsPage()
+    {
+        auto page = std::make_unique<BridgePage>();
+        QVERIFY(page->load());
+        OpenGate gate(path("src.bin"));
+        QVERIFY(gate.ok());
+        HostRecorder host;
+        QObject context;
+        whenReady(
+            &context, [&] { return gate.opened(); },
+            [&] {
+                page.reset();
+                gate.release();
+            });
+        startBridgeCall(page->page(), "CopyFileFunc",
+                        { m_dir->fill("[{\"sourceFile\": \"{D}/src.bin\","
+                                      " \"targetFile\": \"{D}/out/copy.bin\"}]") });
+        QTRY_VERIFY(!page);
+        QVERIFY(!QFileInfo::exists(path("out/copy.bin")));
+        QCOMPARE(leftovers(m_dir->path()), QStringList());
+        QVERIFY(host.notices().isEmpty());
+    }
+
+    // While a page's copy runs, pushes reach the page, and a second copy
+    // started by the host on the same bridge and a further call of the page
+    // are done too; every call is answered, each copy is whole and notified.
+    void callsDuringACopy()
+    {
+        OpenGate gate(path("src.bin"));
+        QVERIFY(gate.ok());
+        HostRecorder host;
+        auto* bridge = m_bridge.widgets.findChild<CWebComm*>();
+        clearPageCalls(m_bridge.page());
+        QObject context;
+        int later = 0;
+        whenReady(
+            &context, [&] { return gate.opened(); },
+            [&] {
+                emit WebViewDataCenter::GetInstance()->emitDataCacheNotify("during", "copy");
+                later = startBridgeCall(m_bridge.page(), "DelFileFunc", { "[]" });
+                bridge->CopyFileFunc(m_dir->fill("[{\"sourceFile\": \"{D}/existing.bin\", "
+                                                 "\"targetFile\": \"{D}/second.bin\"}]"));
+                gate.release();
+            });
+        bool copied = false, answered = false;
+        const int copy = startBridgeCall(m_bridge.page(), "CopyFileFunc",
+                                         { m_dir->fill("[{\"sourceFile\": \"{D}/src.bin\","
+                                                       " \"targetFile\": \"{D}/first.bin\"}]") });
+        bridgeResult(m_bridge.page(), copy, &copied);
+        QVERIFY(copied && later > 0);
+        QCOMPARE(evalJs(m_bridge.page(), QString("window.results[%1].calls").arg(copy)).toInt(), 1);
+        bridgeResult(m_bridge.page(), later, &answered);
+        QVERIFY(answered);
+        QCOMPARE(readFile(path("first.bin")), m_source);
+        QCOMPARE(readFile(path("second.bin")), m_existing);
+        QCOMPARE(
+            host.notices(),
+            QStringList({ tipText(path("second.bin"), "bin"), tipText(path("first.bin"), "bin") }));
+        QCOMPARE(leftovers(m_dir->path()), QStringList());
     }
 
     void makePath_data()

@@ -5,12 +5,16 @@
 
 #include "TestSupport.h"
 
+#include <DeviceStatusJson.h>
+#include <QtCore/QRegularExpression>
 #include <algorithm>
 #include <atomic>
 #include <climits>
 #include <vector>
 
 using namespace TestSupport;
+
+Q_DECLARE_METATYPE(DeviceStatusMap)
 
 namespace {
 
@@ -131,30 +135,66 @@ private slots:
             QStringList { "tavi.webmodule: FuncResponeCallback: null command record ignored" });
     }
 
-    // Devices by the bytes of their ids, channels by number; the map stays as it was.
+    // The text is byte for byte QJsonDocument's indented form of the map (as
+    // the module once built it), devices by the bytes of their ids, channels
+    // by number; the map stays as it was. A big map's text comes from the
+    // module's thread, still before that of a later small map.
+    void deviceStatusJson_data()
+    {
+        QTest::addColumn<DeviceStatusMap>("map");
+        DeviceStatusMap order, ids, controls, numbers, many;
+        order["a"][1] = 0;
+        order["B"][10] = 1;
+        order["B"][2] = 0;
+        order["A1"];
+        order["empty"];
+        for (const char* id : { "\xe9\x97\xa8-\"1\"", "caf\xc3\xa9 \xf0\x9f\x98\x80", "C:\\d\\'x'",
+                                "a/b <\xe2\x80\xa8\xc2\x85>" })
+            ids[id][1] = 1;
+        for (int c = 0; c < 0x20; ++c)
+            controls[std::string("id-") + char(c) + '-'][c] = c;
+        controls["\x7f \x80\xff \xed\xa0\x80"][0] = 0; // DEL and bytes that are no UTF-8
+        controls[std::string("nul\0inside", 10)][0] = 0;
+        for (int v : { INT_MIN, INT_MIN + 1, -10, -1, 0, 9, 10, 99999, INT_MAX })
+            numbers["n"][v] = -v - (v == INT_MIN ? 0 : 1);
+        for (int d = 0; d < 10000; ++d)
+            for (int c = 1; c <= 16; ++c)
+                many["dev-" + std::to_string(d)][c] = (d * c) % 5 - 1;
+        QTest::newRow("empty map") << DeviceStatusMap();
+        QTest::newRow("order, devices without channels") << order;
+        QTest::newRow("non-ASCII ids, quotes, backslashes") << ids;
+        QTest::newRow("control characters, invalid UTF-8, NUL") << controls;
+        QTest::newRow("negative and large numbers") << numbers;
+        QTest::newRow("10,000 devices of 16 channels") << many;
+    }
+
     void deviceStatusJson()
     {
-        DeviceStatusMap map;
-        map["a"][1] = 0;
-        map["B"][10] = 1;
-        map["B"][2] = 0;
-        map["\xe9\x97\xa8-\"1\""][-3] = -7;
-        const DeviceStatusMap before = map;
-        QSignalSpy spy(dc(), &WebViewDataCenter::emitDevStatus);
-        dc()->DevStatusUpdate(map);
-        QVERIFY(map == before);
-        QCOMPARE(spy.count(), 1);
-        const auto device = [](const char* guid, const QList<std::pair<int, int>>& channels) {
+        QFETCH(DeviceStatusMap, map);
+        QJsonArray devices;
+        for (const auto& [id, channels] : map) {
             QJsonArray info;
-            for (const auto& [id, status] : channels)
-                info.append(QJsonObject { { "channelId", id }, { "status", status } });
-            return QJsonObject { { "guid", QString::fromUtf8(guid) }, { "info", info } };
-        };
-        const QJsonArray expected { device("B", { { 2, 0 }, { 10, 1 } }), device("a", { { 1, 0 } }),
-                                    device("\xe9\x97\xa8-\"1\"", { { -3, -7 } }) };
-        const QString text = spy[0][0].toString();
-        QCOMPARE(text, QString::fromUtf8(QJsonDocument(expected).toJson(QJsonDocument::Indented)));
+            for (const auto& [channel, status] : channels)
+                info.append(QJsonObject { { "channelId", channel }, { "status", status } });
+            devices.append(QJsonObject {
+                { "guid", QString::fromUtf8(id.data(), qsizetype(id.size())) }, { "info", info } });
+        }
+        const DeviceStatusMap before = map;
+        DeviceStatusMap after { { "after", { { 1, 1 } } } };
+        QSignalSpy spy(dc(), &WebViewDataCenter::emitDevStatus);
+        std::thread([&] {
+            dc()->DevStatusUpdate(map);
+            dc()->DevStatusUpdate(after);
+        }).join();
+        QVERIFY(map == before);
+        QTRY_COMPARE(spy.count(), 2);
+        QCOMPARE(spy[0][0].toString(),
+                 QString::fromUtf8(QJsonDocument(devices).toJson(QJsonDocument::Indented)));
+        QVERIFY(spy[1][0].toString().contains("\"after\""));
+        for (QWebEnginePage* page : pages())
+            QVERIFY(waitForJs(page, "window.calls.length === 2"));
     }
+
     // The token of a "userToken" notice goes to emitUserToken on its own.
     void userToken_data()
     {
@@ -220,19 +260,67 @@ private slots:
         }
     }
 
-    void hostThreadEventsKeepTheirOrder()
+    // A burst from three host threads into both pages, with a device status
+    // long enough to go in pieces and a page function that throws in the
+    // middle: every push arrives once, each thread's in their order; the
+    // exception reaches the console as uncaught; each push logs its value
+    // (in the second page, none).
+    void burstFromHostThreads()
     {
-        QList<std::pair<QString, QStringList>> expected;
-        for (int i = 0; i < 200; ++i)
-            expected.append(
-                { "emitServerRespone", { QString::number(i), QString::number(i), "b" } });
-        std::thread([] {
-            for (int i = 0; i < 200; ++i)
-                emit WebViewDataCenter::GetInstance()->emitServerRespone(QString::number(i), i,
-                                                                         "b");
-        }).join();
+        constexpr int kThreads = 3, kEach = 400;
+        const QString thrown = "1-200";
+        DeviceStatusMap devices;
+        for (int d = 0; d < 5000; ++d)
+            devices["dev-" + std::to_string(d)][1] = d % 3;
+        const QString status = TaviWebModuleInternal::deviceStatusJson(devices).remove('\n');
         for (QWebEnginePage* page : pages())
-            QCOMPARE(pageCalls(page, 200), callsText(expected));
+            evalJs(page,
+                   "window.throwOn = '" + thrown
+                       + "'; window.silent = " + (page == m_second->page() ? "true" : "false"));
+        LogCapture log;
+        std::vector<std::thread> hosts;
+        for (int t = 0; t < kThreads; ++t)
+            hosts.emplace_back([t, &devices] {
+                for (int i = 0; i < kEach; ++i) {
+                    emit WebViewDataCenter::GetInstance()->emitServerRespone(
+                        QStringLiteral("%1-%2").arg(t).arg(i), i, "b");
+                    if (t == 2 && i == kEach / 2)
+                        WebViewDataCenter::GetInstance()->DevStatusUpdate(devices);
+                }
+            });
+        for (std::thread& host : hosts)
+            host.join();
+        const int total = kThreads * kEach + 1;
+        QStringList values;
+        for (QWebEnginePage* page : pages()) {
+            const QJsonArray calls
+                = QJsonDocument::fromJson(pageCalls(page, total).toUtf8()).array();
+            QCOMPARE(calls.size(), total);
+            std::vector<int> next(kThreads, 0);
+            for (const QJsonValue& call : calls) {
+                const QJsonArray args = call["args"].toArray();
+                if (call["fn"] == "emitDevStatus") {
+                    QCOMPARE(args[0].toString(), status);
+                    continue;
+                }
+                const QStringList sn = args[0].toString().split('-');
+                QCOMPARE(sn[1].toInt(), next[sn[0].toInt()]++);
+            }
+            QCOMPARE(next, std::vector<int>(kThreads, kEach));
+            const bool silent = page == m_second->page();
+            for (int i = 1; i <= total; ++i)
+                values << (silent || calls[i - 1]["args"][0] == thrown ? "\"\""
+                                                                       : QString("\"%1\"").arg(i));
+            evalJs(page, "window.throwOn = window.silent = undefined");
+        }
+        const QString uncaught = "js: Uncaught Error: thrown for " + thrown;
+        QTRY_COMPARE(log.lines().filter(QRegularExpression("^\"\\d*\"$|^" + uncaught)).size(),
+                     values.size() + 2);
+        QStringList logged = log.lines().filter(QRegularExpression("^\"\\d*\"$"));
+        QCOMPARE(log.lines().count(uncaught), 2);
+        values.sort();
+        logged.sort();
+        QCOMPARE(logged, values);
     }
 
     // A widget gone takes its connections along; one made afterwards gets
