@@ -1,9 +1,12 @@
 #pragma once
 
-// Small helpers shared by the benchmark programs: quiet logging and
-// statistics. Pages and their JavaScript come from the test support.
+// Small helpers shared by the benchmark programs: quiet logging, statistics,
+// how long the GUI thread stands still, and the goal line. Pages and their
+// JavaScript come from the test support.
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -49,6 +52,53 @@ inline void printResult(const char* figure, double value, const char* baseline, 
     std::printf("%-48s %12.2f %s\n", baseline, base, unit);
     std::printf("%-48s %12.3f   (goal: %s)\n\n", "ratio", ratio, goal);
     std::fflush(stdout);
+}
+
+// The longest time the thread it lives in went without serving its events,
+// between start() and stop(): the largest gap between the ticks of a 1 ms
+// timer (a gap of about 1 ms means the thread never stood still).
+class StallProbe
+{
+public:
+    StallProbe()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { tick(); });
+    }
+    void start()
+    {
+        m_longest = 0;
+        m_clock.start();
+        m_last = 0;
+        m_timer.start(1);
+    }
+    // In milliseconds.
+    double stop()
+    {
+        tick();
+        m_timer.stop();
+        return double(m_longest) / 1e6;
+    }
+
+private:
+    void tick()
+    {
+        const qint64 now = m_clock.nsecsElapsed();
+        m_longest = std::max(m_longest, now - m_last);
+        m_last = now;
+    }
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    qint64 m_longest = 0;
+};
+
+// The last line of every benchmark.
+inline int goalLine(const char* goal, bool met)
+{
+    std::printf("goal %s: %s\n", goal, met ? "met" : "NOT met");
+    std::fflush(stdout);
+    return 0;
 }
 
 } // namespace Bench
