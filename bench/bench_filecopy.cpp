@@ -23,6 +23,7 @@
 #include <WebComm.h>
 #include <algorithm>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -107,6 +108,8 @@ int main(int argc, char** argv)
     for (int round = 0; round < kRounds; ++round) {
         QFile::remove(byCp);
         QFile::remove(byModule);
+        // Neither copy pays for writing back the other's.
+        ::sync();
 
         QElapsedTimer t;
         t.start();
@@ -116,6 +119,7 @@ int main(int argc, char** argv)
         }
         const qint64 cpNs = t.nsecsElapsed();
 
+        ::sync();
         const qint64 rssBefore = procStatusKiB("VmRSS");
         const bool peakReset = resetPeakRss();
         probe.start();
@@ -161,10 +165,11 @@ int main(int argc, char** argv)
         }
         paths.append(path);
     }
+    const QString deletion = QString::fromUtf8(QJsonDocument(paths).toJson(QJsonDocument::Compact));
     probe.start();
     QElapsedTimer t;
     t.start();
-    bridge.DelFileFunc(QString::fromUtf8(QJsonDocument(paths).toJson(QJsonDocument::Compact)));
+    bridge.DelFileFunc(deletion);
     const double deleteMs = double(t.nsecsElapsed()) / 1e6;
     const double deleteStall = probe.stop();
     if (!QDir(folder).isEmpty()) {
