@@ -105,24 +105,41 @@ QString escapedId(const char* bytes, size_t size)
     return out;
 }
 
-// Writes the devices that forEachDevice hands over, as (id bytes, id size,
-// first channel, end of channels), in one pass over them: the text is
-// allocated once, for the longest it could be (the pages of the unused rest
-// are never touched), and cut to its length in place.
-template<class ForEachDevice>
-QString writeJson(size_t deviceCount, size_t idBytes, size_t channelCount,
-                  ForEachDevice forEachDevice)
+// The length of a text with these many devices (filled: those with
+// channels) and channels, whose ids and numbers take these many characters.
+qsizetype textLength(size_t devices, size_t filled, size_t channels, qsizetype idLength,
+                     qsizetype numberLength)
 {
-    // An id byte becomes at most six characters (a control character's \u
-    // escape); a number at most eleven.
-    const qsizetype bound = length(kOpen) + length(kClose) + 1
-        + qsizetype(deviceCount)
-            * (length(kSeparator) + length(kDeviceHead) + length(kDeviceInfo) + length(kDeviceTail)
-               + 1)
-        + 6 * qsizetype(idBytes)
-        + qsizetype(channelCount)
-            * (length(kSeparator) + length(kChannelHead) + length(kChannelStatus)
-               + length(kChannelTail) + 2 * 11);
+    if (devices == 0)
+        return length(kOpen) + length(kClose);
+    const qsizetype separator = length(kSeparator);
+    // Separators between the devices and between the channels of each; a
+    // line break after a device's last channel and after the last device.
+    return length(kOpen) + length(kClose) + 1 + qsizetype(devices - 1) * separator
+        + qsizetype(devices) * (length(kDeviceHead) + length(kDeviceInfo) + length(kDeviceTail))
+        + idLength + qsizetype(channels - filled) * separator + qsizetype(filled)
+        + qsizetype(channels)
+        * (length(kChannelHead) + length(kChannelStatus) + length(kChannelTail))
+        + numberLength;
+}
+
+qsizetype decimalLength(int value)
+{
+    unsigned int magnitude = value < 0 ? 0u - unsigned(value) : unsigned(value);
+    qsizetype n = value < 0 ? 2 : 1;
+    while (magnitude >= 10) {
+        magnitude /= 10;
+        ++n;
+    }
+    return n;
+}
+
+// Writes the devices that forEachDevice hands over, as (id bytes, id size,
+// first channel, end of channels), in one pass over them into a text
+// allocated once for bound characters (pages of an unused rest are never
+// touched) and cut to its length in place.
+template<class ForEachDevice> QString writeJson(qsizetype bound, ForEachDevice forEachDevice)
+{
     QString json(bound, Qt::Uninitialized);
     char16_t* const begin = reinterpret_cast<char16_t*>(json.data());
     char16_t* out = put(begin, kOpen);
@@ -187,13 +204,18 @@ DeviceStatusSnapshot::DeviceStatusSnapshot(const DeviceStatusMap& status)
 
 QString deviceStatusJson(const DeviceStatusMap& status)
 {
-    size_t idBytes = 0;
+    // Longer than the text can be: an id byte becomes at most six
+    // characters (a control character's \u escape), a number at most eleven.
+    // Counting the exact length would mean walking every channel twice.
+    qsizetype idBytes = 0;
     size_t channels = 0;
     for (const auto& device : status) {
-        idBytes += device.first.size();
+        idBytes += qsizetype(device.first.size());
         channels += device.second.size();
     }
-    return writeJson(status.size(), idBytes, channels, [&status](auto&& visit) {
+    const qsizetype bound
+        = textLength(status.size(), 0, channels, 6 * idBytes, 22 * qsizetype(channels));
+    return writeJson(bound, [&status](auto&& visit) {
         for (const auto& device : status)
             visit(device.first.data(), device.first.size(), device.second.begin(),
                   device.second.end());
@@ -202,18 +224,35 @@ QString deviceStatusJson(const DeviceStatusMap& status)
 
 QString deviceStatusJson(const DeviceStatusSnapshot& status)
 {
-    return writeJson(status.idEnds.size(), status.idBytes.size(), status.channels.size(),
-                     [&status](auto&& visit) {
-                         size_t idFrom = 0;
-                         size_t channelFrom = 0;
-                         for (size_t i = 0; i < status.idEnds.size(); ++i) {
-                             visit(status.idBytes.data() + idFrom, status.idEnds[i] - idFrom,
-                                   status.channels.begin() + qsizetype(channelFrom),
-                                   status.channels.begin() + qsizetype(status.channelEnds[i]));
-                             idFrom = status.idEnds[i];
-                             channelFrom = status.channelEnds[i];
-                         }
-                     });
+    // The exact length (unless an id needs escapes): an allocation of the
+    // same size as last time's can reuse its memory.
+    qsizetype idLength = 0;
+    size_t filled = 0;
+    size_t idFrom = 0;
+    size_t channelFrom = 0;
+    for (size_t i = 0; i < status.idEnds.size(); ++i) {
+        const size_t size = status.idEnds[i] - idFrom;
+        idLength += qsizetype(isPlain(status.idBytes.data() + idFrom, size) ? size : 6 * size);
+        filled += status.channelEnds[i] > channelFrom ? 1 : 0;
+        idFrom = status.idEnds[i];
+        channelFrom = status.channelEnds[i];
+    }
+    qsizetype numberLength = 0;
+    for (const auto& [channel, value] : status.channels)
+        numberLength += decimalLength(channel) + decimalLength(value);
+    const qsizetype exact
+        = textLength(status.idEnds.size(), filled, status.channels.size(), idLength, numberLength);
+    return writeJson(exact, [&status](auto&& visit) {
+        size_t idFrom = 0;
+        size_t channelFrom = 0;
+        for (size_t i = 0; i < status.idEnds.size(); ++i) {
+            visit(status.idBytes.data() + idFrom, status.idEnds[i] - idFrom,
+                  status.channels.begin() + qsizetype(channelFrom),
+                  status.channels.begin() + qsizetype(status.channelEnds[i]));
+            idFrom = status.idEnds[i];
+            channelFrom = status.channelEnds[i];
+        }
+    });
 }
 
 } // namespace TaviWebModuleInternal
