@@ -85,7 +85,7 @@ void PagePush::flush()
         QList<JsCall> calls;
         qsizetype length = 0;
         while (
-            !m_waiting.empty() && !m_waiting.front().arguments.isEmpty()
+            !m_waiting.empty() && !m_waiting.front().inPieces
             && (calls.isEmpty() || length + m_waiting.front().arguments.size() <= kBatchLength)) {
             Item& item = m_waiting.front();
             length += item.arguments.size();

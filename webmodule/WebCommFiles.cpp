@@ -95,6 +95,7 @@ int saveSnapshot(const QString& base64, QString filePath, const std::atomic<bool
 }
 
 } // namespace
+
 QString CWebComm::BrowseFilePath(QString originalPath)
 {
     QWidget parent; // the dialog's parent, never shown
