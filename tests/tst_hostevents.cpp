@@ -156,7 +156,7 @@ private slots:
         controls["\x7f \x80\xff \xed\xa0\x80"][0] = 0; // DEL and bytes that are no UTF-8
         controls[std::string("nul\0inside", 10)][0] = 0;
         for (int v : { INT_MIN, INT_MIN + 1, -10, -1, 0, 9, 10, 99999, INT_MAX })
-            numbers["n"][v] = -v - (v == INT_MIN ? 0 : 1);
+            numbers["n"][v] = ~v; // INT_MIN and INT_MAX also as statuses
         for (int d = 0; d < 10000; ++d)
             for (int c = 1; c <= 16; ++c)
                 many["dev-" + std::to_string(d)][c] = (d * c) % 5 - 1;
