@@ -19,7 +19,7 @@ CWebComm::CWebComm(QObject* parent)
     , m_pMediaPlayer(nullptr)
     , m_pAudioOutput(nullptr)
     , m_pPlayVideoDlg(nullptr)
-{ }
+{}
 
 CWebComm::~CWebComm()
 {

@@ -12,7 +12,7 @@
 
 WebViewDataCenter::WebViewDataCenter()
     : QObject(nullptr)
-{ }
+{}
 
 WebViewDataCenter::~WebViewDataCenter() = default;
 

@@ -23,7 +23,7 @@ public:
     void onPageNotification(QString& msg, QString& sn);
     void onPageNotice(QString& notice) { Q_UNUSED(notice); }
     QString handle(const QString& msg) { return msg; }
-    void pushState() { }
+    void pushState() {}
 };
 
 // Each statement snippet becomes the body of a member function of a class
