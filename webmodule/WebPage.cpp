@@ -49,8 +49,8 @@ void CWebPage::SetDownloadPath(const QString& path)
         m_strDownloadPath = path;
         return;
     }
-    QMetaObject::invokeMethod(
-        app, [path] { m_strDownloadPath = path; }, Qt::AutoConnection);
+    const auto write = [path] { m_strDownloadPath = path; };
+    QMetaObject::invokeMethod(app, write, Qt::AutoConnection);
 }
 
 void CWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
