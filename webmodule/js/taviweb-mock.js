@@ -63,7 +63,7 @@ function (root) {
 
     /** @type {NotifyHandler} */
     function answeringHost(msg) {
-        return JSON.stringify({ ok: true, answeredBy: 'mock host', received: msg });
+        return JSON.stringify({ answeredBy: 'mock host', ok: true, received: msg });
     }
 
     function convert(value, type) {
