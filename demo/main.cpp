@@ -113,9 +113,9 @@ int main(int argc, char** argv)
         "Demo host of the Tavi web module. Opens the demo page, or your own page, in a tab "
         "page of a host window on the simulated host.\n\n"
         "Unattended runs (--headless, also the default without a display, and --tour) end by "
-        "themselves and write a screenshot and a transcript. Exit codes: 0 done, 1 the "
-        "screenshot or the transcript could not be written, 2 a wrong option (such as a "
-        "--url path that does not exist), 3 the page did not load."));
+        "themselves and write a screenshot and a transcript. Exit codes: 0 done; 1 an unknown "
+        "option, or the screenshot or the transcript could not be written; 2 a --url path "
+        "that names no file, or a bad port; 3 the page did not load."));
     parser.addHelpOption();
     QCommandLineOption urlOption(
         QStringLiteral("url"),
