@@ -8,8 +8,8 @@ class QTimer;
 
 // Host side of the demo's "Files" section: a scratch folder with a sound file
 // to pick, a local server whose files the page downloads, and both made known
-// to the page as window.demoFiles. In headless runs it also answers the file
-// dialogs that the tour opens, as a user would.
+// to the page as window.demoFiles. In unattended runs it also answers the
+// file dialogs that the page opens, as a user would.
 class DemoFiles : public QObject
 {
     Q_OBJECT

@@ -4,6 +4,7 @@
 #include "FileWriter.h"
 #include "HostNotice.h"
 #include "Logging.h"
+#include "PageConsole.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
@@ -36,6 +37,7 @@ CWebPage::CWebPage(QObject* parent)
 {
     // The profile's signal reaches this slot through the meta-object too.
     qRegisterMetaType<QWebEngineDownloadRequest*>("QWebEngineDownloadRequest*");
+    new TaviWebModuleInternal::PageConsole(this);
 }
 
 CWebPage::~CWebPage() = default;
@@ -59,6 +61,10 @@ void CWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, con
     if (TaviWebModuleInternal::BridgeReadyProbe* probe
         = TaviWebModuleInternal::BridgeReadyProbe::of(this);
         probe && probe->take(message))
+        return;
+    // Over the console's rate a line goes nowhere, Qt's log included.
+    if (TaviWebModuleInternal::PageConsole* console = TaviWebModuleInternal::PageConsole::of(this);
+        console && !console->log(level, message, lineNumber, sourceID))
         return;
     QWebEnginePage::javaScriptConsoleMessage(level, message, lineNumber, sourceID);
 }

@@ -7,7 +7,8 @@
 
 class QWebEngineDownloadRequest;
 
-// The page shown by a web widget; decides where downloads go.
+// The page shown by a web widget; decides where downloads go, and writes the
+// page's console to the host's log.
 class TAVIWEBMODULE_EXPORT CWebPage : public QWebEnginePage
 {
     Q_OBJECT
@@ -27,6 +28,8 @@ public slots:
     void DownloadRequested(QWebEngineDownloadRequest* download);
 
 protected:
+    // Each message goes to taviLogMgr() as "[PageConsole] ..." (at most 100 a
+    // second per page) and then to Qt's "js" category as QWebEnginePage does.
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
                                   int lineNumber, const QString& sourceID) override;
 };

@@ -66,7 +66,7 @@
         id: 'notify',
         title: 'Notify the host',
         text: 'notifyHost() sends NotifyToHost(msg, sn) and resolves with the host\'s answer ' +
-              '(emitHostResponse for the same sn). The host panel shows what arrived.',
+              '(emitHostResponse for the same sn). The transcript on the right shows what the host received.',
         build: function (el, tavi) {
             var self = this;
             var msg = Demo.el('input', { value: '{"action":"hello","from":"demo page"}' });
