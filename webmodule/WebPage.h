@@ -7,7 +7,8 @@
 
 class QWebEngineDownloadRequest;
 
-// The page shown by a web widget; decides where downloads go.
+// The page shown by a web widget; decides where downloads go, and applies
+// WebAccessPolicy's navigation policy and pinned certificates.
 class TAVIWEBMODULE_EXPORT CWebPage : public QWebEnginePage
 {
     Q_OBJECT
@@ -27,6 +28,9 @@ public slots:
     void DownloadRequested(QWebEngineDownloadRequest* download);
 
 protected:
+    // Under WebAccessPolicy::TrustedOnly, refuses main-frame navigations to
+    // untrusted origins (also redirects) and tells the host.
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
                                   int lineNumber, const QString& sourceID) override;
 };
