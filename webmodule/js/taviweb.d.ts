@@ -110,9 +110,11 @@ declare namespace TaviWeb {
 
     interface TaviWebError extends Error {
         name: 'TaviWebError';
-        code: 'timeout' | 'rejected' | 'bad-json' | 'no-method' | 'no-channel' | 'no-transport' | 'no-bridge';
+        code: 'timeout' | 'rejected' | 'bad-json' | 'no-method' | 'no-channel' | 'no-transport' | 'no-bridge' | 'refused';
         sn?: string;
         status?: number;
+        /** For 'refused': the bridge method the host refused. */
+        method?: string;
     }
 
     interface Client {
