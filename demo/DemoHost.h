@@ -10,6 +10,7 @@ class QJsonObject;
 class QPlainTextEdit;
 class RelaySimulation;
 class QTabWidget;
+class QUrl;
 class TaviWebPage;
 
 // The demo's host application: a main window with the page as a tab and a
@@ -46,6 +47,8 @@ signals:
     void lineRecorded(const QString& line);
 
 private:
+    // Sets the module's access policy for the demo's own pages and folders.
+    void lockDown(const QString& samples, const QString& exports, const QUrl& server);
     void onWebNotify(QString& msg, QString& sn);
     void onInfoCenterNotify(QString& message);
     void finish();

@@ -17,6 +17,9 @@ public:
     DemoMedia(QObject* parent, bool autoClose);
     ~DemoMedia() override;
 
+    // Where the samples are.
+    QString folder() const { return m_dir.path(); }
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
