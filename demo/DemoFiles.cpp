@@ -65,6 +65,11 @@ DemoFiles::DemoFiles(QObject* parent, bool answerDialogs)
     }
 }
 
+QUrl DemoFiles::serverUrl() const
+{
+    return m_pServer->url(QStringLiteral("/"));
+}
+
 void DemoFiles::onDialogWatchTimeout()
 {
     for (QWidget* w : QApplication::topLevelWidgets()) {

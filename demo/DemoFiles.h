@@ -2,6 +2,7 @@
 
 #include <QtCore/QObject>
 #include <QtCore/QString>
+#include <QtCore/QUrl>
 
 class DownloadServer;
 class QTimer;
@@ -16,6 +17,11 @@ class DemoFiles : public QObject
 public:
     // Create before the page loads.
     explicit DemoFiles(QObject* parent, bool answerDialogs);
+
+    // The scratch folder the page writes into.
+    QString folder() const { return m_strFolder; }
+    // An address of the download server.
+    QUrl serverUrl() const;
 
 private:
     // Answers the file dialog that is open, as a user would.

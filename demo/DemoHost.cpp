@@ -31,6 +31,7 @@
 #include <QtWidgets/QVBoxLayout>
 #include <TaviSim.h>
 #include <TaviWebPage.h>
+#include <WebAccessPolicy.h>
 #include <WebViewDataCenter.h>
 #include <algorithm>
 
@@ -60,7 +61,8 @@ DemoHost::DemoHost(const Options& options)
 
     // What a real host does once at start: the SDK and its answer path.
     TaviSim::installClientSdk();
-    new DemoMedia(this, m_options.closeDialogsMs); // before the page: it publishes the samples
+    // Before the page: it publishes the samples.
+    auto* media = new DemoMedia(this, m_options.closeDialogsMs);
     TaviSim::setResponseHandler(
         [](__tagKelCommand* cmd) { WebViewDataCenter::GetInstance()->FuncResponeCallback(cmd); });
 
@@ -75,7 +77,8 @@ DemoHost::DemoHost(const Options& options)
     auto* splitter = new QSplitter(this);
     m_pTabs = new QTabWidget(splitter);
     m_pTabs->setDocumentMode(true);
-    new DemoFiles(this, m_options.closeDialogsMs > 0); // before the page loads
+    auto* files = new DemoFiles(this, m_options.closeDialogsMs > 0); // before the page loads
+    lockDown(media->folder(), files->folder(), files->serverUrl());
     m_pPage = new TaviWebPage(this, m_options.url.toString(QUrl::FullyEncoded));
     m_pTabs->addTab(m_pPage, QStringLiteral("Web page"));
     connect(m_pPage->webWidgets()->view()->page(), &QWebEnginePage::loadingChanged, this,
@@ -112,6 +115,24 @@ DemoHost::DemoHost(const Options& options)
            QStringLiteral("opening %1").arg(m_options.url.toDisplayString()));
     if (m_options.devTools)
         openDevTools();
+}
+
+void DemoHost::lockDown(const QString& samples, const QString& exports, const QUrl& server)
+{
+    // What a client whose pages come from its own server does: the bridge
+    // for its own pages only (here the demo's, its download server's and a
+    // page the user names), files in its own folders only, and links
+    // elsewhere refused (the host hears of them).
+    QStringList origins { QStringLiteral("qrc:"), WebAccessPolicy::originOf(server),
+                          WebAccessPolicy::originOf(m_options.url) };
+    origins.removeDuplicates();
+    WebAccessPolicy& policy = WebAccessPolicy::global();
+    policy.setTrustedOrigins(origins);
+    policy.setFileRoots({ samples }, { exports });
+    policy.setNavigationPolicy(WebAccessPolicy::TrustedOnly);
+    record(QStringLiteral("host"),
+           QStringLiteral("trusted origins %1; files read in %2, written in %3; TrustedOnly")
+               .arg(origins.join(QStringLiteral(", ")), samples, exports));
 }
 
 DemoHost::~DemoHost()

@@ -12,6 +12,7 @@ class QJsonObject;
 class QPlainTextEdit;
 class RelaySimulation;
 class QTabWidget;
+class QUrl;
 class TaviWebPage;
 class QWebEngineLoadingInfo;
 class QWebEngineView;
@@ -60,6 +61,8 @@ signals:
     void lineRecorded(const QString& line);
 
 private:
+    // Sets the module's access policy for the demo's own pages and folders.
+    void lockDown(const QString& samples, const QString& exports, const QUrl& server);
     void onWebNotify(QString& msg, QString& sn);
     void onInfoCenterNotify(QString& message);
     void onLoadingChanged(const QWebEngineLoadingInfo& info);

@@ -18,6 +18,9 @@ public:
     DemoMedia(QObject* parent, int closeAfterMs);
     ~DemoMedia() override;
 
+    // Where the samples are.
+    QString folder() const { return m_dir.path(); }
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 

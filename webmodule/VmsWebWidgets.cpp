@@ -1,5 +1,6 @@
 #include "VmsWebWidgets.h"
 
+#include "BridgeAccess.h"
 #include "BridgeReady.h"
 #include "HostNotice.h"
 #include "JsScript.h"
@@ -60,13 +61,16 @@ VmsWebWidgets::VmsWebWidgets(QWidget* parent)
 
     m_pWebComm = new CWebComm(this);
     m_pChannel = new QWebChannel(nullptr);
-    m_pChannel->registerObject(QStringLiteral("CWebComm"), m_pWebComm);
+    // The gate puts the bridge on the channel for trusted documents only.
+    auto* gate = new TaviWebModuleInternal::BridgeGate(m_pWebComm, m_pPage, m_pChannel);
     m_pView->page()->setWebChannel(m_pChannel, QWebEngineScript::MainWorld);
     // Events pushed before the page's channel is up may find no page
     // function yet; hosts wait for this signal instead.
     connect(new TaviWebModuleInternal::BridgeReadyProbe(m_pPage),
-            &TaviWebModuleInternal::BridgeReadyProbe::connected, this,
-            &VmsWebWidgets::bridgeConnected);
+            &TaviWebModuleInternal::BridgeReadyProbe::connected, this, [this, gate] {
+                if (gate->trusted())
+                    emit bridgeConnected();
+            });
 
     m_pView->show();
 
@@ -248,6 +252,10 @@ void VmsWebWidgets::runScript(const QString& script)
 {
     // The page outlives a view that its parent widget deleted first.
     if (!m_pPage)
+        return;
+    // Host events are for trusted documents only.
+    if (const auto* gate = TaviWebModuleInternal::BridgeGate::of(m_pWebComm);
+        gate && !gate->trusted())
         return;
     m_pPage->runJavaScript(script, [](const QVariant& result) { qDebug() << result.toString(); });
 }

@@ -1,5 +1,6 @@
 // CWebComm: file browse, copy, delete, the download folder and snapshots.
 
+#include "BridgeAccess.h"
 #include "FileWriter.h"
 #include "HostNotice.h"
 #include "Logging.h"
@@ -54,6 +55,9 @@ mode_t copyMode(const QString& source)
 
 QString CWebComm::BrowseFilePath(QString originalPath)
 {
+    if (!bridgeCallAllowed(this, "BrowseFilePath")
+        || (!originalPath.isEmpty() && !mayReadPath("BrowseFilePath", originalPath)))
+        return QString();
     QWidget parent; // the dialog's parent, never shown
     const QString chosen = QFileDialog::getExistingDirectory(
         &parent, QString(), startFolder(originalPath), QFileDialog::ShowDirsOnly);
@@ -62,6 +66,9 @@ QString CWebComm::BrowseFilePath(QString originalPath)
 
 QString CWebComm::BrowseFile(QString originalPath)
 {
+    if (!bridgeCallAllowed(this, "BrowseFile")
+        || (!originalPath.isEmpty() && !mayReadPath("BrowseFile", originalPath)))
+        return QString();
     QWidget parent; // the dialog's parent, never shown
     const QString chosen
         = QFileDialog::getOpenFileName(&parent, QString(), startFolder(originalPath),
@@ -71,6 +78,8 @@ QString CWebComm::BrowseFile(QString originalPath)
 
 void CWebComm::CopyFileFunc(QString command)
 {
+    if (!bridgeCallAllowed(this, "CopyFileFunc"))
+        return;
     qDebug() << "CopyFileFunc command" << command;
     QJsonArray orders;
     if (!commandArray(command, orders))
@@ -81,6 +90,8 @@ void CWebComm::CopyFileFunc(QString command)
         const QJsonObject o = order.toObject();
         const QString source = o.value(QStringLiteral("sourceFile")).toString();
         const QString target = o.value(QStringLiteral("targetFile")).toString();
+        if (!mayReadPath("CopyFileFunc", source) || !mayWritePath("CopyFileFunc", target))
+            continue;
         if (CopyFileProcess(source, target))
             sendShowTip(target, target);
     }
@@ -159,6 +170,8 @@ bool CWebComm::CopyFileProcess(const QString& source, const QString& target)
 
 void CWebComm::DelFileFunc(QString command)
 {
+    if (!bridgeCallAllowed(this, "DelFileFunc"))
+        return;
     QJsonArray paths;
     if (!commandArray(command, paths))
         return;
@@ -167,18 +180,23 @@ void CWebComm::DelFileFunc(QString command)
             continue;
         // A link to a file is removed itself; what it points to stays.
         const QString path = value.toString();
-        if (withinPathLimits(path) && QFileInfo(path).isFile())
+        if (withinPathLimits(path) && mayWritePath("DelFileFunc", path) && QFileInfo(path).isFile())
             QFile::remove(path);
     }
 }
 
 void CWebComm::SetDownloadPath(QString filePath)
 {
+    if (!bridgeCallAllowed(this, "SetDownloadPath")
+        || (!filePath.isEmpty() && !mayWritePath("SetDownloadPath", filePath)))
+        return;
     CWebPage::m_strDownloadPath = filePath.replace(QLatin1Char('\\'), QLatin1Char('/'));
 }
 
 int CWebComm::AfterSnapshot(QString base64, QString channelId, int time, QString filePath)
 {
+    if (!bridgeCallAllowed(this, "AfterSnapshot"))
+        return -1;
     qDebug() << "filePath:" << filePath;
     filePath.replace(QLatin1Char('\\'), QLatin1Char('/'));
 
@@ -213,6 +231,8 @@ int CWebComm::AfterSnapshot(QString base64, QString channelId, int time, QString
                              << filePath.size();
         return -1;
     }
+    if (!mayWritePath("AfterSnapshot", filePath))
+        return -1;
     // A relative folder may exist without MakePath being able to say so; the
     // open below is the real test.
     MakePath(folder);

@@ -167,6 +167,11 @@ test('device status and pushes: parsed, bad JSON an error, a throwing handler is
     assert.deepEqual(await client.devStatus(), [{ guid: 'a', info: [] }]);
     bridge.answer('GetDevStatus', 'oops');
     await assert.rejects(client.devStatus(), { code: 'bad-json' });
+    // Refused values that a call never has otherwise: the host distrusts the page.
+    bridge.status.GetDevStatus = '';
+    bridge.status.NotifyToHost = -1;
+    for (const p of [client.devStatus(), client.notifyHost('m'), client.notifyHostNoReply('m')])
+        await assert.rejects(p, { code: 'refused' });
 
     const got = [];
     client.on('dataCache', () => { throw new Error('handler bug'); });

@@ -122,11 +122,13 @@ export interface ServerAnswer {
 
 export interface TaviWebError extends Error {
     name: 'TaviWebError';
-    code: 'timeout' | 'rejected' | 'bad-json' | 'no-method' | 'no-channel' | 'no-transport' | 'no-bridge';
+    code: 'timeout' | 'rejected' | 'bad-json' | 'no-method' | 'no-channel' | 'no-transport' | 'no-bridge' | 'refused';
     sn?: string;
     status?: number;
     /** bad-json of a push: the text that could not be read. */
     text?: string;
+    /** refused: the bridge method the host refused. */
+    method?: string;
 }
 
 export interface Events {

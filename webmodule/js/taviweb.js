@@ -72,6 +72,14 @@ function (root) {
         return bytes.map(function (b) { return (b < 16 ? '0' : '') + b.toString(16); }).join('');
     }
 
+    // A call the bridge refused because the host does not trust this page's
+    // origin; told apart where the refused value is one the call never has
+    // otherwise (-1 from NotifyToHost, '' from GetDevStatus).
+    function refused(method) {
+        return TaviWebError('refused', 'the bridge refused ' + method + ': the host does not trust '
+                            + 'this page\'s origin', { method: method });
+    }
+
     /** @returns {{ ok: boolean, value?: any, error?: any }} */
     function parseJson(text) {
         try {
@@ -225,7 +233,10 @@ function (root) {
         var timeout = opts.timeoutMs !== undefined ? opts.timeoutMs : this.options.notifyTimeoutMs;
         var waiting = this._wait(this._notifies, sn, timeout, 'notification');
         this.invoke('NotifyToHost', String(msg === undefined ? '' : msg), sn)
-            .then(null, function (e) { self._settle(self._notifies, sn, null, e); });
+            .then(function (status) {
+                if (status === -1)
+                    self._settle(self._notifies, sn, null, refused('NotifyToHost'));
+            }, function (e) { self._settle(self._notifies, sn, null, e); });
         return waiting.promise;
     };
 
@@ -233,7 +244,12 @@ function (root) {
     /** @param {string} msg @param {string} [sn] @returns {Promise<number>} */
     Client.prototype.notifyHostNoReply = function (msg, sn) {
         return this.invoke('NotifyToHost', String(msg === undefined ? '' : msg),
-                           sn === undefined ? this.nextSn() : String(sn));
+                           sn === undefined ? this.nextSn() : String(sn))
+            .then(function (status) {
+                if (status === -1)
+                    throw refused('NotifyToHost');
+                return status;
+            });
     };
 
     // Synchronous notification: the host's answer, or '' after the time-out
@@ -254,6 +270,8 @@ function (root) {
     /** @returns {Promise<TaviDeviceStatus[]>} */
     Client.prototype.devStatus = function () {
         return this.invoke('GetDevStatus').then(function (text) {
+            if (text === '')
+                throw refused('GetDevStatus');
             var parsed = parseJson(text);
             if (!parsed.ok)
                 throw TaviWebError('bad-json', 'device status is not JSON: ' + parsed.error.message);
@@ -476,7 +494,8 @@ function (root) {
                 clearTimeout(timer);
                 var raw = channel.objects && channel.objects.CWebComm;
                 if (!raw) {
-                    reject(TaviWebError('no-bridge', 'the web channel holds no "CWebComm" object'));
+                    reject(TaviWebError('no-bridge', 'the web channel holds no "CWebComm" object '
+                                        + '(the host may not trust this page\'s origin)'));
                     return;
                 }
                 var client = createClient(raw, options);
