@@ -168,8 +168,8 @@ test('device status and pushes: parsed, bad JSON an error, a throwing handler is
     bridge.answer('GetDevStatus', 'oops');
     await assert.rejects(client.devStatus(), { code: 'bad-json' });
     // Refused values that a call never has otherwise: the host distrusts the page.
-    bridge.status.GetDevStatus = '';
-    bridge.status.NotifyToHost = -1;
+    bridge.answer('GetDevStatus', '');
+    bridge.answer('NotifyToHost', -1);
     for (const p of [client.devStatus(), client.notifyHost('m'), client.notifyHostNoReply('m')])
         await assert.rejects(p, { code: 'refused' });
 
