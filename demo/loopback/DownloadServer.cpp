@@ -83,11 +83,13 @@ void DownloadServer::onNewConnection()
             const QString path = QUrl(QString::fromLatin1(requestLine.value(1))).path();
             const bool known = requestLine.value(0) == "GET" && m_files.contains(path);
 
+            // A copy: GCC 14 takes a reference into the map for a dangling one.
+            const File file = known ? m_files.value(path) : File();
             QByteArray response;
             if (!known) {
                 response = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n"
                            "Connection: close\r\n\r\n";
-            } else if (const File& file = m_files.find(path).value(); file.redirect.isValid()) {
+            } else if (file.redirect.isValid()) {
                 response = "HTTP/1.1 302 Found\r\nLocation: " + file.redirect.toEncoded()
                     + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
             } else if (file.suggestedName.isEmpty()) {
