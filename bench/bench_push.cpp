@@ -110,7 +110,7 @@ class OneScriptPerPush : public QObject
 public:
     explicit OneScriptPerPush(QWebEnginePage* page)
         : m_page(page)
-    { }
+    {}
     void serverRespone(QString sn, int ack, QString msg)
     {
         m_page->runJavaScript(TaviWebModuleInternal::jsCall(QLatin1String("emitServerRespone"),

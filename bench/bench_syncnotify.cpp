@@ -41,7 +41,7 @@ public:
                 lock.lock();
             }
         })
-    { }
+    {}
     ~Answerer()
     {
         {

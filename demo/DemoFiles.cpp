@@ -8,6 +8,7 @@
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
 #include <QtCore/QStandardPaths>
+#include <QtCore/QTemporaryDir>
 #include <QtCore/QTimer>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QFileDialog>
@@ -26,10 +27,16 @@ QByteArray reportPdf()
 DemoFiles::DemoFiles(QObject* parent, bool answerDialogs)
     : QObject(parent)
 {
-    // A fresh scratch folder per run; what the page writes stays there to look at.
-    m_strFolder = QStandardPaths::writableLocation(QStandardPaths::TempLocation)
-        + QStringLiteral("/tavi-demo-files");
-    QDir(m_strFolder).removeRecursively();
+    // A fresh scratch folder per run, of its own: demo hosts running at the
+    // same time must not empty each other's. What the page writes stays there
+    // to look at.
+    QTemporaryDir scratch(QStandardPaths::writableLocation(QStandardPaths::TempLocation)
+                          + QStringLiteral("/tavi-demo-files-XXXXXX"));
+    scratch.setAutoRemove(false);
+    if (!scratch.isValid())
+        DemoHost::note(
+            QStringLiteral("demo files: no scratch folder: %1").arg(scratch.errorString()));
+    m_strFolder = scratch.path();
     QDir().mkpath(m_strFolder + QStringLiteral("/sounds"));
     if (!MediaSamples::writeBell(m_strFolder + QStringLiteral("/sounds/bell.wav")))
         DemoHost::note(QStringLiteral("demo files: the bell sound could not be written"));
@@ -56,6 +63,11 @@ DemoFiles::DemoFiles(QObject* parent, bool answerDialogs)
         connect(m_pDialogWatch, &QTimer::timeout, this, &DemoFiles::onDialogWatchTimeout);
         m_pDialogWatch->start();
     }
+}
+
+QUrl DemoFiles::serverUrl() const
+{
+    return m_pServer->url(QStringLiteral("/"));
 }
 
 void DemoFiles::onDialogWatchTimeout()

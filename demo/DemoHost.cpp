@@ -6,16 +6,24 @@
 
 #include <QtCore/QDateTime>
 #include <QtCore/QFile>
+#include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
+#include <QtCore/QRegularExpression>
 #include <QtCore/QSaveFile>
 #include <QtCore/QTimer>
 #include <QtGui/QFontDatabase>
+#include <QtGui/QPainter>
 #include <QtGui/QScreen>
+#include <QtNetwork/QNetworkAccessManager>
+#include <QtNetwork/QNetworkReply>
+#include <QtWebEngineCore/QWebEngineLoadingInfo>
 #include <QtWebEngineCore/QWebEngineProfile>
 #include <QtWebEngineCore/QWebEngineScript>
 #include <QtWebEngineCore/QWebEngineScriptCollection>
+#include <QtWebEngineWidgets/QWebEngineView>
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QFileDialog>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QPlainTextEdit>
 #include <QtWidgets/QSplitter>
@@ -23,9 +31,27 @@
 #include <QtWidgets/QVBoxLayout>
 #include <TaviSim.h>
 #include <TaviWebPage.h>
+#include <WebAccessPolicy.h>
 #include <WebViewDataCenter.h>
+#include <algorithm>
 
 DemoHost* DemoHost::s_instance = nullptr;
+
+namespace {
+
+bool offscreen()
+{
+    return QGuiApplication::platformName() == QLatin1String("offscreen");
+}
+
+// The windows a page opens through the module, and the file dialogs.
+bool isPageDialog(const QWidget* w)
+{
+    return w->inherits("PlayVideoDialog") || w->inherits("ImageDialog")
+        || w->inherits("CMessageBox") || qobject_cast<const QFileDialog*>(w);
+}
+
+} // namespace
 
 DemoHost::DemoHost(const Options& options)
     : m_options(options)
@@ -35,7 +61,8 @@ DemoHost::DemoHost(const Options& options)
 
     // What a real host does once at start: the SDK and its answer path.
     TaviSim::installClientSdk();
-    new DemoMedia(this, m_options.quitWhenTourEnds); // before the page: it publishes the samples
+    // Before the page: it publishes the samples.
+    auto* media = new DemoMedia(this, m_options.closeDialogsMs);
     TaviSim::setResponseHandler(
         [](__tagKelCommand* cmd) { WebViewDataCenter::GetInstance()->FuncResponeCallback(cmd); });
 
@@ -50,14 +77,18 @@ DemoHost::DemoHost(const Options& options)
     auto* splitter = new QSplitter(this);
     m_pTabs = new QTabWidget(splitter);
     m_pTabs->setDocumentMode(true);
-    new DemoFiles(this, m_options.quitWhenTourEnds); // before the page loads
-    m_pPage = new TaviWebPage(this, m_options.url);
+    auto* files = new DemoFiles(this, m_options.closeDialogsMs > 0); // before the page loads
+    lockDown(media->folder(), files->folder(), files->serverUrl());
+    m_pPage = new TaviWebPage(this, m_options.url.toString(QUrl::FullyEncoded));
     m_pTabs->addTab(m_pPage, QStringLiteral("Web page"));
+    connect(m_pPage->webWidgets()->view()->page(), &QWebEnginePage::loadingChanged, this,
+            &DemoHost::onLoadingChanged);
 
     auto* side = new QWidget(splitter);
     auto* sideLayout = new QVBoxLayout(side);
     sideLayout->setContentsMargins(6, 6, 6, 6);
-    sideLayout->addWidget(new QLabel(QStringLiteral("Host: what the module sent"), side));
+    sideLayout->addWidget(
+        new QLabel(QStringLiteral("Transcript: the page's console, the module, the host"), side));
     m_pHostLog = new QPlainTextEdit(side);
     m_pHostLog->setReadOnly(true);
     m_pHostLog->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -75,13 +106,38 @@ DemoHost::DemoHost(const Options& options)
             Qt::QueuedConnection);
 
     if (m_options.quitAfterMs > 0)
-        QTimer::singleShot(m_options.quitAfterMs, this, &DemoHost::finish);
+        QTimer::singleShot(m_options.quitAfterMs, this, [this] { finish(); });
+    auto* hostLogTimer = new QTimer(this);
+    connect(hostLogTimer, &QTimer::timeout, this, &DemoHost::forwardHostLog);
+    hostLogTimer->start(300);
 
-    record(QStringLiteral("host"), QStringLiteral("opening %1").arg(m_options.url));
+    record(QStringLiteral("host"),
+           QStringLiteral("opening %1").arg(m_options.url.toDisplayString()));
+    if (m_options.devTools)
+        openDevTools();
+}
+
+void DemoHost::lockDown(const QString& samples, const QString& exports, const QUrl& server)
+{
+    // What a client whose pages come from its own server does: the bridge
+    // for its own pages only (here the demo's, its download server's and a
+    // page the user names), files in its own folders only, and links
+    // elsewhere refused (the host hears of them).
+    QStringList origins { QStringLiteral("qrc:"), WebAccessPolicy::originOf(server),
+                          WebAccessPolicy::originOf(m_options.url) };
+    origins.removeDuplicates();
+    WebAccessPolicy& policy = WebAccessPolicy::global();
+    policy.setTrustedOrigins(origins);
+    policy.setFileRoots({ samples }, { exports });
+    policy.setNavigationPolicy(WebAccessPolicy::TrustedOnly);
+    record(QStringLiteral("host"),
+           QStringLiteral("trusted origins %1; files read in %2, written in %3; TrustedOnly")
+               .arg(origins.join(QStringLiteral(", ")), samples, exports));
 }
 
 DemoHost::~DemoHost()
 {
+    delete m_pDevTools.data(); // inspects the page: goes first
     m_pRelay.reset(); // its thread records into this host
     TaviSim::setResponseHandler(nullptr);
     s_instance = nullptr;
@@ -112,7 +168,7 @@ void DemoHost::onWebNotify(QString& msg, QString& sn)
     const QJsonObject request = QJsonDocument::fromJson(msg.toUtf8()).object();
     if (request.value(QStringLiteral("demo")).toString() == QLatin1String("tour-finished")) {
         if (m_options.quitWhenTourEnds)
-            QTimer::singleShot(500, this, &DemoHost::finish); // let the page paint first
+            QTimer::singleShot(500, this, [this] { finish(); }); // let the page paint first
         return;
     }
     if (m_pRelay->takeNotification(msg, sn))
@@ -146,20 +202,113 @@ void DemoHost::publishToPages(const QString& name, const QJsonObject& data)
     QWebEngineProfile::defaultProfile()->scripts()->insert(script);
 }
 
+void DemoHost::onLoadingChanged(const QWebEngineLoadingInfo& info)
+{
+    if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus
+        && m_options.remoteDebuggingPort > 0) {
+        checkRemoteDebugging();
+        m_options.remoteDebuggingPort = 0; // once
+    }
+    if (info.status() != QWebEngineLoadingInfo::LoadFailedStatus)
+        return;
+    // Chromium's text for an HTTP status is its error page's template.
+    const QString why = info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain
+        ? QStringLiteral("HTTP status %1").arg(info.errorCode())
+        : QStringLiteral("%1 (error %2)").arg(info.errorString()).arg(info.errorCode());
+    record(QStringLiteral("host"),
+           QStringLiteral("the page did not load: %1: %2").arg(info.url().toDisplayString(), why));
+    // Nobody is there to read Chromium's error page.
+    if (m_options.unattended)
+        finish(kExitPageNotLoaded);
+}
+
+void DemoHost::openDevTools()
+{
+    // A window of its own, as a browser's detached inspector.
+    m_pDevTools = new QWebEngineView;
+    m_pDevTools->setAttribute(Qt::WA_DeleteOnClose);
+    m_pDevTools->setWindowTitle(
+        QStringLiteral("DevTools: %1").arg(m_options.url.toDisplayString()));
+    m_pDevTools->resize(1000, 700);
+    connect(m_pDevTools->page(), &QWebEnginePage::loadFinished, this, [this](bool ok) {
+        record(QStringLiteral("host"),
+               ok ? QStringLiteral("DevTools loaded: %1 inspects the page")
+                        .arg(m_pDevTools->url().toDisplayString())
+                  : QStringLiteral("DevTools did not load"));
+    });
+    m_pPage->webWidgets()->view()->page()->setDevToolsPage(m_pDevTools->page());
+    m_pDevTools->show();
+}
+
+void DemoHost::checkRemoteDebugging()
+{
+    // What a browser finds there: the pages it can inspect.
+    const QString base = QStringLiteral("http://127.0.0.1:%1").arg(m_options.remoteDebuggingPort);
+    auto* network = new QNetworkAccessManager(this);
+    QNetworkReply* reply = network->get(QNetworkRequest(QUrl(base + QStringLiteral("/json/list"))));
+    connect(reply, &QNetworkReply::finished, this, [this, reply, network, base] {
+        QStringList pages;
+        const QJsonArray targets = QJsonDocument::fromJson(reply->readAll()).array();
+        for (const QJsonValue& target : targets)
+            if (target[QLatin1String("type")].toString() == QLatin1String("page"))
+                pages << target[QLatin1String("url")].toString();
+        if (reply->error() == QNetworkReply::NoError)
+            record(QStringLiteral("host"),
+                   QStringLiteral("remote debugging on %1 (loopback only), pages: %2")
+                       .arg(base, pages.join(QLatin1String(", "))));
+        else
+            record(QStringLiteral("host"),
+                   QStringLiteral("remote debugging: nothing answers on %1: %2")
+                       .arg(base, reply->errorString()));
+        network->deleteLater();
+    });
+}
+
+void DemoHost::forwardHostLog()
+{
+    static const QRegularExpression consoleMessage(
+        QStringLiteral("^\\[PageConsole\\] (info|warning|error) "));
+    const QStringList lines = TaviSim::logLines();
+    if (lines.size() < m_nHostLogLinesSeen)
+        m_nHostLogLinesSeen = 0; // the log was cleared
+    for (int i = m_nHostLogLinesSeen; i < lines.size(); ++i)
+        if (!consoleMessage.match(lines.at(i)).hasMatch())
+            record(QStringLiteral("host log"), lines.at(i));
+    m_nHostLogLinesSeen = lines.size();
+}
+
+QPixmap DemoHost::screenshot()
+{
+    // On a display the picture is what the screen shows, the web view as
+    // composed into the window.
+    if (!offscreen() && screen()) {
+        const QRect area = geometry().translated(-screen()->geometry().topLeft());
+        const QPixmap shot
+            = screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+        if (!shot.isNull())
+            return shot;
+    }
+    // Offscreen every window draws itself: the page's dialogs go onto the
+    // host's window where they are, as a screen would show them, the modal
+    // ones on top.
+    QPixmap shot = grab();
+    QList<QWidget*> dialogs;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && isPageDialog(w))
+            dialogs << w;
+    std::stable_partition(dialogs.begin(), dialogs.end(),
+                          [](const QWidget* w) { return !w->isModal(); });
+    QPainter painter(&shot);
+    for (QWidget* w : dialogs)
+        painter.drawPixmap(w->geometry().topLeft() - geometry().topLeft(), w->grab());
+    return shot;
+}
+
 bool DemoHost::writeOutputs()
 {
     bool ok = true;
     if (!m_options.screenshotPath.isEmpty()) {
-        // On a display the picture is what the screen shows, the web view as
-        // composed into the window; offscreen the widgets draw themselves.
-        QPixmap shot;
-        if (QGuiApplication::platformName() != QLatin1String("offscreen") && screen()) {
-            const QRect area = geometry().translated(-screen()->geometry().topLeft());
-            shot = screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
-        }
-        if (shot.isNull())
-            shot = grab();
-        if (shot.save(m_options.screenshotPath, "PNG")) {
+        if (screenshot().save(m_options.screenshotPath, "PNG")) {
             record(QStringLiteral("host"),
                    QStringLiteral("screenshot written to %1").arg(m_options.screenshotPath));
         } else {
@@ -184,18 +333,20 @@ bool DemoHost::writeOutputs()
     return ok;
 }
 
-void DemoHost::finish()
+void DemoHost::finish(int exitCode)
 {
     if (m_bFinished)
         return;
     m_bFinished = true;
-    // Video windows stay open after the tour; the picture is of the host's
-    // window, so they go first and the window repaints where they were.
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->inherits("PlayVideoDialog"))
-            w->close();
-    QTimer::singleShot(300, this, [this] {
+    // The screen's picture is of the host's window: on a display the video
+    // windows go first and the window repaints where they were. Offscreen
+    // the picture shows them.
+    if (!offscreen())
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->inherits("PlayVideoDialog"))
+                w->close();
+    QTimer::singleShot(300, this, [this, exitCode] {
         const bool ok = writeOutputs();
-        QCoreApplication::exit(ok ? 0 : 1);
+        QCoreApplication::exit(exitCode != 0 ? exitCode : ok ? 0 : 1);
     });
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QtCore/QPointer>
 #include <QtCore/QString>
 #include <QtCore/QStringList>
+#include <QtCore/QUrl>
 #include <QtWidgets/QMainWindow>
 #include <memory>
 #include <mutex>
@@ -10,22 +12,33 @@ class QJsonObject;
 class QPlainTextEdit;
 class RelaySimulation;
 class QTabWidget;
+class QUrl;
 class TaviWebPage;
+class QWebEngineLoadingInfo;
+class QWebEngineView;
 
 // The demo's host application: a main window with the page as a tab and a
-// panel that shows what the host received from the page.
+// panel that shows the transcript as it grows: what the page printed, what
+// the module logged, what the host received and did.
 class DemoHost : public QMainWindow
 {
     Q_OBJECT
 public:
     struct Options
     {
-        QString url;
+        QUrl url;
         QString screenshotPath;
         QString transcriptPath;
         int quitAfterMs = 0; // 0: stay open
-        bool quitWhenTourEnds = false; // also: nobody answers the dialogs
+        bool quitWhenTourEnds = false;
+        bool unattended = false; // headless or touring: a failed load ends the run
+        int closeDialogsMs = 0; // 0: the host leaves dialogs to the user
+        bool devTools = false;
+        int remoteDebuggingPort = 0; // 0: off
     };
+
+    // Exit codes besides 0 and 1 (outputs not written).
+    static constexpr int kExitPageNotLoaded = 3;
 
     explicit DemoHost(const Options& options);
     ~DemoHost() override;
@@ -36,6 +49,8 @@ public:
     static void note(const QString& text, const QString& source = QStringLiteral("host"));
     // Writes the screenshot and the transcript as asked; false on failure.
     bool writeOutputs();
+    // The host window with the module's dialogs that are open, each where it is.
+    QPixmap screenshot();
 
     static DemoHost* instance() { return s_instance; }
     // Sets window.<name> to data in every page of the default profile, before
@@ -46,15 +61,25 @@ signals:
     void lineRecorded(const QString& line);
 
 private:
+    // Sets the module's access policy for the demo's own pages and folders.
+    void lockDown(const QString& samples, const QString& exports, const QUrl& server);
     void onWebNotify(QString& msg, QString& sn);
     void onInfoCenterNotify(QString& message);
-    void finish();
+    void onLoadingChanged(const QWebEngineLoadingInfo& info);
+    void openDevTools();
+    void checkRemoteDebugging();
+    // Host log lines other than the page console's own, which the
+    // transcript has from Qt's log already.
+    void forwardHostLog();
+    void finish(int exitCode = 0);
 
     Options m_options;
     QTabWidget* m_pTabs = nullptr;
     TaviWebPage* m_pPage = nullptr;
     QPlainTextEdit* m_pHostLog = nullptr;
+    QPointer<QWebEngineView> m_pDevTools;
     bool m_bFinished = false;
+    int m_nHostLogLinesSeen = 0;
     std::unique_ptr<RelaySimulation> m_pRelay;
 
     std::mutex m_mutex;

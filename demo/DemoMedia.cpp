@@ -12,17 +12,10 @@
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QSlider>
 #include <QtWidgets/QWidget>
-#include <TaviSim.h>
 
-namespace {
-
-constexpr int kAutoCloseMs = 1500;
-
-} // namespace
-
-DemoMedia::DemoMedia(QObject* parent, bool autoClose)
+DemoMedia::DemoMedia(QObject* parent, int closeAfterMs)
     : QObject(parent)
-    , m_bAutoClose(autoClose)
+    , m_nCloseAfterMs(closeAfterMs)
 {
     // Qt 6.4 on Debian picks GStreamer, which crashes without its plugins;
     // the FFmpeg back end ships with Qt. Must be set before the first player.
@@ -32,9 +25,9 @@ DemoMedia::DemoMedia(QObject* parent, bool autoClose)
     qApp->installEventFilter(this);
     publishSamples();
 
-    auto* logTimer = new QTimer(this);
-    connect(logTimer, &QTimer::timeout, this, &DemoMedia::onLogTimerTimeout);
-    logTimer->start(300);
+    auto* progressTimer = new QTimer(this);
+    connect(progressTimer, &QTimer::timeout, this, &DemoMedia::onProgressTimerTimeout);
+    progressTimer->start(300);
 
     // The host closes its video windows itself: their playbacks must stop
     // while the application is still there.
@@ -56,7 +49,7 @@ DemoMedia::~DemoMedia()
 
 void DemoMedia::publishSamples()
 {
-    QJsonObject samples { { QStringLiteral("autoClose"), m_bAutoClose } };
+    QJsonObject samples { { QStringLiteral("autoClose"), m_nCloseAfterMs > 0 } };
     if (m_dir.isValid()) {
         const QString video = m_dir.filePath(QStringLiteral("sample.mp4"));
         const QString picture = m_dir.filePath(QStringLiteral("cam03-snapshot.png"));
@@ -77,16 +70,8 @@ void DemoMedia::publishSamples()
     DemoHost::publishToPages(QStringLiteral("TaviDemoMedia"), samples);
 }
 
-void DemoMedia::onLogTimerTimeout()
+void DemoMedia::onProgressTimerTimeout()
 {
-    const QStringList lines = TaviSim::logLines();
-    if (lines.size() < m_nLogLinesSeen)
-        m_nLogLinesSeen = 0; // the log was cleared
-    for (int i = m_nLogLinesSeen; i < lines.size(); ++i)
-        if (lines.at(i).startsWith(QLatin1String("[PlayVideo")))
-            DemoHost::note(lines.at(i), QStringLiteral("host log"));
-    m_nLogLinesSeen = lines.size();
-
     // What the video window shows, once a second of playback.
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (!w->inherits("PlayVideoDialog") || !w->isVisible())
@@ -103,7 +88,7 @@ void DemoMedia::onLogTimerTimeout()
 
 bool DemoMedia::eventFilter(QObject* watched, QEvent* event)
 {
-    if (m_bAutoClose && event->type() == QEvent::Show && watched->isWidgetType()
+    if (m_nCloseAfterMs > 0 && event->type() == QEvent::Show && watched->isWidgetType()
         && (watched->inherits("ImageDialog") || watched->inherits("CMessageBox"))) {
         closeLater(static_cast<QWidget*>(watched));
     }
@@ -118,12 +103,12 @@ void DemoMedia::closeLater(QWidget* dialog)
     const QString buttonName
         = alarm ? QStringLiteral("promptLaterButton") : QStringLiteral("closeButton");
     QPointer<QWidget> target(dialog);
-    QTimer::singleShot(kAutoCloseMs, this, [target, buttonName, alarm] {
+    QTimer::singleShot(m_nCloseAfterMs, this, [target, buttonName, alarm] {
         if (!target)
             return;
         auto* button = target->findChild<QPushButton*>(buttonName);
         DemoHost::note(
-            QStringLiteral("headless run: pressing %1 in the %2")
+            QStringLiteral("unattended run: pressing %1 in the %2")
                 .arg(alarm ? QStringLiteral("\"%1\"").arg(button ? button->text() : QString())
                            : QStringLiteral("the close button"),
                      alarm ? QStringLiteral("alarm tips box") : QStringLiteral("picture viewer")));

@@ -5,7 +5,7 @@
 #include <QtCore/QTemporaryDir>
 
 // The demo host's side of the media viewers: sample files for the page, the
-// video lines of the host log in the transcript, closing the modal viewers
+// video window's progress in the transcript, closing the modal viewers
 // itself in unattended runs, and closing open video windows before it quits.
 class DemoMedia : public QObject
 {
@@ -13,21 +13,24 @@ class DemoMedia : public QObject
 public:
     // Call before any page loads: the samples reach pages as
     // window.TaviDemoMedia = {video, picture, missingPicture, sound, autoClose}.
-    // autoClose: nobody is there to close the modal viewers; the host does.
-    DemoMedia(QObject* parent, bool autoClose);
+    // closeAfterMs > 0: nobody is there to close the modal viewers, so the
+    // host does, this long after they open (autoClose true).
+    DemoMedia(QObject* parent, int closeAfterMs);
     ~DemoMedia() override;
+
+    // Where the samples are.
+    QString folder() const { return m_dir.path(); }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void publishSamples();
-    // Forwards the host log's video lines and the video window's position.
-    void onLogTimerTimeout();
+    // Notes the video window's position.
+    void onProgressTimerTimeout();
     void closeLater(QWidget* dialog);
 
     QTemporaryDir m_dir;
-    bool m_bAutoClose = false;
-    int m_nLogLinesSeen = 0;
+    int m_nCloseAfterMs = 0;
     int m_nLastSecond = -1;
 };

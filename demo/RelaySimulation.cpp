@@ -21,7 +21,7 @@ constexpr std::chrono::milliseconds kLateAnswerDelay(900);
 
 RelaySimulation::RelaySimulation()
     : m_thread([this] { run(); })
-{ }
+{}
 
 RelaySimulation::~RelaySimulation()
 {

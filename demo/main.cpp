@@ -16,14 +16,24 @@ namespace {
 
 QtMessageHandler g_previousHandler = nullptr;
 
-// Page console lines and the module's log lines also go to the transcript.
+// Qt's log goes to the transcript too: the page's console with its level, the
+// lines of the module (and of Qt itself, which shares the default category).
 void messageHandler(QtMsgType type, const QMessageLogContext& context, const QString& msg)
 {
     // The offscreen platform's complaint about fixed-size windows is noise.
     if (msg.startsWith(QLatin1String("This plugin does not support")))
         return;
-    const bool fromPage = context.category && qstrcmp(context.category, "js") == 0;
-    DemoHost::note(msg, fromPage ? QStringLiteral("page") : QStringLiteral("module"));
+    QString source = QStringLiteral("module");
+    if (context.category && qstrcmp(context.category, "js") == 0) {
+        source = type == QtCriticalMsg ? QStringLiteral("page error")
+            : type == QtWarningMsg     ? QStringLiteral("page warning")
+                                       : QStringLiteral("page info");
+    } else if (msg.startsWith(QLatin1Char('"'))) {
+        // After each push the module logs what the page function returned,
+        // as a quoted text; "" when it returned nothing.
+        source = QStringLiteral("module push result");
+    }
+    DemoHost::note(msg, source);
     if (g_previousHandler)
         g_previousHandler(type, context, msg);
 }
@@ -33,14 +43,50 @@ bool hasDisplay()
     return qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
 }
 
-QString pageUrl(const QString& given)
+// The page to open: a URL with a scheme a browser loads, or a local path,
+// relative or absolute, whose "?query" and "#fragment" are kept. Empty, with
+// problem set, when the path names no file.
+QUrl pageUrl(const QString& given, QString* problem)
 {
     if (given.isEmpty())
-        return QStringLiteral("qrc:/demo/index.html");
-    // A local file may be given as a plain path.
-    if (QFileInfo::exists(given))
-        return QUrl::fromLocalFile(QFileInfo(given).absoluteFilePath()).toString();
-    return QUrl::fromUserInput(given).toString();
+        return QUrl(QStringLiteral("qrc:/demo/index.html"));
+    static const QStringList schemes { "http", "https", "file", "qrc", "data", "about" };
+    QUrl url(given, QUrl::StrictMode);
+    if (url.isValid() && schemes.contains(url.scheme().toLower())) {
+        if (!url.isLocalFile() || QFileInfo::exists(url.toLocalFile()))
+            return url;
+        *problem = QStringLiteral("no such file: %1").arg(url.toLocalFile());
+        return {};
+    }
+    QString path = given;
+    QString query;
+    QString fragment;
+    if (!QFileInfo::exists(path)) {
+        const int hash = path.indexOf(QLatin1Char('#'));
+        if (hash >= 0) {
+            fragment = path.mid(hash + 1);
+            path.truncate(hash);
+        }
+        const int question = path.indexOf(QLatin1Char('?'));
+        if (question >= 0) {
+            query = path.mid(question + 1);
+            path.truncate(question);
+        }
+    }
+    const QFileInfo file(path);
+    if (!file.isFile()) {
+        *problem = file.isDir()
+            ? QStringLiteral("a folder, not a page: %1").arg(file.absoluteFilePath())
+            : QStringLiteral("no such file: %1 (a web address needs http:// or https://)")
+                  .arg(file.absoluteFilePath());
+        return {};
+    }
+    url = QUrl::fromLocalFile(file.absoluteFilePath());
+    if (!query.isEmpty())
+        url.setQuery(query);
+    if (!fragment.isEmpty())
+        url.setFragment(fragment);
+    return url;
 }
 
 } // namespace
@@ -65,36 +111,84 @@ int main(int argc, char** argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Demo host of the Tavi web module. Opens the demo page, or your own page, in a tab "
-        "page of a host window on the simulated host."));
+        "page of a host window on the simulated host.\n\n"
+        "Unattended runs (--headless, also the default without a display, and --tour) end by "
+        "themselves and write a screenshot and a transcript. Exit codes: 0 done; 1 an unknown "
+        "option, or the screenshot or the transcript could not be written; 2 a --url path "
+        "that names no file, or a bad port; 3 the page did not load."));
     parser.addHelpOption();
-    QCommandLineOption urlOption(QStringLiteral("url"),
-                                 QStringLiteral("Page to open: a URL or a local HTML file."),
-                                 QStringLiteral("url"));
+    QCommandLineOption urlOption(
+        QStringLiteral("url"),
+        QStringLiteral("Page to open: a URL (http, https, file, qrc, data) or the path of a local "
+                       "file, relative or absolute; ?query and #fragment are kept. Default: the "
+                       "demo page, qrc:/demo/index.html."),
+        QStringLiteral("url"));
     QCommandLineOption headlessOption(
         QStringLiteral("headless"),
         QStringLiteral("Run offscreen (the default without a display)."));
-    QCommandLineOption shotOption(QStringLiteral("screenshot"),
-                                  QStringLiteral("Write a PNG of the window before quitting."),
-                                  QStringLiteral("file"));
-    QCommandLineOption transcriptOption(QStringLiteral("transcript"),
-                                        QStringLiteral("Write what the page and the host did."),
-                                        QStringLiteral("file"));
+    QCommandLineOption shotOption(
+        QStringLiteral("screenshot"),
+        QStringLiteral("Write a PNG of the window, with the dialogs open at the time, before "
+                       "quitting. Default in headless runs: tavi-demo.png in the current folder."),
+        QStringLiteral("file"));
+    QCommandLineOption transcriptOption(
+        QStringLiteral("transcript"),
+        QStringLiteral("Write what the page, the module and the host did. Default in headless "
+                       "runs: tavi-demo-transcript.txt in the current folder."),
+        QStringLiteral("file"));
     QCommandLineOption tourOption(
         QStringLiteral("tour"),
         QStringLiteral("Play the demo page's tour unattended on this display and quit when "
                        "it ends (as --headless does)."));
-    QCommandLineOption quitOption(QStringLiteral("quit-after"),
-                                  QStringLiteral("Quit after this many milliseconds."),
-                                  QStringLiteral("ms"));
-    parser.addOptions(
-        { urlOption, headlessOption, tourOption, shotOption, transcriptOption, quitOption });
+    QCommandLineOption quitOption(
+        QStringLiteral("quit-after"),
+        QStringLiteral("Quit after this many milliseconds. Default: stay open; in headless runs "
+                       "60000 for the demo page (which quits earlier, when its tour ends) and "
+                       "8000 for another page."),
+        QStringLiteral("ms"));
+    QCommandLineOption closeOption(
+        QStringLiteral("close-dialogs"),
+        QStringLiteral("In unattended runs nobody closes dialogs, so the host does: this many "
+                       "milliseconds after they open it presses the picture viewer's close "
+                       "button and the alarm box's \"Prompt later\", and it answers file dialogs. "
+                       "0 leaves them open. Default: 1500 in unattended runs, 0 otherwise."),
+        QStringLiteral("ms"));
+    QCommandLineOption devToolsOption(
+        QStringLiteral("devtools"),
+        QStringLiteral(
+            "Open Qt WebEngine's inspector (DevTools) for the page in a second window."));
+    QCommandLineOption remoteOption(
+        QStringLiteral("remote-debugging"),
+        QStringLiteral("Let a Chromium-based browser on this machine inspect every page: open "
+                       "http://127.0.0.1:<port> or chrome://inspect. Loopback only."),
+        QStringLiteral("port"));
+    parser.addOptions({ urlOption, headlessOption, tourOption, shotOption, transcriptOption,
+                        quitOption, closeOption, devToolsOption, remoteOption });
     parser.process(app);
 
+    const auto fail = [](const QString& problem) {
+        std::fprintf(stderr, "tavi-demo: %s\n", qPrintable(problem));
+        return 2;
+    };
     DemoHost::Options options;
-    options.url = pageUrl(parser.value(urlOption));
+    QString problem;
+    options.url = pageUrl(parser.value(urlOption), &problem);
+    if (!options.url.isValid())
+        return fail(problem);
+    if (parser.isSet(remoteOption)) {
+        bool ok = false;
+        options.remoteDebuggingPort = parser.value(remoteOption).toInt(&ok);
+        if (!ok || options.remoteDebuggingPort < 1 || options.remoteDebuggingPort > 65535)
+            return fail(QStringLiteral("--remote-debugging needs a port from 1 to 65535"));
+        // Read when the first page is made: loopback only, never the network.
+        qputenv("QTWEBENGINE_REMOTE_DEBUGGING",
+                QByteArray("127.0.0.1:") + QByteArray::number(options.remoteDebuggingPort));
+    }
+    options.devTools = parser.isSet(devToolsOption);
     options.screenshotPath = parser.value(shotOption);
     options.transcriptPath = parser.value(transcriptOption);
     options.quitAfterMs = parser.value(quitOption).toInt();
+    const bool demoPage = parser.value(urlOption).isEmpty();
     if (headless) {
         // Headless runs always leave something to look at, then end.
         if (options.screenshotPath.isEmpty())
@@ -103,12 +197,15 @@ int main(int argc, char** argv)
         if (options.transcriptPath.isEmpty())
             options.transcriptPath
                 = QDir::current().absoluteFilePath(QStringLiteral("tavi-demo-transcript.txt"));
-        // The demo page says when its tour is done; another page gets a few seconds.
         if (options.quitAfterMs <= 0)
-            options.quitAfterMs = parser.value(urlOption).isEmpty() ? 60000 : 8000;
-        options.quitWhenTourEnds = parser.value(urlOption).isEmpty();
+            options.quitAfterMs = demoPage ? 60000 : 8000;
+        options.quitWhenTourEnds = demoPage;
     }
     options.quitWhenTourEnds = options.quitWhenTourEnds || parser.isSet(tourOption);
+    options.unattended = headless || parser.isSet(tourOption);
+    options.closeDialogsMs = parser.isSet(closeOption) ? qMax(0, parser.value(closeOption).toInt())
+        : options.unattended                           ? 1500
+                                                       : 0;
 
     DemoHost host(options);
     g_previousHandler = qInstallMessageHandler(messageHandler);

@@ -39,7 +39,7 @@ std::string fromC(const char* text)
 
 SimRequestSdk::SimRequestSdk()
     : m_worker([this] { run(); })
-{ }
+{}
 
 SimRequestSdk::~SimRequestSdk()
 {

@@ -5,21 +5,21 @@
 
 IClientUiElement::~IClientUiElement() = default;
 
-void IClientUiElement::preSetTab() { }
-void IClientUiElement::preSetState() { }
-void IClientUiElement::setTab(TAVI::TabType /*tab*/) { }
-void IClientUiElement::setState(TAVI::StateType /*state*/) { }
-void IClientUiElement::setMode(TAVI::ModeType /*mode*/) { }
+void IClientUiElement::preSetTab() {}
+void IClientUiElement::preSetState() {}
+void IClientUiElement::setTab(TAVI::TabType /*tab*/) {}
+void IClientUiElement::setState(TAVI::StateType /*state*/) {}
+void IClientUiElement::setMode(TAVI::ModeType /*mode*/) {}
 
 bool IClientUiElement::init(TAVI::TabType /*tab*/, TAVI::StateType /*state*/, void* /*data*/)
 {
     return true;
 }
 
-void IClientUiElement::unInit(void* /*data*/) { }
-void IClientUiElement::setNotify(const TAVI::_NOTIFY_PARAM* /*notify*/) { }
+void IClientUiElement::unInit(void* /*data*/) {}
+void IClientUiElement::setNotify(const TAVI::_NOTIFY_PARAM* /*notify*/) {}
 void IClientUiElement::setEvent(const TAVI::_EVENT_INFO* /*event*/, int /*param1*/, int /*param2*/)
-{ }
+{}
 
 QWidget* IClientUiElement::rightControl()
 {
@@ -31,10 +31,10 @@ QWidget* IClientUiElement::menu()
     return nullptr;
 }
 
-void IClientUiElement::restore() { }
+void IClientUiElement::restore() {}
 
 TaviPage::TaviPage(QWidget* parent)
     : QFrame(parent)
-{ }
+{}
 
 TaviPage::~TaviPage() = default;

@@ -5,6 +5,8 @@
 #include "FakeSdk.h"
 #include "TestSupport.h"
 
+#include <QtCore/QRegularExpression>
+#include <TaviSim.h>
 #include <vector>
 
 using namespace TestSupport;
@@ -79,6 +81,41 @@ private slots:
                                      { "ack", ack },
                                      { "msg", body } };
         QCOMPARE(settled, (QJsonObject { { "value", expected } }));
+    }
+
+    // Every console message of a page reaches the host's log on one line;
+    // over 100 a second they are dropped and counted. In one turn the page
+    // prints more than that.
+    void consoleReachesTheHostLog()
+    {
+        TaviSim::clearLog();
+        QVERIFY(evalJs(page(), QStringLiteral("printLines(1000); true")).toBool());
+        const QRegularExpression droppedLine(
+            QStringLiteral("^\\[PageConsole\\] qrc:/tests/library.html: (\\d+) console lines "
+                           "dropped \\(at most 100 a second\\)$"));
+        QStringList logged;
+        int dropped = 0;
+        const auto read = [&] {
+            logged.clear();
+            dropped = 0;
+            for (const QString& line : TaviSim::logLines()) {
+                const QRegularExpressionMatch m = droppedLine.match(line);
+                if (m.hasMatch())
+                    dropped += m.captured(1).toInt();
+                else
+                    logged << line;
+            }
+            return logged.size() + dropped;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(read(), 1003, 10000);
+        QVERIFY(dropped > 0);
+        const QString at = QStringLiteral("[PageConsole] %1 qrc:/tests/library.html: %2 "
+                                          "(qrc:/tests/library.html:%3)");
+        QCOMPARE(
+            logged.mid(0, 4),
+            QStringList({ at.arg("info", "info\\nand a second line", "11"),
+                          at.arg("warning", "a warning", "12"), at.arg("error", "an error", "13"),
+                          at.arg("info", "line 0", "15") }));
     }
 };
 

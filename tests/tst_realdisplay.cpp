@@ -91,6 +91,9 @@ void TestRealDisplay::demoHostAfterItsTour()
     const QString shot = dir.filePath(QStringLiteral("demo.png"));
     QProcess demo;
     demo.setProcessChannelMode(QProcess::MergedChannels);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TMPDIR"), dir.path()); // its scratch folders go with dir
+    demo.setProcessEnvironment(env);
     demo.start(QStringLiteral(TAVI_DEMO), { "--tour", "--screenshot", shot });
     QVERIFY(demo.waitForFinished(180000));
     QVERIFY2(demo.exitCode() == 0, demo.readAll().right(2000).constData());

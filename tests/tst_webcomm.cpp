@@ -89,10 +89,11 @@ private slots:
             = m_bridge.page()->webChannel()->registeredObjects().value("CWebComm");
         QVERIFY(bridge);
         LogCapture log;
+        QEvent deferredDelete(QEvent::DeferredDelete);
         if (fromPage)
             callBridge(m_bridge.page(), "deleteLater", {});
-        else
-            bridge->deleteLater();
+        else // what deleteLater() ends in, whenever the event loop gets to it
+            QCoreApplication::sendEvent(bridge, &deferredDelete);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(bridge);
         QCOMPARE(call("NotifyToHost", { "still here", "1" }).toInt(), 0);

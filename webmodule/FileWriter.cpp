@@ -31,7 +31,7 @@ ReplacingFile::ReplacingFile(const QString& target)
     : m_final(resolvedTarget(target))
     , m_temp(QFileInfo(m_final).path() + QStringLiteral("/.tavi-XXXXXX"))
     , m_newMode(kDefaultMode)
-{ }
+{}
 
 bool ReplacingFile::open()
 {

@@ -6,7 +6,7 @@
 
 MyWebEngineView::MyWebEngineView(QWidget* parent)
     : QWebEngineView(parent)
-{ }
+{}
 
 MyWebEngineView::~MyWebEngineView() = default;
 

@@ -29,10 +29,17 @@ quint64 nextTransfer()
 
 } // namespace
 
-PagePush::PagePush(QWebEnginePage* page, QObject* parent)
+PagePush::PagePush(QWebEnginePage* page, std::function<bool()> mayDeliver, QObject* parent)
     : QObject(parent)
     , m_page(page)
-{ }
+    , m_mayDeliver(std::move(mayDeliver))
+{}
+
+bool PagePush::deliverable() const
+{
+    // The page outlives a view that its parent widget deleted first.
+    return m_page && (!m_mayDeliver || m_mayDeliver());
+}
 
 void PagePush::push(QLatin1String function, std::initializer_list<QString> args, bool dropLineFeeds)
 {
@@ -61,8 +68,7 @@ void PagePush::push(QLatin1String function, std::initializer_list<QString> args,
 
 void PagePush::send(const QString& script)
 {
-    // The page outlives a view that its parent widget deleted first.
-    if (m_page)
+    if (deliverable())
         m_page->runJavaScript(script, logResult);
 }
 
@@ -94,7 +100,7 @@ void PagePush::flush()
         }
         if (calls.size() == 1) {
             send(jsCall(calls.constFirst()));
-        } else if (m_page) {
+        } else if (deliverable()) {
             const qsizetype count = calls.size();
             m_page->runJavaScript(jsBatch(calls), [count](const QVariant& results) {
                 // One line per push, as if each had gone alone (undefined
@@ -123,7 +129,7 @@ void PagePush::sendPiece(Item& item)
             ++length;
         const QStringView slice = QStringView(text).mid(item.from, length);
         item.sent += slice.size() - (item.dropLineFeeds ? slice.count(QLatin1Char('\n')) : 0);
-        if (m_page)
+        if (deliverable())
             m_page->runJavaScript(jsPiece(item.transfer, item.arg, slice, item.dropLineFeeds));
         item.from += length;
         if (item.from >= text.size()) {

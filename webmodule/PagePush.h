@@ -7,6 +7,7 @@
 #include <QtCore/QPointer>
 #include <QtCore/QString>
 #include <deque>
+#include <functional>
 #include <initializer_list>
 
 class QWebEnginePage;
@@ -19,12 +20,13 @@ namespace TaviWebModuleInternal {
 // earlier ones of the same turn of the event loop are still being handed
 // over (a storm from a host thread) wait and go together in one script. A
 // push with long arguments goes in pieces, and the GUI thread serves its
-// events between them.
+// events between them. Nothing reaches the page while mayDeliver says no
+// (asked as each script goes, so a document that came meanwhile is asked).
 class PagePush : public QObject
 {
     Q_OBJECT
 public:
-    PagePush(QWebEnginePage* page, QObject* parent);
+    PagePush(QWebEnginePage* page, std::function<bool()> mayDeliver, QObject* parent);
 
     void push(QLatin1String function, std::initializer_list<QString> args,
               bool dropLineFeeds = false);
@@ -44,6 +46,8 @@ private:
         qsizetype sent = 0;
     };
 
+    // Whether the page is there and may receive scripts now.
+    bool deliverable() const;
     void send(const QString& script);
     void scheduleFlush();
     void flush();
@@ -51,6 +55,7 @@ private:
     void sendPiece(Item& item);
 
     QPointer<QWebEnginePage> m_page;
+    std::function<bool()> m_mayDeliver;
     std::deque<Item> m_waiting;
     bool m_flushScheduled = false;
 };

@@ -1,5 +1,6 @@
 #include "VmsWebWidgets.h"
 
+#include "BridgeAccess.h"
 #include "BridgeReady.h"
 #include "HostNotice.h"
 #include "Logging.h"
@@ -60,17 +61,22 @@ VmsWebWidgets::VmsWebWidgets(QWidget* parent)
 
     m_pWebComm = new CWebComm(this);
     m_pChannel = new QWebChannel(nullptr);
-    m_pChannel->registerObject(QStringLiteral("CWebComm"), m_pWebComm);
+    // The gate puts the bridge on the channel for trusted documents only.
+    auto* gate = new TaviWebModuleInternal::BridgeGate(m_pWebComm, m_pPage, m_pChannel);
     m_pView->page()->setWebChannel(m_pChannel, QWebEngineScript::MainWorld);
     // Events pushed before the page's channel is up may find no page
     // function yet; hosts wait for this signal instead.
     connect(new TaviWebModuleInternal::BridgeReadyProbe(m_pPage),
-            &TaviWebModuleInternal::BridgeReadyProbe::connected, this,
-            &VmsWebWidgets::bridgeConnected);
+            &TaviWebModuleInternal::BridgeReadyProbe::connected, this, [this, gate] {
+                if (gate->trusted())
+                    emit bridgeConnected();
+            });
 
     m_pView->show();
 
-    new TaviWebModuleInternal::PagePush(m_pPage, this);
+    // Host events are for trusted documents only.
+    new TaviWebModuleInternal::PagePush(
+        m_pPage, [gate = QPointer(gate)] { return gate && gate->trusted(); }, this);
 
     connect(WebViewDataCenter::GetInstance(), &WebViewDataCenter::emitInfoNotifyEx, this,
             &VmsWebWidgets::InfoNotifySlotEx);

@@ -3,6 +3,7 @@
 
 #include "WebComm.h"
 
+#include "BridgeAccess.h"
 #include "DeviceStatusJson.h"
 #include "HostNotice.h"
 #include "Logging.h"
@@ -14,12 +15,14 @@
 #include <list>
 #include <string>
 
+using TaviWebModuleInternal::bridgeCallAllowed;
+
 CWebComm::CWebComm(QObject* parent)
     : QObject(parent)
     , m_pMediaPlayer(nullptr)
     , m_pAudioOutput(nullptr)
     , m_pPlayVideoDlg(nullptr)
-{ }
+{}
 
 CWebComm::~CWebComm()
 {
@@ -44,16 +47,22 @@ void CWebComm::SendHostNotice(const QString& cmd, const QJsonObject& data)
 
 void CWebComm::ReleaseWebPage(QString url)
 {
+    if (!bridgeCallAllowed(this, "ReleaseWebPage"))
+        return;
     Q_UNUSED(url);
 }
 
 int CWebComm::NotifyToHost(QString msg, QString sn)
 {
+    if (!bridgeCallAllowed(this, "NotifyToHost"))
+        return -1;
     return WebViewDataCenter::GetInstance()->NotifyToHost(msg, sn);
 }
 
 QString CWebComm::NotifyToHostSync(QString msg, int timeout)
 {
+    if (!bridgeCallAllowed(this, "NotifyToHostSync"))
+        return QString();
     WebViewDataCenter* dataCenter = WebViewDataCenter::GetInstance();
     // The page must not choose how long the window stands still.
     const int limit = dataCenter->NotifyWaitLimit();
@@ -67,6 +76,8 @@ QString CWebComm::NotifyToHostSync(QString msg, int timeout)
 
 int CWebComm::RequestToVmsServer(int cmd, QString msg, QString sn, QString devid)
 {
+    if (!bridgeCallAllowed(this, "RequestToVmsServer"))
+        return -1;
     WebViewDataCenter* dataCenter = WebViewDataCenter::GetInstance();
     // Live until the call returns; an empty text is an empty C string, never null.
     std::string strDevid = devid.toUtf8().toStdString();
@@ -77,6 +88,8 @@ int CWebComm::RequestToVmsServer(int cmd, QString msg, QString sn, QString devid
 
 QString CWebComm::RequestToVmsServerSync(int cmd, QString msg, QString devid, int timeout)
 {
+    if (!bridgeCallAllowed(this, "RequestToVmsServerSync"))
+        return QString();
     QString result;
     WebViewDataCenter* dataCenter = WebViewDataCenter::GetInstance();
     std::string strDevid = devid.toUtf8().toStdString();
@@ -87,6 +100,8 @@ QString CWebComm::RequestToVmsServerSync(int cmd, QString msg, QString devid, in
 
 QString CWebComm::GetDevSessionId(QString devId)
 {
+    if (!bridgeCallAllowed(this, "GetDevSessionId"))
+        return QString();
     std::string sessionId;
     const std::string strDevId = devId.toUtf8().toStdString();
     WebViewDataCenter::GetInstance()->GetDevSessionId(strDevId.c_str(), sessionId);
@@ -95,12 +110,16 @@ QString CWebComm::GetDevSessionId(QString devId)
 
 void CWebComm::GetUserToken()
 {
+    if (!bridgeCallAllowed(this, "GetUserToken"))
+        return;
     // The token comes back later as the page call emitUserToken.
     TaviWebModuleInternal::sendHostNotice(QStringLiteral("getUserToken"), QJsonObject());
 }
 
 QString CWebComm::GetDevStatus()
 {
+    if (!bridgeCallAllowed(this, "GetDevStatus"))
+        return QString();
     std::list<std::string> ids;
     DeviceStatusMap status;
     WebViewDataCenter::GetInstance()->GetDeviceStatus(ids, status);

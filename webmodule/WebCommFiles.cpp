@@ -4,6 +4,7 @@
 // are done. The bridge may be destroyed meanwhile, with its page: after the
 // work, nothing of it is touched unless it is still there.
 
+#include "BridgeAccess.h"
 #include "FileCopy.h"
 #include "FileWriter.h"
 #include "HostNotice.h"
@@ -81,6 +82,8 @@ int saveSnapshot(const QString& base64, QString filePath, const std::atomic<bool
                              << filePath.size();
         return -1;
     }
+    if (!mayWritePath("AfterSnapshot", filePath))
+        return -1;
     // A relative folder may exist without MakePath being able to say so; the
     // open below is the real test.
     MakePath(folder);
@@ -98,6 +101,9 @@ int saveSnapshot(const QString& base64, QString filePath, const std::atomic<bool
 
 QString CWebComm::BrowseFilePath(QString originalPath)
 {
+    if (!bridgeCallAllowed(this, "BrowseFilePath")
+        || (!originalPath.isEmpty() && !mayReadPath("BrowseFilePath", originalPath)))
+        return QString();
     QWidget parent; // the dialog's parent, never shown
     const QString chosen = QFileDialog::getExistingDirectory(
         &parent, QString(), startFolder(originalPath), QFileDialog::ShowDirsOnly);
@@ -106,6 +112,9 @@ QString CWebComm::BrowseFilePath(QString originalPath)
 
 QString CWebComm::BrowseFile(QString originalPath)
 {
+    if (!bridgeCallAllowed(this, "BrowseFile")
+        || (!originalPath.isEmpty() && !mayReadPath("BrowseFile", originalPath)))
+        return QString();
     QWidget parent; // the dialog's parent, never shown
     const QString chosen
         = QFileDialog::getOpenFileName(&parent, QString(), startFolder(originalPath),
@@ -115,6 +124,8 @@ QString CWebComm::BrowseFile(QString originalPath)
 
 void CWebComm::CopyFileFunc(QString command)
 {
+    if (!bridgeCallAllowed(this, "CopyFileFunc"))
+        return;
     qDebug() << "CopyFileFunc command" << command;
     QJsonArray orders;
     if (!commandArray(command, orders))
@@ -125,6 +136,8 @@ void CWebComm::CopyFileFunc(QString command)
         const QJsonObject o = order.toObject();
         const QString source = o.value(QStringLiteral("sourceFile")).toString();
         const QString target = o.value(QStringLiteral("targetFile")).toString();
+        if (!mayReadPath("CopyFileFunc", source) || !mayWritePath("CopyFileFunc", target))
+            continue;
         bool copied = false;
         const bool bridgeAlive = runOffThread(
             this, [&](const std::atomic<bool>& stop) { copied = copyFile(source, target, &stop); });
@@ -143,6 +156,8 @@ bool CWebComm::CopyFileProcess(const QString& source, const QString& target)
 
 void CWebComm::DelFileFunc(QString command)
 {
+    if (!bridgeCallAllowed(this, "DelFileFunc"))
+        return;
     runOffThread(this, [&command](const std::atomic<bool>& stop) {
         QJsonArray paths;
         if (!commandArray(command, paths))
@@ -154,7 +169,8 @@ void CWebComm::DelFileFunc(QString command)
                 continue;
             // A link to a file is removed itself; what it points to stays.
             const QString path = value.toString();
-            if (withinPathLimits(path) && QFileInfo(path).isFile())
+            if (withinPathLimits(path) && mayWritePath("DelFileFunc", path)
+                && QFileInfo(path).isFile())
                 QFile::remove(path);
         }
     });
@@ -162,11 +178,16 @@ void CWebComm::DelFileFunc(QString command)
 
 void CWebComm::SetDownloadPath(QString filePath)
 {
+    if (!bridgeCallAllowed(this, "SetDownloadPath")
+        || (!filePath.isEmpty() && !mayWritePath("SetDownloadPath", filePath)))
+        return;
     CWebPage::m_strDownloadPath = filePath.replace(QLatin1Char('\\'), QLatin1Char('/'));
 }
 
 int CWebComm::AfterSnapshot(QString base64, QString channelId, int time, QString filePath)
 {
+    if (!bridgeCallAllowed(this, "AfterSnapshot"))
+        return -1;
     int result = -1;
     runOffThread(this, [&](const std::atomic<bool>& stop) {
         result = saveSnapshot(base64, filePath, stop);

@@ -1,5 +1,6 @@
 // CWebComm: sound, picture viewer, video window and alarm tip.
 
+#include "BridgeAccess.h"
 #include "ImageDialog.h"
 #include "Logging.h"
 #include "MyMessageBox.h"
@@ -14,8 +15,13 @@
 #include <QtMultimedia/QMediaPlayer>
 #include <TaviLogic.h>
 
+using TaviWebModuleInternal::bridgeCallAllowed;
+using TaviWebModuleInternal::mayReadPath;
+
 void CWebComm::PlaySoundFile(QString file)
 {
+    if (!bridgeCallAllowed(this, "PlaySoundFile") || !mayReadPath("PlaySoundFile", file))
+        return;
     // The old pair stops when it is deleted, back in the event loop.
     if (m_pMediaPlayer) {
         m_pMediaPlayer->deleteLater();
@@ -41,12 +47,16 @@ void CWebComm::PlaySoundFile(QString file)
 
 void CWebComm::ShowPicture(QString filePath)
 {
+    if (!bridgeCallAllowed(this, "ShowPicture") || !mayReadPath("ShowPicture", filePath))
+        return;
     ImageDialog dialog(filePath, nullptr);
     dialog.exec();
 }
 
 void CWebComm::PlayVideoFile(QString file)
 {
+    if (!bridgeCallAllowed(this, "PlayVideoFile") || !mayReadPath("PlayVideoFile", file))
+        return;
     LogMgr* log = taviLogMgr();
     log->logDebug(QStringLiteral("[PlayVideoFile] called, file:") + file);
 
@@ -85,6 +95,8 @@ void CWebComm::PlayVideoFile(QString file)
 
 bool CWebComm::ShowDevAlarmTips(QString msg)
 {
+    if (!bridgeCallAllowed(this, "ShowDevAlarmTips"))
+        return false;
     QDialog owner; // never shown; keeps the box off the task bar
     CMessageBox box(&owner);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {

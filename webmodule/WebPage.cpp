@@ -1,15 +1,23 @@
 #include "WebPage.h"
 
+#include "BridgeAccess.h"
 #include "BridgeReady.h"
 #include "FileWriter.h"
 #include "HostNotice.h"
 #include "Logging.h"
+#include "PageConsole.h"
+#include "WebAccessPolicy.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QCryptographicHash>
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
+#include <QtCore/QJsonObject>
 #include <QtCore/QPointer>
+#include <QtNetwork/QSslCertificate>
+#include <QtWebEngineCore/QWebEngineCertificateError>
 #include <QtWebEngineCore/QWebEngineDownloadRequest>
+#include <QtWebEngineCore/QWebEngineNewWindowRequest>
 #include <QtWidgets/QFileDialog>
 #include <QtWidgets/QWidget>
 
@@ -29,6 +37,49 @@ QString plainFileName(const QString& suggested)
     return name;
 }
 
+using TaviWebModuleInternal::sendHostNotice;
+
+// Refused by the navigation policy: logged, and the host told so that it
+// can open the link elsewhere.
+bool refusedNavigation(const QUrl& url, bool newWindow)
+{
+    const WebAccessPolicy& policy = WebAccessPolicy::global();
+    if (policy.navigationPolicy() != WebAccessPolicy::TrustedOnly || policy.isTrusted(url))
+        return false;
+    qCWarning(lcWebModule).noquote()
+        << QStringLiteral("Refused %1 to %2: not a trusted origin")
+               .arg(newWindow ? QLatin1String("a new window") : QLatin1String("navigation"),
+                    url.toString());
+    sendHostNotice(QStringLiteral("navigationRefused"),
+                   QJsonObject { { QStringLiteral("url"), url.toString() },
+                                 { QStringLiteral("newWindow"), newWindow } });
+    return true;
+}
+
+// A pinned leaf certificate is accepted for this load; any other error is
+// refused as the engine would, logged and reported to the host.
+void onCertificateError(QWebEngineCertificateError error)
+{
+    const QList<QSslCertificate> chain = error.certificateChain();
+    const QByteArray digest = chain.isEmpty()
+        ? QByteArray()
+        : QCryptographicHash::hash(chain.constFirst().toDer(), QCryptographicHash::Sha256);
+    if (error.isOverridable() && WebAccessPolicy::global().isPinned(digest)) {
+        qCDebug(lcWebModule) << "Pinned certificate accepted for" << error.url().toString();
+        error.acceptCertificate();
+        return;
+    }
+    const QString fingerprint = WebAccessPolicy::fingerprintText(digest);
+    qCWarning(lcWebModule).noquote()
+        << QStringLiteral("Certificate error refused for %1: %2; SHA-256 %3")
+               .arg(error.url().toString(), error.description(), fingerprint);
+    sendHostNotice(QStringLiteral("certificateRefused"),
+                   QJsonObject { { QStringLiteral("url"), error.url().toString() },
+                                 { QStringLiteral("error"), error.description() },
+                                 { QStringLiteral("fingerprint"), fingerprint } });
+    error.rejectCertificate();
+}
+
 } // namespace
 
 CWebPage::CWebPage(QObject* parent)
@@ -36,6 +87,14 @@ CWebPage::CWebPage(QObject* parent)
 {
     // The profile's signal reaches this slot through the meta-object too.
     qRegisterMetaType<QWebEngineDownloadRequest*>("QWebEngineDownloadRequest*");
+    new TaviWebModuleInternal::PageConsole(this);
+    // Before any document: every one reports its origin.
+    new TaviWebModuleInternal::DocumentOrigin(this);
+    connect(this, &QWebEnginePage::newWindowRequested, this,
+            [](QWebEngineNewWindowRequest& request) {
+                refusedNavigation(request.requestedUrl(), true);
+            });
+    connect(this, &QWebEnginePage::certificateError, this, &onCertificateError);
 }
 
 CWebPage::~CWebPage() = default;
@@ -49,8 +108,15 @@ void CWebPage::SetDownloadPath(const QString& path)
         m_strDownloadPath = path;
         return;
     }
-    QMetaObject::invokeMethod(
-        app, [path] { m_strDownloadPath = path; }, Qt::AutoConnection);
+    const auto write = [path] { m_strDownloadPath = path; };
+    QMetaObject::invokeMethod(app, write, Qt::AutoConnection);
+}
+
+bool CWebPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame)
+{
+    if (isMainFrame && refusedNavigation(url, false))
+        return false;
+    return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
 }
 
 void CWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
@@ -59,6 +125,14 @@ void CWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, con
     if (TaviWebModuleInternal::BridgeReadyProbe* probe
         = TaviWebModuleInternal::BridgeReadyProbe::of(this);
         probe && probe->take(message))
+        return;
+    if (TaviWebModuleInternal::DocumentOrigin* origin
+        = TaviWebModuleInternal::DocumentOrigin::of(this);
+        origin && origin->take(message))
+        return;
+    // Over the console's rate a line goes nowhere, Qt's log included.
+    if (TaviWebModuleInternal::PageConsole* console = TaviWebModuleInternal::PageConsole::of(this);
+        console && !console->log(level, message, lineNumber, sourceID))
         return;
     QWebEnginePage::javaScriptConsoleMessage(level, message, lineNumber, sourceID);
 }
@@ -70,6 +144,15 @@ void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
     if (!download || download->state() != QWebEngineDownloadRequest::DownloadRequested)
         return;
     qDebug() << "Download requested:" << download->url().toString();
+    // Pages of the host's own (without an origin report) are the host's affair.
+    if (const auto* origin = TaviWebModuleInternal::DocumentOrigin::of(download->page());
+        origin && !origin->trusted()) {
+        qCWarning(lcWebModule).noquote()
+            << QStringLiteral("Download refused: started by %1, not a trusted origin")
+                   .arg(TaviWebModuleInternal::originText(origin->url()));
+        download->cancel();
+        return;
+    }
 
     // The dialog's event loop runs everything else meanwhile, even the end
     // of the request.
@@ -94,6 +177,10 @@ void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
         // The user closed the save dialog: nothing is saved, so no tip.
         qCDebug(lcWebModule) << "Download cancelled: no file chosen for"
                              << download->url().toString();
+        download->cancel();
+        return;
+    }
+    if (!TaviWebModuleInternal::mayWritePath("DownloadRequested", path)) {
         download->cancel();
         return;
     }

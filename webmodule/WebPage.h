@@ -7,7 +7,9 @@
 
 class QWebEngineDownloadRequest;
 
-// The page shown by a web widget; decides where downloads go.
+// The page shown by a web widget; decides where downloads go, writes the
+// page's console to the host's log, and applies WebAccessPolicy's navigation
+// policy and pinned certificates.
 class TAVIWEBMODULE_EXPORT CWebPage : public QWebEnginePage
 {
     Q_OBJECT
@@ -27,6 +29,11 @@ public slots:
     void DownloadRequested(QWebEngineDownloadRequest* download);
 
 protected:
+    // Under WebAccessPolicy::TrustedOnly, refuses main-frame navigations to
+    // untrusted origins (also redirects) and tells the host.
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
+    // Each message goes to taviLogMgr() as "[PageConsole] ..." (at most 100 a
+    // second per page) and then to Qt's "js" category as QWebEnginePage does.
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
                                   int lineNumber, const QString& sourceID) override;
 };

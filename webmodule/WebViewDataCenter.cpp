@@ -15,7 +15,7 @@
 
 WebViewDataCenter::WebViewDataCenter()
     : QObject(nullptr)
-{ }
+{}
 
 WebViewDataCenter::~WebViewDataCenter() = default;
 

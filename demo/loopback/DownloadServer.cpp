@@ -1,6 +1,8 @@
 #include "DownloadServer.h"
 
 #include <QtNetwork/QHostAddress>
+#include <QtNetwork/QSslConfiguration>
+#include <QtNetwork/QSslSocket>
 #include <QtNetwork/QTcpSocket>
 
 DownloadServer::DownloadServer(QObject* parent)
@@ -17,13 +19,46 @@ bool DownloadServer::start()
 void DownloadServer::addFile(const QString& urlPath, const QByteArray& body,
                              const QString& suggestedName)
 {
-    m_files.insert(urlPath, File { body, suggestedName });
+    m_files.insert(urlPath, File { body, suggestedName, QUrl() });
+}
+
+void DownloadServer::addPage(const QString& urlPath, const QByteArray& html)
+{
+    m_files.insert(urlPath, File { html, QString(), QUrl() });
+}
+
+void DownloadServer::addRedirect(const QString& urlPath, const QUrl& target)
+{
+    m_files.insert(urlPath, File { QByteArray(), QString(), target });
+}
+
+void DownloadServer::setTls(const QSslConfiguration& tls)
+{
+    m_tls = std::make_shared<QSslConfiguration>(tls);
+}
+
+void DownloadServer::incomingConnection(qintptr socketDescriptor)
+{
+    if (!m_tls) {
+        QTcpServer::incomingConnection(socketDescriptor);
+        return;
+    }
+    auto* socket = new QSslSocket(this);
+    if (!socket->setSocketDescriptor(socketDescriptor)) {
+        delete socket;
+        return;
+    }
+    socket->setSslConfiguration(*m_tls);
+    // A client that refuses the certificate just goes away.
+    connect(socket, &QSslSocket::sslErrors, socket, [socket] { socket->abort(); });
+    socket->startServerEncryption();
+    addPendingConnection(socket);
 }
 
 QUrl DownloadServer::url(const QString& urlPath) const
 {
     QUrl u;
-    u.setScheme(QStringLiteral("http"));
+    u.setScheme(m_tls ? QStringLiteral("https") : QStringLiteral("http"));
     u.setHost(QStringLiteral("127.0.0.1"));
     u.setPort(serverPort());
     u.setPath(urlPath);
@@ -48,12 +83,21 @@ void DownloadServer::onNewConnection()
             const QString path = QUrl(QString::fromLatin1(requestLine.value(1))).path();
             const bool known = requestLine.value(0) == "GET" && m_files.contains(path);
 
+            // A copy: GCC 14 takes a reference into the map for a dangling one.
+            const File file = known ? m_files.value(path) : File();
             QByteArray response;
             if (!known) {
                 response = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n"
                            "Connection: close\r\n\r\n";
+            } else if (file.redirect.isValid()) {
+                response = "HTTP/1.1 302 Found\r\nLocation: " + file.redirect.toEncoded()
+                    + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+            } else if (file.suggestedName.isEmpty()) {
+                response = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
+                           "Content-Length: "
+                    + QByteArray::number(file.body.size()) + "\r\nConnection: close\r\n\r\n"
+                    + file.body;
             } else {
-                const File& file = m_files[path];
                 // The plain form carries the name as it is (also "../" or
                 // quotes); the extended form carries it exactly for non-ASCII.
                 QByteArray plain = file.suggestedName.toUtf8();

@@ -66,7 +66,7 @@
         id: 'notify',
         title: 'Notify the host',
         text: 'notifyHost() sends NotifyToHost(msg, sn) and resolves with the host\'s answer ' +
-              '(emitHostResponse for the same sn). The host panel shows what arrived.',
+              '(emitHostResponse for the same sn). The transcript on the right shows what the host received.',
         build: function (el, tavi) {
             var self = this;
             var msg = Demo.el('input', { value: '{"action":"hello","from":"demo page"}' });
@@ -75,6 +75,26 @@
             })]);
         },
         tour: function (tavi) { return send(tavi, '{"action":"hello","from":"demo page"}', this.out); },
+    });
+
+    // The demo host trusts its own pages only: a link to another site is
+    // refused, and the host hears of it ("navigationRefused"), so that it
+    // could open the link in the system browser.
+    Demo.section({
+        id: 'outside',
+        title: 'A link to another site',
+        text: 'The host allows navigation to its trusted origins only. Following this link is ' +
+              'refused; the host panel shows the "navigationRefused" notice with the address.',
+        build: function (el) {
+            this.link = Demo.el('a', { href: 'https://example.com/', text: 'https://example.com/' });
+            el.append(Demo.row([this.link]));
+        },
+        tour: async function () {
+            Demo.log('following a link to ' + this.link.href, 'call');
+            this.link.click();
+            await Demo.sleep(500);
+            Demo.log('still here: the host refused to leave its own pages', 'call');
+        },
     });
 
     async function send(tavi, msg, out) {

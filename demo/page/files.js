@@ -1,6 +1,6 @@
 // Files: a snapshot drawn on a canvas is saved, copied and deleted; folders
 // and sound files are picked in the host's dialogs; a file the demo serves is
-// downloaded into a folder fixed with setDownloadPath(). The host panel shows
+// downloaded into a folder fixed with setDownloadPath(). The host's transcript shows
 // each "showTip" and "afterSnapshot" notice.
 (function () {
     'use strict';

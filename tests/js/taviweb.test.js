@@ -1,29 +1,13 @@
-// Pairing logic of taviweb.js against a fake bridge, under Node's test runner.
+// Pairing logic of taviweb.js on the stand-in bridge, under Node's test runner.
 'use strict';
 
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const path = require('node:path');
 
-const TaviWeb = require(path.join(__dirname, '../../webmodule/js/taviweb.js'));
-
-// A bridge that records every call; bridge.status[method] answers it (a
-// value, or a function of the arguments).
-function fakeBridge() {
-    const calls = [];
-    const bridge = { calls, status: {} };
-    for (const m of ['RequestToVmsServer', 'RequestToVmsServerSync', 'NotifyToHost', 'NotifyToHostSync',
-                     'GetDevStatus', 'GetUserToken', 'GetDevSessionId', 'CopyFileFunc', 'DelFileFunc',
-                     'AfterSnapshot']) {
-        bridge[m] = (...args) => {
-            const cb = args.pop();
-            calls.push({ method: m, args });
-            const r = bridge.status[m];
-            cb(typeof r === 'function' ? r(...args) : r);
-        };
-    }
-    return bridge;
-}
+const libraryPath = path.join(__dirname, '../../webmodule/js/taviweb.js');
+const TaviWeb = require(libraryPath);
+const TaviWebMock = require(path.join(__dirname, '../../webmodule/js/taviweb-mock.js'));
 
 // Timers the test moves by hand.
 function fakeTimers() {
@@ -42,11 +26,13 @@ function fakeTimers() {
     };
 }
 
+// A client on a stand-in bridge that answers nothing by itself: the tests
+// call the page functions.
 function setup(global = {}) {
     TaviWeb._reset();
-    const bridge = fakeBridge();
+    const bridge = TaviWebMock.install({ global }).onRequest(() => null).onNotify(() => null);
     const timers = fakeTimers();
-    return { global, bridge, timers, client: TaviWeb.createClient(bridge, { global, timers }) };
+    return { global, bridge, timers, client: TaviWeb.createClient(bridge.bridge, { global, timers }) };
 }
 
 // The state of a promise, readable at once after settle().
@@ -73,8 +59,8 @@ test('many requests in flight: no sn reused, each answer paired, ack as a number
     results.forEach((r, i) => assert.deepEqual(r, { sn: sns[i], ack: i - 3, msg: 'answer ' + i }));
 
     // Another client never shares an sn.
-    const other = fakeBridge();
-    TaviWeb.createClient(other, { global: {}, timers: fakeTimers() }).request(1, '', '');
+    const other = TaviWebMock.install({ global: {} });
+    TaviWeb.createClient(other.bridge, { global: {}, timers: fakeTimers() }).request(1, '', '');
     assert.ok(!sns.includes(other.calls[0].args[2]));
 });
 
@@ -98,7 +84,7 @@ test('duplicate, late and refused requests; foreign answers are events', async (
     assert.deepEqual(seen, [{ sn: 'page-own-7', ack: 5, msg: 'not ours' }]);
     assert.equal(timers.size, 0);
 
-    bridge.status.RequestToVmsServer = -1;
+    bridge.onRequest(() => ({ status: -1 }));
     const refused = outcome(client.request(1, 'x', 'd'));
     await settle();
     assert.deepEqual([refused.state, refused.error.code, refused.error.status], ['rejected', 'rejected', -1]);
@@ -160,7 +146,7 @@ test('userToken resolves every waiter with the next token, or times out', async 
 
 test('bridge calls: time-outs only when given, JSON where the bridge expects it', async () => {
     const { bridge, client } = setup();
-    Object.assign(bridge.status, { NotifyToHostSync: 'host answer', RequestToVmsServerSync: '{"ok":true}', AfterSnapshot: 0 });
+    bridge.answer('NotifyToHostSync', 'host answer').answer('RequestToVmsServerSync', '{"ok":true}');
     assert.equal(await client.notifyHostSync('m'), 'host answer');
     assert.equal(await client.notifyHostSync('m', { timeoutMs: 1000 }), 'host answer');
     assert.equal(await client.requestSync(5, 'body', 'dev'), '{"ok":true}');
@@ -177,10 +163,15 @@ test('bridge calls: time-outs only when given, JSON where the bridge expects it'
 
 test('device status and pushes: parsed, bad JSON an error, a throwing handler isolated', async () => {
     const { global, bridge, client } = setup();
-    bridge.status.GetDevStatus = '[\n    {\n        "guid": "a",\n        "info": [\n        ]\n    }\n]\n';
+    bridge.answer('GetDevStatus', '[\n    {\n        "guid": "a",\n        "info": [\n        ]\n    }\n]\n');
     assert.deepEqual(await client.devStatus(), [{ guid: 'a', info: [] }]);
-    bridge.status.GetDevStatus = 'oops';
+    bridge.answer('GetDevStatus', 'oops');
     await assert.rejects(client.devStatus(), { code: 'bad-json' });
+    // Refused values that a call never has otherwise: the host distrusts the page.
+    bridge.answer('GetDevStatus', '');
+    bridge.answer('NotifyToHost', -1);
+    for (const p of [client.devStatus(), client.notifyHost('m'), client.notifyHostNoReply('m')])
+        await assert.rejects(p, { code: 'refused' });
 
     const got = [];
     client.on('dataCache', () => { throw new Error('handler bug'); });
@@ -202,12 +193,49 @@ test('device status and pushes: parsed, bad JSON an error, a throwing handler is
 
 test('connect resolves with a client over the channel object, or says what is missing', async () => {
     TaviWeb._reset();
-    const bridge = fakeBridge();
-    function FakeChannel(transport, ready) { this.objects = { CWebComm: bridge }; ready(this); }
+    const global = {};
+    const mock = TaviWebMock.install({ global });
+    const client = await TaviWeb.connect({ global });
+    assert.equal(client.raw, mock.bridge);
     function EmptyChannel(transport, ready) { this.objects = {}; ready(this); }
-    const client = await TaviWeb.connect({ global: {}, transport: {}, QWebChannel: FakeChannel });
-    assert.equal(client.raw, bridge);
-    await assert.rejects(TaviWeb.connect({ global: {}, transport: {}, QWebChannel: EmptyChannel }), { code: 'no-bridge' });
-    await assert.rejects(TaviWeb.connect({ global: {}, QWebChannel: FakeChannel }), { code: 'no-transport' });
-    await assert.rejects(TaviWeb.connect({ global: {} }), { code: 'no-channel' });
+    await assert.rejects(TaviWeb.connect({ global, QWebChannel: EmptyChannel }), { code: 'no-bridge' });
+    mock.uninstall();
+    await assert.rejects(TaviWeb.connect({ global, QWebChannel: mock.QWebChannel }), { code: 'no-transport' });
+    await assert.rejects(TaviWeb.connect({ global }), { code: 'no-channel' });
+});
+
+test('a second copy of the library on the page chains the first', () => {
+    const { global, client } = setup();
+    delete require.cache[libraryPath];
+    const copy = require(libraryPath).createClient(TaviWebMock.install({ global }).bridge, { global });
+    const seen = [];
+    client.on('info', (m) => seen.push('first ' + m));
+    copy.on('info', (m) => seen.push('second ' + m));
+    global.emitInfoNotify('hello');
+    assert.deepEqual(seen, ['second hello', 'first hello']);
+});
+
+test('the stand-in bridge answers as the simulated host, or as scripted', async () => {
+    TaviWeb._reset();
+    const pushed = [];
+    const global = { emitDevStatus: (text) => pushed.push(text) };
+    const mock = TaviWebMock.install({ global, userToken: 'tok' });
+    const tavi = await TaviWeb.connect({ global });
+    assert.deepEqual(await tavi.request('7', 'q', 'cam-lobby'), {
+        sn: mock.calls[0].args[2], ack: 0, msg: '{"cmd":7,"devid":"cam-lobby","request":"q","result":"ok"}',
+    });
+    assert.equal((await tavi.request(0, '', '')).ack, -1);
+    assert.equal(JSON.parse(await tavi.notifyHost('{"a":1}')).received, '{"a":1}');
+    assert.equal(await tavi.userToken(), 'tok');
+    assert.deepEqual([await tavi.devSessionId('door-02'), await tavi.devSessionId('x')], ['sess-door-02', '']);
+
+    tavi.on('devStatus', (devices) => pushed.push(devices));
+    mock.setChannelStatus('door-02', 1, 0);
+    const text = await new Promise((resolve) => mock.bridge.GetDevStatus(resolve));
+    assert.deepEqual(pushed, [JSON.parse(text), text.replace(/\n/g, '')]);
+    assert.match(text, /^\[\n {4}\{\n {8}"guid": "cam-lobby",\n/);
+
+    mock.onRequest(() => ({ status: -2 })).answer('ShowDevAlarmTips', (msg) => msg === 'later?');
+    await assert.rejects(tavi.request(1, '', ''), { code: 'rejected', status: -2 });
+    assert.equal(await tavi.showAlarmTip('later?'), true);
 });

@@ -58,7 +58,7 @@ check_package(libtaviwebmodule-dev
     FILES lib/libTaviWebModule.so include/TaviWebModule/VmsWebWidgets.h
           include/TaviWebModule/TaviWebModuleVersion.h include/TaviWebModule/TaviLogic.h
           lib/cmake/TaviWebModule/TaviWebModuleConfig.cmake lib/pkgconfig/taviwebmodule.pc
-          share/TaviWebModule/js/taviweb.d.ts)
+          share/TaviWebModule/js/taviweb.d.ts share/TaviWebModule/js/taviweb-api.d.ts)
 check_package(tavi-host-standins
     DEPENDS "libqt6core6"
     LACKS "libtavi|TaviWebModule\\.so|VmsWebWidgets|TaviWebModuleConfig"

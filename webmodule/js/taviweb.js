@@ -11,10 +11,11 @@
  * the pending calls and to on() subscribers; a page function of the same
  * name that the page defined itself keeps being called.
  *
- * No dependencies. Works as a plain script (global TaviWeb) and as a
- * CommonJS module (for tests).
+ * No dependencies. This file is the plain script (global TaviWeb) and the
+ * CommonJS module; taviweb.mjs gives the same library as an ES module. The
+ * JSDoc types refer to taviweb-api.d.ts, which the tests hold this file to.
  */
-(function (root, factory) {
+(/** @param {any} root @param {(root: any) => any} factory */ function (root, factory) {
     'use strict';
     var lib = factory(root);
     if (typeof module === 'object' && module.exports)
@@ -22,12 +23,21 @@
     if (root)
         root.TaviWeb = lib;
 })(typeof window !== 'undefined' ? window : (typeof globalThis !== 'undefined' ? globalThis : this),
+/** @param {any} root */
 function (root) {
     'use strict';
 
-    var VERSION = '1.0.0';
+    /** @typedef {import('./taviweb-api').CWebCommBridge} CWebCommBridge */
+    /** @typedef {import('./taviweb-api').Options} Options */
+    /** @typedef {import('./taviweb-api').CallOptions} CallOptions */
+    /** @typedef {import('./taviweb-api').ServerAnswer} ServerAnswer */
+    /** @typedef {import('./taviweb-api').TaviDeviceStatus} TaviDeviceStatus */
+
+    // In step with the module's version (a test compares them).
+    var VERSION = '1.1.0';
 
     // The functions the module calls in the page, with the event each feeds.
+    /** @type {Array<keyof import('./taviweb-api').TaviPageFunctions>} */
     var PAGE_FUNCTIONS = ['emitServerRespone', 'emitHostResponse', 'emitDevStatus',
                           'emitDataCacheNotify', 'emitInfoNotify', 'emitUserToken'];
 
@@ -38,7 +48,9 @@ function (root) {
         connectTimeoutMs: 10000,   // connect(): waiting for the channel
     };
 
+    /** @returns {import('./taviweb-api').TaviWebError} */
     function TaviWebError(code, message, details) {
+        /** @type {any} */
         var e = new Error(message);
         e.name = 'TaviWebError';
         e.code = code;
@@ -60,6 +72,15 @@ function (root) {
         return bytes.map(function (b) { return (b < 16 ? '0' : '') + b.toString(16); }).join('');
     }
 
+    // A call the bridge refused because the host does not trust this page's
+    // origin; told apart where the refused value is one the call never has
+    // otherwise (-1 from NotifyToHost, '' from GetDevStatus).
+    function refused(method) {
+        return TaviWebError('refused', 'the bridge refused ' + method + ': the host does not trust '
+                            + 'this page\'s origin', { method: method });
+    }
+
+    /** @returns {{ ok: boolean, value?: any, error?: any }} */
     function parseJson(text) {
         try {
             return { ok: true, value: JSON.parse(text) };
@@ -70,15 +91,25 @@ function (root) {
 
     // ---- The client -------------------------------------------------------
 
+    /**
+     * @param {CWebCommBridge} raw
+     * @param {Options} [options]
+     */
     function Client(raw, options) {
-        options = options || {};
-        this.raw = raw;
-        this.options = {};
-        var self = this;
+        /** @type {any} */
+        var given = options || {};
+        /** @type {any} */
+        var effective = {};
         Object.keys(DEFAULTS).forEach(function (k) {
-            self.options[k] = options[k] !== undefined ? options[k] : DEFAULTS[k];
+            effective[k] = given[k] !== undefined ? given[k] : /** @type {any} */ (DEFAULTS)[k];
         });
-        this._timers = options.timers || {
+        this.raw = raw;
+        /** @type {Required<import('./taviweb-api').TimeoutOptions>} */
+        this.options = effective;
+        /** @type {import('./taviweb-api').QWebChannel | undefined} */
+        this.channel = undefined;
+        /** @type {import('./taviweb-api').Timers} */
+        this._timers = given.timers || {
             setTimeout: function (f, ms) { return setTimeout(f, ms); },
             clearTimeout: function (t) { clearTimeout(t); },
         };
@@ -87,7 +118,9 @@ function (root) {
         this._snCounter = 0;
         this._requests = new Map();     // sn -> pending request()
         this._notifies = new Map();     // sn -> pending notifyHost()
+        /** @type {any[]} */
         this._tokenWaiters = [];
+        /** @type {Object<string, Function[]>} */
         this._handlers = {};
     }
 
@@ -97,10 +130,12 @@ function (root) {
     };
 
     // Calls a bridge method and resolves with its result.
+    /** @param {keyof CWebCommBridge} method @param {unknown[]} args @returns {Promise<any>} */
     Client.prototype.invoke = function (method) {
         var raw = this.raw;
         var args = Array.prototype.slice.call(arguments, 1);
         return new Promise(function (resolve, reject) {
+            /** @type {Function | undefined} */
             var fn = raw && raw[method];
             if (typeof fn !== 'function') {
                 reject(TaviWebError('no-method', 'the bridge has no method ' + method));
@@ -155,6 +190,7 @@ function (root) {
 
     // Asynchronous server request: resolves with {ack, msg, sn} when the
     // matching emitServerRespone arrives.
+    /** @param {number} cmd @param {string} msg @param {string} devid @param {CallOptions} [opts] @returns {Promise<ServerAnswer>} */
     Client.prototype.request = function (cmd, msg, devid, opts) {
         opts = opts || {};
         var self = this;
@@ -176,8 +212,10 @@ function (root) {
 
     // Synchronous server request: the bridge call itself carries the answer.
     // Blocks the page's window for up to timeoutMs on the native side.
+    /** @param {number} cmd @param {string} msg @param {string} devid @param {CallOptions} [opts] @returns {Promise<string>} */
     Client.prototype.requestSync = function (cmd, msg, devid, opts) {
         opts = opts || {};
+        /** @type {[any, ...unknown[]]} */
         var args = ['RequestToVmsServerSync', Number(cmd) | 0, String(msg === undefined ? '' : msg),
                     String(devid === undefined ? '' : devid)];
         if (opts.timeoutMs !== undefined)
@@ -187,6 +225,7 @@ function (root) {
 
     // Notification with an answer: resolves with the host's answer text when
     // the matching emitHostResponse arrives.
+    /** @param {string} msg @param {CallOptions & { sn?: string }} [opts] @returns {Promise<string>} */
     Client.prototype.notifyHost = function (msg, opts) {
         opts = opts || {};
         var self = this;
@@ -194,18 +233,28 @@ function (root) {
         var timeout = opts.timeoutMs !== undefined ? opts.timeoutMs : this.options.notifyTimeoutMs;
         var waiting = this._wait(this._notifies, sn, timeout, 'notification');
         this.invoke('NotifyToHost', String(msg === undefined ? '' : msg), sn)
-            .then(null, function (e) { self._settle(self._notifies, sn, null, e); });
+            .then(function (status) {
+                if (status === -1)
+                    self._settle(self._notifies, sn, null, refused('NotifyToHost'));
+            }, function (e) { self._settle(self._notifies, sn, null, e); });
         return waiting.promise;
     };
 
     // Notification without waiting for an answer; resolves with the status.
+    /** @param {string} msg @param {string} [sn] @returns {Promise<number>} */
     Client.prototype.notifyHostNoReply = function (msg, sn) {
         return this.invoke('NotifyToHost', String(msg === undefined ? '' : msg),
-                           sn === undefined ? this.nextSn() : String(sn));
+                           sn === undefined ? this.nextSn() : String(sn))
+            .then(function (status) {
+                if (status === -1)
+                    throw refused('NotifyToHost');
+                return status;
+            });
     };
 
     // Synchronous notification: the host's answer, or '' after the time-out
     // (300 ms when not given). Blocks the page's window meanwhile.
+    /** @param {string} msg @param {CallOptions} [opts] @returns {Promise<string>} */
     Client.prototype.notifyHostSync = function (msg, opts) {
         opts = opts || {};
         if (opts.timeoutMs !== undefined)
@@ -218,8 +267,11 @@ function (root) {
     };
 
     // Every channel's state: [{guid, info: [{channelId, status}]}].
+    /** @returns {Promise<TaviDeviceStatus[]>} */
     Client.prototype.devStatus = function () {
         return this.invoke('GetDevStatus').then(function (text) {
+            if (text === '')
+                throw refused('GetDevStatus');
             var parsed = parseJson(text);
             if (!parsed.ok)
                 throw TaviWebError('bad-json', 'device status is not JSON: ' + parsed.error.message);
@@ -228,6 +280,7 @@ function (root) {
     };
 
     // Asks the host for the user token; resolves with the next emitUserToken.
+    /** @param {CallOptions} [opts] @returns {Promise<string>} */
     Client.prototype.userToken = function (opts) {
         opts = opts || {};
         var self = this;
@@ -374,26 +427,27 @@ function (root) {
     var clients = [];
 
     function makeDispatcher(name, previous) {
-        var f = function () {
+        var f = /** @this {any} */ function () {
             var args = Array.prototype.slice.call(arguments);
             clients.forEach(function (c) { c.dispatch(name, args); });
             if (typeof previous === 'function')
                 return previous.apply(this, args);
         };
-        f.__taviweb = true;
+        f.__taviweb = clients; // this copy's: another copy's dispatcher is chained
         f.__taviwebPrevious = previous;
         return f;
     }
 
     // Puts the dispatchers in place; a function the page defined itself
-    // (before or after this script) is chained, not replaced.
+    // (before or after this script), or another copy of the library put
+    // there, is chained, not replaced.
     function installPageFunctions(global) {
         global = global || root;
         if (!global)
             return;
         PAGE_FUNCTIONS.forEach(function (name) {
             var current = global[name];
-            if (typeof current === 'function' && current.__taviweb)
+            if (typeof current === 'function' && current.__taviweb === clients)
                 return;
             global[name] = makeDispatcher(name, typeof current === 'function' ? current : undefined);
         });
@@ -440,7 +494,8 @@ function (root) {
                 clearTimeout(timer);
                 var raw = channel.objects && channel.objects.CWebComm;
                 if (!raw) {
-                    reject(TaviWebError('no-bridge', 'the web channel holds no "CWebComm" object'));
+                    reject(TaviWebError('no-bridge', 'the web channel holds no "CWebComm" object '
+                                        + '(the host may not trust this page\'s origin)'));
                     return;
                 }
                 var client = createClient(raw, options);
@@ -452,7 +507,8 @@ function (root) {
 
     installPageFunctions(root);
 
-    return {
+    /** @type {typeof import('./taviweb-api')} */
+    var api = {
         VERSION: VERSION,
         DEFAULTS: DEFAULTS,
         PAGE_FUNCTIONS: PAGE_FUNCTIONS.slice(),
@@ -463,4 +519,5 @@ function (root) {
         // For tests: forget every client.
         _reset: function () { clients.length = 0; },
     };
+    return api;
 });

@@ -5,14 +5,18 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
+#include <QtCore/QJsonDocument>
+#include <QtCore/QJsonObject>
 #include <QtCore/QLocale>
 #include <QtCore/QTranslator>
+#include <QtGui/QDesktopServices>
 #include <QtWidgets/QBoxLayout>
 #include <QtWidgets/QMainWindow>
 #include <QtWidgets/QTabWidget>
 #include <TaviSim.h>
 #include <TaviWebPage.h>
 #include <VmsWebWidgets.h>
+#include <WebAccessPolicy.h>
 #include <WebComm.h>
 #include <WebPage.h>
 #include <WebViewDataCenter.h>
@@ -23,7 +27,7 @@ public:
     void onPageNotification(QString& msg, QString& sn);
     void onPageNotice(QString& notice) { Q_UNUSED(notice); }
     QString handle(const QString& msg) { return msg; }
-    void pushState() { }
+    void pushState() {}
 };
 
 // Each statement snippet becomes the body of a member function of a class

@@ -1,0 +1,432 @@
+// WebAccessPolicy: which documents get the bridge and the host's pushes,
+// navigation and new windows under TrustedOnly, file roots, pinned
+// certificates. Real pages from two loopback origins, a file: and a qrc: page.
+
+#include "FakeSdk.h"
+#include "TestSupport.h"
+
+#include <DownloadServer.h>
+#include <QtCore/QCryptographicHash>
+#include <QtCore/QProcess>
+#include <QtNetwork/QSslCertificate>
+#include <QtNetwork/QSslConfiguration>
+#include <QtNetwork/QSslKey>
+#include <QtWebEngineCore/QWebEngineDownloadRequest>
+#include <QtWebEngineCore/QWebEngineProfile>
+#include <QtWidgets/QDialog>
+#include <WebAccessPolicy.h>
+#include <WebPage.h>
+
+using namespace TestSupport;
+
+namespace {
+
+// Calls a slot of the bridge from C++ as the channel would, arguments
+// converted to its parameter types; the result, or null for void.
+QVariant invoke(QObject* object, const char* signature, QVariantList args)
+{
+    const QMetaMethod m = object->metaObject()->method(
+        object->metaObject()->indexOfMethod(QMetaObject::normalizedSignature(signature)));
+    QVariant result
+        = m.returnMetaType().id() == QMetaType::Void ? QVariant() : QVariant(m.returnMetaType());
+    QGenericArgument a[10];
+    for (int i = 0; i < args.size(); ++i) {
+        args[i].convert(m.parameterMetaType(i));
+        a[i] = QGenericArgument(args[i].typeName(), args[i].constData());
+    }
+    m.invoke(object, Qt::DirectConnection,
+             QGenericReturnArgument(result.typeName(), result.isValid() ? result.data() : nullptr),
+             a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9]);
+    return result;
+}
+
+// The host notice's "data" of cmd, or an empty object for another text.
+QJsonObject noticeData(const QString& notice, const QString& cmd)
+{
+    const QJsonObject o = QJsonDocument::fromJson(notice.toUtf8()).object();
+    return o.value("cmd") == cmd ? o.value("data").toObject() : QJsonObject();
+}
+
+} // namespace
+
+class TestAccessPolicy : public QObject
+{
+    Q_OBJECT
+    DownloadServer m_a, m_b; // two origins: 127.0.0.1 on two ports
+    DownloadServer m_https; // a self-signed certificate
+    QByteArray m_fingerprint; // its SHA-256
+    ScratchDir m_dir;
+    QString m_filePage;
+
+    WebAccessPolicy& m_policy = WebAccessPolicy::global();
+
+    static QString originOf(const QUrl& url) { return WebAccessPolicy::originOf(url); }
+    QString originA() const { return originOf(m_a.url("/")); }
+    // "a", "b", "file", "qrc" and "a/<path>"-style names to URLs.
+    QUrl urlOf(const QString& name) const
+    {
+        if (name == "file")
+            return QUrl::fromLocalFile(m_filePage);
+        if (name == "qrc")
+            return bridgePageUrl();
+        const DownloadServer& s = name.startsWith('a') ? m_a : m_b;
+        return s.url(name.size() > 1 ? name.mid(1) : QStringLiteral("/bridge.html"));
+    }
+    // Opens url and waits until its channel client has initialised (with
+    // or without the bridge).
+    static bool open(BridgePage& p, const QUrl& url)
+    {
+        return loadPage(p.widgets, url) && waitForJs(p.page(), "window.bridgeReady");
+    }
+    static bool hasBridge(BridgePage& p) { return evalJs(p.page(), "!!window.bridge").toBool(); }
+    // Runs script in the page and waits for the next load to end.
+    static bool navigate(BridgePage& p, const QString& script)
+    {
+        QSignalSpy loaded(p.page(), &QWebEnginePage::loadFinished);
+        p.page()->runJavaScript(script);
+        return loaded.wait(20000) && waitForJs(p.page(), "window.bridgeReady");
+    }
+    static QString clickLink(const char* url)
+    {
+        return QString("var a = document.createElement('a'); a.href = '%1'; a.click();").arg(url);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QFile page(":/tests/bridge.html");
+        QVERIFY(page.open(QIODevice::ReadOnly));
+        const QByteArray html = page.readAll();
+        QVERIFY(m_a.start() && m_b.start());
+        for (DownloadServer* s : { &m_a, &m_b })
+            s->addPage("/bridge.html", html);
+        m_a.addRedirect("/to-b", m_b.url("/bridge.html"));
+        // What a frame of the other origin finds, told to the page.
+        m_a.addPage("/framed.html",
+                    "<script>window.framed = null; addEventListener('message',"
+                    " function (e) { window.framed = e.data; });</script>"
+                    "<iframe src='"
+                        + m_b.url("/frame.html").toEncoded() + "'></iframe>" + html);
+        m_b.addPage("/frame.html",
+                    "<script>parent.postMessage(String(!!(window.qt && qt.webChannelTransport)),"
+                    " '*');</script>");
+        m_filePage = m_dir.filePath("bridge.html");
+        QVERIFY(writeFile(m_filePage, html));
+
+        // The file roots' tree: links out of a root, into one, and a
+        // dangling one whose target would be created outside.
+        for (const char* f : { "in/a.txt", "ro/a.txt", "out/a.txt" })
+            QVERIFY(writeFile(m_dir.filePath(f), f));
+        QVERIFY(QFile::link(m_dir.filePath("out"), m_dir.filePath("in/up")));
+        QVERIFY(QFile::link(m_dir.filePath("out/new.txt"), m_dir.filePath("in/dangling")));
+        QVERIFY(QFile::link("../in", m_dir.filePath("ro/back")));
+
+        QProcess openssl;
+        openssl.start("openssl",
+                      { "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                        "-nodes", "-keyout", "key.pem", "-out", "cert.pem", "-days", "2", "-subj",
+                        "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1" });
+        QVERIFY(openssl.waitForFinished(30000) && openssl.exitCode() == 0);
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setLocalCertificate(QSslCertificate(readFile("cert.pem")));
+        tls.setPrivateKey(QSslKey(readFile("key.pem"), QSsl::Ec));
+        QVERIFY(!tls.localCertificate().isNull() && !tls.privateKey().isNull());
+        m_fingerprint = tls.localCertificate().digest(QCryptographicHash::Sha256);
+        m_https.setTls(tls);
+        m_https.addPage("/bridge.html", html);
+        QVERIFY(m_https.start());
+    }
+
+    void cleanup()
+    {
+        m_policy.setTrustedOrigins({});
+        m_policy.setFileRoots({}, {});
+        m_policy.setNavigationPolicy(WebAccessPolicy::AllowAll);
+        m_policy.setPinnedCertificates({});
+        CWebPage::m_strDownloadPath.clear();
+    }
+
+    // A document finds "CWebComm", receives pushes and may download only when
+    // its origin is trusted; without trusted origins every one is.
+    void documentsOfTrustedOriginsOnly_data()
+    {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QStringList>("trusted"); // "A" stands for the first server's origin
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("default: any origin") << "b" << QStringList() << true;
+        QTest::newRow("http, trusted, a frame of another")
+            << "a/framed.html" << QStringList { "A", "qrc:" } << true;
+        QTest::newRow("http, another port") << "b" << QStringList { "A", "qrc:" } << false;
+        QTest::newRow("file:, trusted") << "file" << QStringList { "file:" } << true;
+        QTest::newRow("file:, untrusted") << "file" << QStringList { "A", "qrc:" } << false;
+        QTest::newRow("qrc:, trusted") << "qrc" << QStringList { "qrc:" } << true;
+        QTest::newRow("qrc:, untrusted") << "qrc" << QStringList { "A" } << false;
+    }
+    void documentsOfTrustedOriginsOnly()
+    {
+        QFETCH(QString, page);
+        QFETCH(QStringList, trusted);
+        QFETCH(bool, expected);
+        m_policy.setTrustedOrigins(trusted.replaceInStrings(QRegularExpression("^A$"), originA()));
+        CWebPage::m_strDownloadPath = m_dir.filePath("dl");
+        BridgePage p;
+        QSignalSpy connected(&p.widgets, &VmsWebWidgets::bridgeConnected);
+        LogCapture log;
+        QVERIFY(open(p, urlOf(page)));
+        QCOMPARE(hasBridge(p), expected);
+        QCOMPARE(connected.count(), expected ? 1 : 0);
+        // A frame of another origin never gets the transport.
+        QVERIFY(waitForJs(p.page(), "window.framed !== null"));
+        QCOMPARE(evalJs(p.page(), "String(window.framed)").toString(),
+                 page == "a/framed.html" ? "false" : "undefined");
+        // Pushes run in the page in order with the next script.
+        emit WebViewDataCenter::GetInstance()->emitInfoNotify("pushed");
+        QCOMPARE(evalJs(p.page(), "window.calls.length").toInt(), expected ? 1 : 0);
+
+        QSignalSpy requested(QWebEngineProfile::defaultProfile(),
+                             &QWebEngineProfile::downloadRequested);
+        p.page()->runJavaScript("var a = document.createElement('a'); a.download = 'x.txt';"
+                                " a.href = URL.createObjectURL(new Blob(['x'])); a.click();");
+        QVERIFY(requested.wait(10000));
+        const QPointer download = requested[0][0].value<QWebEngineDownloadRequest*>();
+        QTRY_VERIFY(!download || download->state() != QWebEngineDownloadRequest::DownloadRequested);
+        QCOMPARE(download && download->state() != QWebEngineDownloadRequest::DownloadCancelled,
+                 expected);
+        QCOMPARE(log.contains("tavi.webmodule: Download refused: started by "
+                              + originOf(urlOf(page)) + ", not a trusted origin"),
+                 !expected);
+    }
+
+    // Scheme, host and port count, a missing port is the scheme's default,
+    // "*." matches subdomains; no document is never trusted.
+    void originMatching_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("trusted");
+        const auto add = [](const char* entry, const char* url, bool trusted) {
+            QTest::addRow("%s %s", entry, url) << entry << url << trusted;
+        };
+        add("https://vms.example.com:8443", "https://vms.example.com:8443/app/index.html", true);
+        add("https://vms.example.com:8443", "https://vms.example.com/app", false);
+        add("http://10.0.0.5", "http://10.0.0.5:80/x", true);
+        add("http://10.0.0.5/", "http://10.0.0.5:8080/", false);
+        add("https://VMS.example.com", "https://vms.example.com:443/", true);
+        add("https://*.example.com", "https://cam.site.example.com/", true);
+        add("https://*.example.com", "https://example.com/", false);
+        add("qrc:", "qrc:/demo/index.html", true);
+        add("file:", "qrc:/x", false);
+        add("http://10.0.0.5", "", false);
+    }
+    void originMatching()
+    {
+        QFETCH(QString, entry);
+        QFETCH(QString, url);
+        QFETCH(bool, trusted);
+        m_policy.setTrustedOrigins({ entry });
+        QCOMPARE(m_policy.isTrusted(QUrl(url)), trusted);
+    }
+
+    // While an untrusted document is shown (as when a navigation races a
+    // call), every method returns its failure value, logs one line naming
+    // itself and the origin, and touches nothing; so does every method that
+    // takes a path outside the file roots, called by a trusted page.
+    void refusedCallsTouchNothing_data()
+    {
+        QTest::addColumn<QString>("signature");
+        QTest::addColumn<QVariantList>("args");
+        QTest::addColumn<QVariant>("failure");
+        QTest::addColumn<QString>("outsideRoots"); // "reading <path>" or "writing <path>"
+        const QString f = m_dir.filePath("calls/keep.txt");
+        const auto add = [](const char* signature, const QVariantList& args, QVariant failure,
+                            const QString& path = QString()) {
+            QTest::addRow("%s, origin", signature) << signature << args << failure << QString();
+            if (!path.isEmpty())
+                QTest::addRow("%s, roots", signature) << signature << args << failure << path;
+        };
+        add("BrowseFilePath(QString)", { f }, QString(), "reading " + f);
+        add("BrowseFile(QString)", { f }, QString(), "reading " + f);
+        add("PlaySoundFile(QString)", { f }, QVariant(), "reading " + f);
+        add("GetDevStatus()", {}, QString());
+        add("GetDevSessionId(QString)", { "cam" }, QString());
+        add("ShowPicture(QString)", { f }, QVariant(), "reading " + f);
+        add("PlayVideoFile(QString)", { f }, QVariant(), "reading " + f);
+        add("CopyFileFunc(QString)",
+            { QString(R"([{"sourceFile":"%1","targetFile":"%1.copy"}])").arg(f) }, QVariant(),
+            "reading " + f);
+        add("DelFileFunc(QString)", { QString(R"(["%1"])").arg(f) }, QVariant(), "writing " + f);
+        add("ShowDevAlarmTips(QString)", { "alarm" }, false);
+        add("GetUserToken()", {}, QVariant());
+        add("SetDownloadPath(QString)", { f }, QVariant(), "writing " + f);
+        add("AfterSnapshot(QString,QString,int,QString)", { "data:,base64,AAAA", "1", 2, f }, -1,
+            "writing " + f);
+        add("ReleaseWebPage(QString)", { "x" }, QVariant());
+        add("NotifyToHost(QString,QString)", { "m", "s" }, -1);
+        add("NotifyToHostSync(QString,int)", { "m", 100 }, QString());
+        add("RequestToVmsServer(int,QString,QString,QString)", { 1, "m", "s", "d" }, -1);
+        add("RequestToVmsServerSync(int,QString,QString,int)", { 1, "m", "d", 100 }, QString());
+    }
+    void refusedCallsTouchNothing()
+    {
+        QFETCH(QString, signature);
+        QFETCH(QVariantList, args);
+        QFETCH(QVariant, failure);
+        QFETCH(QString, outsideRoots);
+        const QString name = signature.section('(', 0, 0);
+        m_policy.setTrustedOrigins({ originA() });
+        m_policy.setFileRoots({ m_dir.filePath("ro") }, { m_dir.filePath("in") });
+        QVERIFY(writeFile(m_dir.filePath("calls/keep.txt"), "kept"));
+        BridgePage p;
+        QVERIFY(open(p, urlOf(outsideRoots.isEmpty() ? "b" : "a")));
+        FakeClientSdk sdk;
+        SdkInstaller install(&sdk);
+        HostRecorder host;
+        DialogDriver<QDialog> dialogs([](QDialog*) {}); // closes any that opens all the same
+        LogCapture log;
+        QCOMPARE(invoke(p.widgets.findChild<CWebComm*>(), qPrintable(signature), args), failure);
+        const QString line = outsideRoots.isEmpty()
+            ? QString("Refused %1 from %2: not a trusted origin").arg(name, originOf(urlOf("b")))
+            : QString("Refused %1: %2")
+                  .arg(name, outsideRoots.replace(" ", " outside the file roots: "));
+        QCOMPARE(log.lines().filter("tavi.webmodule: "), QStringList { "tavi.webmodule: " + line });
+        QCOMPARE(host.notices() + host.msgs(), QStringList());
+        QVERIFY(sdk.request.requests().isEmpty());
+        QCOMPARE(filesUnder(m_dir.filePath("calls")), QStringList { "keep.txt" });
+        QCOMPARE(readFile(m_dir.filePath("calls/keep.txt")), "kept");
+        QVERIFY(CWebPage::m_strDownloadPath.isEmpty());
+        QCOMPARE(dialogs.count(), 0);
+    }
+
+    // From a trusted page: under AllowAll an untrusted document loads
+    // without the bridge and coming back brings it back; under TrustedOnly
+    // the navigation or new window is refused, the host told, and the page
+    // stays with its bridge.
+    void navigation_data()
+    {
+        QTest::addColumn<bool>("trustedOnly");
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QStringList>("steps"); // {A}, {B}: the bridge pages; {R}: redirect to {B}
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<QString>("refused"); // the URL the host is told of, "+" for a new window
+        const auto add = [](const char* name, bool trustedOnly, const char* start,
+                            const QStringList& steps, const char* end, const char* refused) {
+            QTest::newRow(name) << trustedOnly << start << steps << end << refused;
+        };
+        const QString toB = clickLink("{B}"), toA = clickLink("{A}"), toR = clickLink("{R}");
+        add("link", false, "a", { toB }, "b", "");
+        add("redirect", false, "a", { toR }, "b", "");
+        add("link back", false, "b", { toA }, "a", "");
+        add("history back", false, "a", { toB, "history.back()" }, "a", "");
+        add("TrustedOnly: link", true, "a", { toB }, "a", "{B}");
+        add("TrustedOnly: redirect", true, "a", { toR }, "a", "{B}");
+        add("TrustedOnly: window.open", true, "a", { "window.open('{B}')" }, "a", "+{B}");
+        add("TrustedOnly: trusted link", true, "a", { toA }, "a", "");
+    }
+    void navigation()
+    {
+        QFETCH(bool, trustedOnly);
+        QFETCH(QString, start);
+        QFETCH(QStringList, steps);
+        QFETCH(QString, end);
+        QFETCH(QString, refused);
+        const auto fill = [this](QString s) {
+            return s.replace("{A}", urlOf("a").toString())
+                .replace("{B}", urlOf("b").toString())
+                .replace("{R}", urlOf("a/to-b").toString());
+        };
+        m_policy.setTrustedOrigins({ originA() });
+        BridgePage p;
+        QVERIFY(open(p, urlOf(start)));
+        m_policy.setNavigationPolicy(trustedOnly ? WebAccessPolicy::TrustedOnly
+                                                 : WebAccessPolicy::AllowAll);
+        HostRecorder host;
+        for (const QString& step : std::as_const(steps)) {
+            if (refused.isEmpty()) {
+                QVERIFY(navigate(p, fill(step)));
+            } else {
+                p.page()->runJavaScript(fill(step));
+                QTRY_COMPARE(host.notices().size(), 1);
+            }
+        }
+        QCOMPARE(p.page()->url(), urlOf(end));
+        QCOMPARE(hasBridge(p), end == "a");
+        if (end == "a")
+            QCOMPARE(callBridge(p.page(), "NotifyToHost", { "m", "s" }).toInt(), 0);
+        const QJsonObject refusal { { "url", fill(refused).remove('+') },
+                                    { "newWindow", refused.startsWith('+') } };
+        QCOMPARE(host.notices().size(), refused.isEmpty() ? 0 : 1);
+        if (!refused.isEmpty())
+            QCOMPARE(noticeData(host.notices().value(0), "navigationRefused"), refusal);
+    }
+
+    // Roots: read ro/, write in/ (given with a trailing slash), under {D}.
+    void fileRoots_data()
+    {
+        QTest::addColumn<QString>("path"); // relative paths from {D}, the current folder
+        QTest::addColumn<bool>("read");
+        QTest::addColumn<bool>("write");
+        QTest::newRow("the root itself") << "{D}/in" << true << true;
+        QTest::newRow("folders still to make") << "{D}/in/new/deeper/a.txt" << true << true;
+        QTest::newRow("in a read root") << "{D}/ro/a.txt" << true << false;
+        QTest::newRow("outside") << "{D}/out/a.txt" << false << false;
+        QTest::newRow("the root's name as a prefix") << "{D}/in2/a.txt" << false << false;
+        QTest::newRow(".. out of the root") << "{D}/in/../out/a.txt" << false << false;
+        QTest::newRow(".. staying inside") << "{D}/in/new/../a.txt" << true << true;
+        QTest::newRow("link out of the root") << "{D}/in/up/a.txt" << false << false;
+        QTest::newRow(".. after a link, lexically inside")
+            << "{D}/in/up/../a.txt" << false << false;
+        QTest::newRow("dangling link out") << "{D}/in/dangling" << false << false;
+        QTest::newRow("link into the write root") << "{D}/ro/back/a.txt" << true << true;
+        QTest::newRow("relative") << "in/a.txt" << true << true;
+        QTest::newRow("relative, .. out") << "ro/../out/a.txt" << false << false;
+    }
+    void fileRoots()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, read);
+        QFETCH(bool, write);
+        QVERIFY(m_policy.mayRead("/etc/passwd") && m_policy.mayWrite("/etc/passwd"));
+        m_policy.setFileRoots({ m_dir.filePath("ro") }, { m_dir.filePath("in") + '/' });
+        QCOMPARE(m_policy.writeRoots(), QStringList { m_dir.filePath("in") });
+        QCOMPARE(m_policy.mayRead(m_dir.fill(path)), read);
+        QCOMPARE(m_policy.mayWrite(m_dir.fill(path)), write);
+    }
+
+    // A certificate error is refused, logged and reported to the host unless
+    // the leaf's SHA-256 is pinned. The pinned row comes last: the engine
+    // keeps a certificate it accepted for the rest of the process.
+    void pinnedCertificates_data()
+    {
+        QTest::addColumn<QString>("pin"); // "its own": the server's, lower case, no colons
+        QTest::newRow("none") << "";
+        QTest::newRow("another") << QString(64, 'a');
+        QTest::newRow("its own") << "its own";
+    }
+    void pinnedCertificates()
+    {
+        QFETCH(QString, pin);
+        const bool pinned = pin == "its own";
+        m_policy.setPinnedCertificates(
+            pin.isEmpty() ? QStringList() : QStringList { pinned ? m_fingerprint.toHex() : pin });
+        const QString fingerprint = WebAccessPolicy::fingerprintText(m_fingerprint);
+        QCOMPARE(m_policy.pinnedCertificates().contains(fingerprint), pinned);
+        BridgePage p;
+        HostRecorder host;
+        LogCapture log;
+        const QUrl url = m_https.url("/bridge.html");
+        QCOMPARE(loadPage(p.widgets, url), pinned);
+        QCOMPARE(host.notices().size(), pinned ? 0 : 1);
+        if (pinned)
+            return;
+        const QJsonObject data = noticeData(host.notices()[0], "certificateRefused");
+        QCOMPARE(data.value("url").toString(), url.toString());
+        QCOMPARE(data.value("fingerprint").toString(), fingerprint);
+        QVERIFY(
+            log.contains(QString("tavi.webmodule: Certificate error refused for %1: %2; "
+                                 "SHA-256 %3")
+                             .arg(url.toString(), data.value("error").toString(), fingerprint)));
+    }
+};
+
+QTEST_MAIN(TestAccessPolicy)
+#include "tst_accesspolicy.moc"

@@ -1,0 +1,300 @@
+#include "WebAccessPolicy.h"
+
+#include "FileWriter.h"
+#include "Logging.h"
+
+#include <QtCore/QDir>
+#include <QtCore/QFile>
+#include <QtCore/QFileInfo>
+#include <QtCore/QRegularExpression>
+#include <climits>
+#include <unistd.h>
+
+namespace {
+
+int defaultPort(const QString& scheme)
+{
+    if (scheme == QLatin1String("https") || scheme == QLatin1String("wss"))
+        return 443;
+    if (scheme == QLatin1String("http") || scheme == QLatin1String("ws"))
+        return 80;
+    return -1;
+}
+
+struct Origin
+{
+    QString scheme;
+    QString host; // empty: any URL of the scheme
+    int port = -1;
+    bool subdomains = false;
+};
+
+// An entry of the trusted list; scheme empty when it cannot be read.
+Origin parseEntry(const QString& entry)
+{
+    Origin o;
+    const QString text = entry.trimmed();
+    static const QRegularExpression schemeOnly(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*):$"));
+    if (const QRegularExpressionMatch m = schemeOnly.match(text); m.hasMatch()) {
+        o.scheme = m.captured(1).toLower();
+        return o;
+    }
+    QString hostText = text;
+    // QUrl takes no "*" in a host: read the rest, then put the wildcard back.
+    const qsizetype star = text.indexOf(QLatin1String("://*."));
+    if (star > 0) {
+        o.subdomains = true;
+        hostText = text.left(star + 3) + text.mid(star + 5);
+    }
+    const QUrl url(hostText, QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
+        return Origin();
+    o.scheme = url.scheme();
+    o.host = url.host();
+    o.port = url.port(defaultPort(o.scheme));
+    return o;
+}
+
+bool matches(const Origin& o, const QUrl& url)
+{
+    if (o.scheme.isEmpty() || url.scheme() != o.scheme)
+        return false;
+    if (o.host.isEmpty())
+        return true;
+    if (url.port(defaultPort(o.scheme)) != o.port)
+        return false;
+    const QString host = url.host();
+    if (o.subdomains)
+        return host.endsWith(QLatin1Char('.') + o.host);
+    return host == o.host;
+}
+
+QString absolute(const QString& path)
+{
+    return QDir::isAbsolutePath(path) ? path : QDir::currentPath() + QLatin1Char('/') + path;
+}
+
+// path as the system reaches it: every "." and ".." and every symbolic link
+// of the part that exists resolved in order, as realpath does; the part that
+// does not exist yet appended as written. Empty for a link loop.
+QString physicalPath(const QString& path)
+{
+    QStringList rest = absolute(path).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString done; // "" is the root
+    bool existing = true;
+    int links = 0;
+    while (!rest.isEmpty()) {
+        const QString part = rest.takeFirst();
+        if (part == QLatin1String("."))
+            continue;
+        if (part == QLatin1String("..")) {
+            done = done.section(QLatin1Char('/'), 0, -2);
+            continue;
+        }
+        const QString next = done + QLatin1Char('/') + part;
+        if (existing && QFileInfo(next).isSymLink()) {
+            char target[PATH_MAX];
+            const ssize_t n
+                = ::readlink(QFile::encodeName(next).constData(), target, sizeof target);
+            if (n <= 0 || ++links > 40)
+                return QString();
+            const QString to = QFile::decodeName(QByteArray(target, int(n)));
+            rest = to.split(QLatin1Char('/'), Qt::SkipEmptyParts) + rest;
+            if (to.startsWith(QLatin1Char('/')))
+                done.clear();
+            continue;
+        }
+        existing = existing && QFileInfo::exists(next);
+        done = next;
+    }
+    return done.isEmpty() ? QStringLiteral("/") : done;
+}
+
+bool inside(const QString& path, const QStringList& roots)
+{
+    if (!TaviWebModuleInternal::withinPathLimits(path))
+        return false;
+    const QString physical = physicalPath(path);
+    if (physical.isEmpty())
+        return false;
+    for (const QString& root : roots) {
+        const QString r = physicalPath(root);
+        if (r.isEmpty())
+            continue;
+        if (r == QLatin1String("/") || physical == r || physical.startsWith(r + QLatin1Char('/')))
+            return true;
+    }
+    return false;
+}
+
+QStringList absoluteRoots(const QStringList& roots)
+{
+    QStringList out;
+    for (const QString& root : roots)
+        if (!root.isEmpty())
+            out << QDir::cleanPath(absolute(root));
+    return out;
+}
+
+QByteArray normalisedPin(const QString& text)
+{
+    QString hex = text;
+    hex.remove(QLatin1Char(':')).remove(QLatin1Char(' '));
+    const QByteArray bytes = QByteArray::fromHex(hex.toLatin1());
+    return bytes.size() == 32 && bytes.toHex() == hex.toLower().toLatin1() ? bytes : QByteArray();
+}
+
+} // namespace
+
+WebAccessPolicy::WebAccessPolicy() = default;
+WebAccessPolicy::~WebAccessPolicy() = default;
+
+WebAccessPolicy& WebAccessPolicy::global()
+{
+    static WebAccessPolicy policy;
+    return policy;
+}
+
+void WebAccessPolicy::setTrustedOrigins(const QStringList& origins)
+{
+    QStringList kept;
+    for (const QString& entry : origins) {
+        if (parseEntry(entry).scheme.isEmpty())
+            qCWarning(lcWebModule) << "Trusted origin not understood, ignored:" << entry;
+        else
+            kept << entry.trimmed();
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_origins = kept;
+    }
+    emit changed();
+}
+
+QStringList WebAccessPolicy::trustedOrigins() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_origins;
+}
+
+bool WebAccessPolicy::restrictsOrigins() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return !m_origins.isEmpty();
+}
+
+bool WebAccessPolicy::isTrusted(const QUrl& url) const
+{
+    const QStringList origins = trustedOrigins();
+    if (origins.isEmpty())
+        return true;
+    for (const QString& entry : origins)
+        if (matches(parseEntry(entry), url))
+            return true;
+    return false;
+}
+
+void WebAccessPolicy::setFileRoots(const QStringList& readRoots, const QStringList& writeRoots)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_readRoots = absoluteRoots(readRoots);
+        m_writeRoots = absoluteRoots(writeRoots);
+    }
+    emit changed();
+}
+
+QStringList WebAccessPolicy::readRoots() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_readRoots;
+}
+
+QStringList WebAccessPolicy::writeRoots() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_writeRoots;
+}
+
+bool WebAccessPolicy::mayRead(const QString& path) const
+{
+    QStringList roots;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_readRoots.isEmpty() && m_writeRoots.isEmpty())
+            return true;
+        roots = m_readRoots + m_writeRoots;
+    }
+    return inside(path, roots);
+}
+
+bool WebAccessPolicy::mayWrite(const QString& path) const
+{
+    QStringList roots;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_readRoots.isEmpty() && m_writeRoots.isEmpty())
+            return true;
+        roots = m_writeRoots;
+    }
+    return inside(path, roots);
+}
+
+void WebAccessPolicy::setNavigationPolicy(NavigationPolicy policy)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_navigation = policy;
+    }
+    emit changed();
+}
+
+WebAccessPolicy::NavigationPolicy WebAccessPolicy::navigationPolicy() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_navigation;
+}
+
+void WebAccessPolicy::setPinnedCertificates(const QStringList& sha256Fingerprints)
+{
+    QList<QByteArray> pins;
+    for (const QString& text : sha256Fingerprints) {
+        const QByteArray pin = normalisedPin(text);
+        if (pin.isEmpty())
+            qCWarning(lcWebModule)
+                << "Pinned certificate is no SHA-256 fingerprint, ignored:" << text;
+        else
+            pins << pin;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pins = pins;
+}
+
+QStringList WebAccessPolicy::pinnedCertificates() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    QStringList out;
+    for (const QByteArray& pin : m_pins)
+        out << fingerprintText(pin);
+    return out;
+}
+
+bool WebAccessPolicy::isPinned(const QByteArray& sha256) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return !sha256.isEmpty() && m_pins.contains(sha256);
+}
+
+QString WebAccessPolicy::originOf(const QUrl& url)
+{
+    if (url.host().isEmpty())
+        return url.scheme() + QLatin1Char(':');
+    return QStringLiteral("%1://%2:%3")
+        .arg(url.scheme(), url.host())
+        .arg(url.port(defaultPort(url.scheme())));
+}
+
+QString WebAccessPolicy::fingerprintText(const QByteArray& sha256)
+{
+    return QString::fromLatin1(sha256.toHex(':').toUpper());
+}

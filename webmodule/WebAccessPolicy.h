@@ -1,0 +1,83 @@
+#pragma once
+
+#include "taviwebmodule_export.h"
+
+#include <QtCore/QByteArray>
+#include <QtCore/QObject>
+#include <QtCore/QString>
+#include <QtCore/QStringList>
+#include <QtCore/QUrl>
+#include <mutex>
+
+// Which pages get the "CWebComm" bridge and what it may touch, for the whole
+// process. Every setter and query may be called from any thread. The
+// defaults restrict nothing, as before the policy existed.
+class TAVIWEBMODULE_EXPORT WebAccessPolicy : public QObject
+{
+    Q_OBJECT
+public:
+    enum NavigationPolicy {
+        AllowAll, // the default
+        TrustedOnly, // main-frame navigations and new windows to other origins are refused
+    };
+    Q_ENUM(NavigationPolicy)
+
+    // The one policy of the process; never delete it.
+    static WebAccessPolicy& global();
+
+    // Entries such as "https://vms.example.com:8443", "http://10.0.0.5",
+    // "https://*.example.com" (subdomains only), "qrc:" or "file:" (the whole
+    // scheme). Scheme, host and port count (no port: the scheme's default);
+    // paths are ignored. Empty trusts every origin. Unreadable entries are
+    // dropped with a log line.
+    void setTrustedOrigins(const QStringList& origins);
+    QStringList trustedOrigins() const;
+    // True when trustedOrigins() is not empty.
+    bool restrictsOrigins() const;
+    // True when url's origin is trusted (always, without trusted origins).
+    bool isTrusted(const QUrl& url) const;
+
+    // Folders the bridge may read from (read and write roots) and write or
+    // delete in (write roots). Empty lists restrict nothing. Relative roots
+    // are taken from the current folder now.
+    void setFileRoots(const QStringList& readRoots, const QStringList& writeRoots);
+    QStringList readRoots() const;
+    QStringList writeRoots() const;
+    // Judged on the path as the system reaches it: absolute (relative to the
+    // current folder), "..", "." and the symbolic links of its existing part
+    // resolved.
+    bool mayRead(const QString& path) const;
+    bool mayWrite(const QString& path) const;
+
+    void setNavigationPolicy(NavigationPolicy policy);
+    NavigationPolicy navigationPolicy() const;
+
+    // SHA-256 fingerprints of server certificates (the leaf) accepted despite
+    // a certificate error: hex, upper or lower case, colons optional.
+    // Returned in the form "AB:CD:...".
+    void setPinnedCertificates(const QStringList& sha256Fingerprints);
+    QStringList pinnedCertificates() const;
+    bool isPinned(const QByteArray& sha256) const;
+
+    // "scheme://host:port" of url, or "scheme:" for schemes without hosts;
+    // what log lines name.
+    static QString originOf(const QUrl& url);
+    // sha256 in the form "AB:CD:...".
+    static QString fingerprintText(const QByteArray& sha256);
+
+signals:
+    // Trusted origins, file roots or the navigation policy changed. Emitted
+    // on the thread that changed them.
+    void changed();
+
+private:
+    WebAccessPolicy();
+    ~WebAccessPolicy() override;
+
+    mutable std::mutex m_mutex;
+    QStringList m_origins;
+    QStringList m_readRoots;
+    QStringList m_writeRoots;
+    NavigationPolicy m_navigation = AllowAll;
+    QList<QByteArray> m_pins;
+};

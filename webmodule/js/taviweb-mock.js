@@ -1,0 +1,258 @@
+/*
+ * taviweb-mock.js: a stand-in for the module's "CWebComm" bridge, to run a
+ * page without the client: in an ordinary browser and in Node tests.
+ *
+ *   var mock = TaviWebMock.install();           // before the page connects
+ *   mock.onRequest(function (cmd, msg, devid) { return { ack: 0, msg: '{"rows":[]}' }; });
+ *   mock.setChannelStatus('cam-lobby', 2, 1);   // pushed as emitDevStatus
+ *
+ * install() puts a fake QWebChannel and qt.webChannelTransport on the global,
+ * so that TaviWeb.connect() and pages that open the channel themselves find a
+ * "CWebComm" object with the bridge's methods. Its answers are scripted;
+ * without a script they are those of the demo host's simulated host. Answers
+ * that the module delivers later (server answers, host answers, the user
+ * token) come through the page functions after delayMs, as the module would
+ * call them: every argument a string.
+ *
+ * No dependencies. A plain script (global TaviWebMock) and a CommonJS module;
+ * taviweb-mock.mjs is the ES module.
+ */
+(/** @param {any} root @param {(root: any) => any} factory */ function (root, factory) {
+    'use strict';
+    var lib = factory(root);
+    if (typeof module === 'object' && module.exports)
+        module.exports = lib;
+    if (root)
+        root.TaviWebMock = lib;
+})(typeof window !== 'undefined' ? window : (typeof globalThis !== 'undefined' ? globalThis : this),
+/** @param {any} root */
+function (root) {
+    'use strict';
+
+    /** @typedef {import('./taviweb-api').TaviDeviceStatus} TaviDeviceStatus */
+    /** @typedef {import('./taviweb-mock').RequestHandler} RequestHandler */
+    /** @typedef {import('./taviweb-mock').NotifyHandler} NotifyHandler */
+
+    // The bridge's methods and the types Qt converts their arguments to:
+    // s string, i integer. The two Sync methods also take one fewer.
+    var METHODS = {
+        BrowseFilePath: 's', BrowseFile: 's', PlaySoundFile: 's', GetDevStatus: '',
+        GetDevSessionId: 's', ShowPicture: 's', PlayVideoFile: 's', CopyFileFunc: 's',
+        DelFileFunc: 's', ShowDevAlarmTips: 's', GetUserToken: '', SetDownloadPath: 's',
+        AfterSnapshot: 'ssis', ReleaseWebPage: 's', NotifyToHost: 'ss', NotifyToHostSync: 'si',
+        RequestToVmsServer: 'isss', RequestToVmsServerSync: 'issi',
+    };
+
+    // The simulated host's devices.
+    var SAMPLE_DEVICES = [
+        { guid: 'cam-lobby', info: [{ channelId: 1, status: 1 }, { channelId: 2, status: 0 }] },
+        { guid: 'door-02', info: [{ channelId: 1, status: 2 }] },
+        { guid: 'nvr-01', info: [{ channelId: 1, status: 1 }, { channelId: 2, status: 1 },
+                                 { channelId: 3, status: 0 }, { channelId: 4, status: 1 }] },
+    ];
+
+    /** @type {RequestHandler} */
+    function echoServer(cmd, msg, devid) {
+        var known = cmd >= 1 && cmd <= 9999;
+        return {
+            ack: known ? 0 : -1,
+            msg: JSON.stringify({ cmd: cmd, devid: devid, request: msg,
+                                  result: known ? 'ok' : 'unknown command' }),
+        };
+    }
+
+    /** @type {NotifyHandler} */
+    function answeringHost(msg) {
+        return JSON.stringify({ answeredBy: 'mock host', ok: true, received: msg });
+    }
+
+    function convert(value, type) {
+        if (type === 'i')
+            return Number(value) | 0;
+        return value === undefined || value === null ? '' : String(value);
+    }
+
+    function copyDevices(list) {
+        return JSON.parse(JSON.stringify(list));
+    }
+
+    /** @param {import('./taviweb-mock').MockOptions} [options] */
+    function install(options) {
+        options = options || {};
+        var global = options.global || root;
+        var timers = options.timers || {
+            setTimeout: function (f, ms) { return setTimeout(f, ms); },
+        };
+        var delayMs = options.delayMs !== undefined ? options.delayMs : 0;
+        var devices = copyDevices(options.devices || SAMPLE_DEVICES);
+        /** @type {RequestHandler} */
+        var server = options.onRequest || echoServer;
+        /** @type {NotifyHandler} */
+        var host = options.onNotify || answeringHost;
+        /** @type {Object<string, any>} */
+        var answers = Object.assign({}, options.answers);
+        /** @type {Object<string, any>} */
+        var saved = { qt: global.qt, QWebChannel: global.QWebChannel };
+
+        /** @type {import('./taviweb-mock').MockHost} */
+        var mock;
+
+        // A page function call, every argument a string, as the module makes it.
+        function callPage(name, args) {
+            var fn = global[name];
+            args = args.map(function (a) { return convert(a, 's'); });
+            return typeof fn === 'function' ? fn.apply(global, args) : undefined;
+        }
+
+        function later(name, args) {
+            timers.setTimeout(function () { callPage(name, args); }, delayMs);
+        }
+
+        function statusText() {
+            return JSON.stringify(devices, null, 4) + '\n';
+        }
+
+        /** @type {Object<string, (...args: any[]) => any>} */
+        var behaviour = {
+            BrowseFilePath: function (path) { return path; },
+            BrowseFile: function (path) { return path; },
+            GetDevStatus: statusText,
+            GetDevSessionId: function (id) {
+                return devices.some(function (d) { return d.guid === id; }) ? 'sess-' + id : '';
+            },
+            ShowDevAlarmTips: function () { return false; },
+            AfterSnapshot: function () { return 0; },
+            GetUserToken: function () { later('emitUserToken', [mock.userToken]); },
+            NotifyToHost: function (msg, sn) {
+                Promise.resolve(host(msg, sn)).then(function (answer) {
+                    if (answer !== null && answer !== undefined)
+                        later('emitHostResponse', [answer, sn]);
+                });
+                return 0;
+            },
+            NotifyToHostSync: function (msg) {
+                return Promise.resolve(host(msg, '')).then(function (answer) {
+                    return answer === null || answer === undefined ? '' : String(answer);
+                });
+            },
+            RequestToVmsServer: function (cmd, msg, sn, devid) {
+                /** @type {any} */
+                var answer = server(cmd, msg, devid);
+                if (answer && (answer.status || 0) < 0)
+                    return answer.status;
+                Promise.resolve(answer).then(function (a) {
+                    if (a === null || a === undefined)
+                        return;
+                    if (typeof a === 'string')
+                        a = { ack: 0, msg: a };
+                    later('emitServerRespone', [sn, String(a.ack === undefined ? 0 : a.ack), a.msg]);
+                });
+                return 0;
+            },
+            RequestToVmsServerSync: function (cmd, msg, devid) {
+                return Promise.resolve(server(cmd, msg, devid)).then(function (a) {
+                    if (a === null || a === undefined || (typeof a === 'object' && (a.status || 0) < 0))
+                        return '';
+                    return typeof a === 'string' ? a : String(a.msg);
+                });
+            },
+        };
+
+        /** @type {any} */
+        var bridge = {};
+        Object.keys(METHODS).forEach(function (name) {
+            var types = METHODS[name];
+            bridge[name] = function () {
+                var args = Array.prototype.slice.call(arguments);
+                var cb = typeof args[args.length - 1] === 'function' ? args.pop() : null;
+                args = args.slice(0, types.length).map(function (a, i) { return convert(a, types[i]); });
+                mock.calls.push({ method: /** @type {any} */ (name), args: args });
+                var scripted = answers[name];
+                var result;
+                if (scripted !== undefined)
+                    result = typeof scripted === 'function' ? scripted.apply(null, args) : scripted;
+                else if (behaviour[name])
+                    result = behaviour[name].apply(null, args);
+                // Results reach the page later, as over the web channel.
+                Promise.resolve(result).then(function (r) {
+                    if (cb)
+                        cb(r);
+                });
+            };
+        });
+
+        var transport = { send: function () {}, onmessage: null };
+        /** @type {any} */
+        var FakeChannel = function (transportGiven, ready) {
+            this.objects = { CWebComm: bridge };
+            var channel = this;
+            Promise.resolve().then(function () {
+                if (typeof ready === 'function')
+                    ready(channel);
+            });
+        };
+
+        mock = {
+            bridge: bridge,
+            QWebChannel: FakeChannel,
+            transport: transport,
+            calls: [],
+            userToken: options.userToken !== undefined ? options.userToken : 'mock-token',
+            onRequest: function (handler) { server = handler || echoServer; return mock; },
+            onNotify: function (handler) { host = handler || answeringHost; return mock; },
+            answer: function (method, value) {
+                if (!(method in METHODS))
+                    throw new TypeError('the bridge has no method ' + method);
+                if (value === undefined)
+                    delete answers[method];
+                else
+                    answers[method] = value;
+                return mock;
+            },
+            devices: function () { return copyDevices(devices); },
+            setDevices: function (list) {
+                devices = copyDevices(list);
+                // The push comes without line feeds, the indentation kept.
+                return mock.push('emitDevStatus', statusText().replace(/\n/g, ''));
+            },
+            setChannelStatus: function (guid, channelId, status) {
+                var list = copyDevices(devices);
+                var device = list.filter(function (d) { return d.guid === guid; })[0];
+                if (!device) {
+                    device = { guid: guid, info: [] };
+                    list.push(device);
+                    list.sort(function (a, b) { return a.guid < b.guid ? -1 : a.guid > b.guid ? 1 : 0; });
+                }
+                var channel = device.info.filter(function (c) { return c.channelId === channelId; })[0];
+                if (channel)
+                    channel.status = status;
+                else
+                    device.info.push({ channelId: channelId, status: status });
+                device.info.sort(function (a, b) { return a.channelId - b.channelId; });
+                return mock.setDevices(list);
+            },
+            push: function (name) {
+                return callPage(name, Array.prototype.slice.call(arguments, 1));
+            },
+            uninstall: function () {
+                Object.keys(saved).forEach(function (k) {
+                    if (saved[k] === undefined)
+                        delete global[k];
+                    else
+                        global[k] = saved[k];
+                });
+            },
+        };
+
+        global.qt = { webChannelTransport: transport };
+        global.QWebChannel = FakeChannel;
+        return mock;
+    }
+
+    /** @type {typeof import('./taviweb-mock')} */
+    var api = {
+        install: install,
+        SAMPLE_DEVICES: copyDevices(SAMPLE_DEVICES),
+    };
+    return api;
+});
