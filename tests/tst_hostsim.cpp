@@ -3,7 +3,6 @@
 
 #include "TestSupport.h"
 
-#include <QtCore/QTemporaryFile>
 #include <TaviSim.h>
 #include <condition_variable>
 #include <tuple>
@@ -35,7 +34,6 @@ class TestHostSim : public QObject
 {
     Q_OBJECT
     IRequestSdk* request() { return TaviSim::clientSdk()->GetRequestSdk(); }
-    IStreamSdk* stream() { return TaviSim::clientSdk()->GetStreamSdk(); }
 
 private slots:
     // Answers come from a worker thread in request order; the body echoes the
@@ -65,55 +63,6 @@ private slots:
             QCOMPARE(sn, QByteArray::number(i));
             checkBody(msg.toStdString(), i, i % 2 ? "" : "Tür ✓", i % 2 ? "" : "nvr-01");
         }
-    }
-
-    void syncAnswersAndSessionIds()
-    {
-        char devid[] = "door-02";
-        std::string text = "stale";
-        QCOMPARE(request()->SendServerRequestSync(8, "Tür ✓", devid, 300, text), 0);
-        checkBody(text, 8, "Tür ✓", "door-02");
-        QCOMPARE(request()->SendServerRequestSync(0, nullptr, nullptr, 300, text), 0);
-        checkBody(text, 0, "", "");
-        QCOMPARE(request()->QueryDevSessionId("nvr-01", text), 0);
-        QCOMPARE(text, "sess-nvr-01");
-        for (const char* unknown : { "nvr-99", "", static_cast<const char*>(nullptr) }) {
-            text = "stale";
-            QCOMPARE(request()->QueryDevSessionId(unknown, text), -1);
-            QVERIFY(text.empty());
-        }
-    }
-
-    // Without a window to decode into, the stream is a clock 30 s long.
-    void playbackClock()
-    {
-        int handle = 4242, pos = -1, total = -1, first = -1;
-        QCOMPARE(stream()->StartFilePlayback("/nonexistent/clip.mp4", 0, &handle, 0), -2);
-        QCOMPARE(handle, 4242);
-        QTemporaryFile clip;
-        QVERIFY(clip.open());
-        QCOMPARE(stream()->StartFilePlayback(clip.fileName().toUtf8().constData(), 0, &handle, 0),
-                 0);
-        QVERIFY(handle >= 0 && handle != 4242);
-        QCOMPARE(stream()->OpenSound(handle), 0);
-        QCOMPARE(stream()->GetFilePlaybackPos(handle, &first, &total), 0);
-        QCOMPARE(total, 30000);
-        QTRY_VERIFY(stream()->GetFilePlaybackPos(handle, &pos, &total) == 0 && pos > first);
-
-        QCOMPARE(stream()->PauseFilePlayback(handle), 0);
-        QCOMPARE(stream()->GetFilePlaybackPos(handle, &first, &total), 0);
-        QTest::qWait(60);
-        QCOMPARE(stream()->GetFilePlaybackPos(handle, &pos, &total), 0);
-        QCOMPARE(pos, first);
-        // Paused, so each seek reads back exactly, clamped to the stream.
-        for (const auto& [to, expected] :
-             { std::pair { -500, 0 }, { 1234, 1234 }, { 999999, 30000 } }) {
-            QCOMPARE(stream()->SeekFilePlayback(handle, to), 0);
-            QCOMPARE(stream()->GetFilePlaybackPos(handle, &pos, &total), 0);
-            QCOMPARE(pos, expected);
-        }
-        QCOMPARE(stream()->StopFilePlayback(handle), 0);
-        QCOMPARE(stream()->GetFilePlaybackPos(handle, &pos, &total), -1);
     }
 };
 

@@ -5,8 +5,6 @@
 #include "TestSupport.h"
 
 #include <PlayVideoDialog.h>
-#include <QtGui/QCursor>
-#include <QtGui/QEnterEvent>
 #include <QtGui/QIcon>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QSlider>
@@ -370,34 +368,6 @@ private slots:
         QCOMPARE(stream().count("OpenSound"), 0);
         QTRY_COMPARE(stream().count("OpenSound"), 1);
         QVERIFY(c.showsSoundOn());
-    }
-
-    // The popup shows on entering the speaker while the sound is on; leaving
-    // towards the popup keeps it, leaving the popup hides it.
-    void popupFollowsHover()
-    {
-        PlayVideoDialog dialog;
-        Controls c = startPlaying(dialog);
-        const QPoint inside(5, 5);
-        QEnterEvent enter(inside, inside, c.speaker->mapToGlobal(inside));
-        QEvent leave(QEvent::Leave);
-        QApplication::sendEvent(c.speaker, &enter);
-        QVERIFY(c.popup->isHidden());
-
-        soundOn(c);
-        c.popup->hide();
-        QApplication::sendEvent(c.speaker, &enter);
-        QVERIFY(c.popup->isVisible());
-        QCursor::setPos(c.popup->mapToGlobal(c.popup->rect().center()));
-        QApplication::sendEvent(c.speaker, &leave);
-        QVERIFY(c.popup->isVisible());
-        QApplication::sendEvent(c.popup, &leave);
-        QVERIFY(c.popup->isHidden());
-
-        QApplication::sendEvent(c.speaker, &enter);
-        QCursor::setPos(c.speaker->mapToGlobal(QPoint(200, 200)));
-        QApplication::sendEvent(c.speaker, &leave);
-        QVERIFY(c.popup->isHidden());
     }
 
     void secondVideoReplacesFirst()

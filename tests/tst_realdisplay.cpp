@@ -1,7 +1,6 @@
 #include "HostWindow.h"
 #include "TestSupport.h"
 
-#include <ImageDialog.h>
 #include <MyMessageBox.h>
 #include <PlayVideoDialog.h>
 #include <QtCore/QProcess>
@@ -42,7 +41,6 @@ private slots:
     void pageIsComposedIntoHostWindow();
     void demoHostAfterItsTour();
     void videoDialogShowsChangingFrames();
-    void pictureViewerShowsPictureAndName();
     void alarmBoxShowsMessageAndButtons();
 };
 
@@ -135,25 +133,6 @@ void TestRealDisplay::videoDialogShowsChangingFrames()
     const QImage first = frame();
     QTRY_VERIFY_WITH_TIMEOUT(frame() != first, 5000);
     QVERIFY(blankShare(frame()) < 0.5);
-}
-
-void TestRealDisplay::pictureViewerShowsPictureAndName()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("CAM03_101530.png"));
-    QImage picture(400, 300, QImage::Format_RGB32);
-    picture.fill(QColor(0, 160, 255));
-    QVERIFY(picture.save(path));
-
-    ImageDialog dialog(path, nullptr);
-    dialog.show();
-    const QWidget* shown = dialog.findChild<QLabel*>(QStringLiteral("pictureLabel"));
-    QTRY_VERIFY_WITH_TIMEOUT(
-        shareOf(screenShot(), screenRect(shown), picture.pixelColor(0, 0)) > 0.99, 10000);
-    const QImage screen = screenShot();
-    const QWidget* name = dialog.findChild<QLabel*>(QStringLiteral("titleLabel"));
-    QVERIFY(shareOf(screen, screenRect(name), skin(&SkinMgr::themeThirdColor)) > 0.5);
-    QVERIFY(shareOf(screen, screenRect(name), skin(&SkinMgr::oneLevelTextColor), 48) > 0.01);
 }
 
 void TestRealDisplay::alarmBoxShowsMessageAndButtons()

@@ -11,7 +11,6 @@
 #include <QtCore/QTranslator>
 #include <QtGui/QDesktopServices>
 #include <QtGui/QImage>
-#include <QtGui/QMouseEvent>
 #include <QtMultimedia/QAudioDevice>
 #include <QtMultimedia/QAudioOutput>
 #include <QtMultimedia/QMediaDevices>
@@ -113,35 +112,6 @@ private slots:
         ImageDialog dialog(writePicture(m_dir.filePath("scale.png"), picture), nullptr);
         dialog.show();
         QCOMPARE(label(dialog, "pictureLabel")->pixmap().size(), shown);
-    }
-
-    // The left button drags the window by the picture; the right one does not.
-    void dragging_data()
-    {
-        QTest::addColumn<Qt::MouseButton>("button");
-        QTest::addColumn<QPoint>("moved");
-        QTest::newRow("left") << Qt::LeftButton << QPoint(60, 35);
-        QTest::newRow("right") << Qt::RightButton << QPoint(0, 0);
-    }
-
-    void dragging()
-    {
-        QFETCH(Qt::MouseButton, button);
-        QFETCH(QPoint, moved);
-        ImageDialog dialog(writePicture(m_dir.filePath("drag.png"), QSize(400, 300)), nullptr);
-        dialog.move(100, 80);
-        dialog.show();
-        QWidget* grip = label(dialog, "pictureLabel");
-        const QPoint start = grip->mapToGlobal(QPoint(10, 10)), startPos = dialog.pos();
-        const auto send
-            = [grip](QEvent::Type type, Qt::MouseButton b, Qt::MouseButtons held, QPoint at) {
-                  QMouseEvent event(type, grip->mapFromGlobal(at), at, b, held, Qt::NoModifier);
-                  QApplication::sendEvent(grip, &event);
-              };
-        send(QEvent::MouseButtonPress, button, button, start);
-        send(QEvent::MouseMove, Qt::NoButton, button, start + QPoint(60, 35));
-        send(QEvent::MouseButtonRelease, button, Qt::NoButton, start + QPoint(60, 35));
-        QCOMPARE(dialog.pos(), startPos + moved);
     }
 
     // The folder, made absolute, opens; the viewer stays open.
