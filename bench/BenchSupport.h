@@ -4,11 +4,13 @@
 // how long the GUI thread stands still, and the goal line. Pages and their
 // JavaScript come from the test support.
 
+#include <KelCommand.h>
 #include <QtCore/QCoreApplication>
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace Bench {
@@ -25,6 +27,18 @@ inline void quietDebugOutput()
             if (previous)
                 previous(type, context, msg);
         });
+}
+
+// A site of count devices ("dev-100000" on) of 16 channels each.
+inline DeviceStatusMap deviceStatus(int count)
+{
+    DeviceStatusMap map;
+    for (int d = 0; d < count; ++d) {
+        auto& channels = map["dev-" + std::to_string(100000 + d)];
+        for (int c = 1; c <= 16; ++c)
+            channels[c] = (d + c) % 3;
+    }
+    return map;
 }
 
 inline double median(std::vector<double> values)

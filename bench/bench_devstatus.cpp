@@ -30,17 +30,6 @@
 
 namespace {
 
-DeviceStatusMap devices(int count)
-{
-    DeviceStatusMap map;
-    for (int d = 0; d < count; ++d) {
-        auto& channels = map["dev-" + std::to_string(100000 + d)];
-        for (int c = 1; c <= 16; ++c)
-            channels[c] = (d + c) % 3;
-    }
-    return map;
-}
-
 QString viaQJsonDocument(const DeviceStatusMap& status)
 {
     QJsonArray array;
@@ -88,8 +77,8 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0);
     std::printf("Device status text, 16 channels per device, median of rounds\n\n");
-    const DeviceStatusMap small = devices(10000);
-    const DeviceStatusMap large = devices(100000);
+    const DeviceStatusMap small = Bench::deviceStatus(10000);
+    const DeviceStatusMap large = Bench::deviceStatus(100000);
     if (deviceStatusJson(small) != viaQJsonDocument(small)) {
         std::printf("the texts differ\n");
         return Bench::goalLine("identical text", false);

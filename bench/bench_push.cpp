@@ -181,17 +181,6 @@ struct BigPush
     double stallMs = 0;
 };
 
-DeviceStatusMap devices(int count)
-{
-    DeviceStatusMap map;
-    for (int d = 0; d < count; ++d) {
-        auto& channels = map["dev-" + std::to_string(100000 + d)];
-        for (int c = 1; c <= 16; ++c)
-            channels[c] = (d + c) % 3;
-    }
-    return map;
-}
-
 BigPush bigPushThroughModule(QWebEnginePage* page, DeviceStatusMap& map)
 {
     BigPush result;
@@ -355,7 +344,7 @@ int main(int argc, char** argv)
     std::printf("Big push: DevStatusUpdate of 10,000 devices x 16 channels from a host thread,\n"
                 "median of %d\n\n",
                 kRounds);
-    DeviceStatusMap map = devices(10000);
+    DeviceStatusMap map = Bench::deviceStatus(10000);
     const QString script = TaviWebModuleInternal::jsCall(
         QLatin1String("emitDevStatus"), { TaviWebModuleInternal::deviceStatusJson(map) }, true);
     std::vector<double> hostCall, toPage, stall, bareToPage, bareStall;
