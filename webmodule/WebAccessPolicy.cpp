@@ -7,10 +7,25 @@
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QRegularExpression>
+#include <algorithm>
 #include <climits>
 #include <unistd.h>
 
+namespace TaviWebModuleInternal {
+
+struct TrustedOrigin
+{
+    QString scheme; // empty: an entry that could not be read
+    QString host; // empty: any URL of the scheme
+    int port = -1;
+    bool subdomains = false;
+};
+
+} // namespace TaviWebModuleInternal
+
 namespace {
+
+using TaviWebModuleInternal::TrustedOrigin;
 
 int defaultPort(const QString& scheme)
 {
@@ -21,18 +36,10 @@ int defaultPort(const QString& scheme)
     return -1;
 }
 
-struct Origin
-{
-    QString scheme;
-    QString host; // empty: any URL of the scheme
-    int port = -1;
-    bool subdomains = false;
-};
-
 // An entry of the trusted list; scheme empty when it cannot be read.
-Origin parseEntry(const QString& entry)
+TrustedOrigin parseEntry(const QString& entry)
 {
-    Origin o;
+    TrustedOrigin o;
     const QString text = entry.trimmed();
     static const QRegularExpression schemeOnly(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*):$"));
     if (const QRegularExpressionMatch m = schemeOnly.match(text); m.hasMatch()) {
@@ -48,14 +55,14 @@ Origin parseEntry(const QString& entry)
     }
     const QUrl url(hostText, QUrl::StrictMode);
     if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
-        return Origin();
+        return TrustedOrigin();
     o.scheme = url.scheme();
     o.host = url.host();
     o.port = url.port(defaultPort(o.scheme));
     return o;
 }
 
-bool matches(const Origin& o, const QUrl& url)
+bool matches(const TrustedOrigin& o, const QUrl& url)
 {
     if (o.scheme.isEmpty() || url.scheme() != o.scheme)
         return false;
@@ -158,15 +165,20 @@ WebAccessPolicy& WebAccessPolicy::global()
 void WebAccessPolicy::setTrustedOrigins(const QStringList& origins)
 {
     QStringList kept;
+    std::vector<TrustedOrigin> trusted;
     for (const QString& entry : origins) {
-        if (parseEntry(entry).scheme.isEmpty())
+        TrustedOrigin origin = parseEntry(entry);
+        if (origin.scheme.isEmpty()) {
             qCWarning(lcWebModule) << "Trusted origin not understood, ignored:" << entry;
-        else
+        } else {
             kept << entry.trimmed();
+            trusted.push_back(std::move(origin));
+        }
     }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_origins = kept;
+        m_trusted = std::move(trusted);
     }
     emit changed();
 }
@@ -185,13 +197,10 @@ bool WebAccessPolicy::restrictsOrigins() const
 
 bool WebAccessPolicy::isTrusted(const QUrl& url) const
 {
-    const QStringList origins = trustedOrigins();
-    if (origins.isEmpty())
-        return true;
-    for (const QString& entry : origins)
-        if (matches(parseEntry(entry), url))
-            return true;
-    return false;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_trusted.empty()
+        || std::any_of(m_trusted.cbegin(), m_trusted.cend(),
+                       [&url](const TrustedOrigin& o) { return matches(o, url); });
 }
 
 void WebAccessPolicy::setFileRoots(const QStringList& readRoots, const QStringList& writeRoots)

@@ -8,6 +8,11 @@
 #include <QtCore/QStringList>
 #include <QtCore/QUrl>
 #include <mutex>
+#include <vector>
+
+namespace TaviWebModuleInternal {
+struct TrustedOrigin;
+}
 
 // Which pages get the "CWebComm" bridge and what it may touch, for the whole
 // process. Every setter and query may be called from any thread. The
@@ -76,6 +81,8 @@ private:
 
     mutable std::mutex m_mutex;
     QStringList m_origins;
+    // m_origins as read once, for the checks of every call and push.
+    std::vector<TaviWebModuleInternal::TrustedOrigin> m_trusted;
     QStringList m_readRoots;
     QStringList m_writeRoots;
     NavigationPolicy m_navigation = AllowAll;
