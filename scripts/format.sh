@@ -6,7 +6,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
     mapfile -t files < <(git ls-files -- '*.cpp' '*.h')
 else
-    mapfile -t files < <(find webmodule hostapi hostsim demo tests bench \
+    mapfile -t files < <(find webmodule hostapi hostsim demo support tests bench \
         -path '*/node_modules' -prune -o \( -name '*.cpp' -o -name '*.h' \) -print)
 fi
 if [ "${1:-}" = "--check" ]; then
