@@ -5,7 +5,9 @@
 #include "TestSupport.h"
 
 #include <QtCore/QDirIterator>
+#include <QtCore/QScopeGuard>
 #include <QtWidgets/QFileDialog>
+#include <WebAccessPolicy.h>
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
@@ -662,6 +664,55 @@ private slots:
                     || readFile(info.filePath()) == name.toUtf8());
         }
         QCOMPARE(log.lines(), valid ? QStringList() : QStringList { "Invalid JSON string" });
+    }
+
+    // With file roots set, {D}/w/sub is swapped again and again with a link
+    // to {D}/out while the bridge copies into it, saves snapshots into it
+    // or deletes in it, 50 times: nothing lands outside, nothing there goes.
+    void rootsHoldWhileAFolderIsSwapped_data()
+    {
+        QTest::addColumn<QString>("method");
+        for (const char* method : { "CopyFileFunc", "AfterSnapshot", "DelFileFunc" })
+            QTest::newRow(method) << method;
+    }
+    void rootsHoldWhileAFolderIsSwapped()
+    {
+        QFETCH(QString, method);
+        constexpr int kRuns = 50;
+        WebAccessPolicy& policy = WebAccessPolicy::global();
+        policy.setFileRoots({ path("r") }, { path("w") });
+        const auto reset = qScopeGuard([&] { policy.setFileRoots({}, {}); });
+        QVERIFY(writeFile(path("r/src.bin"), "inside"));
+        QVERIFY(QDir().mkpath(path("w/sub")) && QDir().mkpath(path("out")));
+        QVERIFY(QFile::link(path("out"), path("w/swap")));
+        QStringList outside;
+        for (int i = 0; i < kRuns; ++i) {
+            const QString name = QString("d%1.txt").arg(i);
+            QVERIFY(writeFile(path("w/sub/" + name), "inside"));
+            QVERIFY(writeFile(path("out/" + name), "outside"));
+            outside << name;
+        }
+        outside.sort();
+        CWebComm bridge;
+        LogCapture log; // refusals of the moments the link stands there
+        {
+            NameSwapper swapper(path("w/sub"), path("w/swap"));
+            for (int i = 0; i < kRuns; ++i) {
+                const QString in = path(QString("w/sub/%1").arg(i));
+                if (method == "CopyFileFunc")
+                    bridge.CopyFileFunc(QString(R"([{"sourceFile": "%1", "targetFile": "%2"}])")
+                                            .arg(path("r/src.bin"), in + ".bin"));
+                else if (method == "AfterSnapshot")
+                    bridge.AfterSnapshot("data:image/jpeg;base64,/9j/", "1", i, in + ".jpg");
+                else
+                    bridge.DelFileFunc(
+                        QString(R"(["%1"])").arg(path(QString("w/sub/d%1.txt").arg(i))));
+            }
+            QVERIFY(swapper.swaps() > 0);
+        }
+        QCOMPARE(filesUnder(path("out")), outside);
+        for (const QString& name : std::as_const(outside))
+            QCOMPARE(readFile(path("out/" + name)), "outside");
     }
 };
 
