@@ -9,8 +9,8 @@
 #include <FileWriter.h>
 #include <RootedFiles.h>
 #include <cerrno>
-#include <optional>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,6 +52,8 @@ private slots:
         QVERIFY(QFile::link(path("w/sub"), path("w/in-abs")));
         QVERIFY(QFile::link("../../out/a.txt", path("w/sub/last-out")));
         QVERIFY(QFile::link("a.txt", path("w/sub/last-in")));
+        QVERIFY(QFile::link(path("w/sub/a.txt"), path("w/sub/last-abs-in")));
+        QVERIFY(QFile::link(path("out/a.txt"), path("w/sub/last-abs-out")));
         m_roots = { true, { path("r") }, { path("w") } };
     }
     void cleanup() { setBeneathResolution(BeneathResolution::Automatic); }
@@ -65,14 +67,16 @@ private slots:
         QTest::addColumn<int>("error");
         QTest::addColumn<QString>("reached"); // the folder's path, and the name
         const auto rows = [](const char* how, BeneathResolution r) {
-            const auto add = [&](const char* name, const char* target, int error,
-                                 const char* reached) {
-                QTest::addRow("%s: %s", how, name) << r << target << error << reached;
-            };
+            const auto add
+                = [&](const char* name, const char* target, int error, const char* reached) {
+                      QTest::addRow("%s: %s", how, name) << r << target << error << reached;
+                  };
             add("plain", "sub/a.txt", 0, "w/sub|a.txt");
             add("relative link inside", "in-rel/a.txt", 0, "w/sub|a.txt");
             add("last name a link inside, followed", "sub/last-in", 0, "w/sub|a.txt");
+            add("last name an absolute link inside, followed", "sub/last-abs-in", 0, "w/sub|a.txt");
             add("new name", "sub/new.txt", 0, "w/sub|new.txt");
+            add("last name an absolute link out", "sub/last-abs-out", EXDEV, "");
             add("last name a relative link out", "sub/last-out", EXDEV, "");
             add("last name .. ", "sub/..", EISDIR, "");
             add("missing folder", "none/new.txt", ENOENT, "");

@@ -305,11 +305,15 @@ RootedName rootedName(const QString& path, const FileRoots& roots, RootAccess ac
             out.error = errno;
             return out;
         }
-        if (target.startsWith('/')) {
-            if (at.beneath) {
-                out.error = EXDEV;
+        if (target.startsWith('/') && at.beneath) {
+            // Judged afresh from where it points: inside a root, or refused.
+            at = locate(QFile::decodeName(target), roots, access);
+            if (!at.ok) {
+                out.error = errno;
                 return out;
             }
+            rel = at.rel;
+        } else if (target.startsWith('/')) {
             rel = target;
         } else {
             rel = folder + '/' + target;
@@ -321,24 +325,29 @@ RootedName rootedName(const QString& path, const FileRoots& roots, RootAccess ac
 
 int openRegularForReading(const QString& path, const FileRoots& roots, struct stat* st)
 {
-    const Located at = locate(path, roots, RootAccess::Read);
-    if (!at.ok)
-        return -1;
-    // Looked at before it is opened: opening a pipe or a device may block or
-    // act on the device.
-    const Fd node(openIn(at, at.rel, O_PATH));
-    struct stat first = {};
-    if (!node.valid() || ::fstat(node.get(), &first) != 0)
-        return -1;
-    if (!S_ISREG(first.st_mode)) {
-        errno = EINVAL;
+    const RootedName at = rootedName(path, roots, RootAccess::Read, false, true);
+    if (!at.valid()) {
+        errno = at.error ? at.error : ENOENT;
         return -1;
     }
-    Fd fd(openIn(at, at.rel, O_RDONLY | O_NONBLOCK | O_NOCTTY));
+    // Looked at before it is opened: opening a pipe or a device may block or
+    // act on the device.
+    struct stat first = {};
+    if (::fstatat(at.dir.get(), at.name.constData(), &first, AT_SYMLINK_NOFOLLOW) != 0)
+        return -1;
+    if (!S_ISREG(first.st_mode)) {
+        errno = S_ISLNK(first.st_mode) ? ELOOP : EINVAL; // a link only if swapped in meanwhile
+        return -1;
+    }
+    const auto open = [&](int flags) {
+        return Fd(
+            ::openat(at.dir.get(), at.name.constData(), flags | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
+    };
+    Fd fd = open(O_RDONLY | O_NONBLOCK);
     // A lease on the file (another program about to let go of it) is waited
     // for, as a plain open does; it was a regular file a moment ago.
     if (!fd.valid() && errno == EWOULDBLOCK)
-        fd = Fd(openIn(at, at.rel, O_RDONLY | O_NOCTTY));
+        fd = open(O_RDONLY);
     if (!fd.valid() || ::fstat(fd.get(), st) != 0)
         return -1;
     if (st->st_dev != first.st_dev || st->st_ino != first.st_ino) {
@@ -352,12 +361,13 @@ int openRegularForReading(const QString& path, const FileRoots& roots, struct st
 
 int probeForReading(const QString& path, const FileRoots& roots)
 {
-    const Located at = locate(path, roots, RootAccess::Read);
-    if (!at.ok)
-        return -1;
-    const Fd node(openIn(at, at.rel, O_PATH));
+    const RootedName at = rootedName(path, roots, RootAccess::Read, false, true);
     struct stat st = {};
-    if (!node.valid() || ::fstat(node.get(), &st) != 0)
+    if (!at.valid()) {
+        errno = at.error ? at.error : ENOENT;
+        return -1;
+    }
+    if (::fstatat(at.dir.get(), at.name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return -1;
     noteOtherNames(path, st);
     return 0;
