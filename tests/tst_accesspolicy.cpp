@@ -8,12 +8,15 @@
 #include <DownloadServer.h>
 #include <QtCore/QCryptographicHash>
 #include <QtCore/QProcess>
+#include <QtCore/QScopeGuard>
+#include <QtGui/QImage>
 #include <QtNetwork/QSslCertificate>
 #include <QtNetwork/QSslConfiguration>
 #include <QtNetwork/QSslKey>
 #include <QtWebEngineCore/QWebEngineDownloadRequest>
 #include <QtWebEngineCore/QWebEngineProfile>
 #include <QtWidgets/QDialog>
+#include <QtWidgets/QLabel>
 #include <WebAccessPolicy.h>
 #include <WebPage.h>
 
@@ -390,6 +393,187 @@ private slots:
         QCOMPARE(m_policy.writeRoots(), QStringList { m_dir.filePath("in") });
         QCOMPARE(m_policy.mayRead(m_dir.fill(path)), read);
         QCOMPARE(m_policy.mayWrite(m_dir.fill(path)), write);
+    }
+
+    // Every path a page sends, to every method that takes one, is a local
+    // file path: a NUL, a URL of any scheme or an empty path is refused with
+    // one line naming the cause, the method's failure result and nothing
+    // touched; backslashes are slashes before the roots judge. Read root
+    // ro/, write root in/, the current folder inside in/ (so that a URL or
+    // a backslash spelling read as a relative name would land inside).
+    void onePathRule_data()
+    {
+        QTest::addColumn<QString>("signature");
+        QTest::addColumn<QVariantList>("args"); // "{P}" the path, "{J}" it as a JSON string
+        QTest::addColumn<QVariant>("failure");
+        QTest::addColumn<QString>("cause");
+        struct Method
+        {
+            const char* tag;
+            const char* signature;
+            QVariantList args;
+            QVariant failure;
+            bool write;
+            bool emptyIsNone; // an empty argument means "none given"
+        };
+        const QString d = m_dir.path();
+        const QList<Method> methods {
+            { "copy source",
+              "CopyFileFunc(QString)",
+              { "[{\"sourceFile\": {J}, \"targetFile\": \"" + d + "/in/copy.bin\"}]" },
+              QVariant(),
+              false,
+              false },
+            { "copy target",
+              "CopyFileFunc(QString)",
+              { "[{\"sourceFile\": \"" + d + "/in/a.txt\", \"targetFile\": {J}}]" },
+              QVariant(),
+              true,
+              false },
+            { "snapshot",
+              "AfterSnapshot(QString,QString,int,QString)",
+              { "data:,base64,AAAA", "1", 2, "{P}" },
+              -1,
+              true,
+              false },
+            { "deletion", "DelFileFunc(QString)", { "[{J}]" }, QVariant(), true, false },
+            { "folder browse", "BrowseFilePath(QString)", { "{P}" }, QString(), false, true },
+            { "file browse", "BrowseFile(QString)", { "{P}" }, QString(), false, true },
+            { "download folder", "SetDownloadPath(QString)", { "{P}" }, QVariant(), true, true },
+            { "picture", "ShowPicture(QString)", { "{P}" }, QVariant(), false, false },
+            { "video", "PlayVideoFile(QString)", { "{P}" }, QVariant(), false, false },
+            { "sound", "PlaySoundFile(QString)", { "{P}" }, QVariant(), false, false },
+        };
+        const QString outside = d + "/out/a.txt";
+        const QList<std::pair<const char*, QString>> paths {
+            { "NUL, what follows leads back in", outside + QChar(0) + "/../../in/a.txt" },
+            { "file URL", "file://" + outside },
+            { "http URL", "http://127.0.0.1:9" + outside },
+            { "qrc URL", "qrc:/tests/bridge.html" },
+            { "data URL", "data:text/plain,x" },
+            { "empty", "" },
+            { "backslashes out of the root", d + "/in\\..\\out\\a.txt" },
+        };
+        for (const Method& m : methods) {
+            for (const auto& [kind, path] : paths) {
+                if (path.isEmpty() && m.emptyIsNone)
+                    continue;
+                QString cause;
+                if (path.isEmpty())
+                    cause = "an empty path";
+                else if (path.contains(QChar(0)))
+                    cause = "a NUL character in the path: "
+                        + QString(path).replace(QChar(0), "\\x00");
+                else if (path.contains('\\'))
+                    cause = QString(m.write ? "writing" : "reading")
+                        + " outside the file roots: " + QString(path).replace('\\', '/');
+                else
+                    cause = "a URL, not a local file path: " + path;
+                QVariantList args;
+                const QString json = QString::fromUtf8(
+                    QJsonDocument(QJsonArray { path }).toJson(QJsonDocument::Compact));
+                for (QVariant a : m.args) {
+                    if (a.typeId() == QMetaType::QString)
+                        a = a.toString()
+                                .replace("{J}", json.mid(1, json.size() - 2))
+                                .replace("{P}", path);
+                    args << a;
+                }
+                QTest::addRow("%s, %s", m.tag, kind) << m.signature << args << m.failure << cause;
+            }
+        }
+    }
+    void onePathRule()
+    {
+        QFETCH(QString, signature);
+        QFETCH(QVariantList, args);
+        QFETCH(QVariant, failure);
+        QFETCH(QString, cause);
+        m_policy.setFileRoots({ m_dir.filePath("ro") }, { m_dir.filePath("in") });
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_dir.filePath("in")));
+        const auto back = qScopeGuard([&] { QDir::setCurrent(previous); });
+        FakeClientSdk sdk;
+        SdkInstaller install(&sdk);
+        DialogDriver<QDialog> dialogs([](QDialog*) {});
+        CWebComm bridge;
+        LogCapture log;
+        QCOMPARE(invoke(&bridge, qPrintable(signature), args), failure);
+        QCOMPARE(log.lines().filter("tavi.webmodule: "),
+                 QStringList { QString("tavi.webmodule: Refused %1: %2")
+                                   .arg(signature.section('(', 0, 0), cause) });
+        QCOMPARE(readFile(m_dir.filePath("out/a.txt")), "out/a.txt");
+        QCOMPARE(readFile(m_dir.filePath("in/a.txt")), "in/a.txt");
+        QVERIFY(!QFileInfo::exists(m_dir.filePath("in/copy.bin")));
+        QVERIFY(CWebPage::m_strDownloadPath.isEmpty());
+        QCOMPARE(dialogs.count(), 0);
+        QVERIFY(sdk.stream.ops().isEmpty());
+        QVERIFY(bridge.findChildren<QObject*>().isEmpty()); // no player made
+    }
+
+    // What is opened is the path as judged: slashes for backslashes, a
+    // relative path taken from the current folder (inside the write root).
+    void openedAsJudged_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QString>("path");
+        const QString d = m_dir.path();
+        QTest::newRow("sound, backslashes") << "PlaySoundFile" << d + "\\in\\a.txt";
+        QTest::newRow("sound, relative") << "PlaySoundFile"
+                                         << "a.txt";
+        QTest::newRow("video, backslashes") << "PlayVideoFile" << d + "\\in\\a.txt";
+        QTest::newRow("picture, backslashes") << "ShowPicture" << d + "\\in\\a.png";
+        QTest::newRow("copy, backslashes") << "CopyFileFunc" << d + "\\in\\a.txt";
+    }
+    void openedAsJudged()
+    {
+        QFETCH(QString, method);
+        QFETCH(QString, path);
+        m_policy.setFileRoots({ m_dir.filePath("ro") }, { m_dir.filePath("in") });
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_dir.filePath("in")));
+        const auto back = qScopeGuard([&] { QDir::setCurrent(previous); });
+        QImage picture(8, 8, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        QVERIFY(picture.save(m_dir.filePath("in/a.png")));
+        const QString judged = m_dir.filePath("in/" + path.section('\\', -1));
+        FakeClientSdk sdk;
+        SdkInstaller install(&sdk);
+        bool pictureShown = false;
+        DialogDriver<QDialog> dialogs([&](QDialog* dialog) {
+            const auto* label = dialog->findChild<QLabel*>("pictureLabel");
+            pictureShown = label && !label->pixmap().isNull();
+        });
+        CWebComm bridge;
+        if (method == "CopyFileFunc") {
+            const QString copy = m_dir.filePath("in/b.txt");
+            bridge.CopyFileFunc(QString::fromUtf8(
+                QJsonDocument(QJsonArray { QJsonObject {
+                                  { "sourceFile", path },
+                                  { "targetFile", QString(path).replace("a.txt", "b.txt") } } })
+                    .toJson()));
+            QCOMPARE(readFile(copy), "in/a.txt");
+            QVERIFY(QFile::remove(copy));
+        } else {
+            QVERIFY(QMetaObject::invokeMethod(&bridge, qPrintable(method), Q_ARG(QString, path)));
+        }
+        if (method == "PlaySoundFile") {
+            QObject* player = nullptr;
+            for (QObject* child : bridge.children())
+                if (child->inherits("QMediaPlayer"))
+                    player = child;
+            QVERIFY(player);
+            QCOMPARE(player->property("source").toUrl(), QUrl::fromLocalFile(judged));
+        } else if (method == "PlayVideoFile") {
+            QCOMPARE(sdk.stream.calls.value(0).op, QByteArray("StartFilePlayback"));
+            QCOMPARE(sdk.stream.calls.value(0).path, QFile::encodeName(judged));
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->inherits("PlayVideoDialog"))
+                    w->close();
+        } else if (method == "ShowPicture") {
+            QCOMPARE(dialogs.count(), 1);
+            QVERIFY(pictureShown);
+        }
     }
 
     // A certificate error is refused, logged and reported to the host unless

@@ -5,7 +5,9 @@
 #include "TestSupport.h"
 
 #include <QtCore/QDirIterator>
+#include <QtCore/QScopeGuard>
 #include <QtWidgets/QFileDialog>
+#include <WebAccessPolicy.h>
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
@@ -153,8 +155,6 @@ private slots:
         QVERIFY(writeFile(path("blocker"), "a file where a folder would go"));
         QVERIFY(QDir().mkpath(path("folder")) && QDir().mkpath(path("rel")));
         QVERIFY(QFile::link(path("src.bin"), path("link-to-src")));
-        QCOMPARE(::link(QFile::encodeName(path("src.bin")), QFile::encodeName(path("hard-to-src"))),
-                 0);
     }
 
     // Expected notices are "text|suffix", each text a copy of the source; the
@@ -170,6 +170,7 @@ private slots:
             QTest::newRow(name) << command << notices << logLines << absent;
         };
         const QString noSource = "Source file does not exist:  ";
+        const QString noPath = "tavi.webmodule: Refused CopyFileFunc: an empty path";
         const QString cannotOpen = "Failed to open files for copying.";
         const QString cannotWrite = "tavi.webmodule: Cannot write the target: ";
         const QString order = "{\"sourceFile\": \"{D}/src.bin\", \"targetFile\": \"%1\"}";
@@ -188,9 +189,8 @@ private slots:
         add("missing or non-string source, next order still runs",
             "[{\"targetFile\": \"{D}/a.bin\"}, {\"sourceFile\": 7, \"targetFile\": \"{D}/a.bin\"}, "
                 + order.arg("{D}/b.bin") + "]",
-            { "{D}/b.bin|bin" }, { noSource + "\"\"", noSource + "\"\"" }, { "a.bin" });
-        add("missing target member", "[{\"sourceFile\": \"{D}/src.bin\"}]", {},
-            { cannotOpen, cannotWrite + "\"\" \"no target path\"" });
+            { "{D}/b.bin|bin" }, { noPath, noPath }, { "a.bin" });
+        add("missing target member", "[{\"sourceFile\": \"{D}/src.bin\"}]", {}, { noPath });
         add("source does not exist",
             "[{\"sourceFile\": \"{D}/none\", \"targetFile\": \"{D}/a.bin\"}]", {},
             { noSource + "\"{D}/none\"" }, { "a.bin" });
@@ -204,11 +204,20 @@ private slots:
             { cannotOpen, cannotWrite + "\"{D}/folder\" \"the target is a folder\"" });
         add("existing target replaced, not appended to", orders({ "{D}/existing.bin" }),
             { "{D}/existing.bin|bin" }, {});
-        for (const QString self :
-             { "src.bin", "folder/..//./src.bin", "link-to-src", "hard-to-src" })
-            add(qPrintable("onto itself: " + self), orders({ "{D}/" + self }), {},
-                { "tavi.webmodule: Refusing to copy a file onto itself: \"{D}/src.bin\" -> \"{D}/"
-                  + self + "\"" });
+        const QString self = "tavi.webmodule: Refusing to copy a file onto itself: \"{D}/src.bin\" "
+                             "-> \"{D}/%1\"";
+        for (const QString name : { "src.bin", "folder/..//./src.bin", "link-to-src" })
+            add(qPrintable("onto itself: " + name), orders({ "{D}/" + name }), {},
+                { self.arg(name) });
+        // A row whose name holds "hard link" gets {D}/hard-to-src, a second
+        // name of src.bin: every read of it says so.
+        const QString twoNames = "tavi.webmodule: Reading a file that has 2 names (hard links); "
+                                 "the others may lie outside the file roots: \"{D}/src.bin\"";
+        add("onto itself: a hard link", orders({ "{D}/hard-to-src" }), {},
+            { twoNames, self.arg("hard-to-src") });
+        add("a hard link as source, copied",
+            "[{\"sourceFile\": \"{D}/hard-to-src\", \"targetFile\": \"{D}/out.bin\"}]",
+            { "{D}/out.bin|bin" }, { QString(twoNames).replace("src.bin", "hard-to-src") });
         add("suffixes, new folders, notices in order",
             orders({ "{D}/a.jpeg", "ab", "{D}/new/deeper/clip.mp4" }),
             { "{D}/a.jpeg|peg", "ab|ab", "{D}/new/deeper/clip.mp4|mp4" }, {});
@@ -231,6 +240,10 @@ private slots:
             expectedLines << m_dir->fill(line);
         if (logLines.contains("Invalid JSON string"))
             QTest::ignoreMessage(QtWarningMsg, "Invalid JSON string");
+        if (QString(QTest::currentDataTag()).contains("hard link"))
+            QCOMPARE(
+                ::link(QFile::encodeName(path("src.bin")), QFile::encodeName(path("hard-to-src"))),
+                0);
         HostRecorder host;
         LogCapture log;
         CWebComm().CopyFileFunc(command);
@@ -651,6 +664,55 @@ private slots:
                     || readFile(info.filePath()) == name.toUtf8());
         }
         QCOMPARE(log.lines(), valid ? QStringList() : QStringList { "Invalid JSON string" });
+    }
+
+    // With file roots set, {D}/w/sub is swapped again and again with a link
+    // to {D}/out while the bridge copies into it, saves snapshots into it
+    // or deletes in it, 50 times: nothing lands outside, nothing there goes.
+    void rootsHoldWhileAFolderIsSwapped_data()
+    {
+        QTest::addColumn<QString>("method");
+        for (const char* method : { "CopyFileFunc", "AfterSnapshot", "DelFileFunc" })
+            QTest::newRow(method) << method;
+    }
+    void rootsHoldWhileAFolderIsSwapped()
+    {
+        QFETCH(QString, method);
+        constexpr int kRuns = 50;
+        WebAccessPolicy& policy = WebAccessPolicy::global();
+        policy.setFileRoots({ path("r") }, { path("w") });
+        const auto reset = qScopeGuard([&] { policy.setFileRoots({}, {}); });
+        QVERIFY(writeFile(path("r/src.bin"), "inside"));
+        QVERIFY(QDir().mkpath(path("w/sub")) && QDir().mkpath(path("out")));
+        QVERIFY(QFile::link(path("out"), path("w/swap")));
+        QStringList outside;
+        for (int i = 0; i < kRuns; ++i) {
+            const QString name = QString("d%1.txt").arg(i);
+            QVERIFY(writeFile(path("w/sub/" + name), "inside"));
+            QVERIFY(writeFile(path("out/" + name), "outside"));
+            outside << name;
+        }
+        outside.sort();
+        CWebComm bridge;
+        LogCapture log; // refusals of the moments the link stands there
+        {
+            NameSwapper swapper(path("w/sub"), path("w/swap"));
+            for (int i = 0; i < kRuns; ++i) {
+                const QString in = path(QString("w/sub/%1").arg(i));
+                if (method == "CopyFileFunc")
+                    bridge.CopyFileFunc(QString(R"([{"sourceFile": "%1", "targetFile": "%2"}])")
+                                            .arg(path("r/src.bin"), in + ".bin"));
+                else if (method == "AfterSnapshot")
+                    bridge.AfterSnapshot("data:image/jpeg;base64,/9j/", "1", i, in + ".jpg");
+                else
+                    bridge.DelFileFunc(
+                        QString(R"(["%1"])").arg(path(QString("w/sub/d%1.txt").arg(i))));
+            }
+            QVERIFY(swapper.swaps() > 0);
+        }
+        QCOMPARE(filesUnder(path("out")), outside);
+        for (const QString& name : std::as_const(outside))
+            QCOMPARE(readFile(path("out/" + name)), "outside");
     }
 };
 

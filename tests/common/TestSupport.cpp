@@ -6,6 +6,8 @@
 #include <QtWidgets/QFileDialog>
 #include <QtWidgets/QLineEdit>
 #include <csignal>
+#include <cstdio>
+#include <fcntl.h>
 
 namespace {
 // Qt WebEngine wants shared GL contexts before the application object exists.
@@ -277,6 +279,33 @@ QStringList LogCapture::lines(bool debugOnly) const
         if (!debugOnly || type == QtDebugMsg)
             out << text;
     return out;
+}
+
+NameSwapper::NameSwapper(const QString& a, const QString& b)
+    : m_a(QFile::encodeName(a))
+    , m_b(QFile::encodeName(b))
+{
+    m_thread = std::thread([this] {
+        while (!m_stop) {
+            if (::renameat2(AT_FDCWD, m_a.constData(), AT_FDCWD, m_b.constData(), RENAME_EXCHANGE)
+                != 0) {
+                m_swaps = -1;
+                return;
+            }
+            ++m_swaps;
+        }
+    });
+    // The race is on once the constructor returns.
+    while (m_swaps == 0)
+        std::this_thread::yield();
+}
+
+NameSwapper::~NameSwapper()
+{
+    m_stop = true;
+    m_thread.join();
+    if (m_swaps > 0 && m_swaps % 2 == 1)
+        ::renameat2(AT_FDCWD, m_a.constData(), AT_FDCWD, m_b.constData(), RENAME_EXCHANGE);
 }
 
 } // namespace TestSupport

@@ -20,6 +20,7 @@
 #include <VmsWebWidgets.h>
 #include <WebComm.h>
 #include <WebViewDataCenter.h>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -138,6 +139,27 @@ private:
     rlimit m_previous {};
     void (*m_previousHandler)(int) = nullptr;
     bool m_ok = false;
+};
+
+// Swaps two names of the file system (a real folder and a link to
+// elsewhere, say) again and again, atomically, on a thread of its own while
+// alive: a local process racing the module's checks. The first swap is done
+// when the constructor returns. Leaves both names as they were at the start.
+class NameSwapper
+{
+public:
+    NameSwapper(const QString& a, const QString& b);
+    ~NameSwapper();
+    NameSwapper(const NameSwapper&) = delete;
+    NameSwapper& operator=(const NameSwapper&) = delete;
+    // The swaps done so far; -1 when the first one failed.
+    int swaps() const { return m_swaps; }
+
+private:
+    QByteArray m_a, m_b;
+    std::atomic<bool> m_stop { false };
+    std::atomic<int> m_swaps { 0 };
+    std::thread m_thread;
 };
 
 // Captures Qt's message output while alive and restores the previous handler

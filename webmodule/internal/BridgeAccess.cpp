@@ -3,6 +3,7 @@
 #include "Logging.h"
 #include "WebAccessPolicy.h"
 
+#include <QtCore/QRegularExpression>
 #include <QtCore/QUuid>
 #include <QtWebChannel/QWebChannel>
 #include <QtWebEngineCore/QWebEnginePage>
@@ -140,25 +141,86 @@ bool bridgeCallAllowed(const QObject* bridge, const char* method)
 
 namespace {
 
-bool allowed(bool ok, const char* method, const char* what, const QString& path)
+// Control characters of a page's text shown, not obeyed, in a log line.
+QString shown(const QString& text)
 {
-    if (!ok)
-        qCWarning(lcWebModule).noquote()
-            << QStringLiteral("Refused %1: %2 outside the file roots: %3")
-                   .arg(QLatin1String(method), QLatin1String(what), path);
-    return ok;
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7f && u <= 0x9f))
+            out += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::nullopt_t refused(const char* method, const QString& cause)
+{
+    qCWarning(lcWebModule).noquote()
+        << QStringLiteral("Refused %1: %2").arg(QLatin1String(method), cause);
+    return std::nullopt;
+}
+
+bool looksLikeUrl(const QString& path)
+{
+    // Two letters or more before the colon: one is a drive letter.
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]+:"));
+    return scheme.match(path).hasMatch();
 }
 
 } // namespace
 
+std::optional<QString> pagePath(const char* method, const QString& text, PathUse use)
+{
+    QString path = text;
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    if (path.isEmpty())
+        return refused(method, QStringLiteral("an empty path"));
+    // The system would stop at the NUL: what follows it must not be judged.
+    if (path.contains(QChar(u'\0')))
+        return refused(method, QStringLiteral("a NUL character in the path: ") + shown(path));
+    if (looksLikeUrl(path))
+        return refused(method, QStringLiteral("a URL, not a local file path: ") + shown(path));
+    const WebAccessPolicy& policy = WebAccessPolicy::global();
+    const bool write = use == PathUse::Write;
+    const QString outside = QStringLiteral("%1 outside the file roots: %2")
+                                .arg(QLatin1String(write ? "writing" : "reading"), shown(path));
+    if (!(write ? policy.mayWrite(path) : policy.mayRead(path)))
+        return refused(method, outside);
+    // A viewer or player opens the path by name later: at least now it must
+    // lead to a file beneath its root, not out of it by a link.
+    if (use == PathUse::Play && probeForReading(path, currentFileRoots()) != 0
+        && (errno == EXDEV || errno == ELOOP))
+        return refused(method, outside);
+    return path;
+}
+
 bool mayReadPath(const char* method, const QString& path)
 {
-    return allowed(WebAccessPolicy::global().mayRead(path), method, "reading", path);
+    if (WebAccessPolicy::global().mayRead(path))
+        return true;
+    refused(method, QStringLiteral("reading outside the file roots: ") + shown(path));
+    return false;
 }
 
 bool mayWritePath(const char* method, const QString& path)
 {
-    return allowed(WebAccessPolicy::global().mayWrite(path), method, "writing", path);
+    if (WebAccessPolicy::global().mayWrite(path))
+        return true;
+    refused(method, QStringLiteral("writing outside the file roots: ") + shown(path));
+    return false;
+}
+
+FileRoots currentFileRoots()
+{
+    const WebAccessPolicy& policy = WebAccessPolicy::global();
+    FileRoots roots;
+    roots.read = policy.readRoots();
+    roots.write = policy.writeRoots();
+    roots.restricted = !roots.read.isEmpty() || !roots.write.isEmpty();
+    return roots;
 }
 
 } // namespace TaviWebModuleInternal

@@ -13,9 +13,12 @@
 // them, so the channel's answer to a new document's "init" and every call
 // from it are judged by its own URL.
 
+#include "RootedFiles.h"
+
 #include <QtCore/QObject>
 #include <QtCore/QString>
 #include <QtCore/QUrl>
+#include <optional>
 
 class QWebChannel;
 class QWebEnginePage;
@@ -73,8 +76,20 @@ QString originText(const QUrl& url);
 // True when the policy lets the bridge run method for the page's current
 // document; otherwise one log line naming the method and the origin.
 bool bridgeCallAllowed(const QObject* bridge, const char* method);
-// True when the file roots let method read or write path; otherwise a log line.
+// What a path argument of the bridge is used for: read by the module,
+// written or deleted by it, or opened by a viewer or player that reads it
+// by name.
+enum class PathUse { Read, Write, Play };
+// The one rule for every path a page sends: a local file path, never a URL
+// of any scheme, a NUL anywhere or empty; backslashes become slashes first,
+// and the file roots judge the result. Returns the path to use, exactly as
+// judged; nullopt after one log line naming method and the cause.
+std::optional<QString> pagePath(const char* method, const QString& text, PathUse use);
+// True when the file roots let method read or write path (taken as it is);
+// otherwise the same log line as pagePath's.
 bool mayReadPath(const char* method, const QString& path);
 bool mayWritePath(const char* method, const QString& path);
+// The file roots of the policy now, for the work that follows a check.
+FileRoots currentFileRoots();
 
 } // namespace TaviWebModuleInternal

@@ -16,12 +16,9 @@ namespace {
 constexpr qint64 kCopyChunk = 1024 * 1024;
 
 // A new copy gets the source's permission bits, less the umask, as with cp.
-mode_t copyMode(const QString& source)
+mode_t copyMode(const struct stat& source)
 {
-    struct stat st = {};
-    if (::stat(QFile::encodeName(source).constData(), &st) != 0)
-        return 0666 & ~processUmask();
-    return st.st_mode & 0777 & ~processUmask();
+    return source.st_mode & 0777 & ~processUmask();
 }
 
 bool stopped(const std::atomic<bool>* stop, const QString& target)
@@ -34,48 +31,67 @@ bool stopped(const std::atomic<bool>* stop, const QString& target)
 
 } // namespace
 
-bool copyFile(const QString& source, const QString& target, const std::atomic<bool>* stop)
+bool copyFile(const QString& source, const QString& target, const FileRoots& roots,
+              const std::atomic<bool>* stop)
 {
     if (!withinPathLimits(source) || !withinPathLimits(target)) {
         qCDebug(lcWebModule) << "CopyFileProcess: path beyond the system's limits refused, lengths"
                              << source.size() << target.size();
         return false;
     }
-    if (!QFile::exists(source)) {
-        qDebug() << "Source file does not exist: " << source;
-        return false;
-    }
-    // Folders, devices and pipes are no files to copy (a device may never end).
-    if (!QFileInfo(source).isFile()) {
-        qCDebug(lcWebModule) << "Not a regular file, not copied:" << source;
+    // Folders, devices and pipes are no files to copy (a device may never
+    // end): only a regular file is opened.
+    struct stat sourceStat = {};
+    Fd sourceFd(openRegularForReading(source, roots, &sourceStat));
+    if (!sourceFd.valid()) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) {
+            qDebug() << "Source file does not exist: " << source;
+        } else if (error == EINVAL) {
+            qCDebug(lcWebModule) << "Not a regular file, not copied:" << source;
+        } else {
+            qDebug() << "Failed to open files for copying.";
+            qCDebug(lcWebModule) << "Cannot open the source:" << source << rootedErrorText(error);
+        }
         return false;
     }
     // Writing onto the source itself would destroy it; refused before any
     // folder is created or any byte is written.
-    if (isSameFile(source, target)) {
+    RootedName place = rootedName(target, roots, RootAccess::Write, false, true);
+    struct stat targetStat = {};
+    if (place.valid() && ::fstatat(place.dir.get(), place.name.constData(), &targetStat, 0) == 0
+        && targetStat.st_dev == sourceStat.st_dev && targetStat.st_ino == sourceStat.st_ino) {
         qCDebug(lcWebModule) << "Refusing to copy a file onto itself:" << source << "->" << target;
         return false;
     }
+    if (!place.valid() && place.error == ENOENT) {
+        // Without roots the folder chain is made by name, as before; inside
+        // a root, folder by folder beneath it.
+        if (!roots.restricted) {
+            const QString folder = QFileInfo(target).path();
+            if (!QDir(folder).exists())
+                QDir(folder).mkpath(folder);
+        }
+        place = rootedName(target, roots, RootAccess::Write, roots.restricted, true);
+    }
 
-    const QString folder = QFileInfo(target).path();
-    if (!QDir(folder).exists())
-        QDir(folder).mkpath(folder);
-
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+    QFile in;
+    if (!in.open(sourceFd.get(), QIODevice::ReadOnly | QIODevice::Unbuffered,
+                 QFileDevice::AutoCloseHandle)) {
         qDebug() << "Failed to open files for copying.";
         qCDebug(lcWebModule) << "Cannot open the source:" << source << in.errorString();
         return false;
     }
+    sourceFd.release();
     if (stopped(stop, target))
         return false;
-    ReplacingFile out(target);
+    ReplacingFile out(std::move(place));
     if (!out.open()) {
         qDebug() << "Failed to open files for copying.";
         qCDebug(lcWebModule) << "Cannot write the target:" << target << out.errorString();
         return false;
     }
-    out.setNewFileMode(copyMode(source));
+    out.setNewFileMode(copyMode(sourceStat));
 
     const qint64 expected = in.size();
     qint64 copied = kernelCopy(in, out.file(), stop);

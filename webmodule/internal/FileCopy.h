@@ -3,6 +3,8 @@
 // Internal to the module: one file copy of the bridge, on whichever thread
 // runs it.
 
+#include "RootedFiles.h"
+
 #include <QtCore/QString>
 #include <atomic>
 
@@ -10,8 +12,10 @@ namespace TaviWebModuleInternal {
 
 // Copies source to target (see CWebComm::CopyFileProcess), with its log
 // lines; true when the copy was written. When stop is raised meanwhile the
-// copy ends early and writes nothing: no target, no temporary file.
-bool copyFile(const QString& source, const QString& target,
+// copy ends early and writes nothing: no target, no temporary file. The
+// source is read and the target written beneath their roots (see
+// RootedFiles.h); without roots, as the system finds them.
+bool copyFile(const QString& source, const QString& target, const FileRoots& roots = FileRoots(),
               const std::atomic<bool>* stop = nullptr);
 
 } // namespace TaviWebModuleInternal

@@ -1,10 +1,11 @@
 #include "FileWriter.h"
 
-#include <QtCore/QFileInfo>
+#include <QtCore/QRandomGenerator>
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,44 +17,78 @@ namespace {
 // a stop takes effect soon, even on slow media.
 constexpr size_t kKernelCopyChunk = 16 * 1024 * 1024;
 
-QString resolvedTarget(const QString& target)
+QByteArray tempName()
 {
-    const QFileInfo info(target);
-    if (!info.isSymLink())
-        return target;
-    const QString canonical = info.canonicalFilePath();
-    return canonical.isEmpty() ? info.symLinkTarget() : canonical;
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    QByteArray name(".tavi-XXXXXX");
+    for (qsizetype i = 6; i < name.size(); ++i)
+        name[i] = kChars[QRandomGenerator::global()->bounded(int(sizeof kChars - 1))];
+    return name;
 }
 
 } // namespace
 
 ReplacingFile::ReplacingFile(const QString& target)
-    : m_final(resolvedTarget(target))
-    , m_temp(QFileInfo(m_final).path() + QStringLiteral("/.tavi-XXXXXX"))
-    , m_newMode(kDefaultMode)
+    : m_target(target.isEmpty() ? RootedName()
+                                : rootedName(target, FileRoots(), RootAccess::Write, false, true))
 {}
+
+ReplacingFile::ReplacingFile(RootedName target)
+    : m_target(std::move(target))
+{}
+
+ReplacingFile::~ReplacingFile()
+{
+    m_temp.close();
+    if (!m_tempName.isEmpty())
+        ::unlinkat(m_target.dir.get(), m_tempName.constData(), 0);
+}
 
 bool ReplacingFile::open()
 {
-    if (m_final.isEmpty()) {
-        m_error = QStringLiteral("no target path");
+    if (!m_target.valid()) {
+        m_error
+            = m_target.error ? rootedErrorText(m_target.error) : QStringLiteral("no target path");
         return false;
     }
+    const int dir = m_target.dir.get();
+    const char* name = m_target.name.constData();
     // Replacing a device, a pipe or a socket by a regular file would break
     // whatever uses it; only a regular file or nothing may stand there.
     struct stat st = {};
-    if (::stat(QFile::encodeName(m_final).constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    if (::fstatat(dir, name, &st, 0) == 0 && !S_ISREG(st.st_mode)) {
         m_error = S_ISDIR(st.st_mode) ? QStringLiteral("the target is a folder")
                                       : QStringLiteral("the target is not a regular file");
         return false;
     }
-    return m_temp.open();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QByteArray temp = tempName();
+        const int fd = ::openat(dir, temp.constData(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            m_error = qt_error_string(errno);
+            return false;
+        }
+        m_tempName = temp;
+        if (!m_temp.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+            ::close(fd);
+            return false;
+        }
+        return true;
+    }
+    m_error = qt_error_string(EEXIST);
+    return false;
 }
 
 bool ReplacingFile::commit()
 {
+    if (m_tempName.isEmpty())
+        return false;
+    const int dir = m_target.dir.get();
     struct stat st = {};
-    const mode_t mode = ::stat(QFile::encodeName(m_final).constData(), &st) == 0
+    const mode_t mode = ::fstatat(dir, m_target.name.constData(), &st, 0) == 0
         ? (st.st_mode & 07777)
         : (m_newMode == kDefaultMode ? (0666 & ~processUmask()) : m_newMode);
     if (!m_temp.flush())
@@ -66,13 +101,11 @@ bool ReplacingFile::commit()
     m_temp.close();
     if (m_temp.error() != QFileDevice::NoError)
         return false;
-    if (::rename(QFile::encodeName(m_temp.fileName()).constData(),
-                 QFile::encodeName(m_final).constData())
-        != 0) {
+    if (::renameat(dir, m_tempName.constData(), dir, m_target.name.constData()) != 0) {
         m_error = qt_error_string(errno);
         return false;
     }
-    m_temp.setAutoRemove(false);
+    m_tempName.clear();
     return true;
 }
 

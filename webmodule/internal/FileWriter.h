@@ -3,9 +3,10 @@
 // Internal to the module: how the bridge writes files (copies, snapshots)
 // so that a failure never leaves a partial file or harms an existing one.
 
+#include "RootedFiles.h"
+
 #include <QtCore/QFile>
 #include <QtCore/QString>
-#include <QtCore/QTemporaryFile>
 #include <atomic>
 #include <sys/types.h>
 
@@ -16,10 +17,18 @@ namespace TaviWebModuleInternal {
 // QSaveFile it does not force the data to disk first, which would make an
 // export several times slower than cp; like cp, a crash right after the
 // write may lose the new data. A symbolic link as target is written through.
+// The temporary file and the rename act inside the target's folder as it
+// was opened, whatever its path comes to name meanwhile.
 class ReplacingFile
 {
 public:
+    // target taken as the system finds it, without roots.
     explicit ReplacingFile(const QString& target);
+    // A target found beneath a root (see rootedName, with followLink).
+    explicit ReplacingFile(RootedName target);
+    ~ReplacingFile();
+    ReplacingFile(const ReplacingFile&) = delete;
+    ReplacingFile& operator=(const ReplacingFile&) = delete;
 
     // Creates the temporary file; false (see errorString) when the target
     // cannot be written at all.
@@ -37,10 +46,11 @@ public:
 private:
     static constexpr mode_t kDefaultMode = mode_t(-1);
 
-    QString m_final;
-    QTemporaryFile m_temp;
+    RootedName m_target;
+    QByteArray m_tempName; // in m_target.dir, while it is there
+    QFile m_temp;
     QString m_error;
-    mode_t m_newMode;
+    mode_t m_newMode = kDefaultMode;
 };
 
 // Lets the kernel copy from in to out without passing the bytes through the

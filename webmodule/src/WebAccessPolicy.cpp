@@ -2,14 +2,13 @@
 
 #include "FileWriter.h"
 #include "Logging.h"
+#include "RootedFiles.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QRegularExpression>
 #include <algorithm>
-#include <climits>
-#include <unistd.h>
 
 namespace TaviWebModuleInternal {
 
@@ -76,51 +75,11 @@ bool matches(const TrustedOrigin& o, const QUrl& url)
     return host == o.host;
 }
 
-QString absolute(const QString& path)
-{
-    return QDir::isAbsolutePath(path) ? path : QDir::currentPath() + QLatin1Char('/') + path;
-}
-
-// path as the system reaches it: every "." and ".." and every symbolic link
-// of the part that exists resolved in order, as realpath does; the part that
-// does not exist yet appended as written. Empty for a link loop.
-QString physicalPath(const QString& path)
-{
-    QStringList rest = absolute(path).split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    QString done; // "" is the root
-    bool existing = true;
-    int links = 0;
-    while (!rest.isEmpty()) {
-        const QString part = rest.takeFirst();
-        if (part == QLatin1String("."))
-            continue;
-        if (part == QLatin1String("..")) {
-            done = done.section(QLatin1Char('/'), 0, -2);
-            continue;
-        }
-        const QString next = done + QLatin1Char('/') + part;
-        if (existing && QFileInfo(next).isSymLink()) {
-            char target[PATH_MAX];
-            const ssize_t n
-                = ::readlink(QFile::encodeName(next).constData(), target, sizeof target);
-            if (n <= 0 || ++links > 40)
-                return QString();
-            const QString to = QFile::decodeName(QByteArray(target, int(n)));
-            rest = to.split(QLatin1Char('/'), Qt::SkipEmptyParts) + rest;
-            if (to.startsWith(QLatin1Char('/')))
-                done.clear();
-            continue;
-        }
-        existing = existing && QFileInfo::exists(next);
-        done = next;
-    }
-    return done.isEmpty() ? QStringLiteral("/") : done;
-}
-
 bool inside(const QString& path, const QStringList& roots)
 {
     if (!TaviWebModuleInternal::withinPathLimits(path))
         return false;
+    using TaviWebModuleInternal::physicalPath;
     const QString physical = physicalPath(path);
     if (physical.isEmpty())
         return false;
@@ -139,7 +98,8 @@ QStringList absoluteRoots(const QStringList& roots)
     QStringList out;
     for (const QString& root : roots)
         if (!root.isEmpty())
-            out << QDir::cleanPath(absolute(root));
+            out << QDir::cleanPath(
+                QDir::isAbsolutePath(root) ? root : QDir::currentPath() + QLatin1Char('/') + root);
     return out;
 }
 

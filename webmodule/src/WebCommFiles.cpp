@@ -46,11 +46,9 @@ QString startFolder(const QString& originalPath)
 
 // The snapshot's file, from the page's image text; 0 when written, -1 when
 // not (nothing is written then), with the lines the call always wrote.
-int saveSnapshot(const QString& base64, QString filePath, const std::atomic<bool>& stop)
+int saveSnapshot(const QString& base64, const QString& filePath, const FileRoots& roots,
+                 const std::atomic<bool>& stop)
 {
-    qDebug() << "filePath:" << filePath;
-    filePath.replace(QLatin1Char('\\'), QLatin1Char('/'));
-
     const QLatin1String marker("base64,");
     const qsizetype at = base64.indexOf(marker);
     if (at < 0) {
@@ -82,13 +80,14 @@ int saveSnapshot(const QString& base64, QString filePath, const std::atomic<bool
                              << filePath.size();
         return -1;
     }
-    if (!mayWritePath("AfterSnapshot", filePath))
-        return -1;
     // A relative folder may exist without MakePath being able to say so; the
-    // open below is the real test.
-    MakePath(folder);
+    // open below is the real test. Inside a root the folders are made
+    // beneath it instead.
+    if (!roots.restricted)
+        MakePath(folder);
 
-    ReplacingFile file(filePath);
+    ReplacingFile file(
+        rootedName(filePath, roots, RootAccess::Write, roots.restricted, /*followLink=*/true));
     if (!file.open() || file.file().write(image) != image.size() || stop || !file.commit()) {
         qCDebug(lcWebModule) << "Failed to write the snapshot:" << filePath
                              << (stop ? QStringLiteral("its page is gone") : file.errorString());
@@ -99,25 +98,34 @@ int saveSnapshot(const QString& base64, QString filePath, const std::atomic<bool
 
 } // namespace
 
+// An empty start folder is none given (the dialog opens in the current
+// folder), not a path to judge.
 QString CWebComm::BrowseFilePath(QString originalPath)
 {
-    if (!bridgeCallAllowed(this, "BrowseFilePath")
-        || (!originalPath.isEmpty() && !mayReadPath("BrowseFilePath", originalPath)))
+    if (!bridgeCallAllowed(this, "BrowseFilePath"))
+        return QString();
+    const std::optional<QString> start = originalPath.isEmpty()
+        ? QString()
+        : pagePath("BrowseFilePath", originalPath, PathUse::Read);
+    if (!start)
         return QString();
     QWidget parent; // the dialog's parent, never shown
     const QString chosen = QFileDialog::getExistingDirectory(
-        &parent, QString(), startFolder(originalPath), QFileDialog::ShowDirsOnly);
+        &parent, QString(), startFolder(*start), QFileDialog::ShowDirsOnly);
     return chosen.isEmpty() ? originalPath : chosen;
 }
 
 QString CWebComm::BrowseFile(QString originalPath)
 {
-    if (!bridgeCallAllowed(this, "BrowseFile")
-        || (!originalPath.isEmpty() && !mayReadPath("BrowseFile", originalPath)))
+    if (!bridgeCallAllowed(this, "BrowseFile"))
+        return QString();
+    const std::optional<QString> start
+        = originalPath.isEmpty() ? QString() : pagePath("BrowseFile", originalPath, PathUse::Read);
+    if (!start)
         return QString();
     QWidget parent; // the dialog's parent, never shown
     const QString chosen
-        = QFileDialog::getOpenFileName(&parent, QString(), startFolder(originalPath),
+        = QFileDialog::getOpenFileName(&parent, QString(), startFolder(*start),
                                        QStringLiteral("Audio Files (*.mp3 *.wav);;All Files (*)"));
     return chosen.isEmpty() ? originalPath : chosen;
 }
@@ -134,13 +142,18 @@ void CWebComm::CopyFileFunc(QString command)
         if (!order.isObject())
             continue;
         const QJsonObject o = order.toObject();
-        const QString source = o.value(QStringLiteral("sourceFile")).toString();
         const QString target = o.value(QStringLiteral("targetFile")).toString();
-        if (!mayReadPath("CopyFileFunc", source) || !mayWritePath("CopyFileFunc", target))
+        const std::optional<QString> from = pagePath(
+            "CopyFileFunc", o.value(QStringLiteral("sourceFile")).toString(), PathUse::Read);
+        const std::optional<QString> to
+            = from ? pagePath("CopyFileFunc", target, PathUse::Write) : std::nullopt;
+        if (!to)
             continue;
+        const FileRoots roots = currentFileRoots();
         bool copied = false;
-        const bool bridgeAlive = runOffThread(
-            this, [&](const std::atomic<bool>& stop) { copied = copyFile(source, target, &stop); });
+        const bool bridgeAlive = runOffThread(this, [&](const std::atomic<bool>& stop) {
+            copied = copyFile(*from, *to, roots, &stop);
+        });
         if (copied)
             sendShowTip(target, target);
         // Gone with its page: the orders left are not for anyone any more.
@@ -158,7 +171,8 @@ void CWebComm::DelFileFunc(QString command)
 {
     if (!bridgeCallAllowed(this, "DelFileFunc"))
         return;
-    runOffThread(this, [&command](const std::atomic<bool>& stop) {
+    const FileRoots roots = currentFileRoots();
+    runOffThread(this, [&command, &roots](const std::atomic<bool>& stop) {
         QJsonArray paths;
         if (!commandArray(command, paths))
             return;
@@ -168,35 +182,42 @@ void CWebComm::DelFileFunc(QString command)
             if (!value.isString())
                 continue;
             // A link to a file is removed itself; what it points to stays.
-            const QString path = value.toString();
-            if (withinPathLimits(path) && mayWritePath("DelFileFunc", path)
-                && QFileInfo(path).isFile())
-                QFile::remove(path);
+            const std::optional<QString> path
+                = pagePath("DelFileFunc", value.toString(), PathUse::Write);
+            if (path && withinPathLimits(*path))
+                removeFileBeneath(*path, roots);
         }
     });
 }
 
 void CWebComm::SetDownloadPath(QString filePath)
 {
-    if (!bridgeCallAllowed(this, "SetDownloadPath")
-        || (!filePath.isEmpty() && !mayWritePath("SetDownloadPath", filePath)))
+    if (!bridgeCallAllowed(this, "SetDownloadPath"))
         return;
-    CWebPage::m_strDownloadPath = filePath.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    // Empty brings the save dialog back: no folder to judge.
+    const std::optional<QString> folder
+        = filePath.isEmpty() ? QString() : pagePath("SetDownloadPath", filePath, PathUse::Write);
+    if (folder)
+        CWebPage::m_strDownloadPath = *folder;
 }
 
 int CWebComm::AfterSnapshot(QString base64, QString channelId, int time, QString filePath)
 {
     if (!bridgeCallAllowed(this, "AfterSnapshot"))
         return -1;
+    qDebug() << "filePath:" << filePath;
+    const std::optional<QString> path = pagePath("AfterSnapshot", filePath, PathUse::Write);
+    if (!path)
+        return -1;
+    const FileRoots roots = currentFileRoots();
     int result = -1;
     runOffThread(this, [&](const std::atomic<bool>& stop) {
-        result = saveSnapshot(base64, filePath, stop);
+        result = saveSnapshot(base64, *path, roots, stop);
     });
     if (result != 0)
         return result;
     sendHostNotice(QStringLiteral("afterSnapshot"),
-                   QJsonObject { { QStringLiteral("filePath"),
-                                   filePath.replace(QLatin1Char('\\'), QLatin1Char('/')) },
+                   QJsonObject { { QStringLiteral("filePath"), *path },
                                  { QStringLiteral("channelId"), channelId },
                                  { QStringLiteral("time"), time } });
     return 0;

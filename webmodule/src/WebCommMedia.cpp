@@ -7,6 +7,7 @@
 #include "PlayVideoDialog.h"
 #include "WebComm.h"
 
+#include <QtCore/QDir>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QScreen>
 #include <QtMultimedia/QAudioDevice>
@@ -16,11 +17,17 @@
 #include <TaviLogic.h>
 
 using TaviWebModuleInternal::bridgeCallAllowed;
-using TaviWebModuleInternal::mayReadPath;
+using TaviWebModuleInternal::pagePath;
+using TaviWebModuleInternal::PathUse;
 
+// The page's paths are opened as they were judged: the player gets a URL
+// made from the judged path, absolute, never one of the page's own text.
 void CWebComm::PlaySoundFile(QString file)
 {
-    if (!bridgeCallAllowed(this, "PlaySoundFile") || !mayReadPath("PlaySoundFile", file))
+    if (!bridgeCallAllowed(this, "PlaySoundFile"))
+        return;
+    const std::optional<QString> path = pagePath("PlaySoundFile", file, PathUse::Play);
+    if (!path)
         return;
     // The old pair stops when it is deleted, back in the event loop.
     if (m_pMediaPlayer) {
@@ -30,7 +37,8 @@ void CWebComm::PlaySoundFile(QString file)
     m_pMediaPlayer = new QMediaPlayer(this);
     m_pAudioOutput = new QAudioOutput(this);
     m_pMediaPlayer->setAudioOutput(m_pAudioOutput);
-    m_pMediaPlayer->setSource(QUrl::fromLocalFile(file));
+    m_pMediaPlayer->setSource(QUrl::fromLocalFile(
+        QDir::isAbsolutePath(*path) ? *path : QDir::currentPath() + QLatin1Char('/') + *path));
 
     // Some multimedia back ends crash the process when they decode sound
     // with no device to play it on; without a device there is nothing to hear.
@@ -47,18 +55,24 @@ void CWebComm::PlaySoundFile(QString file)
 
 void CWebComm::ShowPicture(QString filePath)
 {
-    if (!bridgeCallAllowed(this, "ShowPicture") || !mayReadPath("ShowPicture", filePath))
+    if (!bridgeCallAllowed(this, "ShowPicture"))
         return;
-    ImageDialog dialog(filePath, nullptr);
+    const std::optional<QString> path = pagePath("ShowPicture", filePath, PathUse::Play);
+    if (!path)
+        return;
+    ImageDialog dialog(*path, nullptr);
     dialog.exec();
 }
 
 void CWebComm::PlayVideoFile(QString file)
 {
-    if (!bridgeCallAllowed(this, "PlayVideoFile") || !mayReadPath("PlayVideoFile", file))
+    if (!bridgeCallAllowed(this, "PlayVideoFile"))
+        return;
+    const std::optional<QString> path = pagePath("PlayVideoFile", file, PathUse::Play);
+    if (!path)
         return;
     LogMgr* log = taviLogMgr();
-    log->logDebug(QStringLiteral("[PlayVideoFile] called, file:") + file);
+    log->logDebug(QStringLiteral("[PlayVideoFile] called, file:") + *path);
 
     // The old dialog deletes itself once back in the event loop, so its
     // playback stops after the new one has started.
@@ -80,14 +94,14 @@ void CWebComm::PlayVideoFile(QString file)
     // Still off screen: this creates the native video window for the SDK.
     dialog->show();
 
-    log->logDebug(QStringLiteral("[PlayVideoFile] calling LoadVideo with file:") + file);
-    dialog->LoadVideo(file);
+    log->logDebug(QStringLiteral("[PlayVideoFile] calling LoadVideo with file:") + *path);
+    dialog->LoadVideo(*path);
     log->logDebug(QStringLiteral("[PlayVideoFile] LoadVideo returned"));
 
     // Still off screen: the file or the stream SDK was missing, so nothing
     // will ever show. An invisible window would only pile up.
     if (dialog->testAttribute(Qt::WA_DontShowOnScreen)) {
-        qCDebug(lcWebModule) << "PlayVideoFile: playback could not start, window closed:" << file;
+        qCDebug(lcWebModule) << "PlayVideoFile: playback could not start, window closed:" << *path;
         m_pPlayVideoDlg = nullptr;
         dialog->close();
     }
