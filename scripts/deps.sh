@@ -11,6 +11,8 @@ PACKAGES=(
     qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
     # The Debian packages: CPack runs dpkg-shlibdeps, which needs file.
     dpkg-dev file
+    # The ABI guard compares the library with its baseline (abidw, abidiff).
+    abigail-tools
     # The access policy's tests make a self-signed certificate.
     openssl
     # The tests on a real display: an X server with Mesa's OpenGL.
