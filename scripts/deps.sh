@@ -13,6 +13,8 @@ PACKAGES=(
     dpkg-dev file
     # The ABI guard compares the library with its baseline (abidw, abidiff).
     abigail-tools
+    # The reference: Doxygen, and qhelpgenerator for its Qt help file.
+    doxygen qt6-documentation-tools
     # The access policy's tests make a self-signed certificate.
     openssl
     # The tests on a real display: an X server with Mesa's OpenGL.
