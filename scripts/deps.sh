@@ -11,6 +11,8 @@ PACKAGES=(
     qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
     # The Debian packages: CPack runs dpkg-shlibdeps, which needs file.
     dpkg-dev file
+    # The package test checks the packages against Debian policy.
+    lintian
     # The ABI guard compares the library with its baseline (abidw, abidiff).
     abigail-tools
     # The reference: Doxygen, and qhelpgenerator for its Qt help file.
