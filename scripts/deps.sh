@@ -11,6 +11,12 @@ PACKAGES=(
     qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
     # The Debian packages: CPack runs dpkg-shlibdeps, which needs file.
     dpkg-dev file
+    # The package test checks the packages against Debian policy.
+    lintian
+    # The ABI guard compares the library with its baseline (abidw, abidiff).
+    abigail-tools
+    # The reference: Doxygen, and qhelpgenerator for its Qt help file.
+    doxygen qt6-documentation-tools
     # The access policy's tests make a self-signed certificate.
     openssl
     # The tests on a real display: an X server with Mesa's OpenGL.

@@ -1,10 +1,13 @@
 # Builds the Debian packages from the module's build tree, checks what each
-# holds and depends on, unpacks them into a scratch root with dpkg -x, and
+# holds and depends on and what lintian says of them (no error, no warning
+# that is not overridden with its reason), unpacks them into a scratch root
+# with dpkg -x, and
 # builds and runs a host there twice: a CMake project that finds the module
 # with find_package (compiling the host guide's snippets on the way) and the
 # same program compiled from pkg-config's flags alone.
 #   -DBUILD_DIR=<module build tree> -DSOURCE_DIR=<consumer sources> -DWORK_DIR=<scratch>
 #   -DGUIDE=<host guide> -DVERSION=<project version> -DCXX=<C++ compiler>
+#   -DLIBDIR=<CMAKE_INSTALL_LIBDIR> -DLINTIAN=<lintian>
 file(REMOVE_RECURSE "${WORK_DIR}")
 set(root "${WORK_DIR}/root")
 set(deb_version "${VERSION}-1")
@@ -27,7 +30,10 @@ function(check_package package)
     run("dpkg-deb -f ${package}" dpkg-deb -f "${deb}" Depends)
     set(depends "${out}")
     run("dpkg-deb -c ${package}" dpkg-deb -c "${deb}")
-    if(NOT depends MATCHES "${ARG_DEPENDS}" OR "${depends}${out}" MATCHES "${ARG_LACKS}")
+    # The package's own copyright, changelog and lintian overrides bear its name.
+    string(REGEX REPLACE "[^\n]*/usr/share/(doc|lintian/overrides)/${package}[^\n]*\n" ""
+        contents "${out}")
+    if(NOT depends MATCHES "${ARG_DEPENDS}" OR "${depends}${contents}" MATCHES "${ARG_LACKS}")
         message(FATAL_ERROR "${package}: Depends: ${depends}\n${out}")
     endif()
     foreach(f IN LISTS ARG_FILES)
@@ -45,35 +51,64 @@ list(SORT debs)
 if(NOT debs MATCHES "^libtaviwebmodule-dev_[^;]+;libtaviwebmodule1_[^;]+;tavi-host-standins_[^;]+$")
     message(FATAL_ERROR "unexpected packages: ${debs}")
 endif()
+
+# Debian policy. Overrides come with the packages, each with its reason.
+if(NOT LINTIAN)
+    message(FATAL_ERROR "lintian not found (Debian: lintian; scripts/deps.sh installs it)")
+endif()
+list(TRANSFORM debs PREPEND "${WORK_DIR}/packages/")
+execute_process(COMMAND "${LINTIAN}" --fail-on error,warning ${debs}
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "lintian (${rc}):\n${out}${err}")
+endif()
+message(STATUS "lintian: no errors, no warnings${out}")
 # The library's dependencies come from dpkg-shlibdeps, without the host's
 # libraries and the stand-ins.
 check_package(libtaviwebmodule1
     DEPENDS "libqt6webenginewidgets6 .*libstdc"
     LACKS "libtavi|tavi-host|TaviLogic|TaviCommonUI|libTaviWebModule\\.so |/include/|\\.d\\.ts"
-    FILES lib/libTaviWebModule.so.1 share/TaviWebModule/translations/taviwebmodule_zh_CN.qm
-          share/TaviWebModule/js/taviweb.js)
+    FILES ${LIBDIR}/libTaviWebModule.so.1 share/TaviWebModule/translations/taviwebmodule_zh_CN.qm
+          share/TaviWebModule/js/taviweb.js share/doc/libtaviwebmodule1/copyright
+          share/doc/libtaviwebmodule1/changelog.Debian.gz)
 check_package(libtaviwebmodule-dev
     DEPENDS "^libtaviwebmodule1 \\(= ${deb_version}\\), qt6-base-dev"
     LACKS "[Ss]tandins|TaviSim|\\.so\\.1\\.|taviweb\\.js"
-    FILES lib/libTaviWebModule.so include/TaviWebModule/VmsWebWidgets.h
+    FILES ${LIBDIR}/libTaviWebModule.so include/TaviWebModule/VmsWebWidgets.h
           include/TaviWebModule/TaviWebModuleVersion.h include/TaviWebModule/TaviLogic.h
-          lib/cmake/TaviWebModule/TaviWebModuleConfig.cmake lib/pkgconfig/taviwebmodule.pc
-          share/TaviWebModule/js/taviweb.d.ts share/TaviWebModule/js/taviweb-api.d.ts)
+          ${LIBDIR}/cmake/TaviWebModule/TaviWebModuleConfig.cmake
+          ${LIBDIR}/pkgconfig/taviwebmodule.pc
+          share/TaviWebModule/js/taviweb.d.ts share/TaviWebModule/js/taviweb-api.d.ts
+          share/doc/libtaviwebmodule-dev/copyright share/doc/libtaviwebmodule-dev/changelog.Debian.gz
+          share/doc/libtaviwebmodule-dev/html/index.html
+          share/doc/libtaviwebmodule-dev/html/classVmsWebWidgets.html
+          share/doc/libtaviwebmodule-dev/TaviWebModule.qch)
 check_package(tavi-host-standins
     DEPENDS "libqt6core6"
     LACKS "libtavi|TaviWebModule\\.so|VmsWebWidgets|TaviWebModuleConfig"
-    FILES lib/libTaviLogic.so.1 lib/libTaviCommonUI.so.1 include/TaviWebModule/TaviSim.h
-          lib/cmake/TaviWebModule/TaviHostStandinsTargets.cmake)
+    FILES ${LIBDIR}/libTaviLogic.so.1 ${LIBDIR}/libTaviCommonUI.so.1
+          include/TaviWebModule/TaviSim.h ${LIBDIR}/cmake/TaviWebModule/TaviHostStandinsTargets.cmake
+          share/doc/tavi-host-standins/copyright share/doc/tavi-host-standins/changelog.Debian.gz)
 
 run("configuring the consumer" ${CMAKE_COMMAND} -G Ninja -S "${SOURCE_DIR}" -B "${WORK_DIR}/build"
     "-DCMAKE_PREFIX_PATH=${root}/usr" "-DGUIDE_SNIPPETS=${WORK_DIR}/guide_snippets.cpp")
 run("building the consumer" ${CMAKE_COMMAND} --build "${WORK_DIR}/build")
 
-set(ENV{PKG_CONFIG_PATH} "${root}/usr/lib/pkgconfig")
+set(ENV{PKG_CONFIG_PATH} "${root}/usr/${LIBDIR}/pkgconfig")
 run("pkg-config" pkg-config --modversion taviwebmodule)
 if(NOT out STREQUAL "${VERSION}\n")
     message(FATAL_ERROR "pkg-config reports version ${out}")
 endif()
+# The paths are absolute, those of the packages (/usr). Unpacked here, the
+# file gets this tree's prefix, as an installation with that prefix writes it.
+run("pkg-config" pkg-config --variable=includedir taviwebmodule)
+if(NOT out STREQUAL "/usr/include/TaviWebModule\n")
+    message(FATAL_ERROR "pkg-config reports includedir ${out}")
+endif()
+set(pc_file "${root}/usr/${LIBDIR}/pkgconfig/taviwebmodule.pc")
+file(READ "${pc_file}" pc)
+string(REGEX REPLACE "^prefix=/usr\n" "prefix=${root}/usr\n" pc "${pc}")
+file(WRITE "${pc_file}" "${pc}")
 run("pkg-config" pkg-config --cflags --libs taviwebmodule)
 separate_arguments(flags UNIX_COMMAND "${out}")
 foreach(dir translationsdir jsdir)
@@ -82,7 +117,7 @@ foreach(dir translationsdir jsdir)
 endforeach()
 run("compiling with pkg-config's flags" ${CXX} -std=c++17 "${SOURCE_DIR}/main.cpp" ${flags}
     "-DTAVI_TRANSLATIONS_DIR=\"${translationsdir}\"" "-DTAVI_JS_DIR=\"${jsdir}\""
-    "-Wl,-rpath,${root}/usr/lib" -o "${WORK_DIR}/tavi_consumer_pc")
+    "-Wl,-rpath,${root}/usr/${LIBDIR}" -o "${WORK_DIR}/tavi_consumer_pc")
 
 foreach(consumer "${WORK_DIR}/build/tavi_consumer" "${WORK_DIR}/tavi_consumer_pc")
     run("running ${consumer}" "${consumer}")

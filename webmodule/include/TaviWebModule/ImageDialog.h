@@ -17,6 +17,7 @@ class TAVIWEBMODULE_EXPORT ImageDialog : public QDialog
 {
     Q_OBJECT
 public:
+    // A viewer of the picture at path; the caller shows it (exec()).
     ImageDialog(const QString& path, QWidget* parent);
     ~ImageDialog() override;
 
@@ -24,7 +25,9 @@ public:
     QString elideText(const QString& text, const QFont& font, int width);
 
 protected:
+    // Starts dragging the frameless window by its title bar.
     void mousePressEvent(QMouseEvent* event) override;
+    // Moves the window while it is dragged.
     void mouseMoveEvent(QMouseEvent* event) override;
 
 private slots:

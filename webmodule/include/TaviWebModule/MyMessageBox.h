@@ -11,6 +11,7 @@ class TAVIWEBMODULE_EXPORT CMessageBox : public QDialog
 {
     Q_OBJECT
 public:
+    // An alarm tip over parent (may be null).
     explicit CMessageBox(QDialog* parent);
     ~CMessageBox() override;
 

@@ -18,6 +18,7 @@ class TAVIWEBMODULE_EXPORT PlayVideoDialog : public QWidget
 {
     Q_OBJECT
 public:
+    // A frameless window; nothing plays before LoadVideo().
     explicit PlayVideoDialog(QWidget* parent = nullptr);
     ~PlayVideoDialog() override;
 
@@ -27,6 +28,8 @@ public:
     IStreamSdk* streamSdk() const;
 
 protected:
+    // Shows and hides the volume popup as the pointer enters and leaves the
+    // speaker button and the popup.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:

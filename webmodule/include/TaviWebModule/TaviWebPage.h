@@ -15,9 +15,12 @@ class TAVIWEBMODULE_EXPORT TaviWebPage : public TaviPage
 {
     Q_OBJECT
 public:
+    // A tab page opening url at once. parent is recorded only: the host puts
+    // the page into its tabs.
     TaviWebPage(QWidget* parent, const QString& url);
     ~TaviWebPage() override;
 
+    // Reloads the hosted page.
     void reload();
     // The hosted page, for hosts that need the view or the bridge.
     VmsWebWidgets* webWidgets() { return &m_webWidgets; }
@@ -26,9 +29,11 @@ public:
     // own size) must not become the page's minimum, or the layouts around the
     // page could only ever grow.
     QSize sizeHint() const override;
+    // As sizeHint(): no minimum from the view.
     QSize minimumSizeHint() const override;
 
 protected:
+    // Gives the view this page's width and its height less two pixels.
     void resizeEvent(QResizeEvent* event) override;
 
 private:

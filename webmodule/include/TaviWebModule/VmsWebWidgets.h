@@ -21,6 +21,8 @@ class TAVIWEBMODULE_EXPORT VmsWebWidgets : public QObject
 {
     Q_OBJECT
 public:
+    // Creates the view, page, channel and bridge; connects the data center's
+    // signals to the slots below. parent becomes the view's parent.
     explicit VmsWebWidgets(QWidget* parent = nullptr);
     ~VmsWebWidgets() override;
 
@@ -28,9 +30,11 @@ public:
     MyWebEngineView* view() const;
     // Records parent only; the view is not reparented.
     void SetParent(QWidget* parent);
+    // Loads url, read in tolerant mode, into the view.
     void OpenUrl(const QString& url);
     // Applied at once, or when the current load finishes.
     void setFixedSize(int w, int h);
+    // Reloads the current page.
     void reload();
 
 signals:
@@ -40,10 +44,15 @@ signals:
     void bridgeConnected();
 
 public slots:
+    // Calls the page function emitInfoNotify(message) (line feeds removed).
     void InfoNotifySlot(QString message);
+    // Calls the page function emitHostResponse(message, sn).
     void InfoNotifySlotEx(QString message, QString sn);
+    // Calls the page function emitDevStatus(message) (on one line).
     void DevStatusNotifySlot(QString message);
+    // Calls the page function emitDataCacheNotify(key, value).
     void DataCacheNotifySlot(QString key, QString value);
+    // Calls the page function emitServerRespone(sn, ack, msg).
     void ServerResponeSlot(QString sn, int ack, QString msg);
 
 private:

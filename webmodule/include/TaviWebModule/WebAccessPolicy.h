@@ -21,6 +21,7 @@ class TAVIWEBMODULE_EXPORT WebAccessPolicy : public QObject
 {
     Q_OBJECT
 public:
+    // Where a page may navigate.
     enum NavigationPolicy {
         AllowAll, // the default
         TrustedOnly, // main-frame navigations and new windows to other origins are refused
@@ -36,6 +37,7 @@ public:
     // paths are ignored. Empty trusts every origin. Unreadable entries are
     // dropped with a log line.
     void setTrustedOrigins(const QStringList& origins);
+    // The entries as set, trimmed, unreadable ones dropped.
     QStringList trustedOrigins() const;
     // True when trustedOrigins() is not empty.
     bool restrictsOrigins() const;
@@ -46,22 +48,30 @@ public:
     // delete in (write roots). Empty lists restrict nothing. Relative roots
     // are taken from the current folder now.
     void setFileRoots(const QStringList& readRoots, const QStringList& writeRoots);
+    // The read roots as absolute folders.
     QStringList readRoots() const;
+    // The write roots as absolute folders.
     QStringList writeRoots() const;
     // Judged on the path as the system reaches it: absolute (relative to the
     // current folder), "..", "." and the symbolic links of its existing part
     // resolved.
     bool mayRead(const QString& path) const;
+    // True when path lies in a write root; always when no root of either kind
+    // is set.
     bool mayWrite(const QString& path) const;
 
+    // Applies to navigations that start from now on.
     void setNavigationPolicy(NavigationPolicy policy);
+    // The policy set; AllowAll by default.
     NavigationPolicy navigationPolicy() const;
 
     // SHA-256 fingerprints of server certificates (the leaf) accepted despite
     // a certificate error: hex, upper or lower case, colons optional.
     // Returned in the form "AB:CD:...".
     void setPinnedCertificates(const QStringList& sha256Fingerprints);
+    // The pins as set, in the form "AB:CD:...".
     QStringList pinnedCertificates() const;
+    // True when the raw SHA-256 digest sha256 is pinned.
     bool isPinned(const QByteArray& sha256) const;
 
     // "scheme://host:port" of url, or "scheme:" for schemes without hosts;

@@ -23,6 +23,7 @@ class TAVIWEBMODULE_EXPORT CWebComm : public QObject
 {
     Q_OBJECT
 public:
+    // The bridge of one page; the web widget registers it on the page's channel.
     explicit CWebComm(QObject* parent = nullptr);
     ~CWebComm() override;
 
@@ -40,23 +41,53 @@ protected:
     bool event(QEvent* event) override;
 
 public slots:
+    // Folder dialog starting in originalPath (empty: the current folder); the
+    // chosen folder, or originalPath when cancelled.
     QString BrowseFilePath(QString originalPath);
+    // File dialog offering audio files first; the chosen file, or originalPath
+    // when cancelled.
     QString BrowseFile(QString originalPath);
+    // Plays the local sound file once, replacing a sound still playing.
     void PlaySoundFile(QString file);
+    // Every channel of every device the host knows, as indented JSON.
     QString GetDevStatus();
+    // The device's session id from the client SDK; empty for an unknown device.
     QString GetDevSessionId(QString devId);
+    // Shows the picture in a modal ImageDialog; returns when it closes.
     void ShowPicture(QString filePath);
+    // Opens a PlayVideoDialog on the local file, replacing one already open;
+    // nothing opens for a missing file or without the host's stream SDK.
     void PlayVideoFile(QString file);
+    // Copies the files of a JSON array of {"sourceFile", "targetFile"} off the
+    // GUI thread; the host gets a "showTip" notice per file written.
     void CopyFileFunc(QString command);
+    // Deletes the regular files of a JSON array of paths off the GUI thread;
+    // folders and missing paths are skipped.
     void DelFileFunc(QString command);
+    // Shows msg in a modal CMessageBox; true when the user chose "Prompt later".
     bool ShowDevAlarmTips(QString msg);
+    // Asks the host for the user's token ("getUserToken" notice); the answer
+    // reaches the page as emitUserToken(token).
     void GetUserToken();
+    // Sets the download folder of every page (CWebPage::SetDownloadPath);
+    // empty brings the save dialog back.
     void SetDownloadPath(QString filePath);
+    // Stores the image after "base64," as filePath and sends the host an
+    // "afterSnapshot" notice; 0 when stored, -1 otherwise.
     int AfterSnapshot(QString base64, QString channelId, int time, QString filePath);
+    // Does nothing; kept for pages that call it.
     void ReleaseWebPage(QString url);
+    // Hands msg to the host (WebViewDataCenter::emitFuncWebNotify); the answer
+    // reaches the page as emitHostResponse(message, sn). Returns 0.
     int NotifyToHost(QString msg, QString sn);
+    // Hands msg to the host and waits up to timeout ms (at most the host's
+    // limit) for its answer; empty after the time-out.
     QString NotifyToHostSync(QString msg, int timeout = 300);
+    // Sends a request to the VMS server; the answer reaches the page as
+    // emitServerRespone(sn, ack, msg). The SDK's status, negative when refused.
     int RequestToVmsServer(int cmd, QString msg, QString sn, QString devid);
+    // Sends a request and waits for the answer body (line breaks and tabs
+    // removed); empty when none.
     QString RequestToVmsServerSync(int cmd, QString msg, QString devid, int timeout = 300);
 
 private:

@@ -14,6 +14,7 @@ class TAVIWEBMODULE_EXPORT CWebPage : public QWebEnginePage
 {
     Q_OBJECT
 public:
+    // A page in the default profile, its downloads handled by DownloadRequested().
     explicit CWebPage(QObject* parent = nullptr);
     ~CWebPage() override;
 
@@ -26,6 +27,8 @@ public:
     static void SetDownloadPath(const QString& path);
 
 public slots:
+    // Accepts the download into m_strDownloadPath, or where the user picks in a
+    // save dialog (cancelled: refused); the host gets a "showTip" notice.
     void DownloadRequested(QWebEngineDownloadRequest* download);
 
 protected:
