@@ -236,17 +236,34 @@ FileSizeLimit::~FileSizeLimit()
 // ---- LogCapture -------------------------------------------------------------
 
 LogCapture* LogCapture::s_current = nullptr;
+QLoggingCategory::CategoryFilter LogCapture::s_filterBelow = nullptr;
 
-LogCapture::LogCapture()
+LogCapture::LogCapture(Verbosity verbosity)
+    : m_moduleDebug(verbosity == ModuleDebug)
 {
     s_current = this;
     m_previous = qInstallMessageHandler(&LogCapture::handler);
+    if (m_moduleDebug) {
+        m_previousFilter = QLoggingCategory::installFilter(&LogCapture::moduleDebugFilter);
+        s_filterBelow = m_previousFilter;
+    }
 }
 
 LogCapture::~LogCapture()
 {
+    // Back to the rules' own verdict for every category.
+    if (m_moduleDebug)
+        QLoggingCategory::installFilter(m_previousFilter);
     qInstallMessageHandler(m_previous);
     s_current = nullptr;
+}
+
+void LogCapture::moduleDebugFilter(QLoggingCategory* category)
+{
+    if (s_filterBelow)
+        s_filterBelow(category);
+    if (qstrcmp(category->categoryName(), "tavi.webmodule") == 0)
+        category->setEnabled(QtDebugMsg, true);
 }
 
 void LogCapture::handler(QtMsgType type, const QMessageLogContext& context, const QString& msg)

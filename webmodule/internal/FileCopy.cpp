@@ -47,6 +47,8 @@ bool copyFile(const QString& source, const QString& target, const std::atomic<bo
     }
     // Folders, devices and pipes are no files to copy (a device may never end).
     if (!QFileInfo(source).isFile()) {
+        // Hosts read the first line word for word; the second says why.
+        qDebug() << "Failed to open files for copying.";
         qCDebug(lcWebModule) << "Not a regular file, not copied:" << source;
         return false;
     }
