@@ -1,6 +1,7 @@
 #include "BridgeAccess.h"
 
 #include "Logging.h"
+#include "PageEvents.h"
 #include "WebAccessPolicy.h"
 
 #include <QtCore/QUuid>
@@ -71,7 +72,7 @@ bool DocumentOrigin::take(const QString& message)
     } else {
         return true; // the report of a document already replaced
     }
-    emit changed();
+    Q_EMIT changed();
     return true;
 }
 
@@ -83,9 +84,10 @@ BridgeGate::BridgeGate(QObject* bridge, QWebEnginePage* page, QWebChannel* chann
 {
     if (!m_origin)
         m_origin = new DocumentOrigin(page);
-    connect(m_origin, &DocumentOrigin::changed, this, &BridgeGate::update);
-    connect(&WebAccessPolicy::global(), &WebAccessPolicy::changed, this, &BridgeGate::update);
-    update();
+    connect(m_origin, &DocumentOrigin::changed, this, &BridgeGate::documentChanged);
+    connect(&WebAccessPolicy::global(), &WebAccessPolicy::changed, this,
+            &BridgeGate::policyChanged);
+    documentChanged();
 }
 
 BridgeGate* BridgeGate::of(const QObject* bridge)
@@ -103,20 +105,54 @@ bool BridgeGate::trusted() const
     return m_origin->trusted();
 }
 
-void BridgeGate::update()
+QWebEnginePage* BridgeGate::page() const
+{
+    return qobject_cast<QWebEnginePage*>(m_origin->parent());
+}
+
+void BridgeGate::documentChanged()
 {
     // Decided before the channel answers the document's "init": a document
     // of an untrusted origin never finds "CWebComm" there.
     const bool trust = trusted();
-    if (trust == m_registered)
+    setRegistered(trust);
+    const QString document = m_origin->document();
+    // Once per document: one back from the back-forward cache was told.
+    if (trust || document.isEmpty() || document == m_withheldFrom)
         return;
-    if (trust)
+    m_withheldFrom = document;
+    const QString origin = originText(documentUrl());
+    qCWarning(lcWebModule).noquote()
+        << QStringLiteral("Bridge withheld from %1: not a trusted origin").arg(origin);
+    if (PageEvents* events = PageEvents::of(page()))
+        Q_EMIT events->bridgeWithheld(origin);
+}
+
+void BridgeGate::policyChanged()
+{
+    if (trusted()) {
+        setRegistered(true);
+        m_withheldFrom.clear();
+    } else if (m_registered && m_origin->document() != m_withheldFrom) {
+        // Once per document, however often the policy changes meanwhile.
+        m_withheldFrom = m_origin->document();
+        qCInfo(lcWebModule).noquote()
+            << QStringLiteral("Trust withdrawn from %1 while shown: its bridge calls are refused")
+                   .arg(originText(documentUrl()));
+    }
+}
+
+void BridgeGate::setRegistered(bool registered)
+{
+    if (registered == m_registered)
+        return;
+    if (registered)
         m_channel->registerObject(QStringLiteral("CWebComm"), m_bridge);
     else
         m_channel->deregisterObject(m_bridge);
-    m_registered = trust;
-    qCDebug(lcWebModule).noquote()
-        << (trust ? "Bridge offered to" : "Bridge withdrawn from") << originText(documentUrl());
+    m_registered = registered;
+    qCDebug(lcWebModule).noquote() << (registered ? "Bridge offered to" : "Bridge withdrawn from")
+                                   << originText(documentUrl());
 }
 
 QString originText(const QUrl& url)
@@ -135,6 +171,8 @@ bool bridgeCallAllowed(const QObject* bridge, const char* method)
         return true;
     qCWarning(lcWebModule).noquote() << QStringLiteral("Refused %1 from %2: not a trusted origin")
                                             .arg(QLatin1String(method), originText(url));
+    if (gate)
+        reportRefusedCall(gate->page(), method, VmsWebWidgets::UntrustedOrigin);
     return false;
 }
 
@@ -159,6 +197,22 @@ bool mayReadPath(const char* method, const QString& path)
 bool mayWritePath(const char* method, const QString& path)
 {
     return allowed(WebAccessPolicy::global().mayWrite(path), method, "writing", path);
+}
+
+bool mayReadPath(const QPointer<QObject>& bridge, const char* method, const QString& path)
+{
+    if (mayReadPath(method, path))
+        return true;
+    reportRefusedBridgeCall(bridge, method, VmsWebWidgets::OutsideFileRoots);
+    return false;
+}
+
+bool mayWritePath(const QPointer<QObject>& bridge, const char* method, const QString& path)
+{
+    if (mayWritePath(method, path))
+        return true;
+    reportRefusedBridgeCall(bridge, method, VmsWebWidgets::OutsideFileRoots);
+    return false;
 }
 
 } // namespace TaviWebModuleInternal

@@ -14,6 +14,7 @@
 // from it are judged by its own URL.
 
 #include <QtCore/QObject>
+#include <QtCore/QPointer>
 #include <QtCore/QString>
 #include <QtCore/QUrl>
 
@@ -32,11 +33,13 @@ public:
 
     // Empty while no document has reported (none yet, or the last one hidden).
     QUrl url() const { return m_url; }
+    // The reporting document's own id; empty with url().
+    QString document() const { return m_document; }
     bool trusted() const;
     // True, and url() updated, when message is one of the script's reports.
     bool take(const QString& message);
 
-signals:
+Q_SIGNALS:
     void changed();
 
 private:
@@ -58,14 +61,21 @@ public:
     // The page's current document, when known.
     QUrl documentUrl() const;
     bool trusted() const;
+    QWebEnginePage* page() const;
 
 private:
-    void update();
+    // A new document gets the bridge only when trusted. One whose trust the
+    // host withdraws while it is shown keeps the object, and every call of
+    // it is refused (a page library can tell that from a vanished object).
+    void documentChanged();
+    void policyChanged();
+    void setRegistered(bool registered);
 
     QObject* m_bridge;
     QWebChannel* m_channel;
     DocumentOrigin* m_origin;
     bool m_registered = false;
+    QString m_withheldFrom; // the last document told it lost or lacks the bridge
 };
 
 // url's origin for log lines; "an unknown document" for none.
@@ -76,5 +86,9 @@ bool bridgeCallAllowed(const QObject* bridge, const char* method);
 // True when the file roots let method read or write path; otherwise a log line.
 bool mayReadPath(const char* method, const QString& path);
 bool mayWritePath(const char* method, const QString& path);
+// The same for a call of bridge, from any thread; a refusal is also told to
+// the host of the bridge's page (see reportRefusedBridgeCall).
+bool mayReadPath(const QPointer<QObject>& bridge, const char* method, const QString& path);
+bool mayWritePath(const QPointer<QObject>& bridge, const char* method, const QString& path);
 
 } // namespace TaviWebModuleInternal

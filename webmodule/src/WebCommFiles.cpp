@@ -46,7 +46,8 @@ QString startFolder(const QString& originalPath)
 
 // The snapshot's file, from the page's image text; 0 when written, -1 when
 // not (nothing is written then), with the lines the call always wrote.
-int saveSnapshot(const QString& base64, QString filePath, const std::atomic<bool>& stop)
+int saveSnapshot(const QPointer<QObject>& bridge, const QString& base64, QString filePath,
+                 const std::atomic<bool>& stop)
 {
     qDebug() << "filePath:" << filePath;
     filePath.replace(QLatin1Char('\\'), QLatin1Char('/'));
@@ -82,7 +83,7 @@ int saveSnapshot(const QString& base64, QString filePath, const std::atomic<bool
                              << filePath.size();
         return -1;
     }
-    if (!mayWritePath("AfterSnapshot", filePath))
+    if (!mayWritePath(bridge, "AfterSnapshot", filePath))
         return -1;
     // A relative folder may exist without MakePath being able to say so; the
     // open below is the real test.
@@ -102,7 +103,7 @@ int saveSnapshot(const QString& base64, QString filePath, const std::atomic<bool
 QString CWebComm::BrowseFilePath(QString originalPath)
 {
     if (!bridgeCallAllowed(this, "BrowseFilePath")
-        || (!originalPath.isEmpty() && !mayReadPath("BrowseFilePath", originalPath)))
+        || (!originalPath.isEmpty() && !mayReadPath(this, "BrowseFilePath", originalPath)))
         return QString();
     QWidget parent; // the dialog's parent, never shown
     const QString chosen = QFileDialog::getExistingDirectory(
@@ -113,7 +114,7 @@ QString CWebComm::BrowseFilePath(QString originalPath)
 QString CWebComm::BrowseFile(QString originalPath)
 {
     if (!bridgeCallAllowed(this, "BrowseFile")
-        || (!originalPath.isEmpty() && !mayReadPath("BrowseFile", originalPath)))
+        || (!originalPath.isEmpty() && !mayReadPath(this, "BrowseFile", originalPath)))
         return QString();
     QWidget parent; // the dialog's parent, never shown
     const QString chosen
@@ -136,7 +137,8 @@ void CWebComm::CopyFileFunc(QString command)
         const QJsonObject o = order.toObject();
         const QString source = o.value(QStringLiteral("sourceFile")).toString();
         const QString target = o.value(QStringLiteral("targetFile")).toString();
-        if (!mayReadPath("CopyFileFunc", source) || !mayWritePath("CopyFileFunc", target))
+        if (!mayReadPath(this, "CopyFileFunc", source)
+            || !mayWritePath(this, "CopyFileFunc", target))
             continue;
         bool copied = false;
         const bool bridgeAlive = runOffThread(
@@ -158,7 +160,7 @@ void CWebComm::DelFileFunc(QString command)
 {
     if (!bridgeCallAllowed(this, "DelFileFunc"))
         return;
-    runOffThread(this, [&command](const std::atomic<bool>& stop) {
+    runOffThread(this, [&command, bridge = QPointer<QObject>(this)](const std::atomic<bool>& stop) {
         QJsonArray paths;
         if (!commandArray(command, paths))
             return;
@@ -169,7 +171,7 @@ void CWebComm::DelFileFunc(QString command)
                 continue;
             // A link to a file is removed itself; what it points to stays.
             const QString path = value.toString();
-            if (withinPathLimits(path) && mayWritePath("DelFileFunc", path)
+            if (withinPathLimits(path) && mayWritePath(bridge, "DelFileFunc", path)
                 && QFileInfo(path).isFile())
                 QFile::remove(path);
         }
@@ -179,7 +181,7 @@ void CWebComm::DelFileFunc(QString command)
 void CWebComm::SetDownloadPath(QString filePath)
 {
     if (!bridgeCallAllowed(this, "SetDownloadPath")
-        || (!filePath.isEmpty() && !mayWritePath("SetDownloadPath", filePath)))
+        || (!filePath.isEmpty() && !mayWritePath(this, "SetDownloadPath", filePath)))
         return;
     CWebPage::m_strDownloadPath = filePath.replace(QLatin1Char('\\'), QLatin1Char('/'));
 }
@@ -189,8 +191,8 @@ int CWebComm::AfterSnapshot(QString base64, QString channelId, int time, QString
     if (!bridgeCallAllowed(this, "AfterSnapshot"))
         return -1;
     int result = -1;
-    runOffThread(this, [&](const std::atomic<bool>& stop) {
-        result = saveSnapshot(base64, filePath, stop);
+    runOffThread(this, [&, bridge = QPointer<QObject>(this)](const std::atomic<bool>& stop) {
+        result = saveSnapshot(bridge, base64, filePath, stop);
     });
     if (result != 0)
         return result;

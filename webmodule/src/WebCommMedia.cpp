@@ -20,7 +20,7 @@ using TaviWebModuleInternal::mayReadPath;
 
 void CWebComm::PlaySoundFile(QString file)
 {
-    if (!bridgeCallAllowed(this, "PlaySoundFile") || !mayReadPath("PlaySoundFile", file))
+    if (!bridgeCallAllowed(this, "PlaySoundFile") || !mayReadPath(this, "PlaySoundFile", file))
         return;
     // The old pair stops when it is deleted, back in the event loop.
     if (m_pMediaPlayer) {
@@ -47,7 +47,7 @@ void CWebComm::PlaySoundFile(QString file)
 
 void CWebComm::ShowPicture(QString filePath)
 {
-    if (!bridgeCallAllowed(this, "ShowPicture") || !mayReadPath("ShowPicture", filePath))
+    if (!bridgeCallAllowed(this, "ShowPicture") || !mayReadPath(this, "ShowPicture", filePath))
         return;
     ImageDialog dialog(filePath, nullptr);
     dialog.exec();
@@ -55,7 +55,7 @@ void CWebComm::ShowPicture(QString filePath)
 
 void CWebComm::PlayVideoFile(QString file)
 {
-    if (!bridgeCallAllowed(this, "PlayVideoFile") || !mayReadPath("PlayVideoFile", file))
+    if (!bridgeCallAllowed(this, "PlayVideoFile") || !mayReadPath(this, "PlayVideoFile", file))
         return;
     LogMgr* log = taviLogMgr();
     log->logDebug(QStringLiteral("[PlayVideoFile] called, file:") + file);

@@ -28,6 +28,14 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
+Q_SIGNALS:
+    // The hosted page's own signals, passed on (see VmsWebWidgets).
+    void navigationRefused(const QUrl& url, bool newWindow);
+    void bridgeWithheld(const QString& origin);
+    void bridgeCallRefused(const QString& method, const QString& origin,
+                           VmsWebWidgets::RefusalReason reason);
+    void renderProcessEnded(QWebEnginePage::RenderProcessTerminationStatus status, bool reloads);
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
 
