@@ -27,7 +27,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
 
-private slots:
+private Q_SLOTS:
     void openPath();
 
 private:

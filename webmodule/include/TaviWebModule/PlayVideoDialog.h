@@ -29,7 +29,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private slots:
+private Q_SLOTS:
     void onPlayPauseClicked();
     void onSpeakerClicked();
     void onSliderMoved(int value);

@@ -39,7 +39,7 @@ protected:
     // web channel, and only the owner may end the bridge (by delete).
     bool event(QEvent* event) override;
 
-public slots:
+public Q_SLOTS:
     QString BrowseFilePath(QString originalPath);
     QString BrowseFile(QString originalPath);
     void PlaySoundFile(QString file);

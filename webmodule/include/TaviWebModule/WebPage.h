@@ -25,7 +25,7 @@ public:
     // otherwise on the GUI thread's next turn of its event loop, in call order.
     static void SetDownloadPath(const QString& path);
 
-public slots:
+public Q_SLOTS:
     void DownloadRequested(QWebEngineDownloadRequest* download);
 
 protected:

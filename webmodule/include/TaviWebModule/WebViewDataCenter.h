@@ -60,7 +60,7 @@ public:
         NotifyResult(text, key);
     }
 
-signals:
+Q_SIGNALS:
     void emitInfoNotify(QString message);
     void emitInfoNotifyEx(QString message, QString sn);
     void emitDevStatus(QString msg);
