@@ -69,7 +69,10 @@ bool waitForJs(QWebEnginePage* page, const QString& expression, int timeoutMs)
     QDeadlineTimer deadline(timeoutMs);
     const QString script = QStringLiteral("!!(%1)").arg(expression);
     while (!deadline.hasExpired()) {
-        if (evalJs(page, script, int(qMax<qint64>(1, deadline.remainingTime()))).toBool())
+        // A script sent while the page's renderer is dying never answers:
+        // ask again rather than wait on it.
+        const qint64 attemptMs = qMin<qint64>(2000, qMax<qint64>(1, deadline.remainingTime()));
+        if (evalJs(page, script, int(attemptMs)).toBool())
             return true;
         QTest::qWait(5);
     }
