@@ -18,7 +18,7 @@ public:
     void updateVolume();
     QSlider* slider() const { return m_pSlider; }
 
-signals:
+Q_SIGNALS:
     // The new slider value; 0 means silent.
     void sig_volumeSliderChanged(int value);
 

@@ -46,7 +46,7 @@ VolumeMenu::VolumeMenu(QWidget* parent)
     // not want to hear their own refresh block this popup's signals around it.
     connect(m_pSlider, &QSlider::valueChanged, this, [this](int value) {
         s_volume.store(value);
-        emit sig_volumeSliderChanged(value);
+        Q_EMIT sig_volumeSliderChanged(value);
     });
 }
 

@@ -19,10 +19,17 @@
 #include <QtWidgets/QLabel>
 #include <WebAccessPolicy.h>
 #include <WebPage.h>
+#include <csignal>
+#include <memory>
+#include <vector>
 
 using namespace TestSupport;
 
 namespace {
+
+// What the policy holds lies behind one pointer: the class may grow without
+// changing the layout hosts were compiled against.
+static_assert(sizeof(WebAccessPolicy) == sizeof(QObject) + sizeof(void*));
 
 // Calls a slot of the bridge from C++ as the channel would, arguments
 // converted to its parameter types; the result, or null for void.
@@ -356,10 +363,144 @@ private slots:
         if (end == "a")
             QCOMPARE(callBridge(p.page(), "NotifyToHost", { "m", "s" }).toInt(), 0);
         const QJsonObject refusal { { "url", fill(refused).remove('+') },
-                                    { "newWindow", refused.startsWith('+') } };
+                                    { "newWindow", refused.startsWith('+') },
+                                    { "page", p.widgets.pageId() } };
         QCOMPARE(host.notices().size(), refused.isEmpty() ? 0 : 1);
         if (!refused.isEmpty())
             QCOMPARE(noticeData(host.notices().value(0), "navigationRefused"), refusal);
+    }
+
+    // Two tabs: what a host handles per page arrives as the signals of the
+    // page it happened in, never of the other one, and the module's notice
+    // names that page. The first tab shows the page library where the row
+    // needs it.
+    void perPageEvents_data()
+    {
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<QByteArray>("signal");
+        QTest::addColumn<QStringList>("args"); // as text; enums as numbers
+        QTest::addColumn<QString>("notice"); // the notice that names the page, if any
+        const QString b = urlOf("b").toString();
+        const QString reason[] = { QString::number(VmsWebWidgets::UntrustedOrigin),
+                                   QString::number(VmsWebWidgets::OutsideFileRoots) };
+        QTest::newRow("navigation refused") << "navigation" << QByteArray("navigationRefused")
+                                            << QStringList { b, "false" } << "navigationRefused";
+        QTest::newRow("new window refused") << "window" << QByteArray("navigationRefused")
+                                            << QStringList { b, "true" } << "navigationRefused";
+        QTest::newRow("bridge withheld from a document")
+            << "withheld" << QByteArray("bridgeWithheld") << QStringList { originOf(urlOf("b")) }
+            << "";
+        QTest::newRow("call refused: trust withdrawn while shown")
+            << "withdrawn" << QByteArray("bridgeCallRefused")
+            << QStringList { "NotifyToHost", "qrc:", reason[0] } << "";
+        QTest::newRow("call refused: file roots, off the GUI thread")
+            << "roots" << QByteArray("bridgeCallRefused")
+            << QStringList { "DelFileFunc", originA(), reason[1] } << "";
+        QTest::newRow("call refused: file roots, on the GUI thread")
+            << "roots-gui" << QByteArray("bridgeCallRefused")
+            << QStringList { "SetDownloadPath", originA(), reason[1] } << "";
+        QTest::newRow("download refused: file roots")
+            << "download" << QByteArray("bridgeCallRefused")
+            << QStringList { "DownloadRequested", originA(), reason[1] } << "";
+        QTest::newRow("renderer ended")
+            << "renderer" << QByteArray("renderProcessEnded")
+            << QStringList { QString::number(QWebEnginePage::KilledTerminationStatus), "true" }
+            << "renderProcessTerminated";
+    }
+    void perPageEvents()
+    {
+        QFETCH(QString, event);
+        QFETCH(QByteArray, signal);
+        QFETCH(QStringList, args);
+        QFETCH(QString, notice);
+        m_policy.setTrustedOrigins({ originA(), "qrc:" });
+        BridgePage first, second;
+        if (event == "withdrawn")
+            QVERIFY(loadPage(first.widgets, QUrl("qrc:/tests/library.html"))
+                    && waitForJs(first.page(), "window.ready"));
+        else
+            QVERIFY(open(first, urlOf("a")));
+        QVERIFY(open(second, urlOf("a")));
+        QVERIFY(!first.widgets.pageId().isEmpty());
+        QVERIFY(first.widgets.pageId() != second.widgets.pageId());
+
+        // Every per-page signal of both tabs.
+        std::vector<std::unique_ptr<QSignalSpy>> firstSpies, secondSpies;
+        QSignalSpy* wanted = nullptr;
+        const QMetaObject& mo = VmsWebWidgets::staticMetaObject;
+        for (const char* name :
+             { "navigationRefused", "bridgeWithheld", "bridgeCallRefused", "renderProcessEnded" }) {
+            QMetaMethod method;
+            for (int i = mo.methodOffset(); i < mo.methodCount(); ++i)
+                if (mo.method(i).name() == name)
+                    method = mo.method(i);
+            QVERIFY2(method.methodType() == QMetaMethod::Signal, name);
+            firstSpies.push_back(std::make_unique<QSignalSpy>(&first.widgets, method));
+            secondSpies.push_back(std::make_unique<QSignalSpy>(&second.widgets, method));
+            if (signal == name)
+                wanted = firstSpies.back().get();
+        }
+        QVERIFY(wanted);
+        HostRecorder host;
+        LogCapture log;
+
+        const QString in = m_dir.filePath("in"), out = m_dir.filePath("out/a.txt");
+        if (event == "navigation" || event == "window") {
+            m_policy.setNavigationPolicy(WebAccessPolicy::TrustedOnly);
+            first.page()->runJavaScript(event == "window"
+                                            ? QString("window.open('%1')").arg(args[0])
+                                            : clickLink(qPrintable(args[0])));
+        } else if (event == "withheld") {
+            first.page()->runJavaScript(QString("location = '%1'").arg(urlOf("b").toString()));
+        } else if (event == "withdrawn") {
+            m_policy.setTrustedOrigins({ originA() });
+            first.page()->runJavaScript("tavi.notifyHostNoReply('m').then("
+                                        "function () { window.outcome = 'sent'; },"
+                                        " function (e) { window.outcome = e.code; })");
+            QVERIFY(waitForJs(first.page(), "window.outcome"));
+            QCOMPARE(evalJs(first.page(), "window.outcome").toString(), "refused");
+        } else if (event == "roots" || event == "roots-gui") {
+            m_policy.setFileRoots({}, { in });
+            bool ok = false;
+            if (event == "roots")
+                callBridge(first.page(), "DelFileFunc", { QString("[\"%1\"]").arg(out) }, &ok);
+            else
+                callBridge(first.page(), "SetDownloadPath", { out }, &ok);
+            QVERIFY(ok);
+            QVERIFY(QFile::exists(out));
+        } else if (event == "download") {
+            m_policy.setFileRoots({}, { in });
+            CWebPage::m_strDownloadPath = m_dir.filePath("out");
+            first.page()->runJavaScript(
+                "var a = document.createElement('a'); a.download = 'x.txt';"
+                " a.href = URL.createObjectURL(new Blob(['x'])); a.click();");
+        } else if (event == "renderer") {
+            const qint64 pid = first.page()->renderProcessPid();
+            // Tabs of one site may share a renderer; these must not.
+            QVERIFY(pid > 0 && pid != second.page()->renderProcessPid());
+            ::kill(pid_t(pid), SIGKILL);
+        }
+
+        QTRY_COMPARE_WITH_TIMEOUT(wanted->size(), 1, 20000);
+        QStringList got;
+        for (const QVariant& arg : wanted->at(0))
+            got << (arg.metaType().flags().testFlag(QMetaType::IsEnumeration)
+                        ? QString::number(arg.toInt())
+                        : arg.toString());
+        QCOMPARE(got, args);
+        for (const auto& spy : firstSpies)
+            QVERIFY(spy.get() == wanted || spy->isEmpty());
+        for (const auto& spy : secondSpies)
+            QVERIFY(spy->isEmpty());
+        if (!notice.isEmpty()) {
+            QStringList pages;
+            for (const QString& n : host.notices())
+                if (const QJsonObject data = noticeData(n, notice); !data.isEmpty())
+                    pages << data.value("page").toString();
+            QCOMPARE(pages, QStringList { first.widgets.pageId() });
+        }
+        if (event == "renderer") // back before the tab goes
+            QVERIFY(waitForJs(first.page(), "window.bridgeReady === true", 30000));
     }
 
     // Roots: read ro/, write in/ (given with a trailing slash), under {D}.

@@ -196,7 +196,11 @@ private slots:
             { noSource + "\"{D}/none\"" }, { "a.bin" });
         add("source is a folder",
             "[{\"sourceFile\": \"{D}/folder\", \"targetFile\": \"{D}/a.bin\"}]", {},
-            { "tavi.webmodule: Not a regular file, not copied: \"{D}/folder\"" }, { "a.bin" });
+            { cannotOpen, "tavi.webmodule: Not a regular file, not copied: \"{D}/folder\"" },
+            { "a.bin" });
+        add("source is a FIFO", "[{\"sourceFile\": \"{D}/fifo\", \"targetFile\": \"{D}/a.bin\"}]",
+            {}, { cannotOpen, "tavi.webmodule: Not a regular file, not copied: \"{D}/fifo\"" },
+            { "a.bin" });
         add("a file where the target's folder would go", orders({ "{D}/blocker/sub/a.bin" }), {},
             { cannotOpen, cannotWrite + "\"{D}/blocker/sub/a.bin\" \"Not a directory\"" },
             { "blocker/sub" });
@@ -231,6 +235,8 @@ private slots:
         QFETCH(QStringList, notices);
         QFETCH(QStringList, logLines);
         QFETCH(QStringList, absent);
+        // A source that would never end if it were read.
+        QCOMPARE(::mkfifo(QFile::encodeName(path("fifo")), 0600), 0);
         command = m_dir->fill(command);
         QStringList expectedNotices,
             expectedLines { "CopyFileFunc command " + debugQuoted(command) };
@@ -258,6 +264,49 @@ private slots:
         if (!notices.contains("{D}/existing.bin|bin"))
             QCOMPARE(readFile(path("existing.bin")), m_existing);
         QCOMPARE(leftovers(m_dir->path()), QStringList());
+    }
+
+    // A host without logging rules sees the lines it reads word for word
+    // and the module's refusals, not the module's own progress and detail.
+    void hostSeesInfoAndAbove_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("readRoot"); // empty: no file roots
+        QTest::addColumn<QStringList>("lines"); // after the command's own line
+        const QString cannotOpen = "Failed to open files for copying.";
+        QTest::newRow("a folder") << "{D}/folder"
+                                  << "" << QStringList { cannotOpen };
+        QTest::newRow("a FIFO") << "{D}/fifo"
+                                << "" << QStringList { cannotOpen };
+        QTest::newRow("onto itself: nothing but the command") << "{D}/existing.bin"
+                                                              << "" << QStringList {};
+        QTest::newRow("outside the file roots")
+            << "{D}/src.bin"
+            << "{D}/folder"
+            << QStringList { "tavi.webmodule: Refused CopyFileFunc: reading outside the file "
+                             "roots: {D}/src.bin" };
+    }
+
+    void hostSeesInfoAndAbove()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, readRoot);
+        QFETCH(QStringList, lines);
+        QCOMPARE(::mkfifo(QFile::encodeName(path("fifo")), 0600), 0);
+        const QString command
+            = m_dir->fill(QString("[{\"sourceFile\": \"%1\", \"targetFile\": \"%2\"}]")
+                              .arg(source, source == "{D}/existing.bin" ? source : "{D}/a.bin"));
+        QStringList expected { "CopyFileFunc command " + debugQuoted(command) };
+        for (const QString& line : lines)
+            expected << m_dir->fill(line);
+        WebAccessPolicy& policy = WebAccessPolicy::global();
+        const auto noRoots = qScopeGuard([&policy] { policy.setFileRoots({}, {}); });
+        if (!readRoot.isEmpty())
+            policy.setFileRoots({ m_dir->fill(readRoot) }, {});
+        LogCapture log(LogCapture::AsHostSees);
+        CWebComm().CopyFileFunc(command);
+        QCOMPARE(log.lines(), expected);
+        QVERIFY(!QFileInfo::exists(path("a.bin")));
     }
 
     // A new copy takes the source's permissions less the umask, as cp gives

@@ -20,6 +20,29 @@ QList<QPointer<QObject>> partsOf(VmsWebWidgets& w)
              page->webChannel()->registeredObjects().value(QStringLiteral("CWebComm")) };
 }
 
+// The layouts hosts were compiled against. Signals, enums and functions may
+// be added to these classes; data members may not.
+struct WebWidgetsLayout : QObject
+{
+    QWidget* parent;
+    QPointer<MyWebEngineView> view;
+    CWebComm* bridge;
+    QWebChannel* channel;
+    CWebPage* page;
+    QWebEngineProfile* profile;
+    bool loading;
+    int width;
+    int height;
+    QList<qint64> crashReloads;
+};
+static_assert(sizeof(VmsWebWidgets) == sizeof(WebWidgetsLayout));
+struct TabPageLayout : TaviPage
+{
+    QWidget* parentWidget;
+    WebWidgetsLayout webWidgets;
+};
+static_assert(sizeof(TaviWebPage) == sizeof(TabPageLayout));
+
 } // namespace
 
 class TestVmsWebWidgets : public QObject
@@ -169,6 +192,57 @@ private slots:
         page.reset();
         for (const QPointer<QObject>& part : parts)
             QVERIFY(!part);
+    }
+
+    // A tab page passes its page's per-page signals on as its own, with
+    // their arguments.
+    void tabPagePassesPageEventsOn_data()
+    {
+        QTest::addColumn<QByteArray>("signal");
+        QTest::addColumn<QVariantList>("args");
+        QTest::newRow("navigationRefused")
+            << QByteArray("navigationRefused")
+            << QVariantList { QUrl("https://elsewhere.example/"), true };
+        QTest::newRow("bridgeWithheld")
+            << QByteArray("bridgeWithheld") << QVariantList { "https://elsewhere.example:443" };
+        QTest::newRow("bridgeCallRefused")
+            << QByteArray("bridgeCallRefused")
+            << QVariantList { "DelFileFunc",
+                              "qrc:", QVariant::fromValue(VmsWebWidgets::OutsideFileRoots) };
+        QTest::newRow("renderProcessEnded")
+            << QByteArray("renderProcessEnded")
+            << QVariantList { QVariant::fromValue(QWebEnginePage::CrashedTerminationStatus),
+                              false };
+    }
+    void tabPagePassesPageEventsOn()
+    {
+        QFETCH(QByteArray, signal);
+        QFETCH(QVariantList, args);
+        TaviWebPage page(nullptr, "about:blank");
+        VmsWebWidgets& w = *page.webWidgets();
+        const auto signalOf = [&signal](const QMetaObject& mo) {
+            for (int i = mo.methodOffset(); i < mo.methodCount(); ++i)
+                if (mo.method(i).name() == signal)
+                    return mo.method(i);
+            return QMetaMethod();
+        };
+        const QMetaMethod from = signalOf(VmsWebWidgets::staticMetaObject);
+        const QMetaMethod to = signalOf(TaviWebPage::staticMetaObject);
+        QVERIFY(from.isValid() && to.isValid());
+        QCOMPARE(to.parameterTypes(), from.parameterTypes());
+        QSignalSpy spy(&page, to);
+        QSignalSpy own(&w, from);
+        // Emitted as the web widget would, through its meta-object.
+        QList<QGenericArgument> a;
+        for (QVariant& arg : args) {
+            QVERIFY(arg.convert(from.parameterMetaType(int(a.size()))));
+            a << QGenericArgument(arg.typeName(), arg.constData());
+        }
+        a.resize(4);
+        QVERIFY(from.invoke(&w, Qt::DirectConnection, a[0], a[1], a[2], a[3]));
+        QCOMPARE(own.size(), 1);
+        QCOMPARE(spy.size(), 1);
+        QCOMPARE(spy.at(0), own.at(0));
     }
 
     // A dead renderer is logged and told to the host, and the page comes

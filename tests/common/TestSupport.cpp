@@ -71,7 +71,10 @@ bool waitForJs(QWebEnginePage* page, const QString& expression, int timeoutMs)
     QDeadlineTimer deadline(timeoutMs);
     const QString script = QStringLiteral("!!(%1)").arg(expression);
     while (!deadline.hasExpired()) {
-        if (evalJs(page, script, int(qMax<qint64>(1, deadline.remainingTime()))).toBool())
+        // A script sent while the page's renderer is dying never answers:
+        // ask again rather than wait on it.
+        const qint64 attemptMs = qMin<qint64>(2000, qMax<qint64>(1, deadline.remainingTime()));
+        if (evalJs(page, script, int(attemptMs)).toBool())
             return true;
         QTest::qWait(5);
     }
@@ -238,17 +241,34 @@ FileSizeLimit::~FileSizeLimit()
 // ---- LogCapture -------------------------------------------------------------
 
 LogCapture* LogCapture::s_current = nullptr;
+QLoggingCategory::CategoryFilter LogCapture::s_filterBelow = nullptr;
 
-LogCapture::LogCapture()
+LogCapture::LogCapture(Verbosity verbosity)
+    : m_moduleDebug(verbosity == ModuleDebug)
 {
     s_current = this;
     m_previous = qInstallMessageHandler(&LogCapture::handler);
+    if (m_moduleDebug) {
+        m_previousFilter = QLoggingCategory::installFilter(&LogCapture::moduleDebugFilter);
+        s_filterBelow = m_previousFilter;
+    }
 }
 
 LogCapture::~LogCapture()
 {
+    // Back to the rules' own verdict for every category.
+    if (m_moduleDebug)
+        QLoggingCategory::installFilter(m_previousFilter);
     qInstallMessageHandler(m_previous);
     s_current = nullptr;
+}
+
+void LogCapture::moduleDebugFilter(QLoggingCategory* category)
+{
+    if (s_filterBelow)
+        s_filterBelow(category);
+    if (qstrcmp(category->categoryName(), "tavi.webmodule") == 0)
+        category->setEnabled(QtDebugMsg, true);
 }
 
 void LogCapture::handler(QtMsgType type, const QMessageLogContext& context, const QString& msg)

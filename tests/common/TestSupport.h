@@ -9,6 +9,7 @@
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
+#include <QtCore/QLoggingCategory>
 #include <QtCore/QPointer>
 #include <QtCore/QTemporaryDir>
 #include <QtCore/QTimer>
@@ -168,7 +169,11 @@ private:
 class LogCapture
 {
 public:
-    LogCapture();
+    enum Verbosity {
+        ModuleDebug, // the module's own debug lines too, which hosts do not see by default
+        AsHostSees, // what a host without logging rules gets
+    };
+    explicit LogCapture(Verbosity verbosity = ModuleDebug);
     ~LogCapture();
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
@@ -180,11 +185,15 @@ public:
 
 private:
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& msg);
+    static void moduleDebugFilter(QLoggingCategory* category);
 
     mutable std::mutex m_mutex;
     QList<std::pair<QtMsgType, QString>> m_entries;
     QtMessageHandler m_previous = nullptr;
+    const bool m_moduleDebug;
+    QLoggingCategory::CategoryFilter m_previousFilter = nullptr;
     static LogCapture* s_current;
+    static QLoggingCategory::CategoryFilter s_filterBelow;
 };
 
 // Picks path (a file or a folder) in a file dialog and accepts it, as a user

@@ -1,6 +1,7 @@
 #include "BridgeAccess.h"
 
 #include "Logging.h"
+#include "PageEvents.h"
 #include "WebAccessPolicy.h"
 
 #include <QtCore/QRegularExpression>
@@ -72,7 +73,7 @@ bool DocumentOrigin::take(const QString& message)
     } else {
         return true; // the report of a document already replaced
     }
-    emit changed();
+    Q_EMIT changed();
     return true;
 }
 
@@ -84,9 +85,10 @@ BridgeGate::BridgeGate(QObject* bridge, QWebEnginePage* page, QWebChannel* chann
 {
     if (!m_origin)
         m_origin = new DocumentOrigin(page);
-    connect(m_origin, &DocumentOrigin::changed, this, &BridgeGate::update);
-    connect(&WebAccessPolicy::global(), &WebAccessPolicy::changed, this, &BridgeGate::update);
-    update();
+    connect(m_origin, &DocumentOrigin::changed, this, &BridgeGate::documentChanged);
+    connect(&WebAccessPolicy::global(), &WebAccessPolicy::changed, this,
+            &BridgeGate::policyChanged);
+    documentChanged();
 }
 
 BridgeGate* BridgeGate::of(const QObject* bridge)
@@ -104,20 +106,54 @@ bool BridgeGate::trusted() const
     return m_origin->trusted();
 }
 
-void BridgeGate::update()
+QWebEnginePage* BridgeGate::page() const
+{
+    return qobject_cast<QWebEnginePage*>(m_origin->parent());
+}
+
+void BridgeGate::documentChanged()
 {
     // Decided before the channel answers the document's "init": a document
     // of an untrusted origin never finds "CWebComm" there.
     const bool trust = trusted();
-    if (trust == m_registered)
+    setRegistered(trust);
+    const QString document = m_origin->document();
+    // Once per document: one back from the back-forward cache was told.
+    if (trust || document.isEmpty() || document == m_withheldFrom)
         return;
-    if (trust)
+    m_withheldFrom = document;
+    const QString origin = originText(documentUrl());
+    qCWarning(lcWebModule).noquote()
+        << QStringLiteral("Bridge withheld from %1: not a trusted origin").arg(origin);
+    if (PageEvents* events = PageEvents::of(page()))
+        Q_EMIT events->bridgeWithheld(origin);
+}
+
+void BridgeGate::policyChanged()
+{
+    if (trusted()) {
+        setRegistered(true);
+        m_withheldFrom.clear();
+    } else if (m_registered && m_origin->document() != m_withheldFrom) {
+        // Once per document, however often the policy changes meanwhile.
+        m_withheldFrom = m_origin->document();
+        qCInfo(lcWebModule).noquote()
+            << QStringLiteral("Trust withdrawn from %1 while shown: its bridge calls are refused")
+                   .arg(originText(documentUrl()));
+    }
+}
+
+void BridgeGate::setRegistered(bool registered)
+{
+    if (registered == m_registered)
+        return;
+    if (registered)
         m_channel->registerObject(QStringLiteral("CWebComm"), m_bridge);
     else
         m_channel->deregisterObject(m_bridge);
-    m_registered = trust;
-    qCDebug(lcWebModule).noquote()
-        << (trust ? "Bridge offered to" : "Bridge withdrawn from") << originText(documentUrl());
+    m_registered = registered;
+    qCDebug(lcWebModule).noquote() << (registered ? "Bridge offered to" : "Bridge withdrawn from")
+                                   << originText(documentUrl());
 }
 
 QString originText(const QUrl& url)
@@ -136,6 +172,8 @@ bool bridgeCallAllowed(const QObject* bridge, const char* method)
         return true;
     qCWarning(lcWebModule).noquote() << QStringLiteral("Refused %1 from %2: not a trusted origin")
                                             .arg(QLatin1String(method), originText(url));
+    if (gate)
+        reportRefusedCall(gate->page(), method, VmsWebWidgets::UntrustedOrigin);
     return false;
 }
 
@@ -172,8 +210,13 @@ bool looksLikeUrl(const QString& path)
 
 } // namespace
 
-std::optional<QString> pagePath(const char* method, const QString& text, PathUse use)
+namespace {
+
+// pagePath, telling whether a refusal was the file roots'.
+std::optional<QString> judgedPath(const char* method, const QString& text, PathUse use,
+                                  bool* outsideRoots)
 {
+    *outsideRoots = false;
     QString path = text;
     path.replace(QLatin1Char('\\'), QLatin1Char('/'));
     if (path.isEmpty())
@@ -187,13 +230,35 @@ std::optional<QString> pagePath(const char* method, const QString& text, PathUse
     const bool write = use == PathUse::Write;
     const QString outside = QStringLiteral("%1 outside the file roots: %2")
                                 .arg(QLatin1String(write ? "writing" : "reading"), shown(path));
-    if (!(write ? policy.mayWrite(path) : policy.mayRead(path)))
+    if (!(write ? policy.mayWrite(path) : policy.mayRead(path))) {
+        *outsideRoots = true;
         return refused(method, outside);
+    }
     // A viewer or player opens the path by name later: at least now it must
     // lead to a file beneath its root, not out of it by a link.
     if (use == PathUse::Play && probeForReading(path, currentFileRoots()) != 0
-        && (errno == EXDEV || errno == ELOOP))
+        && (errno == EXDEV || errno == ELOOP)) {
+        *outsideRoots = true;
         return refused(method, outside);
+    }
+    return path;
+}
+
+} // namespace
+
+std::optional<QString> pagePath(const char* method, const QString& text, PathUse use)
+{
+    bool outsideRoots = false;
+    return judgedPath(method, text, use, &outsideRoots);
+}
+
+std::optional<QString> pagePath(const QPointer<QObject>& bridge, const char* method,
+                                const QString& text, PathUse use)
+{
+    bool outsideRoots = false;
+    std::optional<QString> path = judgedPath(method, text, use, &outsideRoots);
+    if (outsideRoots)
+        reportRefusedBridgeCall(bridge, method, VmsWebWidgets::OutsideFileRoots);
     return path;
 }
 

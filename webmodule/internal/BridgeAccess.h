@@ -16,6 +16,7 @@
 #include "RootedFiles.h"
 
 #include <QtCore/QObject>
+#include <QtCore/QPointer>
 #include <QtCore/QString>
 #include <QtCore/QUrl>
 #include <optional>
@@ -35,11 +36,13 @@ public:
 
     // Empty while no document has reported (none yet, or the last one hidden).
     QUrl url() const { return m_url; }
+    // The reporting document's own id; empty with url().
+    QString document() const { return m_document; }
     bool trusted() const;
     // True, and url() updated, when message is one of the script's reports.
     bool take(const QString& message);
 
-signals:
+Q_SIGNALS:
     void changed();
 
 private:
@@ -61,14 +64,21 @@ public:
     // The page's current document, when known.
     QUrl documentUrl() const;
     bool trusted() const;
+    QWebEnginePage* page() const;
 
 private:
-    void update();
+    // A new document gets the bridge only when trusted. One whose trust the
+    // host withdraws while it is shown keeps the object, and every call of
+    // it is refused (a page library can tell that from a vanished object).
+    void documentChanged();
+    void policyChanged();
+    void setRegistered(bool registered);
 
     QObject* m_bridge;
     QWebChannel* m_channel;
     DocumentOrigin* m_origin;
     bool m_registered = false;
+    QString m_withheldFrom; // the last document told it lost or lacks the bridge
 };
 
 // url's origin for log lines; "an unknown document" for none.
@@ -85,6 +95,10 @@ enum class PathUse { Read, Write, Play };
 // and the file roots judge the result. Returns the path to use, exactly as
 // judged; nullopt after one log line naming method and the cause.
 std::optional<QString> pagePath(const char* method, const QString& text, PathUse use);
+// The same for a call of bridge, from any thread; a refusal by the file roots
+// is also told to the host of the bridge's page (see reportRefusedBridgeCall).
+std::optional<QString> pagePath(const QPointer<QObject>& bridge, const char* method,
+                                const QString& text, PathUse use);
 // True when the file roots let method read or write path (taken as it is);
 // otherwise the same log line as pagePath's.
 bool mayReadPath(const char* method, const QString& path);

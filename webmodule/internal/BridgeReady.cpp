@@ -61,7 +61,7 @@ bool BridgeReadyProbe::take(const QString& message)
 {
     if (message != m_report)
         return false;
-    emit connected();
+    Q_EMIT connected();
     return true;
 }
 

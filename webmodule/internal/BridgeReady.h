@@ -26,7 +26,7 @@ public:
     // True, and connected() emitted, when message is the probe's report.
     bool take(const QString& message);
 
-signals:
+Q_SIGNALS:
     void connected();
 
 private:

@@ -48,6 +48,8 @@ bool copyFile(const QString& source, const QString& target, const FileRoots& roo
         if (error == ENOENT || error == ENOTDIR) {
             qDebug() << "Source file does not exist: " << source;
         } else if (error == EINVAL) {
+            // Hosts read the first line word for word; the second says why.
+            qDebug() << "Failed to open files for copying.";
             qCDebug(lcWebModule) << "Not a regular file, not copied:" << source;
         } else {
             qDebug() << "Failed to open files for copying.";

@@ -1,3 +1,5 @@
 #include "Logging.h"
 
-Q_LOGGING_CATEGORY(lcWebModule, "tavi.webmodule")
+// Info and above unless a rule asks for more ("tavi.webmodule.debug=true"):
+// a host sees the refusals and failures, not the module's progress.
+Q_LOGGING_CATEGORY(lcWebModule, "tavi.webmodule", QtInfoMsg)

@@ -36,6 +36,15 @@ TaviWebPage::TaviWebPage(QWidget* parent, const QString& url)
     layout->setContentsMargins(0, 1, 0, 1);
     layout->addWidget(m_webWidgets.view(), 0, Qt::AlignVCenter);
 
+    // A host that holds tab pages handles their pages' events here.
+    connect(&m_webWidgets, &VmsWebWidgets::navigationRefused, this,
+            &TaviWebPage::navigationRefused);
+    connect(&m_webWidgets, &VmsWebWidgets::bridgeWithheld, this, &TaviWebPage::bridgeWithheld);
+    connect(&m_webWidgets, &VmsWebWidgets::bridgeCallRefused, this,
+            &TaviWebPage::bridgeCallRefused);
+    connect(&m_webWidgets, &VmsWebWidgets::renderProcessEnded, this,
+            &TaviWebPage::renderProcessEnded);
+
     m_pParentWidget = parent;
     m_webWidgets.OpenUrl(url);
 }

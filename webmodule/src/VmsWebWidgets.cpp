@@ -4,6 +4,7 @@
 #include "BridgeReady.h"
 #include "HostNotice.h"
 #include "Logging.h"
+#include "PageEvents.h"
 #include "PagePush.h"
 #include "TextCleanup.h"
 #include "WebComm.h"
@@ -38,6 +39,14 @@ VmsWebWidgets::VmsWebWidgets(QWidget* parent)
     , m_nHeight(0)
 {
     m_pPage = new CWebPage(nullptr);
+    // What the page's own code refuses reaches the host as this widget's signals.
+    auto* events = new TaviWebModuleInternal::PageEvents(m_pPage);
+    connect(events, &TaviWebModuleInternal::PageEvents::navigationRefused, this,
+            &VmsWebWidgets::navigationRefused);
+    connect(events, &TaviWebModuleInternal::PageEvents::bridgeWithheld, this,
+            &VmsWebWidgets::bridgeWithheld);
+    connect(events, &TaviWebModuleInternal::PageEvents::bridgeCallRefused, this,
+            &VmsWebWidgets::bridgeCallRefused);
 
     m_pProfile = QWebEngineProfile::defaultProfile();
     m_pProfile->setDownloadPath(QDir::homePath());
@@ -69,7 +78,7 @@ VmsWebWidgets::VmsWebWidgets(QWidget* parent)
     connect(new TaviWebModuleInternal::BridgeReadyProbe(m_pPage),
             &TaviWebModuleInternal::BridgeReadyProbe::connected, this, [this, gate] {
                 if (gate->trusted())
-                    emit bridgeConnected();
+                    Q_EMIT bridgeConnected();
             });
 
     m_pView->show();
@@ -158,6 +167,11 @@ void VmsWebWidgets::reload()
         m_pView->reload();
 }
 
+QString VmsWebWidgets::pageId() const
+{
+    return TaviWebModuleInternal::pageIdOf(m_pPage);
+}
+
 // ---- Page event push --------------------------------------------------------
 
 using TaviWebModuleInternal::removeLineFeeds;
@@ -244,7 +258,9 @@ void VmsWebWidgets::onRenderProcessTerminated(int status, int exitCode)
         QJsonObject { { QStringLiteral("url"), url },
                       { QStringLiteral("status"), terminationName(status) },
                       { QStringLiteral("exitCode"), exitCode },
-                      { QStringLiteral("reloading"), reloading } });
+                      { QStringLiteral("reloading"), reloading },
+                      { QStringLiteral("page"), pageId() } });
+    Q_EMIT renderProcessEnded(QWebEnginePage::RenderProcessTerminationStatus(status), reloading);
     if (!reloading)
         return;
     m_crashReloads.append(now);

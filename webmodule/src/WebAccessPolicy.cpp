@@ -9,6 +9,10 @@
 #include <QtCore/QFileInfo>
 #include <QtCore/QRegularExpression>
 #include <algorithm>
+#include <climits>
+#include <mutex>
+#include <unistd.h>
+#include <vector>
 
 namespace TaviWebModuleInternal {
 
@@ -21,6 +25,21 @@ struct TrustedOrigin
 };
 
 } // namespace TaviWebModuleInternal
+
+// What the policy holds, behind one lock: every setter and query may come
+// from any thread.
+class WebAccessPolicyPrivate
+{
+public:
+    mutable std::mutex m_mutex;
+    QStringList m_origins;
+    // m_origins as read once, for the checks of every call and push.
+    std::vector<TaviWebModuleInternal::TrustedOrigin> m_trusted;
+    QStringList m_readRoots;
+    QStringList m_writeRoots;
+    WebAccessPolicy::NavigationPolicy m_navigation = WebAccessPolicy::AllowAll;
+    QList<QByteArray> m_pins;
+};
 
 namespace {
 
@@ -113,7 +132,10 @@ QByteArray normalisedPin(const QString& text)
 
 } // namespace
 
-WebAccessPolicy::WebAccessPolicy() = default;
+WebAccessPolicy::WebAccessPolicy()
+    : m_d(std::make_unique<WebAccessPolicyPrivate>())
+{}
+
 WebAccessPolicy::~WebAccessPolicy() = default;
 
 WebAccessPolicy& WebAccessPolicy::global()
@@ -136,63 +158,63 @@ void WebAccessPolicy::setTrustedOrigins(const QStringList& origins)
         }
     }
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_origins = kept;
-        m_trusted = std::move(trusted);
+        std::lock_guard<std::mutex> lock(m_d->m_mutex);
+        m_d->m_origins = kept;
+        m_d->m_trusted = std::move(trusted);
     }
-    emit changed();
+    Q_EMIT changed();
 }
 
 QStringList WebAccessPolicy::trustedOrigins() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_origins;
+    std::lock_guard<std::mutex> lock(m_d->m_mutex);
+    return m_d->m_origins;
 }
 
 bool WebAccessPolicy::restrictsOrigins() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return !m_origins.isEmpty();
+    std::lock_guard<std::mutex> lock(m_d->m_mutex);
+    return !m_d->m_origins.isEmpty();
 }
 
 bool WebAccessPolicy::isTrusted(const QUrl& url) const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_trusted.empty()
-        || std::any_of(m_trusted.cbegin(), m_trusted.cend(),
+    std::lock_guard<std::mutex> lock(m_d->m_mutex);
+    return m_d->m_trusted.empty()
+        || std::any_of(m_d->m_trusted.cbegin(), m_d->m_trusted.cend(),
                        [&url](const TrustedOrigin& o) { return matches(o, url); });
 }
 
 void WebAccessPolicy::setFileRoots(const QStringList& readRoots, const QStringList& writeRoots)
 {
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_readRoots = absoluteRoots(readRoots);
-        m_writeRoots = absoluteRoots(writeRoots);
+        std::lock_guard<std::mutex> lock(m_d->m_mutex);
+        m_d->m_readRoots = absoluteRoots(readRoots);
+        m_d->m_writeRoots = absoluteRoots(writeRoots);
     }
-    emit changed();
+    Q_EMIT changed();
 }
 
 QStringList WebAccessPolicy::readRoots() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_readRoots;
+    std::lock_guard<std::mutex> lock(m_d->m_mutex);
+    return m_d->m_readRoots;
 }
 
 QStringList WebAccessPolicy::writeRoots() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_writeRoots;
+    std::lock_guard<std::mutex> lock(m_d->m_mutex);
+    return m_d->m_writeRoots;
 }
 
 bool WebAccessPolicy::mayRead(const QString& path) const
 {
     QStringList roots;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_readRoots.isEmpty() && m_writeRoots.isEmpty())
+        std::lock_guard<std::mutex> lock(m_d->m_mutex);
+        if (m_d->m_readRoots.isEmpty() && m_d->m_writeRoots.isEmpty())
             return true;
-        roots = m_readRoots + m_writeRoots;
+        roots = m_d->m_readRoots + m_d->m_writeRoots;
     }
     return inside(path, roots);
 }
@@ -201,10 +223,10 @@ bool WebAccessPolicy::mayWrite(const QString& path) const
 {
     QStringList roots;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_readRoots.isEmpty() && m_writeRoots.isEmpty())
+        std::lock_guard<std::mutex> lock(m_d->m_mutex);
+        if (m_d->m_readRoots.isEmpty() && m_d->m_writeRoots.isEmpty())
             return true;
-        roots = m_writeRoots;
+        roots = m_d->m_writeRoots;
     }
     return inside(path, roots);
 }
@@ -212,16 +234,16 @@ bool WebAccessPolicy::mayWrite(const QString& path) const
 void WebAccessPolicy::setNavigationPolicy(NavigationPolicy policy)
 {
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_navigation = policy;
+        std::lock_guard<std::mutex> lock(m_d->m_mutex);
+        m_d->m_navigation = policy;
     }
-    emit changed();
+    Q_EMIT changed();
 }
 
 WebAccessPolicy::NavigationPolicy WebAccessPolicy::navigationPolicy() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_navigation;
+    std::lock_guard<std::mutex> lock(m_d->m_mutex);
+    return m_d->m_navigation;
 }
 
 void WebAccessPolicy::setPinnedCertificates(const QStringList& sha256Fingerprints)
@@ -235,23 +257,23 @@ void WebAccessPolicy::setPinnedCertificates(const QStringList& sha256Fingerprint
         else
             pins << pin;
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_pins = pins;
+    std::lock_guard<std::mutex> lock(m_d->m_mutex);
+    m_d->m_pins = pins;
 }
 
 QStringList WebAccessPolicy::pinnedCertificates() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<std::mutex> lock(m_d->m_mutex);
     QStringList out;
-    for (const QByteArray& pin : m_pins)
+    for (const QByteArray& pin : m_d->m_pins)
         out << fingerprintText(pin);
     return out;
 }
 
 bool WebAccessPolicy::isPinned(const QByteArray& sha256) const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return !sha256.isEmpty() && m_pins.contains(sha256);
+    std::lock_guard<std::mutex> lock(m_d->m_mutex);
+    return !sha256.isEmpty() && m_d->m_pins.contains(sha256);
 }
 
 QString WebAccessPolicy::originOf(const QUrl& url)

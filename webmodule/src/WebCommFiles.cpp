@@ -106,7 +106,7 @@ QString CWebComm::BrowseFilePath(QString originalPath)
         return QString();
     const std::optional<QString> start = originalPath.isEmpty()
         ? QString()
-        : pagePath("BrowseFilePath", originalPath, PathUse::Read);
+        : pagePath(this, "BrowseFilePath", originalPath, PathUse::Read);
     if (!start)
         return QString();
     QWidget parent; // the dialog's parent, never shown
@@ -119,8 +119,9 @@ QString CWebComm::BrowseFile(QString originalPath)
 {
     if (!bridgeCallAllowed(this, "BrowseFile"))
         return QString();
-    const std::optional<QString> start
-        = originalPath.isEmpty() ? QString() : pagePath("BrowseFile", originalPath, PathUse::Read);
+    const std::optional<QString> start = originalPath.isEmpty()
+        ? QString()
+        : pagePath(this, "BrowseFile", originalPath, PathUse::Read);
     if (!start)
         return QString();
     QWidget parent; // the dialog's parent, never shown
@@ -144,9 +145,9 @@ void CWebComm::CopyFileFunc(QString command)
         const QJsonObject o = order.toObject();
         const QString target = o.value(QStringLiteral("targetFile")).toString();
         const std::optional<QString> from = pagePath(
-            "CopyFileFunc", o.value(QStringLiteral("sourceFile")).toString(), PathUse::Read);
+            this, "CopyFileFunc", o.value(QStringLiteral("sourceFile")).toString(), PathUse::Read);
         const std::optional<QString> to
-            = from ? pagePath("CopyFileFunc", target, PathUse::Write) : std::nullopt;
+            = from ? pagePath(this, "CopyFileFunc", target, PathUse::Write) : std::nullopt;
         if (!to)
             continue;
         const FileRoots roots = currentFileRoots();
@@ -172,22 +173,23 @@ void CWebComm::DelFileFunc(QString command)
     if (!bridgeCallAllowed(this, "DelFileFunc"))
         return;
     const FileRoots roots = currentFileRoots();
-    runOffThread(this, [&command, &roots](const std::atomic<bool>& stop) {
-        QJsonArray paths;
-        if (!commandArray(command, paths))
-            return;
-        for (const QJsonValue& value : std::as_const(paths)) {
-            if (stop)
+    runOffThread(
+        this, [&command, &roots, bridge = QPointer<QObject>(this)](const std::atomic<bool>& stop) {
+            QJsonArray paths;
+            if (!commandArray(command, paths))
                 return;
-            if (!value.isString())
-                continue;
-            // A link to a file is removed itself; what it points to stays.
-            const std::optional<QString> path
-                = pagePath("DelFileFunc", value.toString(), PathUse::Write);
-            if (path && withinPathLimits(*path))
-                removeFileBeneath(*path, roots);
-        }
-    });
+            for (const QJsonValue& value : std::as_const(paths)) {
+                if (stop)
+                    return;
+                if (!value.isString())
+                    continue;
+                // A link to a file is removed itself; what it points to stays.
+                const std::optional<QString> path
+                    = pagePath(bridge, "DelFileFunc", value.toString(), PathUse::Write);
+                if (path && withinPathLimits(*path))
+                    removeFileBeneath(*path, roots);
+            }
+        });
 }
 
 void CWebComm::SetDownloadPath(QString filePath)
@@ -195,8 +197,9 @@ void CWebComm::SetDownloadPath(QString filePath)
     if (!bridgeCallAllowed(this, "SetDownloadPath"))
         return;
     // Empty brings the save dialog back: no folder to judge.
-    const std::optional<QString> folder
-        = filePath.isEmpty() ? QString() : pagePath("SetDownloadPath", filePath, PathUse::Write);
+    const std::optional<QString> folder = filePath.isEmpty()
+        ? QString()
+        : pagePath(this, "SetDownloadPath", filePath, PathUse::Write);
     if (folder)
         CWebPage::m_strDownloadPath = *folder;
 }
@@ -206,7 +209,7 @@ int CWebComm::AfterSnapshot(QString base64, QString channelId, int time, QString
     if (!bridgeCallAllowed(this, "AfterSnapshot"))
         return -1;
     qDebug() << "filePath:" << filePath;
-    const std::optional<QString> path = pagePath("AfterSnapshot", filePath, PathUse::Write);
+    const std::optional<QString> path = pagePath(this, "AfterSnapshot", filePath, PathUse::Write);
     if (!path)
         return -1;
     const FileRoots roots = currentFileRoots();

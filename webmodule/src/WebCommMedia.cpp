@@ -26,7 +26,7 @@ void CWebComm::PlaySoundFile(QString file)
 {
     if (!bridgeCallAllowed(this, "PlaySoundFile"))
         return;
-    const std::optional<QString> path = pagePath("PlaySoundFile", file, PathUse::Play);
+    const std::optional<QString> path = pagePath(this, "PlaySoundFile", file, PathUse::Play);
     if (!path)
         return;
     // The old pair stops when it is deleted, back in the event loop.
@@ -57,7 +57,7 @@ void CWebComm::ShowPicture(QString filePath)
 {
     if (!bridgeCallAllowed(this, "ShowPicture"))
         return;
-    const std::optional<QString> path = pagePath("ShowPicture", filePath, PathUse::Play);
+    const std::optional<QString> path = pagePath(this, "ShowPicture", filePath, PathUse::Play);
     if (!path)
         return;
     ImageDialog dialog(*path, nullptr);
@@ -68,7 +68,7 @@ void CWebComm::PlayVideoFile(QString file)
 {
     if (!bridgeCallAllowed(this, "PlayVideoFile"))
         return;
-    const std::optional<QString> path = pagePath("PlayVideoFile", file, PathUse::Play);
+    const std::optional<QString> path = pagePath(this, "PlayVideoFile", file, PathUse::Play);
     if (!path)
         return;
     LogMgr* log = taviLogMgr();

@@ -6,6 +6,7 @@
 #include "HostNotice.h"
 #include "Logging.h"
 #include "PageConsole.h"
+#include "PageEvents.h"
 #include "WebAccessPolicy.h"
 
 #include <QtCore/QCoreApplication>
@@ -41,7 +42,7 @@ using TaviWebModuleInternal::sendHostNotice;
 
 // Refused by the navigation policy: logged, and the host told so that it
 // can open the link elsewhere.
-bool refusedNavigation(const QUrl& url, bool newWindow)
+bool refusedNavigation(CWebPage* page, const QUrl& url, bool newWindow)
 {
     const WebAccessPolicy& policy = WebAccessPolicy::global();
     if (policy.navigationPolicy() != WebAccessPolicy::TrustedOnly || policy.isTrusted(url))
@@ -50,15 +51,19 @@ bool refusedNavigation(const QUrl& url, bool newWindow)
         << QStringLiteral("Refused %1 to %2: not a trusted origin")
                .arg(newWindow ? QLatin1String("a new window") : QLatin1String("navigation"),
                     url.toString());
-    sendHostNotice(QStringLiteral("navigationRefused"),
-                   QJsonObject { { QStringLiteral("url"), url.toString() },
-                                 { QStringLiteral("newWindow"), newWindow } });
+    sendHostNotice(
+        QStringLiteral("navigationRefused"),
+        QJsonObject { { QStringLiteral("url"), url.toString() },
+                      { QStringLiteral("newWindow"), newWindow },
+                      { QStringLiteral("page"), TaviWebModuleInternal::pageIdOf(page) } });
+    if (auto* events = TaviWebModuleInternal::PageEvents::of(page))
+        Q_EMIT events->navigationRefused(url, newWindow);
     return true;
 }
 
 // A pinned leaf certificate is accepted for this load; any other error is
 // refused as the engine would, logged and reported to the host.
-void onCertificateError(QWebEngineCertificateError error)
+void onCertificateError(CWebPage* page, QWebEngineCertificateError error)
 {
     const QList<QSslCertificate> chain = error.certificateChain();
     const QByteArray digest = chain.isEmpty()
@@ -73,10 +78,12 @@ void onCertificateError(QWebEngineCertificateError error)
     qCWarning(lcWebModule).noquote()
         << QStringLiteral("Certificate error refused for %1: %2; SHA-256 %3")
                .arg(error.url().toString(), error.description(), fingerprint);
-    sendHostNotice(QStringLiteral("certificateRefused"),
-                   QJsonObject { { QStringLiteral("url"), error.url().toString() },
-                                 { QStringLiteral("error"), error.description() },
-                                 { QStringLiteral("fingerprint"), fingerprint } });
+    sendHostNotice(
+        QStringLiteral("certificateRefused"),
+        QJsonObject { { QStringLiteral("url"), error.url().toString() },
+                      { QStringLiteral("error"), error.description() },
+                      { QStringLiteral("fingerprint"), fingerprint },
+                      { QStringLiteral("page"), TaviWebModuleInternal::pageIdOf(page) } });
     error.rejectCertificate();
 }
 
@@ -91,10 +98,11 @@ CWebPage::CWebPage(QObject* parent)
     // Before any document: every one reports its origin.
     new TaviWebModuleInternal::DocumentOrigin(this);
     connect(this, &QWebEnginePage::newWindowRequested, this,
-            [](QWebEngineNewWindowRequest& request) {
-                refusedNavigation(request.requestedUrl(), true);
+            [this](QWebEngineNewWindowRequest& request) {
+                refusedNavigation(this, request.requestedUrl(), true);
             });
-    connect(this, &QWebEnginePage::certificateError, this, &onCertificateError);
+    connect(this, &QWebEnginePage::certificateError, this,
+            [this](const QWebEngineCertificateError& error) { onCertificateError(this, error); });
 }
 
 CWebPage::~CWebPage() = default;
@@ -114,7 +122,7 @@ void CWebPage::SetDownloadPath(const QString& path)
 
 bool CWebPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame)
 {
-    if (isMainFrame && refusedNavigation(url, false))
+    if (isMainFrame && refusedNavigation(this, url, false))
         return false;
     return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
 }
@@ -150,6 +158,8 @@ void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
         qCWarning(lcWebModule).noquote()
             << QStringLiteral("Download refused: started by %1, not a trusted origin")
                    .arg(TaviWebModuleInternal::originText(origin->url()));
+        TaviWebModuleInternal::reportRefusedCall(download->page(), "DownloadRequested",
+                                                 VmsWebWidgets::UntrustedOrigin);
         download->cancel();
         return;
     }
@@ -181,6 +191,8 @@ void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
         return;
     }
     if (!TaviWebModuleInternal::mayWritePath("DownloadRequested", path)) {
+        TaviWebModuleInternal::reportRefusedCall(request->page(), "DownloadRequested",
+                                                 VmsWebWidgets::OutsideFileRoots);
         download->cancel();
         return;
     }

@@ -28,14 +28,14 @@ WebViewDataCenter* WebViewDataCenter::GetInstance()
 
 int WebViewDataCenter::NotifyToHost(QString& msg, QString& sn)
 {
-    emit emitFuncWebNotify(msg, sn);
+    Q_EMIT emitFuncWebNotify(msg, sn);
     return 0;
 }
 
 int WebViewDataCenter::NotifyToHost(const char* message)
 {
     QString text = QString::fromUtf8(message);
-    emit emitFuncInfoCenterNotify(text);
+    Q_EMIT emitFuncInfoCenterNotify(text);
     return 0;
 }
 
@@ -51,14 +51,14 @@ void WebViewDataCenter::FuncResponeCallback(__tagKelCommand* cmd)
     }
     const QString sn = QString::fromUtf8(cmd->sn);
     const QString msg = removeLineBreaksAndTabs(QString::fromUtf8(cmd->msg));
-    emit emitServerRespone(sn, cmd->ack, msg);
+    Q_EMIT emitServerRespone(sn, cmd->ack, msg);
 }
 
 void WebViewDataCenter::FuncDataCacheCallback(const char* key, const char* value)
 {
     // Only the value is cleaned; keys pass as the host named them.
-    emit emitDataCacheNotify(QString::fromUtf8(key),
-                             removeLineBreaksAndTabs(QString::fromUtf8(value)));
+    Q_EMIT emitDataCacheNotify(QString::fromUtf8(key),
+                               removeLineBreaksAndTabs(QString::fromUtf8(value)));
 }
 
 namespace {
@@ -107,7 +107,7 @@ void WebViewDataCenter::DevStatusUpdate(DeviceStatusMap& status)
         std::unique_lock<std::mutex> lock(writer.mutex);
         if (writer.waiting == 0 && channels <= StatusWriter::kWrittenAtOnce) {
             lock.unlock();
-            emit emitDevStatus(deviceStatusJson(status));
+            Q_EMIT emitDevStatus(deviceStatusJson(status));
             return;
         }
         ++writer.waiting;
@@ -117,7 +117,7 @@ void WebViewDataCenter::DevStatusUpdate(DeviceStatusMap& status)
     writer.pool.start([this, snapshot]() mutable {
         const QString text = deviceStatusJson(*snapshot);
         snapshot.reset();
-        emit emitDevStatus(text);
+        Q_EMIT emitDevStatus(text);
         // Counted as received once the GUI thread has delivered what is
         // queued for it up to here.
         if (QCoreApplication* app = QCoreApplication::instance())
@@ -227,7 +227,7 @@ QString WebViewDataCenter::NotifyToHostEx(QString& msg, int timeout)
     }
 
     // Not under the lock: the host may answer from inside its handler.
-    emit emitFuncWebNotify(msg, sn);
+    Q_EMIT emitFuncWebNotify(msg, sn);
 
     // Steady clock: a wall-clock change must not stretch or cut the wait.
     // 64-bit arithmetic, so INT_MAX ms cannot overflow.
@@ -280,5 +280,5 @@ void WebViewDataCenter::NotifyResult(QString& msg, QString& sn)
     }
     // Emitted after the lock is released, so that a receiver connected for
     // direct delivery may call NotifyResult or NotifyToHostEx itself.
-    emit emitInfoNotifyEx(text, sn);
+    Q_EMIT emitInfoNotifyEx(text, sn);
 }

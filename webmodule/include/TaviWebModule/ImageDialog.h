@@ -30,7 +30,7 @@ protected:
     // Moves the window while it is dragged.
     void mouseMoveEvent(QMouseEvent* event) override;
 
-private slots:
+private Q_SLOTS:
     void openPath();
 
 private:

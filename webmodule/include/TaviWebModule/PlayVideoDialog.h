@@ -32,7 +32,7 @@ protected:
     // speaker button and the popup.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private slots:
+private Q_SLOTS:
     void onPlayPauseClicked();
     void onSpeakerClicked();
     void onSliderMoved(int value);

@@ -32,6 +32,18 @@ public:
     // As sizeHint(): no minimum from the view.
     QSize minimumSizeHint() const override;
 
+Q_SIGNALS:
+    // The hosted page's own signals, passed on (see VmsWebWidgets).
+    // VmsWebWidgets::navigationRefused of the hosted page.
+    void navigationRefused(const QUrl& url, bool newWindow);
+    // VmsWebWidgets::bridgeWithheld of the hosted page.
+    void bridgeWithheld(const QString& origin);
+    // VmsWebWidgets::bridgeCallRefused of the hosted page.
+    void bridgeCallRefused(const QString& method, const QString& origin,
+                           VmsWebWidgets::RefusalReason reason);
+    // VmsWebWidgets::renderProcessEnded of the hosted page.
+    void renderProcessEnded(QWebEnginePage::RenderProcessTerminationStatus status, bool reloads);
+
 protected:
     // Gives the view this page's width and its height less two pixels.
     void resizeEvent(QResizeEvent* event) override;

@@ -7,6 +7,8 @@
 #include <QtCore/QObject>
 #include <QtCore/QPointer>
 #include <QtCore/QString>
+#include <QtCore/QUrl>
+#include <QtWebEngineCore/QWebEnginePage>
 #include <initializer_list>
 
 class CWebComm;
@@ -21,6 +23,13 @@ class TAVIWEBMODULE_EXPORT VmsWebWidgets : public QObject
 {
     Q_OBJECT
 public:
+    // Why a bridge call of the page was refused (see WebAccessPolicy).
+    enum RefusalReason {
+        UntrustedOrigin, // the page's document is of an origin the host does not trust
+        OutsideFileRoots, // a path outside the folders the host allows
+    };
+    Q_ENUM(RefusalReason)
+
     // Creates the view, page, channel and bridge; connects the data center's
     // signals to the slots below. parent becomes the view's parent.
     explicit VmsWebWidgets(QWidget* parent = nullptr);
@@ -36,14 +45,32 @@ public:
     void setFixedSize(int w, int h);
     // Reloads the current page.
     void reload();
+    // This page's name in the host notices the module adds ("navigationRefused",
+    // "certificateRefused", "renderProcessTerminated"), as their "page"
+    // member: unique in the process, never reused.
+    QString pageId() const;
 
-signals:
+Q_SIGNALS:
     // The page's web channel client has initialised (its QWebChannel callback
     // has run): pushes from now on reach it. Once per page load, and only for
     // pages that open the channel.
     void bridgeConnected();
 
-public slots:
+    // Under WebAccessPolicy::TrustedOnly, a main-frame navigation (newWindow
+    // false) or a new window (true) towards url was refused; the page stays.
+    void navigationRefused(const QUrl& url, bool newWindow);
+    // A document of origin, which the host does not trust, was shown without
+    // the bridge. Once per document.
+    void bridgeWithheld(const QString& origin);
+    // The page's document (of origin) called method and was refused; a
+    // refused download reports method "DownloadRequested".
+    void bridgeCallRefused(const QString& method, const QString& origin,
+                           VmsWebWidgets::RefusalReason reason);
+    // The page's renderer process ended; reloads tells whether the module
+    // reloads the page (at most three times a minute).
+    void renderProcessEnded(QWebEnginePage::RenderProcessTerminationStatus status, bool reloads);
+
+public Q_SLOTS:
     // Calls the page function emitInfoNotify(message) (line feeds removed).
     void InfoNotifySlot(QString message);
     // Calls the page function emitHostResponse(message, sn).

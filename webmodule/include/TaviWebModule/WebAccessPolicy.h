@@ -7,12 +7,9 @@
 #include <QtCore/QString>
 #include <QtCore/QStringList>
 #include <QtCore/QUrl>
-#include <mutex>
-#include <vector>
+#include <memory>
 
-namespace TaviWebModuleInternal {
-struct TrustedOrigin;
-}
+class WebAccessPolicyPrivate;
 
 // Which pages get the "CWebComm" bridge and what it may touch, for the whole
 // process. Every setter and query may be called from any thread. The
@@ -80,7 +77,7 @@ public:
     // sha256 in the form "AB:CD:...".
     static QString fingerprintText(const QByteArray& sha256);
 
-signals:
+Q_SIGNALS:
     // Trusted origins, file roots or the navigation policy changed. Emitted
     // on the thread that changed them.
     void changed();
@@ -89,12 +86,7 @@ private:
     WebAccessPolicy();
     ~WebAccessPolicy() override;
 
-    mutable std::mutex m_mutex;
-    QStringList m_origins;
-    // m_origins as read once, for the checks of every call and push.
-    std::vector<TaviWebModuleInternal::TrustedOrigin> m_trusted;
-    QStringList m_readRoots;
-    QStringList m_writeRoots;
-    NavigationPolicy m_navigation = AllowAll;
-    QList<QByteArray> m_pins;
+    // Behind a pointer, so that what the policy holds may change in later
+    // releases without changing the class's layout.
+    const std::unique_ptr<WebAccessPolicyPrivate> m_d;
 };

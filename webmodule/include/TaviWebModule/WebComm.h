@@ -40,7 +40,7 @@ protected:
     // web channel, and only the owner may end the bridge (by delete).
     bool event(QEvent* event) override;
 
-public slots:
+public Q_SLOTS:
     // Folder dialog starting in originalPath (empty: the current folder); the
     // chosen folder, or originalPath when cancelled.
     QString BrowseFilePath(QString originalPath);

@@ -26,7 +26,7 @@ public:
     // otherwise on the GUI thread's next turn of its event loop, in call order.
     static void SetDownloadPath(const QString& path);
 
-public slots:
+public Q_SLOTS:
     // Accepts the download into m_strDownloadPath, or where the user picks in a
     // save dialog (cancelled: refused); the host gets a "showTip" notice.
     void DownloadRequested(QWebEngineDownloadRequest* download);

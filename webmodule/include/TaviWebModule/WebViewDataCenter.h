@@ -70,7 +70,7 @@ public:
         NotifyResult(text, key);
     }
 
-signals:
+Q_SIGNALS:
     // A host notice for every page (page function emitInfoNotify).
     void emitInfoNotify(QString message);
     // A host answer nobody waited for (page function emitHostResponse).

@@ -1,0 +1,60 @@
+#include "PageEvents.h"
+
+#include "BridgeAccess.h"
+
+#include <QtCore/QByteArray>
+#include <QtCore/QCoreApplication>
+#include <QtCore/QThread>
+#include <QtWebEngineCore/QWebEnginePage>
+#include <atomic>
+
+namespace TaviWebModuleInternal {
+
+PageEvents::PageEvents(QWebEnginePage* page)
+    : QObject(page)
+{
+    // Never reused while the process lives: a host may keep ids of closed pages.
+    static std::atomic<int> s_lastId { 0 };
+    m_id = QStringLiteral("page-%1").arg(++s_lastId);
+}
+
+PageEvents* PageEvents::of(const QWebEnginePage* page)
+{
+    return page ? page->findChild<PageEvents*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+}
+
+QString pageIdOf(const QWebEnginePage* page)
+{
+    const PageEvents* events = PageEvents::of(page);
+    return events ? events->pageId() : QString();
+}
+
+void reportRefusedCall(const QWebEnginePage* page, const char* method,
+                       VmsWebWidgets::RefusalReason reason)
+{
+    PageEvents* events = PageEvents::of(page);
+    if (!events)
+        return;
+    const DocumentOrigin* origin = DocumentOrigin::of(page);
+    Q_EMIT events->bridgeCallRefused(QLatin1String(method),
+                                     originText(origin ? origin->url() : QUrl()), reason);
+}
+
+void reportRefusedBridgeCall(const QPointer<QObject>& bridge, const char* method,
+                             VmsWebWidgets::RefusalReason reason)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return;
+    const auto report = [bridge, name = QByteArray(method), reason] {
+        if (const BridgeGate* gate = BridgeGate::of(bridge.data()))
+            reportRefusedCall(gate->page(), name.constData(), reason);
+    };
+    // Bridges live on the GUI thread; only there may the guard be read.
+    if (QThread::currentThread() == app->thread())
+        report();
+    else
+        QMetaObject::invokeMethod(app, report, Qt::QueuedConnection);
+}
+
+} // namespace TaviWebModuleInternal

@@ -1,0 +1,55 @@
+#pragma once
+
+// Internal to the module: what happens to one hosted page that its host
+// handles per page. The web widget gives its page one PageEvents and passes
+// its signals on as its own; code that holds only the page (the navigation
+// checks, the bridge's gate, the downloads) reports through it.
+
+#include "VmsWebWidgets.h"
+
+#include <QtCore/QObject>
+#include <QtCore/QPointer>
+#include <QtCore/QString>
+#include <QtCore/QUrl>
+
+class QWebEnginePage;
+
+namespace TaviWebModuleInternal {
+
+class PageEvents : public QObject
+{
+    Q_OBJECT
+public:
+    // A child of page, with an id of its own for the host's notices.
+    explicit PageEvents(QWebEnginePage* page);
+    // The one of page, or null (a page no web widget hosts).
+    static PageEvents* of(const QWebEnginePage* page);
+
+    QString pageId() const { return m_id; }
+
+Q_SIGNALS:
+    void navigationRefused(const QUrl& url, bool newWindow);
+    void bridgeWithheld(const QString& origin);
+    void bridgeCallRefused(const QString& method, const QString& origin,
+                           VmsWebWidgets::RefusalReason reason);
+
+private:
+    QString m_id;
+};
+
+// The id of page's web widget as notices name it; empty when no web widget
+// hosts the page.
+QString pageIdOf(const QWebEnginePage* page);
+
+// Tells page's host that method, called by the page's current document, was
+// refused. On the page's thread; nothing for a null page or one no web widget
+// hosts. The download path reports its refusals so too ("DownloadRequested").
+void reportRefusedCall(const QWebEnginePage* page, const char* method,
+                       VmsWebWidgets::RefusalReason reason);
+// The same for the page of a bridge, from any thread: work off the GUI thread
+// reports through a guard taken on the GUI thread, and nothing is told when
+// the bridge has gone meanwhile.
+void reportRefusedBridgeCall(const QPointer<QObject>& bridge, const char* method,
+                             VmsWebWidgets::RefusalReason reason);
+
+} // namespace TaviWebModuleInternal
