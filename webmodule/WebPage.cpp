@@ -2,8 +2,10 @@
 
 #include "BridgeAccess.h"
 #include "BridgeReady.h"
+#include "DownloadInitiator.h"
 #include "FileWriter.h"
 #include "HostNotice.h"
+#include "LogText.h"
 #include "Logging.h"
 #include "PageConsole.h"
 #include "WebAccessPolicy.h"
@@ -14,6 +16,7 @@
 #include <QtCore/QFileInfo>
 #include <QtCore/QJsonObject>
 #include <QtCore/QPointer>
+#include <QtCore/QSet>
 #include <QtNetwork/QSslCertificate>
 #include <QtWebEngineCore/QWebEngineCertificateError>
 #include <QtWebEngineCore/QWebEngineDownloadRequest>
@@ -80,6 +83,69 @@ void onCertificateError(QWebEngineCertificateError error)
     error.rejectCertificate();
 }
 
+using TaviWebModuleInternal::DownloadInitiator;
+using TaviWebModuleInternal::escapeForLog;
+
+// A download whose initiator is untrusted, or whose page or document is
+// gone: one log line, and the caller cancels it.
+bool refusedDownload(const QUrl& url)
+{
+    const DownloadInitiator initiator = DownloadInitiator::take(url);
+    const WebAccessPolicy& policy = WebAccessPolicy::global();
+    if (policy.restrictsOrigins()
+        && (initiator.state == DownloadInitiator::Unknown || !policy.isTrusted(initiator.origin))) {
+        qCWarning(lcWebModule).noquote()
+            << QStringLiteral("Download refused: started by %1, not a trusted origin")
+                   .arg(escapeForLog(TaviWebModuleInternal::originText(initiator.origin)));
+        return true;
+    }
+    if (initiator.state == DownloadInitiator::PageGone
+        || initiator.state == DownloadInitiator::DocumentGone) {
+        qCWarning(lcWebModule).noquote()
+            << QStringLiteral("Download cancelled: the %1 that started it is gone: %2")
+                   .arg(initiator.state == DownloadInitiator::PageGone ? QLatin1String("page")
+                                                                       : QLatin1String("document"),
+                        escapeForLog(url.toString()));
+        return true;
+    }
+    return false;
+}
+
+// Downloads accepted and not finished yet, by target: a second one of the
+// same name must not take the first one's file.
+QSet<QString>& pendingTargets()
+{
+    static QSet<QString> targets;
+    return targets;
+}
+
+// name in folder, or the first of "name (1).ext", "name (2).ext", ... that
+// no file and no pending download holds: a download never replaces a file.
+QString freeName(const QString& folder, const QString& name)
+{
+    const auto taken = [&folder](const QString& candidate) {
+        const QString path = folder + QLatin1Char('/') + candidate;
+        return QFileInfo(path).exists() || QFileInfo(path).isSymLink()
+            || pendingTargets().contains(path);
+    };
+    if (!taken(name))
+        return name;
+    // "archive.tar.gz" becomes "archive (1).tar.gz", as browsers do.
+    qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const qsizetype tar = name.lastIndexOf(QLatin1String(".tar."), -1, Qt::CaseInsensitive);
+    if (tar > 0 && name.indexOf(QLatin1Char('.'), tar + 5) < 0)
+        dot = tar;
+    if (dot <= 0)
+        dot = name.size();
+    const QString base = name.left(dot);
+    const QString ext = name.mid(dot);
+    for (int i = 1;; ++i) {
+        const QString candidate = QStringLiteral("%1 (%2)%3").arg(base, QString::number(i), ext);
+        if (!taken(candidate))
+            return candidate;
+    }
+}
+
 } // namespace
 
 CWebPage::CWebPage(QObject* parent)
@@ -90,6 +156,8 @@ CWebPage::CWebPage(QObject* parent)
     new TaviWebModuleInternal::PageConsole(this);
     // Before any document: every one reports its origin.
     new TaviWebModuleInternal::DocumentOrigin(this);
+    // After it: each request knows the document it came from.
+    new TaviWebModuleInternal::RequestLog(this);
     connect(this, &QWebEnginePage::newWindowRequested, this,
             [](QWebEngineNewWindowRequest& request) {
                 refusedNavigation(request.requestedUrl(), true);
@@ -144,12 +212,9 @@ void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
     if (!download || download->state() != QWebEngineDownloadRequest::DownloadRequested)
         return;
     qDebug() << "Download requested:" << download->url().toString();
-    // Pages of the host's own (without an origin report) are the host's affair.
-    if (const auto* origin = TaviWebModuleInternal::DocumentOrigin::of(download->page());
-        origin && !origin->trusted()) {
-        qCWarning(lcWebModule).noquote()
-            << QStringLiteral("Download refused: started by %1, not a trusted origin")
-                   .arg(TaviWebModuleInternal::originText(origin->url()));
+    // Judged by the document that asked, whatever its page shows now; the
+    // request's page() is never read (see DownloadInitiator).
+    if (refusedDownload(download->url())) {
         download->cancel();
         return;
     }
@@ -163,7 +228,8 @@ void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
     const QString name = plainFileName(suggested);
     QString path;
     if (!m_strDownloadPath.isEmpty()) {
-        path = m_strDownloadPath + QLatin1Char('/') + name;
+        // The user's choice in the dialog may replace a file; a page's may not.
+        path = m_strDownloadPath + QLatin1Char('/') + freeName(m_strDownloadPath, name);
     } else {
         path = QFileDialog::getSaveFileName(&dialogParent, QString(),
                                             QDir::homePath() + QLatin1Char('/') + name);
@@ -197,5 +263,8 @@ void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
 
     qDebug() << "Download accepted. Starting download...";
     download->accept();
+    pendingTargets().insert(path);
+    connect(download, &QWebEngineDownloadRequest::isFinishedChanged, download,
+            [path] { pendingTargets().remove(path); });
     TaviWebModuleInternal::sendShowTip(path, suggested);
 }
