@@ -107,6 +107,19 @@ private slots:
                     " function (e) { window.framed = e.data; });</script>"
                     "<iframe src='"
                         + m_b.url("/frame.html").toEncoded() + "'></iframe>" + html);
+        // Downloads: a file of each origin, a frame of b that downloads one,
+        // and a response as late as a test wants it.
+        m_a.addFile("/a.bin", "from a", "a.bin");
+        m_b.addFile("/b.bin", "from b", "b.bin");
+        m_b.addFile("/late.bin", "late from b", "late.bin");
+        m_a.addPage("/framed-download.html",
+                    "<iframe src='" + m_b.url("/download-frame.html").toEncoded() + "'></iframe>"
+                        + html);
+        m_b.addPage("/download-frame.html",
+                    "<script>function get(u) { var a = document.createElement('a'); a.href = u;"
+                    " a.download = ''; document.body.appendChild(a); a.click(); }"
+                    " addEventListener('message', function (e) { get(e.data); });</script>"
+                    "<body></body>");
         m_b.addPage("/frame.html",
                     "<script>parent.postMessage(String(!!(window.qt && qt.webChannelTransport)),"
                     " '*');</script>");
@@ -195,6 +208,77 @@ private slots:
         QCOMPARE(log.contains("tavi.webmodule: Download refused: started by "
                               + originOf(urlOf(page)) + ", not a trusted origin"),
                  !expected);
+    }
+
+    // A download belongs to the document that asked for it: an untrusted
+    // frame of a trusted page, or an untrusted page that is gone to a trusted
+    // one before the response, gets nothing written and one line naming it.
+    void downloadsByInitiator_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<bool>("landed");
+        QTest::newRow("a trusted page's own") << "page a.bin" << true;
+        QTest::newRow("an untrusted frame's, of its origin") << "frame b.bin" << false;
+        QTest::newRow("an untrusted frame's, of the trusted origin") << "frame a.bin" << false;
+        QTest::newRow("an untrusted page's, answered in a trusted page") << "late" << false;
+    }
+    void downloadsByInitiator()
+    {
+        QFETCH(QString, what);
+        QFETCH(bool, landed);
+        m_policy.setTrustedOrigins({ originA() });
+        const QString dl = m_dir.filePath("downloads");
+        CWebPage::m_strDownloadPath = dl;
+        QPointer<QWebEngineDownloadRequest> request;
+        const QMetaObject::Connection seen
+            = connect(QWebEngineProfile::defaultProfile(), &QWebEngineProfile::downloadRequested,
+                      this, [&request](QWebEngineDownloadRequest* r) { request = r; });
+        BridgePage p;
+        QString initiator = originOf(m_b.url("/"));
+        if (what == "late") {
+            // Navigations to untrusted pages are allowed here: the page must
+            // show one first.
+            m_b.hold("/late.bin");
+            QSignalSpy held(&m_b, &DownloadServer::held);
+            QVERIFY(open(p, urlOf("b")));
+            p.page()->runJavaScript(
+                "var a = document.createElement('a'); a.href = '/late.bin'; a.download = '';"
+                " document.body.appendChild(a); a.click();");
+            QVERIFY(!held.isEmpty() || held.wait(15000));
+            QVERIFY(navigate(p, clickLink(urlOf("a").toEncoded())));
+            QVERIFY(hasBridge(p));
+            LogCapture log;
+            m_b.release("/late.bin");
+            QTRY_VERIFY_WITH_TIMEOUT(request && request->isFinished(), 15000);
+            QCOMPARE(log.lines().filter("tavi.webmodule: Download").join('\n'),
+                     "tavi.webmodule: Download refused: started by " + initiator
+                         + ", not a trusted origin");
+        } else {
+            m_policy.setNavigationPolicy(WebAccessPolicy::TrustedOnly);
+            QVERIFY(open(p, urlOf("a/framed-download.html")));
+            LogCapture log;
+            const QString file = what.section(' ', 1);
+            const QUrl url = (file == "a.bin" ? m_a : m_b).url("/" + file);
+            if (what.startsWith("page")) {
+                p.page()->runJavaScript(
+                    QString("var a = document.createElement('a'); a.href = '%1'; a.download = '';"
+                            " document.body.appendChild(a); a.click();")
+                        .arg(url.toString()));
+                initiator.clear();
+            } else {
+                p.page()->runJavaScript(
+                    QString("frames[0].postMessage('%1', '*')").arg(url.toString()));
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(request && request->isFinished(), 15000);
+            QCOMPARE(log.lines().filter("tavi.webmodule: Download").join('\n'),
+                     landed ? QString()
+                            : "tavi.webmodule: Download refused: started by " + initiator
+                             + ", not a trusted origin");
+        }
+        disconnect(seen);
+        QCOMPARE(request->state() == QWebEngineDownloadRequest::DownloadCompleted, landed);
+        QCOMPARE(filesUnder(dl).size(), landed ? 1 : 0);
+        QDir(dl).removeRecursively();
     }
 
     // Scheme, host and port count, a missing port is the scheme's default,
