@@ -120,6 +120,11 @@ private slots:
                     " a.download = ''; document.body.appendChild(a); a.click(); }"
                     " addEventListener('message', function (e) { get(e.data); });</script>"
                     "<body></body>");
+        // Pages that record every emitInfoNotify from their first script on.
+        const QByteArray recorder
+            = "<script>window.got = []; function emitInfoNotify(m) { got.push(m); }</script>";
+        m_a.addPage("/record.html", recorder);
+        m_b.addPage("/record.html", recorder);
         m_b.addPage("/frame.html",
                     "<script>parent.postMessage(String(!!(window.qt && qt.webChannelTransport)),"
                     " '*');</script>");
@@ -279,6 +284,32 @@ private slots:
         QCOMPARE(request->state() == QWebEngineDownloadRequest::DownloadCompleted, landed);
         QCOMPARE(filesUnder(dl).size(), landed ? 1 : 0);
         QDir(dl).removeRecursively();
+    }
+
+    // Pushes every millisecond while a trusted page goes to an untrusted
+    // one: none runs in the untrusted document, whenever it comes.
+    void pushesDuringNavigation()
+    {
+        m_policy.setTrustedOrigins({ originA() });
+        BridgePage p;
+        QTimer pushes;
+        connect(&pushes, &QTimer::timeout, this,
+                [] { emit WebViewDataCenter::GetInstance()->emitInfoNotify("secret"); });
+        pushes.start(1);
+        const QUrl trusted = m_a.url("/record.html");
+        const QString untrusted = m_b.url("/record.html").toString();
+        int leaked = 0;
+        for (int run = 0; run < 300; ++run) {
+            QVERIFY(loadPage(p.widgets, trusted));
+            // The pushes reach the trusted page: the race is on.
+            QVERIFY(waitForJs(p.page(), "window.got && got.length > 0"));
+            QSignalSpy loaded(p.page(), &QWebEnginePage::loadFinished);
+            p.page()->runJavaScript(QString("location.href = '%1'").arg(untrusted));
+            QVERIFY(loaded.wait(20000));
+            QCOMPARE(evalJs(p.page(), "location.href").toString(), untrusted);
+            leaked += evalJs(p.page(), "window.got.length").toInt();
+        }
+        QCOMPARE(leaked, 0);
     }
 
     // Scheme, host and port count, a missing port is the scheme's default,

@@ -3,9 +3,11 @@
 #include "BridgeAccess.h"
 #include "BridgeReady.h"
 #include "HostNotice.h"
+#include "JsScript.h"
 #include "Logging.h"
 #include "PagePush.h"
 #include "TextCleanup.h"
+#include "WebAccessPolicy.h"
 #include "WebComm.h"
 #include "WebPage.h"
 #include "WebViewDataCenter.h"
@@ -74,9 +76,18 @@ VmsWebWidgets::VmsWebWidgets(QWidget* parent)
 
     m_pView->show();
 
-    // Host events are for trusted documents only.
+    // Host events are for trusted documents only: the one the gate trusts,
+    // and only if it is still there when the push runs.
     new TaviWebModuleInternal::PagePush(
-        m_pPage, [gate = QPointer(gate)] { return gate && gate->trusted(); }, this);
+        m_pPage,
+        [gate = QPointer(gate)] {
+            if (!WebAccessPolicy::global().restrictsOrigins())
+                return QStringLiteral("true");
+            if (!gate || !gate->trusted())
+                return QString();
+            return TaviWebModuleInternal::documentCheck(gate->documentUrl());
+        },
+        this);
 
     connect(WebViewDataCenter::GetInstance(), &WebViewDataCenter::emitInfoNotifyEx, this,
             &VmsWebWidgets::InfoNotifySlotEx);
