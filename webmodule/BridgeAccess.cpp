@@ -1,5 +1,6 @@
 #include "BridgeAccess.h"
 
+#include "LogText.h"
 #include "Logging.h"
 #include "WebAccessPolicy.h"
 
@@ -145,7 +146,7 @@ bool allowed(bool ok, const char* method, const char* what, const QString& path)
     if (!ok)
         qCWarning(lcWebModule).noquote()
             << QStringLiteral("Refused %1: %2 outside the file roots: %3")
-                   .arg(QLatin1String(method), QLatin1String(what), path);
+                   .arg(QLatin1String(method), QLatin1String(what), escapeForLog(path));
     return ok;
 }
 

@@ -67,8 +67,9 @@ VmsWebWidgets::VmsWebWidgets(QWidget* parent)
     auto* gate = new TaviWebModuleInternal::BridgeGate(m_pWebComm, m_pPage, m_pChannel);
     m_pView->page()->setWebChannel(m_pChannel, QWebEngineScript::MainWorld);
     // Events pushed before the page's channel is up may find no page
-    // function yet; hosts wait for this signal instead.
-    connect(new TaviWebModuleInternal::BridgeReadyProbe(m_pPage),
+    // function yet; hosts wait for this signal instead. Only a trusted
+    // document's own client counts.
+    connect(new TaviWebModuleInternal::BridgeReadyProbe(m_pPage, m_pChannel),
             &TaviWebModuleInternal::BridgeReadyProbe::connected, this, [this, gate] {
                 if (gate->trusted())
                     emit bridgeConnected();

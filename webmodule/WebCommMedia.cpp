@@ -2,6 +2,7 @@
 
 #include "BridgeAccess.h"
 #include "ImageDialog.h"
+#include "LogText.h"
 #include "Logging.h"
 #include "MyMessageBox.h"
 #include "PlayVideoDialog.h"
@@ -58,7 +59,8 @@ void CWebComm::PlayVideoFile(QString file)
     if (!bridgeCallAllowed(this, "PlayVideoFile") || !mayReadPath("PlayVideoFile", file))
         return;
     LogMgr* log = taviLogMgr();
-    log->logDebug(QStringLiteral("[PlayVideoFile] called, file:") + file);
+    log->logDebug(QStringLiteral("[PlayVideoFile] called, file:")
+                  + TaviWebModuleInternal::escapeForLog(file));
 
     // The old dialog deletes itself once back in the event loop, so its
     // playback stops after the new one has started.
@@ -80,7 +82,8 @@ void CWebComm::PlayVideoFile(QString file)
     // Still off screen: this creates the native video window for the SDK.
     dialog->show();
 
-    log->logDebug(QStringLiteral("[PlayVideoFile] calling LoadVideo with file:") + file);
+    log->logDebug(QStringLiteral("[PlayVideoFile] calling LoadVideo with file:")
+                  + TaviWebModuleInternal::escapeForLog(file));
     dialog->LoadVideo(file);
     log->logDebug(QStringLiteral("[PlayVideoFile] LoadVideo returned"));
 

@@ -1,7 +1,6 @@
 #include "WebPage.h"
 
 #include "BridgeAccess.h"
-#include "BridgeReady.h"
 #include "DownloadInitiator.h"
 #include "FileWriter.h"
 #include "HostNotice.h"
@@ -190,10 +189,6 @@ bool CWebPage::acceptNavigationRequest(const QUrl& url, NavigationType type, boo
 void CWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
                                         int lineNumber, const QString& sourceID)
 {
-    if (TaviWebModuleInternal::BridgeReadyProbe* probe
-        = TaviWebModuleInternal::BridgeReadyProbe::of(this);
-        probe && probe->take(message))
-        return;
     if (TaviWebModuleInternal::DocumentOrigin* origin
         = TaviWebModuleInternal::DocumentOrigin::of(this);
         origin && origin->take(message))
@@ -202,7 +197,9 @@ void CWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, con
     if (TaviWebModuleInternal::PageConsole* console = TaviWebModuleInternal::PageConsole::of(this);
         console && !console->log(level, message, lineNumber, sourceID))
         return;
-    QWebEnginePage::javaScriptConsoleMessage(level, message, lineNumber, sourceID);
+    // Qt's "js" lines too: one message, one line.
+    QWebEnginePage::javaScriptConsoleMessage(level, escapeForLog(message), lineNumber,
+                                             escapeForLog(sourceID));
 }
 
 void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
