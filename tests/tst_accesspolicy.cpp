@@ -14,6 +14,7 @@
 #include <QtWebEngineCore/QWebEngineDownloadRequest>
 #include <QtWebEngineCore/QWebEngineProfile>
 #include <QtWidgets/QDialog>
+#include <TaviSim.h>
 #include <WebAccessPolicy.h>
 #include <WebPage.h>
 
@@ -125,6 +126,22 @@ private slots:
             = "<script>window.got = []; function emitInfoNotify(m) { got.push(m); }</script>";
         m_a.addPage("/record.html", recorder);
         m_b.addPage("/record.html", recorder);
+        // A page that never opens its channel but tells it "idle", with any
+        // secret its world can read.
+        m_a.addPage("/no-channel.html",
+                    "<script>var m = /tavi-bridge-ready:[0-9a-f-]+/.exec("
+                    "String(qt.webChannelTransport.send)); for (var i = 0; i < 5; ++i) {"
+                    " if (m) console.debug(m[0]); qt.webChannelTransport.send("
+                    "JSON.stringify({ type: 4 })); } console.warn('replayed');</script>");
+        // A trusted page whose cross-site frame floods the console.
+        m_a.addPage("/flooded.html",
+                    "<script>addEventListener('message', function () {"
+                    " for (var i = 0; i < 5; ++i) console.log('mine ' + i); });</script>"
+                    "<iframe src='"
+                        + m_b.url("/flood.html").toEncoded() + "'></iframe>");
+        m_b.addPage("/flood.html",
+                    "<script>for (var i = 0; i < 1000; ++i) console.log('flood ' + i);"
+                    " parent.postMessage('flooded', '*');</script>");
         m_b.addPage("/frame.html",
                     "<script>parent.postMessage(String(!!(window.qt && qt.webChannelTransport)),"
                     " '*');</script>");
@@ -310,6 +327,90 @@ private slots:
             leaked += evalJs(p.page(), "window.got.length").toInt();
         }
         QCOMPARE(leaked, 0);
+    }
+
+    // bridgeConnected comes from the channel's own init and idle, never
+    // from anything the page's world can read and replay.
+    void bridgeConnectedFromTheChannelOnly_data()
+    {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<int>("signals_");
+        QTest::newRow("a trusted page that opens its channel") << "a" << 1;
+        QTest::newRow("a trusted page that replays a secret and sends idle")
+            << "a/no-channel.html" << 0;
+    }
+    void bridgeConnectedFromTheChannelOnly()
+    {
+        QFETCH(QString, page);
+        QFETCH(int, signals_);
+        m_policy.setTrustedOrigins({ originA() });
+        BridgePage p;
+        QSignalSpy connected(&p.widgets, &VmsWebWidgets::bridgeConnected);
+        LogCapture log;
+        QVERIFY(loadPage(p.widgets, urlOf(page)));
+        if (signals_ > 0)
+            QVERIFY(waitForJs(p.page(), "window.bridgeReady"));
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(log.contains("js: replayed"), 10000);
+        // Whatever the page sent has been handled before this answer.
+        QVERIFY(evalJs(p.page(), "true").toBool());
+        QCOMPARE(connected.count(), signals_);
+    }
+
+    // Page text reaches Qt's log and the host's log with every control
+    // character escaped: one message, one line, no forged line and no
+    // terminal escapes; the channel's debug messages too.
+    void controlCharactersEscaped()
+    {
+        m_policy.setTrustedOrigins({ originA() });
+        BridgePage p;
+        QVERIFY(open(p, urlOf("a")));
+        TaviSim::clearLog();
+        LogCapture log;
+        p.page()->runJavaScript(
+            "console.warn('W1\\ntavi.webmodule: Bridge offered to qrc:\\v\\f\\u0085\\x1b[31m');"
+            " qt.webChannelTransport.send(JSON.stringify({ type: 5, data: 'D1\\nforged\\x1b' }));"
+            " console.warn('end');");
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains("js: end"), 10000);
+        const QString escaped
+            = "W1\\ntavi.webmodule: Bridge offered to qrc:\\x0b\\x0c\\x85\\x1b[31m";
+        QVERIFY2(log.contains("js: " + escaped), qPrintable(log.lines().join('\n')));
+        QVERIFY(log.contains("tavi.webmodule: Channel debug message from " + originA()
+                             + ": D1\\nforged\\x1b"));
+        QTRY_VERIFY(!TaviSim::logLines().filter("end").isEmpty());
+        QCOMPARE(TaviSim::logLines().filter(escaped).size(), 1);
+        const QRegularExpression control("[\\x00-\\x1f\\x7f-\\x9f\\x{2028}\\x{2029}]");
+        for (const QString& line : log.lines() + TaviSim::logLines())
+            QVERIFY2(!line.contains(control), qPrintable(line));
+    }
+
+    // What one frame or page can make the module log is limited: a frame's
+    // console flood leaves the page that holds it its own lines, and messages
+    // for objects the channel does not hold make a few lines, not thousands.
+    void floodsAreLimited()
+    {
+        m_policy.setTrustedOrigins({ originA() });
+        {
+            BridgePage p;
+            TaviSim::clearLog();
+            QVERIFY(loadPage(p.widgets, urlOf("a/flooded.html")));
+            QTRY_COMPARE_WITH_TIMEOUT(TaviSim::logLines().filter(": mine ").size(), 5, 10000);
+            QVERIFY(TaviSim::logLines().filter(": flood ").size() <= 100);
+        }
+        BridgePage p;
+        QVERIFY(open(p, urlOf("b")));
+        LogCapture log;
+        p.page()->runJavaScript(
+            "for (var i = 0; i < 2000; ++i) qt.webChannelTransport.send(JSON.stringify("
+            "{ type: 6, object: 'CWebComm', method: 'GetUserToken', args: [], id: i }));"
+            " console.warn('end');");
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains("js: end"), 10000);
+        QVERIFY(evalJs(p.page(), "true").toBool());
+        QVERIFY2(log.lines().filter("CWebComm").size() <= 10,
+                 qPrintable(QString::number(log.lines().filter("CWebComm").size())));
+        QVERIFY(log.contains("tavi.webmodule: Refused a channel message for unknown object CWebComm"
+                             " from "
+                             + originOf(urlOf("b"))));
     }
 
     // Scheme, host and port count, a missing port is the scheme's default,

@@ -139,8 +139,8 @@ bool BridgeReadyProbe::mayLog()
 void BridgeReadyProbe::onMessage(const QJsonObject& message)
 {
     const int type = message.value(QLatin1String("type")).toInt();
-    const QString from = originText(DocumentOrigin::of(m_page) ? DocumentOrigin::of(m_page)->url()
-                                                               : QUrl());
+    const QString from
+        = originText(DocumentOrigin::of(m_page) ? DocumentOrigin::of(m_page)->url() : QUrl());
     if (type == kDebug) {
         if (mayLog())
             qCDebug(lcWebModule).noquote()

@@ -85,6 +85,7 @@ bool PageConsole::log(QWebEnginePage::JavaScriptConsoleMessageLevel level, const
     if (budget.logged >= kLinesPerSecond) {
         if (budget.dropped++ == 0 && !m_reportTimer.isActive()) {
             m_strDroppedUrl = pageUrl(m_pPage);
+            m_strDroppedOrigin = WebAccessPolicy::originOf(m_pPage->url());
             m_reportTimer.start(int(qMax<qint64>(0, 1000 - m_window.elapsed())));
         }
         return false;
@@ -104,10 +105,14 @@ void PageConsole::reportDropped()
     for (auto it = m_budgets.begin(); it != m_budgets.end(); ++it) {
         if (it->dropped == 0)
             continue;
+        // The page's own lines as they always were counted; another
+        // source's named.
+        const QString of = it.key() == m_strDroppedOrigin ? QString()
+            : it.key().isEmpty()                          ? QStringLiteral(" of unknown sources")
+                                 : QStringLiteral(" of ") + oneLine(it.key());
         taviLogMgr()->logDebug(
-            QStringLiteral("[PageConsole] %1: %2 console lines of %3 dropped (at most %4 a second)")
-                .arg(m_strDroppedUrl, QString::number(it->dropped),
-                     it.key().isEmpty() ? QStringLiteral("unknown sources") : oneLine(it.key()),
+            QStringLiteral("[PageConsole] %1: %2 console lines%3 dropped (at most %4 a second)")
+                .arg(m_strDroppedUrl, QString::number(it->dropped), of,
                      QString::number(kLinesPerSecond)));
         it->dropped = 0;
     }

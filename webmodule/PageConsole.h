@@ -47,6 +47,7 @@ private:
     QElapsedTimer m_window; // the current second
     QHash<QString, Budget> m_budgets; // by origin of the source
     QString m_strDroppedUrl;
+    QString m_strDroppedOrigin;
     QTimer m_reportTimer;
 };
 
