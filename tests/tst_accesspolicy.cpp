@@ -17,6 +17,7 @@
 #include <QtWebEngineCore/QWebEngineProfile>
 #include <QtWidgets/QDialog>
 #include <QtWidgets/QLabel>
+#include <TaviSim.h>
 #include <WebAccessPolicy.h>
 #include <WebPage.h>
 #include <csignal>
@@ -117,6 +118,40 @@ private slots:
                     " function (e) { window.framed = e.data; });</script>"
                     "<iframe src='"
                         + m_b.url("/frame.html").toEncoded() + "'></iframe>" + html);
+        // Downloads: a file of each origin, a frame of b that downloads one,
+        // and a response as late as a test wants it.
+        m_a.addFile("/a.bin", "from a", "a.bin");
+        m_b.addFile("/b.bin", "from b", "b.bin");
+        m_b.addFile("/late.bin", "late from b", "late.bin");
+        m_a.addPage("/framed-download.html",
+                    "<iframe src='" + m_b.url("/download-frame.html").toEncoded() + "'></iframe>"
+                        + html);
+        m_b.addPage("/download-frame.html",
+                    "<script>function get(u) { var a = document.createElement('a'); a.href = u;"
+                    " a.download = ''; document.body.appendChild(a); a.click(); }"
+                    " addEventListener('message', function (e) { get(e.data); });</script>"
+                    "<body></body>");
+        // Pages that record every emitInfoNotify from their first script on.
+        const QByteArray recorder
+            = "<script>window.got = []; function emitInfoNotify(m) { got.push(m); }</script>";
+        m_a.addPage("/record.html", recorder);
+        m_b.addPage("/record.html", recorder);
+        // A page that never opens its channel but tells it "idle", with any
+        // secret its world can read.
+        m_a.addPage("/no-channel.html",
+                    "<script>var m = /tavi-bridge-ready:[0-9a-f-]+/.exec("
+                    "String(qt.webChannelTransport.send)); for (var i = 0; i < 5; ++i) {"
+                    " if (m) console.debug(m[0]); qt.webChannelTransport.send("
+                    "JSON.stringify({ type: 4 })); } console.warn('replayed');</script>");
+        // A trusted page whose cross-site frame floods the console.
+        m_a.addPage("/flooded.html",
+                    "<script>addEventListener('message', function () {"
+                    " for (var i = 0; i < 5; ++i) console.log('mine ' + i); });</script>"
+                    "<iframe src='"
+                        + m_b.url("/flood.html").toEncoded() + "'></iframe>");
+        m_b.addPage("/flood.html",
+                    "<script>for (var i = 0; i < 1000; ++i) console.log('flood ' + i);"
+                    " parent.postMessage('flooded', '*');</script>");
         m_b.addPage("/frame.html",
                     "<script>parent.postMessage(String(!!(window.qt && qt.webChannelTransport)),"
                     " '*');</script>");
@@ -205,6 +240,187 @@ private slots:
         QCOMPARE(log.contains("tavi.webmodule: Download refused: started by "
                               + originOf(urlOf(page)) + ", not a trusted origin"),
                  !expected);
+    }
+
+    // A download belongs to the document that asked for it: an untrusted
+    // frame of a trusted page, or an untrusted page that is gone to a trusted
+    // one before the response, gets nothing written and one line naming it.
+    void downloadsByInitiator_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<bool>("landed");
+        QTest::newRow("a trusted page's own") << "page a.bin" << true;
+        QTest::newRow("an untrusted frame's, of its origin") << "frame b.bin" << false;
+        QTest::newRow("an untrusted frame's, of the trusted origin") << "frame a.bin" << false;
+        QTest::newRow("an untrusted page's, answered in a trusted page") << "late" << false;
+    }
+    void downloadsByInitiator()
+    {
+        QFETCH(QString, what);
+        QFETCH(bool, landed);
+        m_policy.setTrustedOrigins({ originA() });
+        const QString dl = m_dir.filePath("downloads");
+        CWebPage::m_strDownloadPath = dl;
+        QPointer<QWebEngineDownloadRequest> request;
+        const QMetaObject::Connection seen
+            = connect(QWebEngineProfile::defaultProfile(), &QWebEngineProfile::downloadRequested,
+                      this, [&request](QWebEngineDownloadRequest* r) { request = r; });
+        BridgePage p;
+        QString initiator = originOf(m_b.url("/"));
+        if (what == "late") {
+            // Navigations to untrusted pages are allowed here: the page must
+            // show one first.
+            m_b.hold("/late.bin");
+            QSignalSpy held(&m_b, &DownloadServer::held);
+            QVERIFY(open(p, urlOf("b")));
+            p.page()->runJavaScript(
+                "var a = document.createElement('a'); a.href = '/late.bin'; a.download = '';"
+                " document.body.appendChild(a); a.click();");
+            QVERIFY(!held.isEmpty() || held.wait(15000));
+            QVERIFY(navigate(p, clickLink(urlOf("a").toEncoded())));
+            QVERIFY(hasBridge(p));
+            LogCapture log;
+            m_b.release("/late.bin");
+            QTRY_VERIFY_WITH_TIMEOUT(request && request->isFinished(), 15000);
+            QCOMPARE(log.lines().filter("tavi.webmodule: Download").join('\n'),
+                     "tavi.webmodule: Download refused: started by " + initiator
+                         + ", not a trusted origin");
+        } else {
+            m_policy.setNavigationPolicy(WebAccessPolicy::TrustedOnly);
+            QVERIFY(open(p, urlOf("a/framed-download.html")));
+            LogCapture log;
+            const QString file = what.section(' ', 1);
+            const QUrl url = (file == "a.bin" ? m_a : m_b).url("/" + file);
+            if (what.startsWith("page")) {
+                p.page()->runJavaScript(
+                    QString("var a = document.createElement('a'); a.href = '%1'; a.download = '';"
+                            " document.body.appendChild(a); a.click();")
+                        .arg(url.toString()));
+                initiator.clear();
+            } else {
+                p.page()->runJavaScript(
+                    QString("frames[0].postMessage('%1', '*')").arg(url.toString()));
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(request && request->isFinished(), 15000);
+            QCOMPARE(log.lines().filter("tavi.webmodule: Download").join('\n'),
+                     landed ? QString()
+                            : "tavi.webmodule: Download refused: started by " + initiator
+                             + ", not a trusted origin");
+        }
+        disconnect(seen);
+        QCOMPARE(request->state() == QWebEngineDownloadRequest::DownloadCompleted, landed);
+        QCOMPARE(filesUnder(dl).size(), landed ? 1 : 0);
+        QDir(dl).removeRecursively();
+    }
+
+    // Pushes every millisecond while a trusted page goes to an untrusted
+    // one: none runs in the untrusted document, whenever it comes.
+    void pushesDuringNavigation()
+    {
+        m_policy.setTrustedOrigins({ originA() });
+        BridgePage p;
+        QTimer pushes;
+        connect(&pushes, &QTimer::timeout, this,
+                [] { emit WebViewDataCenter::GetInstance()->emitInfoNotify("secret"); });
+        pushes.start(1);
+        const QUrl trusted = m_a.url("/record.html");
+        const QString untrusted = m_b.url("/record.html").toString();
+        int leaked = 0;
+        for (int run = 0; run < 300; ++run) {
+            QVERIFY(loadPage(p.widgets, trusted));
+            // The pushes reach the trusted page: the race is on.
+            QVERIFY(waitForJs(p.page(), "window.got && got.length > 0"));
+            QSignalSpy loaded(p.page(), &QWebEnginePage::loadFinished);
+            p.page()->runJavaScript(QString("location.href = '%1'").arg(untrusted));
+            QVERIFY(loaded.wait(20000));
+            QCOMPARE(evalJs(p.page(), "location.href").toString(), untrusted);
+            leaked += evalJs(p.page(), "window.got.length").toInt();
+        }
+        QCOMPARE(leaked, 0);
+    }
+
+    // bridgeConnected comes from the channel's own init and idle, never
+    // from anything the page's world can read and replay.
+    void bridgeConnectedFromTheChannelOnly_data()
+    {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<int>("signals_");
+        QTest::newRow("a trusted page that opens its channel") << "a" << 1;
+        QTest::newRow("a trusted page that replays a secret and sends idle")
+            << "a/no-channel.html" << 0;
+    }
+    void bridgeConnectedFromTheChannelOnly()
+    {
+        QFETCH(QString, page);
+        QFETCH(int, signals_);
+        m_policy.setTrustedOrigins({ originA() });
+        BridgePage p;
+        QSignalSpy connected(&p.widgets, &VmsWebWidgets::bridgeConnected);
+        LogCapture log;
+        QVERIFY(loadPage(p.widgets, urlOf(page)));
+        if (signals_ > 0)
+            QVERIFY(waitForJs(p.page(), "window.bridgeReady"));
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(log.contains("js: replayed"), 10000);
+        // Whatever the page sent has been handled before this answer.
+        QVERIFY(evalJs(p.page(), "true").toBool());
+        QCOMPARE(connected.count(), signals_);
+    }
+
+    // Page text reaches Qt's log and the host's log with every control
+    // character escaped: one message, one line, no forged line and no
+    // terminal escapes; the channel's debug messages too.
+    void controlCharactersEscaped()
+    {
+        m_policy.setTrustedOrigins({ originA() });
+        BridgePage p;
+        QVERIFY(open(p, urlOf("a")));
+        TaviSim::clearLog();
+        LogCapture log;
+        p.page()->runJavaScript(
+            "console.warn('W1\\ntavi.webmodule: Bridge offered to qrc:\\v\\f\\u0085\\x1b[31m');"
+            " qt.webChannelTransport.send(JSON.stringify({ type: 5, data: 'D1\\nforged\\x1b' }));"
+            " console.warn('end');");
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains("js: end"), 10000);
+        const QString escaped
+            = "W1\\ntavi.webmodule: Bridge offered to qrc:\\x0b\\x0c\\x85\\x1b[31m";
+        QVERIFY2(log.contains("js: " + escaped), qPrintable(log.lines().join('\n')));
+        QVERIFY(log.contains("tavi.webmodule: Channel debug message from " + originA()
+                             + ": D1\\nforged\\x1b"));
+        QTRY_VERIFY(!TaviSim::logLines().filter("end").isEmpty());
+        QCOMPARE(TaviSim::logLines().filter(escaped).size(), 1);
+        const QRegularExpression control("[\\x00-\\x1f\\x7f-\\x9f\\x{2028}\\x{2029}]");
+        for (const QString& line : log.lines() + TaviSim::logLines())
+            QVERIFY2(!line.contains(control), qPrintable(line));
+    }
+
+    // What one frame or page can make the module log is limited: a frame's
+    // console flood leaves the page that holds it its own lines, and messages
+    // for objects the channel does not hold make a few lines, not thousands.
+    void floodsAreLimited()
+    {
+        m_policy.setTrustedOrigins({ originA() });
+        {
+            BridgePage p;
+            TaviSim::clearLog();
+            QVERIFY(loadPage(p.widgets, urlOf("a/flooded.html")));
+            QTRY_COMPARE_WITH_TIMEOUT(TaviSim::logLines().filter(": mine ").size(), 5, 10000);
+            QVERIFY(TaviSim::logLines().filter(": flood ").size() <= 100);
+        }
+        BridgePage p;
+        QVERIFY(open(p, urlOf("b")));
+        LogCapture log;
+        p.page()->runJavaScript(
+            "for (var i = 0; i < 2000; ++i) qt.webChannelTransport.send(JSON.stringify("
+            "{ type: 6, object: 'CWebComm', method: 'GetUserToken', args: [], id: i }));"
+            " console.warn('end');");
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains("js: end"), 10000);
+        QVERIFY(evalJs(p.page(), "true").toBool());
+        QVERIFY2(log.lines().filter("CWebComm").size() <= 10,
+                 qPrintable(QString::number(log.lines().filter("CWebComm").size())));
+        QVERIFY(log.contains("tavi.webmodule: Refused a channel message for unknown object CWebComm"
+                             " from "
+                             + originOf(urlOf("b"))));
     }
 
     // Scheme, host and port count, a missing port is the scheme's default,

@@ -81,7 +81,16 @@ private slots:
         m_server.addFile("/report.pdf", m_body, "report.pdf");
         m_server.addFile("/archive", m_body, "archive.tar.gz");
         m_server.addFile("/escape", m_body, "../escape.txt");
+        // A response that comes when the test wants it, and pages that
+        // start downloads of their own origin.
+        m_server.addFile("/late.bin", m_body, "late.bin");
+        m_server.addPage("/start.html", "<p>start</p>");
+        // A new browsing context group: the document that asked is gone.
+        m_server.addPage("/isolated.html", "<p>isolated</p>",
+                         "Cross-Origin-Opener-Policy: same-origin\r\n");
     }
+
+    void cleanup() { m_server.release("/late.bin"); }
 
     void init()
     {
@@ -151,6 +160,101 @@ private slots:
             log.debugLines(),
             QStringList({ "Download requested: " + debugQuoted(m_server.url(urlPath).toString()),
                           "Download accepted. Starting download..." }));
+    }
+
+    // A response that comes once the document that asked is gone: the
+    // request is cancelled with a line, nothing is saved and nothing else
+    // happens (another page, still open, sees the request).
+    void lateResponse_data()
+    {
+        QTest::addColumn<bool>("deleteView");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("the page navigated to a page of its own browsing group")
+            << false << "the document";
+        QTest::newRow("the host deleted the view") << true << "the page";
+    }
+    void lateResponse()
+    {
+        QFETCH(bool, deleteView);
+        QFETCH(QString, line);
+        QPointer<QWebEngineDownloadRequest> request;
+        Requests requests([&](QWebEngineDownloadRequest* r) { request = r; });
+        auto stays = openPage();
+        QVERIFY(stays);
+        auto host = std::make_unique<BridgePage>();
+        QVERIFY(loadPage(host->widgets, m_server.url("/start.html")));
+        QVERIFY(callBridge(stays->page(), "SetDownloadPath", { m_dir->filePath("dl") }).isNull());
+        m_server.hold("/late.bin");
+        QSignalSpy held(&m_server, &DownloadServer::held);
+        // Of the page's own origin: a download from the start, not a navigation.
+        QVERIFY(evalJs(host->page(),
+                       "var a = document.createElement('a'); a.href = '/late.bin';"
+                       " a.download = 'late.bin'; document.body.appendChild(a); a.click(); true")
+                    .toBool());
+        // It may have come while the script ran.
+        QVERIFY(!held.isEmpty() || held.wait(15000));
+        if (deleteView)
+            host.reset();
+        else
+            QVERIFY(loadPage(host->widgets, m_server.url("/isolated.html")));
+        HostRecorder notices;
+        LogCapture log;
+        m_server.release("/late.bin");
+        const QString cancelled = "tavi.webmodule: Download cancelled: " + line
+            + " that started it is gone: " + m_server.url("/late.bin").toString();
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains(cancelled), 15000);
+        QVERIFY(request && request->state() == QWebEngineDownloadRequest::DownloadCancelled);
+        QVERIFY(notices.notices().isEmpty());
+        QCOMPARE(filesUnder(m_dir->path()), QStringList());
+        // The page that stayed still works.
+        QVERIFY(callBridge(stays->page(), "SetDownloadPath", { m_dir->filePath("dl") }).isNull());
+    }
+
+    // A file of the same name stays as it was: the download takes the
+    // first free name, as browsers do.
+    void existingFileStays_data()
+    {
+        QTest::addColumn<QString>("urlPath");
+        QTest::addColumn<QStringList>("existing");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("one") << "/report.pdf" << QStringList { "report.pdf" } << "report (1).pdf";
+        QTest::newRow("two") << "/report.pdf" << QStringList { "report.pdf", "report (1).pdf" }
+                             << "report (2).pdf";
+        QTest::newRow("double suffix")
+            << "/archive" << QStringList { "archive.tar.gz" } << "archive (1).tar.gz";
+        QTest::newRow("a dangling link")
+            << "/report.pdf" << QStringList { "report.pdf@" } << "report (1).pdf";
+    }
+    void existingFileStays()
+    {
+        QFETCH(QString, urlPath);
+        QFETCH(QStringList, existing);
+        QFETCH(QString, expected);
+        QStringList before;
+        for (QString name : existing) {
+            if (name.endsWith('@')) {
+                name.chop(1);
+                QVERIFY(QDir().mkpath(m_dir->filePath("dl")));
+                QVERIFY(QFile::link(m_dir->filePath("gone"), m_dir->filePath("dl/" + name)));
+                continue;
+            }
+            QVERIFY(writeFile(m_dir->filePath("dl/" + name), "mine: " + name.toUtf8()));
+            before << "dl/" + name;
+        }
+        Requests requests;
+        auto page = openPage();
+        QVERIFY(page);
+        QVERIFY(callBridge(page->page(), "SetDownloadPath", { m_dir->filePath("dl") }).isNull());
+        HostRecorder host;
+        clickDownloadLink(page->page(), urlPath);
+        QVERIFY(requests.oneCompleted());
+        const QString landed = m_dir->filePath("dl/" + expected);
+        QCOMPARE(host.notices(),
+                 QStringList { tipText(landed, urlPath == "/archive" ? ".gz" : "pdf") });
+        QCOMPARE(readFile(landed), m_body);
+        for (const QString& file : before)
+            QCOMPARE(readFile(m_dir->filePath(file)), "mine: " + file.section('/', -1).toUtf8());
+        QVERIFY(!QFile::exists(m_dir->filePath("gone")));
     }
 
     // Nothing is saved and no tip sent when the user cancels the save dialog,

@@ -19,17 +19,36 @@ bool DownloadServer::start()
 void DownloadServer::addFile(const QString& urlPath, const QByteArray& body,
                              const QString& suggestedName)
 {
-    m_files.insert(urlPath, File { body, suggestedName, QUrl() });
+    m_files.insert(urlPath, File { body, suggestedName, QUrl(), QByteArray() });
 }
 
-void DownloadServer::addPage(const QString& urlPath, const QByteArray& html)
+void DownloadServer::addPage(const QString& urlPath, const QByteArray& html,
+                             const QByteArray& headers)
 {
-    m_files.insert(urlPath, File { html, QString(), QUrl() });
+    m_files.insert(urlPath, File { html, QString(), QUrl(), headers });
+}
+
+void DownloadServer::hold(const QString& urlPath)
+{
+    m_held.insert(urlPath);
+}
+
+void DownloadServer::release(const QString& urlPath)
+{
+    m_held.remove(urlPath);
+    const QList<QPointer<QTcpSocket>> sockets = m_waiting.values(urlPath);
+    m_waiting.remove(urlPath);
+    for (const QPointer<QTcpSocket>& socket : sockets) {
+        if (!socket)
+            continue;
+        socket->write(response(urlPath, true));
+        socket->disconnectFromHost();
+    }
 }
 
 void DownloadServer::addRedirect(const QString& urlPath, const QUrl& target)
 {
-    m_files.insert(urlPath, File { QByteArray(), QString(), target });
+    m_files.insert(urlPath, File { QByteArray(), QString(), target, QByteArray() });
 }
 
 void DownloadServer::setTls(const QSslConfiguration& tls)
@@ -83,34 +102,43 @@ void DownloadServer::onNewConnection()
             const QString path = QUrl(QString::fromLatin1(requestLine.value(1))).path();
             const bool known = requestLine.value(0) == "GET" && m_files.contains(path);
 
-            // A copy: GCC 14 takes a reference into the map for a dangling one.
-            const File file = known ? m_files.value(path) : File();
-            QByteArray response;
-            if (!known) {
-                response = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n"
-                           "Connection: close\r\n\r\n";
-            } else if (file.redirect.isValid()) {
-                response = "HTTP/1.1 302 Found\r\nLocation: " + file.redirect.toEncoded()
-                    + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-            } else if (file.suggestedName.isEmpty()) {
-                response = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
-                           "Content-Length: "
-                    + QByteArray::number(file.body.size()) + "\r\nConnection: close\r\n\r\n"
-                    + file.body;
-            } else {
-                // The plain form carries the name as it is (also "../" or
-                // quotes); the extended form carries it exactly for non-ASCII.
-                QByteArray plain = file.suggestedName.toUtf8();
-                plain.replace('"', "\\\"");
-                response = "HTTP/1.1 200 OK\r\n"
-                           "Content-Type: application/octet-stream\r\n"
-                           "Content-Disposition: attachment; filename=\""
-                    + plain + "\"; filename*=UTF-8''" + QUrl::toPercentEncoding(file.suggestedName)
-                    + "\r\n" + "Content-Length: " + QByteArray::number(file.body.size()) + "\r\n"
-                    + "Connection: close\r\n\r\n" + file.body;
+            if (known && m_held.contains(path)) {
+                m_waiting.insert(path, socket);
+                Q_EMIT held(path);
+                return;
             }
-            socket->write(response);
+            socket->write(response(path, known));
             socket->disconnectFromHost();
         });
     }
+}
+
+QByteArray DownloadServer::response(const QString& path, bool known) const
+{
+    // A copy: GCC 14 takes a reference into the map for a dangling one.
+    const File file = known ? m_files.value(path) : File();
+    QByteArray response;
+    if (!known) {
+        response = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n"
+                   "Connection: close\r\n\r\n";
+    } else if (file.redirect.isValid()) {
+        response = "HTTP/1.1 302 Found\r\nLocation: " + file.redirect.toEncoded()
+            + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    } else if (file.suggestedName.isEmpty()) {
+        response = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n" + file.headers
+            + "Content-Length: " + QByteArray::number(file.body.size())
+            + "\r\nConnection: close\r\n\r\n" + file.body;
+    } else {
+        // The plain form carries the name as it is (also "../" or
+        // quotes); the extended form carries it exactly for non-ASCII.
+        QByteArray plain = file.suggestedName.toUtf8();
+        plain.replace('"', "\\\"");
+        response = "HTTP/1.1 200 OK\r\n"
+                   "Content-Type: application/octet-stream\r\n"
+                   "Content-Disposition: attachment; filename=\""
+            + plain + "\"; filename*=UTF-8''" + QUrl::toPercentEncoding(file.suggestedName) + "\r\n"
+            + "Content-Length: " + QByteArray::number(file.body.size()) + "\r\n"
+            + "Connection: close\r\n\r\n" + file.body;
+    }
+    return response;
 }

@@ -2,12 +2,15 @@
 
 #include <QtCore/QByteArray>
 #include <QtCore/QHash>
+#include <QtCore/QPointer>
+#include <QtCore/QSet>
 #include <QtCore/QString>
 #include <QtCore/QUrl>
 #include <QtNetwork/QTcpServer>
 #include <memory>
 
 class QSslConfiguration;
+class QTcpSocket;
 
 // A small HTTP server on 127.0.0.1 that serves files as downloads
 // ("Content-Disposition: attachment"), so that a page can start a real
@@ -26,15 +29,25 @@ public:
     // suggestedName, sent as it is, to the browser.
     void addFile(const QString& urlPath, const QByteArray& body, const QString& suggestedName);
 
-    // Serves html as a page at urlPath.
-    void addPage(const QString& urlPath, const QByteArray& html);
+    // Serves html as a page at urlPath; headers ("Name: value" lines, each
+    // ending in "\r\n") go into the response head as they are.
+    void addPage(const QString& urlPath, const QByteArray& html, const QByteArray& headers = {});
     // Answers urlPath with a redirect (302) to target.
     void addRedirect(const QString& urlPath, const QUrl& target);
     // Serves HTTPS with this certificate and key from the next connection on.
     void setTls(const QSslConfiguration& tls);
 
+    // Requests for urlPath get no answer until release(urlPath): a response
+    // as late as a test needs it. held() tells that one has come.
+    void hold(const QString& urlPath);
+    // Answers every held request for urlPath, and later ones at once.
+    void release(const QString& urlPath);
+
     // The full URL of urlPath on this server.
     QUrl url(const QString& urlPath) const;
+
+Q_SIGNALS:
+    void held(const QString& urlPath);
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
@@ -45,9 +58,13 @@ private:
         QByteArray body;
         QString suggestedName; // empty: a page
         QUrl redirect;
+        QByteArray headers;
     };
     void onNewConnection();
+    QByteArray response(const QString& path, bool known) const;
 
+    QSet<QString> m_held;
+    QMultiHash<QString, QPointer<QTcpSocket>> m_waiting;
     QHash<QString, File> m_files;
     std::shared_ptr<QSslConfiguration> m_tls;
 };

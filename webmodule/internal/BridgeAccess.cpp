@@ -1,5 +1,6 @@
 #include "BridgeAccess.h"
 
+#include "LogText.h"
 #include "Logging.h"
 #include "PageEvents.h"
 #include "WebAccessPolicy.h"
@@ -179,21 +180,6 @@ bool bridgeCallAllowed(const QObject* bridge, const char* method)
 
 namespace {
 
-// Control characters of a page's text shown, not obeyed, in a log line.
-QString shown(const QString& text)
-{
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u < 0x20 || (u >= 0x7f && u <= 0x9f))
-            out += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    return out;
-}
-
 std::nullopt_t refused(const char* method, const QString& cause)
 {
     qCWarning(lcWebModule).noquote()
@@ -223,13 +209,16 @@ std::optional<QString> judgedPath(const char* method, const QString& text, PathU
         return refused(method, QStringLiteral("an empty path"));
     // The system would stop at the NUL: what follows it must not be judged.
     if (path.contains(QChar(u'\0')))
-        return refused(method, QStringLiteral("a NUL character in the path: ") + shown(path));
+        return refused(method,
+                       QStringLiteral("a NUL character in the path: ") + escapeForLog(path));
     if (looksLikeUrl(path))
-        return refused(method, QStringLiteral("a URL, not a local file path: ") + shown(path));
+        return refused(method,
+                       QStringLiteral("a URL, not a local file path: ") + escapeForLog(path));
     const WebAccessPolicy& policy = WebAccessPolicy::global();
     const bool write = use == PathUse::Write;
-    const QString outside = QStringLiteral("%1 outside the file roots: %2")
-                                .arg(QLatin1String(write ? "writing" : "reading"), shown(path));
+    const QString outside
+        = QStringLiteral("%1 outside the file roots: %2")
+              .arg(QLatin1String(write ? "writing" : "reading"), escapeForLog(path));
     if (!(write ? policy.mayWrite(path) : policy.mayRead(path))) {
         *outsideRoots = true;
         return refused(method, outside);
@@ -266,7 +255,7 @@ bool mayReadPath(const char* method, const QString& path)
 {
     if (WebAccessPolicy::global().mayRead(path))
         return true;
-    refused(method, QStringLiteral("reading outside the file roots: ") + shown(path));
+    refused(method, QStringLiteral("reading outside the file roots: ") + escapeForLog(path));
     return false;
 }
 
@@ -274,7 +263,7 @@ bool mayWritePath(const char* method, const QString& path)
 {
     if (WebAccessPolicy::global().mayWrite(path))
         return true;
-    refused(method, QStringLiteral("writing outside the file roots: ") + shown(path));
+    refused(method, QStringLiteral("writing outside the file roots: ") + escapeForLog(path));
     return false;
 }
 

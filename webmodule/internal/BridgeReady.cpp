@@ -1,68 +1,170 @@
 #include "BridgeReady.h"
 
-#include <QtCore/QUuid>
+#include "BridgeAccess.h"
+#include "LogText.h"
+#include "Logging.h"
+
+#include <QtCore/QJsonObject>
+#include <QtWebChannel/QWebChannel>
+#include <QtWebChannel/QWebChannelAbstractTransport>
 #include <QtWebEngineCore/QWebEnginePage>
-#include <QtWebEngineCore/QWebEngineScript>
-#include <QtWebEngineCore/QWebEngineScriptCollection>
 
 namespace TaviWebModuleInternal {
 
 namespace {
 
-// Runs before the page's own scripts, so that console.debug and the
-// transport are still the originals. Message type 4 is qwebchannel.js's
-// "idle".
-const char kProbeScript[] = R"JS((function () {
-    'use strict';
-    var transport = window.qt && window.qt.webChannelTransport;
-    if (!transport || typeof transport.send !== 'function')
-        return;
-    var send = transport.send;
-    var report = console.debug.bind(console);
-    var reported = false;
-    transport.send = function (data) {
-        var result = send.apply(this, arguments);
-        if (!reported) {
-            var message = data;
-            if (typeof data === 'string') {
-                try { message = JSON.parse(data); } catch (e) { message = null; }
-            }
-            if (message && message.type === 4) {
-                reported = true;
-                report('%1');
-            }
-        }
-        return result;
+// qwebchannel.js's message types.
+constexpr int kIdle = 4;
+constexpr int kDebug = 5;
+
+// The object that a client's "init" reads: its one property tells the
+// probe.
+class ProbeObject : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool ready READ ready CONSTANT)
+public:
+    explicit ProbeObject(BridgeReadyProbe* probe)
+        : QObject(probe)
+        , m_probe(probe)
+    {}
+    bool ready() const
+    {
+        m_probe->initRead();
+        return true;
+    }
+
+private:
+    BridgeReadyProbe* m_probe;
+};
+
+// The object that emitted the signal whose slot obj runs now (QObject's
+// sender(), which is protected: a pointer to it named through a subclass
+// may be taken).
+QObject* currentSender(QObject* obj)
+{
+    struct Peek : QObject
+    {
+        static QObject* of(QObject* o) { return (o->*(&Peek::sender))(); }
     };
-})();)JS";
+    return Peek::of(obj);
+}
 
 } // namespace
 
-BridgeReadyProbe::BridgeReadyProbe(QWebEnginePage* page)
+// What the channel sees instead of the page's transport: answers go to the
+// page as they are; messages come from the probe.
+class ChannelRelay : public QWebChannelAbstractTransport
+{
+    Q_OBJECT
+public:
+    ChannelRelay(QWebChannelAbstractTransport* source, QObject* parent)
+        : QWebChannelAbstractTransport(parent)
+        , m_source(source)
+    {}
+    void sendMessage(const QJsonObject& message) override
+    {
+        if (m_source)
+            m_source->sendMessage(message);
+    }
+    void deliver(const QJsonObject& message) { Q_EMIT messageReceived(message, this); }
+
+private:
+    QPointer<QWebChannelAbstractTransport> m_source;
+};
+
+BridgeReadyProbe::BridgeReadyProbe(QWebEnginePage* page, QWebChannel* channel)
     : QObject(page)
-    , m_report(QStringLiteral("tavi-bridge-ready:")
-               + QUuid::createUuid().toString(QUuid::WithoutBraces))
+    , m_page(page)
+    , m_channel(channel)
+    , m_object(new ProbeObject(this))
 {
-    QWebEngineScript script;
-    script.setName(QStringLiteral("tavi-bridge-ready"));
-    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    script.setWorldId(QWebEngineScript::MainWorld);
-    script.setRunsOnSubFrames(false);
-    script.setSourceCode(QString::fromLatin1(kProbeScript).arg(m_report));
-    page->scripts().insert(script);
+    m_channel->registerObject(objectName(), m_object);
+    if (DocumentOrigin* origin = DocumentOrigin::of(page))
+        connect(origin, &DocumentOrigin::changed, this, &BridgeReadyProbe::documentChanged);
 }
 
-BridgeReadyProbe* BridgeReadyProbe::of(const QWebEnginePage* page)
+BridgeReadyProbe::~BridgeReadyProbe()
 {
-    return page->findChild<BridgeReadyProbe*>(QString(), Qt::FindDirectChildrenOnly);
+    // The channel may outlive the page by a moment.
+    if (m_relay && m_channel)
+        m_channel->disconnectFrom(m_relay);
 }
 
-bool BridgeReadyProbe::take(const QString& message)
+QString BridgeReadyProbe::objectName()
 {
-    if (message != m_report)
-        return false;
-    Q_EMIT connected();
-    return true;
+    return QStringLiteral("tavi.channel");
+}
+
+void BridgeReadyProbe::documentChanged()
+{
+    ++m_document;
+    m_reported = false;
+}
+
+void BridgeReadyProbe::initRead()
+{
+    m_initDocument = m_document;
+    if (m_source)
+        return;
+    // The channel's handler of the message runs now; its sender is the
+    // transport of the page's client.
+    QObject* publisher = nullptr;
+    for (QObject* child : m_channel->children())
+        if (qstrcmp(child->metaObject()->className(), "QMetaObjectPublisher") == 0)
+            publisher = child;
+    auto* transport = qobject_cast<QWebChannelAbstractTransport*>(
+        publisher ? currentSender(publisher) : nullptr);
+    if (!transport) {
+        qCWarning(lcWebModule) << "The page's channel transport was not found: no bridgeConnected";
+        return;
+    }
+    m_source = transport;
+    m_relay = new ChannelRelay(transport, this);
+    m_channel->disconnectFrom(transport);
+    m_channel->connectTo(m_relay);
+    connect(transport, &QWebChannelAbstractTransport::messageReceived, this,
+            &BridgeReadyProbe::onMessage);
+}
+
+bool BridgeReadyProbe::mayLog()
+{
+    if (!m_window.isValid() || m_window.elapsed() >= 1000) {
+        m_window.start();
+        m_lines = 0;
+    }
+    return m_lines++ < kLinesPerSecond;
+}
+
+void BridgeReadyProbe::onMessage(const QJsonObject& message)
+{
+    const int type = message.value(QLatin1String("type")).toInt();
+    const QString from
+        = originText(DocumentOrigin::of(m_page) ? DocumentOrigin::of(m_page)->url() : QUrl());
+    if (type == kDebug) {
+        if (mayLog())
+            qCDebug(lcWebModule).noquote()
+                << QStringLiteral("Channel debug message from %1: %2")
+                       .arg(from, escapeForLog(message.value(QLatin1String("data")).toString()));
+        return;
+    }
+    if (message.contains(QLatin1String("object"))) {
+        const QString object = message.value(QLatin1String("object")).toString();
+        if (!m_channel->registeredObjects().contains(object)) {
+            if (mayLog())
+                qCWarning(lcWebModule).noquote()
+                    << QStringLiteral("Refused a channel message for unknown object %1 from %2")
+                           .arg(escapeForLog(object), from);
+            return;
+        }
+    }
+    m_relay->deliver(message);
+    if (type == kIdle && m_initDocument == m_document && !m_reported) {
+        m_reported = true;
+        Q_EMIT connected();
+    }
 }
 
 } // namespace TaviWebModuleInternal
+
+#include "BridgeReady.moc"

@@ -1,36 +1,70 @@
 #pragma once
 
-// Internal to the module: when a page's web channel client has initialised.
-// QWebChannel reports no such moment, so a script in the page's main world
-// watches what the page sends on qt.webChannelTransport: qwebchannel.js sends
-// "idle" right after its init callback has run. The first one of each
-// document is reported back as a console message that only the probe's
-// script knows.
+// Internal to the module: when a page's web channel client has initialised,
+// as the module sees it on the channel itself. qwebchannel.js sends "init",
+// runs the page's callback with the answer, then sends "idle": the first
+// "idle" after an "init" of the current main-frame document is the moment.
+// Nothing in the page's world takes part, so nothing there can fake it.
+//
+// QWebChannel tells no one of its clients and Qt WebEngine keeps its
+// transport to itself. So the probe puts a small object of its own on the
+// channel; a client's "init" reads its property from inside the channel's
+// handling of that message, which names the transport. From then on the
+// page's messages reach the channel through a relay of the probe, which
+// sees each one first: it keeps the channel's "debug" messages (Qt would
+// write them raw to stdout) and messages for objects the channel does not
+// hold (Qt would warn for each) to one escaped line each, at most
+// kLinesPerSecond a second.
 
+#include <QtCore/QElapsedTimer>
 #include <QtCore/QObject>
+#include <QtCore/QPointer>
 #include <QtCore/QString>
 
+class QJsonObject;
+class QWebChannel;
+class QWebChannelAbstractTransport;
 class QWebEnginePage;
 
 namespace TaviWebModuleInternal {
+
+class ChannelRelay;
 
 class BridgeReadyProbe : public QObject
 {
     Q_OBJECT
 public:
-    // Installs the script into page's own scripts; a child of page.
-    explicit BridgeReadyProbe(QWebEnginePage* page);
+    static constexpr int kLinesPerSecond = 10;
 
-    // The probe installed into page, or null.
-    static BridgeReadyProbe* of(const QWebEnginePage* page);
-    // True, and connected() emitted, when message is the probe's report.
-    bool take(const QString& message);
+    // Registers its object on channel, the page's channel; a child of page.
+    BridgeReadyProbe(QWebEnginePage* page, QWebChannel* channel);
+    ~BridgeReadyProbe() override;
+
+    // The name its object has on the channel.
+    static QString objectName();
+
+    // Called by its object when a client's "init" reads it.
+    void initRead();
 
 Q_SIGNALS:
     void connected();
 
 private:
-    QString m_report;
+    void onMessage(const QJsonObject& message);
+    void documentChanged();
+    // False once this second's lines are spent.
+    bool mayLog();
+
+    QWebEnginePage* m_page;
+    QPointer<QWebChannel> m_channel;
+    QObject* m_object;
+    QPointer<QWebChannelAbstractTransport> m_source;
+    ChannelRelay* m_relay = nullptr;
+    quint64 m_document = 1; // counts the main-frame documents
+    quint64 m_initDocument = 0; // the one whose "init" came last
+    bool m_reported = false;
+    QElapsedTimer m_window;
+    int m_lines = 0;
 };
 
 } // namespace TaviWebModuleInternal

@@ -182,4 +182,23 @@ QString jsPiecedCall(QLatin1String function, quint64 transfer, int argCount,
              function, args, kPieceStore);
 }
 
+QString documentCheck(const QUrl& url)
+{
+    if (url.isEmpty() || url.scheme().isEmpty())
+        return QStringLiteral("false");
+    // As location.host writes it: brackets around IPv6, no default port.
+    QString host = url.host(QUrl::FullyEncoded);
+    if (host.contains(QLatin1Char(':')))
+        host = QLatin1Char('[') + host + QLatin1Char(']');
+    if (url.port() != -1)
+        host += QLatin1Char(':') + QString::number(url.port());
+    // location and its members are unforgeable: no script of the page can
+    // replace them, and === calls nothing the page could have changed.
+    QString check = QStringLiteral("location.protocol === ");
+    appendJsString(check, QString(url.scheme() + QLatin1Char(':')));
+    check += QLatin1String(" && location.host === ");
+    appendJsString(check, host);
+    return check;
+}
+
 } // namespace TaviWebModuleInternal

@@ -6,6 +6,7 @@
 #include <QtCore/QList>
 #include <QtCore/QString>
 #include <QtCore/QStringView>
+#include <QtCore/QUrl>
 #include <initializer_list>
 
 namespace TaviWebModuleInternal {
@@ -46,5 +47,10 @@ QString jsBatch(const QList<JsCall>& calls);
 QString jsPiece(quint64 transfer, int arg, QStringView slice, bool dropLineFeeds);
 QString jsPiecedCall(QLatin1String function, quint64 transfer, int argCount,
                      qsizetype expectedLength);
+
+// A condition that holds only in a document of url's scheme, host and port,
+// read from the document's own location: the page cannot redefine it. The
+// empty URL (no document known) gives a condition that never holds.
+QString documentCheck(const QUrl& url);
 
 } // namespace TaviWebModuleInternal

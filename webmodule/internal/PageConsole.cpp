@@ -1,5 +1,8 @@
 #include "PageConsole.h"
 
+#include "LogText.h"
+#include "WebAccessPolicy.h"
+
 #include <TaviLogic.h>
 
 namespace TaviWebModuleInternal {
@@ -29,10 +32,17 @@ QString oneLine(QString text)
     if (text.size() > kMaxTextLength)
         text = text.left(kMaxTextLength)
             + QStringLiteral("… (%1 more characters)").arg(text.size() - kMaxTextLength);
-    text.replace(QLatin1String("\r\n"), QLatin1String("\\n"));
-    for (const QChar c : { QChar(u'\n'), QChar(u'\r'), QChar(0x2028), QChar(0x2029) })
-        text.replace(c, QLatin1String("\\n"));
-    return text;
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    return escapeForLog(text);
+}
+
+// Whose budget a message takes: the origin of the script that wrote it.
+QString sourceOrigin(const QString& sourceID)
+{
+    QUrl url(sourceID);
+    if (url.scheme() == QLatin1String("blob"))
+        url = QUrl(url.path());
+    return sourceID.isEmpty() ? QString() : WebAccessPolicy::originOf(url);
 }
 
 QString pageUrl(const QWebEnginePage* page)
@@ -66,16 +76,21 @@ bool PageConsole::log(QWebEnginePage::JavaScriptConsoleMessageLevel level, const
     if (!m_window.isValid() || m_window.elapsed() >= 1000) {
         reportDropped();
         m_window.start();
-        m_nLogged = 0;
+        m_budgets.clear();
     }
-    if (m_nLogged >= kLinesPerSecond) {
-        if (m_nDropped++ == 0) {
+    QString source = sourceOrigin(sourceID);
+    if (!m_budgets.contains(source) && m_budgets.size() >= kSourcesPerSecond)
+        source = QStringLiteral("other sources");
+    Budget& budget = m_budgets[source];
+    if (budget.logged >= kLinesPerSecond) {
+        if (budget.dropped++ == 0 && !m_reportTimer.isActive()) {
             m_strDroppedUrl = pageUrl(m_pPage);
+            m_strDroppedOrigin = WebAccessPolicy::originOf(m_pPage->url());
             m_reportTimer.start(int(qMax<qint64>(0, 1000 - m_window.elapsed())));
         }
         return false;
     }
-    ++m_nLogged;
+    ++budget.logged;
     QString line = QStringLiteral("[PageConsole] %1 %2: %3")
                        .arg(levelName(level), pageUrl(m_pPage), oneLine(message));
     if (!sourceID.isEmpty())
@@ -87,12 +102,20 @@ bool PageConsole::log(QWebEnginePage::JavaScriptConsoleMessageLevel level, const
 void PageConsole::reportDropped()
 {
     m_reportTimer.stop();
-    if (m_nDropped == 0)
-        return;
-    taviLogMgr()->logDebug(
-        QStringLiteral("[PageConsole] %1: %2 console lines dropped (at most %3 a second)")
-            .arg(m_strDroppedUrl, QString::number(m_nDropped), QString::number(kLinesPerSecond)));
-    m_nDropped = 0;
+    for (auto it = m_budgets.begin(); it != m_budgets.end(); ++it) {
+        if (it->dropped == 0)
+            continue;
+        // The page's own lines as they always were counted; another
+        // source's named.
+        const QString of = it.key() == m_strDroppedOrigin ? QString()
+            : it.key().isEmpty()                          ? QStringLiteral(" of unknown sources")
+                                 : QStringLiteral(" of ") + oneLine(it.key());
+        taviLogMgr()->logDebug(
+            QStringLiteral("[PageConsole] %1: %2 console lines%3 dropped (at most %4 a second)")
+                .arg(m_strDroppedUrl, QString::number(it->dropped), of,
+                     QString::number(kLinesPerSecond)));
+        it->dropped = 0;
+    }
 }
 
 } // namespace TaviWebModuleInternal

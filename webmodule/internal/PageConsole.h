@@ -2,11 +2,14 @@
 
 // Internal to the module: a page's console in the host's log. Each message
 // becomes one line of taviLogMgr(), "[PageConsole] <level> <page URL>: <text>
-// (<source>:<line>)", at most kLinesPerSecond a second per page; the lines
-// over that are dropped and counted, and one line says how many when the
-// second is over. A page printing in a loop thus costs the host little.
+// (<source>:<line>)", control characters escaped, at most kLinesPerSecond a
+// second per origin of the source (a frame of another origin has its own
+// budget, so it cannot silence the page that holds it); the lines over that
+// are dropped and counted, and one line says how many when the second is
+// over. A page printing in a loop thus costs the host little.
 
 #include <QtCore/QElapsedTimer>
+#include <QtCore/QHash>
 #include <QtCore/QObject>
 #include <QtCore/QString>
 #include <QtCore/QTimer>
@@ -19,6 +22,8 @@ class PageConsole : public QObject
     Q_OBJECT
 public:
     static constexpr int kLinesPerSecond = 100;
+    // Sources beyond this many in one second share one budget.
+    static constexpr int kSourcesPerSecond = 8;
 
     // A child of page.
     explicit PageConsole(QWebEnginePage* page);
@@ -34,10 +39,15 @@ private:
     void reportDropped();
 
     QWebEnginePage* m_pPage;
+    struct Budget
+    {
+        int logged = 0;
+        int dropped = 0;
+    };
     QElapsedTimer m_window; // the current second
-    int m_nLogged = 0;
-    int m_nDropped = 0;
+    QHash<QString, Budget> m_budgets; // by origin of the source
     QString m_strDroppedUrl;
+    QString m_strDroppedOrigin;
     QTimer m_reportTimer;
 };
 

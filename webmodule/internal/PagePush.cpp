@@ -29,16 +29,33 @@ quint64 nextTransfer()
 
 } // namespace
 
-PagePush::PagePush(QWebEnginePage* page, std::function<bool()> mayDeliver, QObject* parent)
+PagePush::PagePush(QWebEnginePage* page, std::function<QString()> documentCheck, QObject* parent)
     : QObject(parent)
     , m_page(page)
-    , m_mayDeliver(std::move(mayDeliver))
+    , m_documentCheck(std::move(documentCheck))
 {}
 
-bool PagePush::deliverable() const
+void PagePush::run(const QString& script, const std::function<void(const QVariant&)>& result)
 {
     // The page outlives a view that its parent widget deleted first.
-    return m_page && (!m_mayDeliver || m_mayDeliver());
+    if (!m_page)
+        return;
+    const QString check = m_documentCheck ? m_documentCheck() : QStringLiteral("true");
+    if (check.isNull())
+        return;
+    // The script goes where the page shows a document when it arrives,
+    // which may be a newer one than the check was made for.
+    QString guarded;
+    guarded.reserve(script.size() + check.size() + 24);
+    guarded += QLatin1String("(");
+    guarded += check;
+    guarded += QLatin1String(") ? (");
+    guarded += script;
+    guarded += QLatin1String(") : undefined");
+    if (result)
+        m_page->runJavaScript(guarded, result);
+    else
+        m_page->runJavaScript(guarded);
 }
 
 void PagePush::push(QLatin1String function, std::initializer_list<QString> args, bool dropLineFeeds)
@@ -68,8 +85,7 @@ void PagePush::push(QLatin1String function, std::initializer_list<QString> args,
 
 void PagePush::send(const QString& script)
 {
-    if (deliverable())
-        m_page->runJavaScript(script, logResult);
+    run(script, logResult);
 }
 
 void PagePush::scheduleFlush()
@@ -100,9 +116,9 @@ void PagePush::flush()
         }
         if (calls.size() == 1) {
             send(jsCall(calls.constFirst()));
-        } else if (deliverable()) {
+        } else {
             const qsizetype count = calls.size();
-            m_page->runJavaScript(jsBatch(calls), [count](const QVariant& results) {
+            run(jsBatch(calls), [count](const QVariant& results) {
                 // One line per push, as if each had gone alone (undefined
                 // for all: the calls gave nothing, or the page could not run
                 // the script).
@@ -129,8 +145,7 @@ void PagePush::sendPiece(Item& item)
             ++length;
         const QStringView slice = QStringView(text).mid(item.from, length);
         item.sent += slice.size() - (item.dropLineFeeds ? slice.count(QLatin1Char('\n')) : 0);
-        if (deliverable())
-            m_page->runJavaScript(jsPiece(item.transfer, item.arg, slice, item.dropLineFeeds));
+        run(jsPiece(item.transfer, item.arg, slice, item.dropLineFeeds));
         item.from += length;
         if (item.from >= text.size()) {
             ++item.arg;

@@ -20,13 +20,15 @@ namespace TaviWebModuleInternal {
 // earlier ones of the same turn of the event loop are still being handed
 // over (a storm from a host thread) wait and go together in one script. A
 // push with long arguments goes in pieces, and the GUI thread serves its
-// events between them. Nothing reaches the page while mayDeliver says no
-// (asked as each script goes, so a document that came meanwhile is asked).
+// events between them. Each script is asked for documentCheck as it goes: a
+// null text sends nothing; otherwise the script runs only where that
+// JavaScript condition holds, judged in the document it lands in when it
+// runs (a document that replaced the one checked gets nothing).
 class PagePush : public QObject
 {
     Q_OBJECT
 public:
-    PagePush(QWebEnginePage* page, std::function<bool()> mayDeliver, QObject* parent);
+    PagePush(QWebEnginePage* page, std::function<QString()> documentCheck, QObject* parent);
 
     void push(QLatin1String function, std::initializer_list<QString> args,
               bool dropLineFeeds = false);
@@ -46,8 +48,10 @@ private:
         qsizetype sent = 0;
     };
 
-    // Whether the page is there and may receive scripts now.
-    bool deliverable() const;
+    // Sends script with the document check, if the page may receive it now.
+    void run(const QString& script,
+             const std::function<void(const QVariant&)>& result
+             = std::function<void(const QVariant&)>());
     void send(const QString& script);
     void scheduleFlush();
     void flush();
@@ -55,7 +59,7 @@ private:
     void sendPiece(Item& item);
 
     QPointer<QWebEnginePage> m_page;
-    std::function<bool()> m_mayDeliver;
+    std::function<QString()> m_documentCheck;
     std::deque<Item> m_waiting;
     bool m_flushScheduled = false;
 };

@@ -1,5 +1,7 @@
 #include "PlayVideoDialog.h"
 
+#include "LogText.h"
+
 #include <QtCore/QEvent>
 #include <QtCore/QFile>
 #include <QtCore/QTimer>
@@ -19,7 +21,8 @@ namespace {
 // people look for the stream SDK's side of a problem.
 void hostLog(const QString& line)
 {
-    taviLogMgr()->logDebug(line);
+    // Paths come from pages: one entry per line, whatever they hold.
+    taviLogMgr()->logDebug(TaviWebModuleInternal::escapeForLog(line));
 }
 
 // Host notification sent before the sound is opened, so that the host can

@@ -3,10 +3,12 @@
 #include "BridgeAccess.h"
 #include "BridgeReady.h"
 #include "HostNotice.h"
+#include "JsScript.h"
 #include "Logging.h"
 #include "PageEvents.h"
 #include "PagePush.h"
 #include "TextCleanup.h"
+#include "WebAccessPolicy.h"
 #include "WebComm.h"
 #include "WebPage.h"
 #include "WebViewDataCenter.h"
@@ -74,8 +76,9 @@ VmsWebWidgets::VmsWebWidgets(QWidget* parent)
     auto* gate = new TaviWebModuleInternal::BridgeGate(m_pWebComm, m_pPage, m_pChannel);
     m_pView->page()->setWebChannel(m_pChannel, QWebEngineScript::MainWorld);
     // Events pushed before the page's channel is up may find no page
-    // function yet; hosts wait for this signal instead.
-    connect(new TaviWebModuleInternal::BridgeReadyProbe(m_pPage),
+    // function yet; hosts wait for this signal instead. Only a trusted
+    // document's own client counts.
+    connect(new TaviWebModuleInternal::BridgeReadyProbe(m_pPage, m_pChannel),
             &TaviWebModuleInternal::BridgeReadyProbe::connected, this, [this, gate] {
                 if (gate->trusted())
                     Q_EMIT bridgeConnected();
@@ -83,9 +86,18 @@ VmsWebWidgets::VmsWebWidgets(QWidget* parent)
 
     m_pView->show();
 
-    // Host events are for trusted documents only.
+    // Host events are for trusted documents only: the one the gate trusts,
+    // and only if it is still there when the push runs.
     new TaviWebModuleInternal::PagePush(
-        m_pPage, [gate = QPointer(gate)] { return gate && gate->trusted(); }, this);
+        m_pPage,
+        [gate = QPointer(gate)] {
+            if (!WebAccessPolicy::global().restrictsOrigins())
+                return QStringLiteral("true");
+            if (!gate || !gate->trusted())
+                return QString();
+            return TaviWebModuleInternal::documentCheck(gate->documentUrl());
+        },
+        this);
 
     connect(WebViewDataCenter::GetInstance(), &WebViewDataCenter::emitInfoNotifyEx, this,
             &VmsWebWidgets::InfoNotifySlotEx);

@@ -2,6 +2,7 @@
 
 #include "BridgeAccess.h"
 #include "ImageDialog.h"
+#include "LogText.h"
 #include "Logging.h"
 #include "MyMessageBox.h"
 #include "PlayVideoDialog.h"
@@ -72,7 +73,8 @@ void CWebComm::PlayVideoFile(QString file)
     if (!path)
         return;
     LogMgr* log = taviLogMgr();
-    log->logDebug(QStringLiteral("[PlayVideoFile] called, file:") + *path);
+    log->logDebug(QStringLiteral("[PlayVideoFile] called, file:")
+                  + TaviWebModuleInternal::escapeForLog(*path));
 
     // The old dialog deletes itself once back in the event loop, so its
     // playback stops after the new one has started.
@@ -94,7 +96,8 @@ void CWebComm::PlayVideoFile(QString file)
     // Still off screen: this creates the native video window for the SDK.
     dialog->show();
 
-    log->logDebug(QStringLiteral("[PlayVideoFile] calling LoadVideo with file:") + *path);
+    log->logDebug(QStringLiteral("[PlayVideoFile] calling LoadVideo with file:")
+                  + TaviWebModuleInternal::escapeForLog(*path));
     dialog->LoadVideo(*path);
     log->logDebug(QStringLiteral("[PlayVideoFile] LoadVideo returned"));
 

@@ -1,9 +1,10 @@
 #include "WebPage.h"
 
 #include "BridgeAccess.h"
-#include "BridgeReady.h"
+#include "DownloadInitiator.h"
 #include "FileWriter.h"
 #include "HostNotice.h"
+#include "LogText.h"
 #include "Logging.h"
 #include "PageConsole.h"
 #include "PageEvents.h"
@@ -15,6 +16,7 @@
 #include <QtCore/QFileInfo>
 #include <QtCore/QJsonObject>
 #include <QtCore/QPointer>
+#include <QtCore/QSet>
 #include <QtNetwork/QSslCertificate>
 #include <QtWebEngineCore/QWebEngineCertificateError>
 #include <QtWebEngineCore/QWebEngineDownloadRequest>
@@ -87,6 +89,73 @@ void onCertificateError(CWebPage* page, QWebEngineCertificateError error)
     error.rejectCertificate();
 }
 
+using TaviWebModuleInternal::DownloadInitiator;
+using TaviWebModuleInternal::escapeForLog;
+
+// A download whose initiator is untrusted, or whose page or document is
+// gone: one log line, and the caller cancels it.
+bool refusedDownload(const QUrl& url, QPointer<QWebEnginePage>* initiatorPage)
+{
+    const DownloadInitiator initiator = DownloadInitiator::take(url);
+    *initiatorPage = initiator.page;
+    const WebAccessPolicy& policy = WebAccessPolicy::global();
+    if (policy.restrictsOrigins()
+        && (initiator.state == DownloadInitiator::Unknown || !policy.isTrusted(initiator.origin))) {
+        qCWarning(lcWebModule).noquote()
+            << QStringLiteral("Download refused: started by %1, not a trusted origin")
+                   .arg(escapeForLog(TaviWebModuleInternal::originText(initiator.origin)));
+        if (initiator.page)
+            TaviWebModuleInternal::reportRefusedCall(initiator.page, "DownloadRequested",
+                                                     VmsWebWidgets::UntrustedOrigin);
+        return true;
+    }
+    if (initiator.state == DownloadInitiator::PageGone
+        || initiator.state == DownloadInitiator::DocumentGone) {
+        qCWarning(lcWebModule).noquote()
+            << QStringLiteral("Download cancelled: the %1 that started it is gone: %2")
+                   .arg(initiator.state == DownloadInitiator::PageGone ? QLatin1String("page")
+                                                                       : QLatin1String("document"),
+                        escapeForLog(url.toString()));
+        return true;
+    }
+    return false;
+}
+
+// Downloads accepted and not finished yet, by target: a second one of the
+// same name must not take the first one's file.
+QSet<QString>& pendingTargets()
+{
+    static QSet<QString> targets;
+    return targets;
+}
+
+// name in folder, or the first of "name (1).ext", "name (2).ext", ... that
+// no file and no pending download holds: a download never replaces a file.
+QString freeName(const QString& folder, const QString& name)
+{
+    const auto taken = [&folder](const QString& candidate) {
+        const QString path = folder + QLatin1Char('/') + candidate;
+        return QFileInfo(path).exists() || QFileInfo(path).isSymLink()
+            || pendingTargets().contains(path);
+    };
+    if (!taken(name))
+        return name;
+    // "archive.tar.gz" becomes "archive (1).tar.gz", as browsers do.
+    qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const qsizetype tar = name.lastIndexOf(QLatin1String(".tar."), -1, Qt::CaseInsensitive);
+    if (tar > 0 && name.indexOf(QLatin1Char('.'), tar + 5) < 0)
+        dot = tar;
+    if (dot <= 0)
+        dot = name.size();
+    const QString base = name.left(dot);
+    const QString ext = name.mid(dot);
+    for (int i = 1;; ++i) {
+        const QString candidate = QStringLiteral("%1 (%2)%3").arg(base, QString::number(i), ext);
+        if (!taken(candidate))
+            return candidate;
+    }
+}
+
 } // namespace
 
 CWebPage::CWebPage(QObject* parent)
@@ -97,6 +166,8 @@ CWebPage::CWebPage(QObject* parent)
     new TaviWebModuleInternal::PageConsole(this);
     // Before any document: every one reports its origin.
     new TaviWebModuleInternal::DocumentOrigin(this);
+    // After it: each request knows the document it came from.
+    new TaviWebModuleInternal::RequestLog(this);
     connect(this, &QWebEnginePage::newWindowRequested, this,
             [this](QWebEngineNewWindowRequest& request) {
                 refusedNavigation(this, request.requestedUrl(), true);
@@ -130,10 +201,6 @@ bool CWebPage::acceptNavigationRequest(const QUrl& url, NavigationType type, boo
 void CWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
                                         int lineNumber, const QString& sourceID)
 {
-    if (TaviWebModuleInternal::BridgeReadyProbe* probe
-        = TaviWebModuleInternal::BridgeReadyProbe::of(this);
-        probe && probe->take(message))
-        return;
     if (TaviWebModuleInternal::DocumentOrigin* origin
         = TaviWebModuleInternal::DocumentOrigin::of(this);
         origin && origin->take(message))
@@ -142,7 +209,9 @@ void CWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, con
     if (TaviWebModuleInternal::PageConsole* console = TaviWebModuleInternal::PageConsole::of(this);
         console && !console->log(level, message, lineNumber, sourceID))
         return;
-    QWebEnginePage::javaScriptConsoleMessage(level, message, lineNumber, sourceID);
+    // Qt's "js" lines too: one message, one line.
+    QWebEnginePage::javaScriptConsoleMessage(level, escapeForLog(message), lineNumber,
+                                             escapeForLog(sourceID));
 }
 
 void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
@@ -152,14 +221,10 @@ void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
     if (!download || download->state() != QWebEngineDownloadRequest::DownloadRequested)
         return;
     qDebug() << "Download requested:" << download->url().toString();
-    // Pages of the host's own (without an origin report) are the host's affair.
-    if (const auto* origin = TaviWebModuleInternal::DocumentOrigin::of(download->page());
-        origin && !origin->trusted()) {
-        qCWarning(lcWebModule).noquote()
-            << QStringLiteral("Download refused: started by %1, not a trusted origin")
-                   .arg(TaviWebModuleInternal::originText(origin->url()));
-        TaviWebModuleInternal::reportRefusedCall(download->page(), "DownloadRequested",
-                                                 VmsWebWidgets::UntrustedOrigin);
+    // Judged by the document that asked, whatever its page shows now; the
+    // request's page() is never read (see DownloadInitiator).
+    QPointer<QWebEnginePage> initiatorPage;
+    if (refusedDownload(download->url(), &initiatorPage)) {
         download->cancel();
         return;
     }
@@ -173,7 +238,8 @@ void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
     const QString name = plainFileName(suggested);
     QString path;
     if (!m_strDownloadPath.isEmpty()) {
-        path = m_strDownloadPath + QLatin1Char('/') + name;
+        // The user's choice in the dialog may replace a file; a page's may not.
+        path = m_strDownloadPath + QLatin1Char('/') + freeName(m_strDownloadPath, name);
     } else {
         path = QFileDialog::getSaveFileName(&dialogParent, QString(),
                                             QDir::homePath() + QLatin1Char('/') + name);
@@ -191,8 +257,9 @@ void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
         return;
     }
     if (!TaviWebModuleInternal::mayWritePath("DownloadRequested", path)) {
-        TaviWebModuleInternal::reportRefusedCall(request->page(), "DownloadRequested",
-                                                 VmsWebWidgets::OutsideFileRoots);
+        if (initiatorPage)
+            TaviWebModuleInternal::reportRefusedCall(initiatorPage, "DownloadRequested",
+                                                     VmsWebWidgets::OutsideFileRoots);
         download->cancel();
         return;
     }
@@ -209,5 +276,8 @@ void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
 
     qDebug() << "Download accepted. Starting download...";
     download->accept();
+    pendingTargets().insert(path);
+    connect(download, &QWebEngineDownloadRequest::isFinishedChanged, download,
+            [path] { pendingTargets().remove(path); });
     TaviWebModuleInternal::sendShowTip(path, suggested);
 }
