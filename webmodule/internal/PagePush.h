@@ -22,6 +22,8 @@ namespace TaviWebModuleInternal {
 // push with long arguments goes in pieces, and the GUI thread serves its
 // events between them. Nothing reaches the page while mayDeliver says no
 // (asked as each script goes, so a document that came meanwhile is asked).
+// A push to a function the page has not defined is dropped in the page; the
+// log says so once per document and function.
 class PagePush : public QObject
 {
     Q_OBJECT
@@ -48,7 +50,9 @@ private:
 
     // Whether the page is there and may receive scripts now.
     bool deliverable() const;
-    void send(const QString& script);
+    void send(QLatin1String function, const QString& script);
+    // Notes, once per document, a push that found no page function.
+    void noteResult(QLatin1String function, const QVariant& result);
     void scheduleFlush();
     void flush();
     // The next piece (or, after the last, the call) of the long call in front.
@@ -58,6 +62,7 @@ private:
     std::function<bool()> m_mayDeliver;
     std::deque<Item> m_waiting;
     bool m_flushScheduled = false;
+    QList<QLatin1String> m_absentNoted;
 };
 
 } // namespace TaviWebModuleInternal
