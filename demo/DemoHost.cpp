@@ -1,7 +1,9 @@
 #include "DemoHost.h"
 
+#include "ControlServer.h"
 #include "DemoFiles.h"
 #include "DemoMedia.h"
+#include "HostScenario.h"
 #include "RelaySimulation.h"
 
 #include <QtCore/QDateTime>
@@ -34,6 +36,8 @@
 #include <WebAccessPolicy.h>
 #include <WebViewDataCenter.h>
 #include <algorithm>
+#include <cstdio>
+#include <unistd.h>
 
 DemoHost* DemoHost::s_instance = nullptr;
 
@@ -72,7 +76,11 @@ DemoHost::DemoHost(const Options& options)
             Qt::DirectConnection);
     connect(dc, &WebViewDataCenter::emitFuncInfoCenterNotify, this, &DemoHost::onInfoCenterNotify,
             Qt::DirectConnection);
-    m_pRelay = std::make_unique<RelaySimulation>();
+    m_pScenario = m_options.scenario ? m_options.scenario : std::make_shared<HostScenario>();
+    m_pRelay = std::make_unique<RelaySimulation>(m_options.scenario ? m_pScenario->tour() : true,
+                                                 m_options.scenario ? m_pScenario->seed() : 0);
+    // Its devices are there before the page asks for them.
+    m_pScenario->start(m_pRelay.get());
 
     auto* splitter = new QSplitter(this);
     m_pTabs = new QTabWidget(splitter);
@@ -113,6 +121,8 @@ DemoHost::DemoHost(const Options& options)
 
     record(QStringLiteral("host"),
            QStringLiteral("opening %1").arg(m_options.url.toDisplayString()));
+    if (m_options.serve)
+        startControl();
     if (m_options.devTools)
         openDevTools();
 }
@@ -171,7 +181,7 @@ void DemoHost::onWebNotify(QString& msg, QString& sn)
             QTimer::singleShot(500, this, [this] { finish(); }); // let the page paint first
         return;
     }
-    if (m_pRelay->takeNotification(msg, sn))
+    if (m_pScenario->takeNotification(msg, sn) || m_pRelay->takeNotification(msg, sn))
         return;
 
     // Answer every notification; a synchronous caller gets it at once, an
@@ -200,6 +210,55 @@ void DemoHost::publishToPages(const QString& name, const QJsonObject& data)
         QStringLiteral("window.%1 = %2;")
             .arg(name, QString::fromUtf8(QJsonDocument(data).toJson(QJsonDocument::Compact))));
     QWebEngineProfile::defaultProfile()->scripts()->insert(script);
+}
+
+void DemoHost::notePageError()
+{
+    if (s_instance)
+        s_instance->m_bPageError = true;
+}
+
+void DemoHost::startControl()
+{
+    m_pControl = new ControlServer(this);
+    m_pControl->route(QStringLiteral("/stop"), [this](const QJsonObject&) {
+        // After the answer has gone.
+        QTimer::singleShot(0, this, [this] { finish(); });
+        return ControlServer::Answer { 200, { { QStringLiteral("stopping"), true } } };
+    });
+    m_pScenario->addControls(m_pControl);
+    m_pControl->route(QStringLiteral("/transcript"), [this](const QJsonObject&) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return ControlServer::Answer {
+            200, { { QStringLiteral("text"), m_transcript.join(QLatin1Char('\n')) } }
+        };
+    });
+    if (!m_pControl->start())
+        record(QStringLiteral("host"),
+               QStringLiteral("the control endpoint could not listen: %1")
+                   .arg(m_pControl->errorString()));
+    else
+        record(QStringLiteral("host"),
+               QStringLiteral("control endpoint on %1 (loopback only)").arg(m_pControl->baseUrl()));
+}
+
+void DemoHost::announceReady(const QString& devTools)
+{
+    if (m_bAnnounced || !m_options.serve)
+        return;
+    m_bAnnounced = true;
+    const QJsonObject ready {
+        { QStringLiteral("devtools"), devTools },
+        { QStringLiteral("control"),
+          m_pControl && m_pControl->isListening() ? QJsonValue(m_pControl->baseUrl())
+                                                  : QJsonValue() },
+        { QStringLiteral("pid"), qint64(::getpid()) },
+        { QStringLiteral("url"), m_options.url.toString() },
+    };
+    std::printf("%s%s\n", kReadyPrefix,
+                QJsonDocument(ready).toJson(QJsonDocument::Compact).constData());
+    std::fflush(stdout);
+    record(QStringLiteral("host"), QStringLiteral("ready for automated browsers"));
 }
 
 void DemoHost::onLoadingChanged(const QWebEngineLoadingInfo& info)
@@ -252,14 +311,19 @@ void DemoHost::checkRemoteDebugging()
         for (const QJsonValue& target : targets)
             if (target[QLatin1String("type")].toString() == QLatin1String("page"))
                 pages << target[QLatin1String("url")].toString();
-        if (reply->error() == QNetworkReply::NoError)
+        if (reply->error() == QNetworkReply::NoError) {
             record(QStringLiteral("host"),
                    QStringLiteral("remote debugging on %1 (loopback only), pages: %2")
                        .arg(base, pages.join(QLatin1String(", "))));
-        else
+            announceReady(base);
+        } else {
             record(QStringLiteral("host"),
                    QStringLiteral("remote debugging: nothing answers on %1: %2")
                        .arg(base, reply->errorString()));
+            // A served run is of no use without it.
+            if (m_options.serve)
+                finish(1);
+        }
         network->deleteLater();
     });
 }
@@ -346,7 +410,12 @@ void DemoHost::finish(int exitCode)
             if (w->inherits("PlayVideoDialog"))
                 w->close();
     QTimer::singleShot(300, this, [this, exitCode] {
+        int code = exitCode;
+        if (code == 0 && m_options.failOnPageError && m_bPageError) {
+            record(QStringLiteral("host"), QStringLiteral("the page left an error uncaught"));
+            code = kExitPageError;
+        }
         const bool ok = writeOutputs();
-        QCoreApplication::exit(exitCode != 0 ? exitCode : ok ? 0 : 1);
+        QCoreApplication::exit(code != 0 ? code : ok ? 0 : 1);
     });
 }
