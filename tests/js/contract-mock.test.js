@@ -31,6 +31,8 @@ async function open() {
         global,
         devices: scenarioDevices(),
         notifyWaitLimitMs: scenario.notifyWaitLimitMs,
+        // As the demo host's: its own scratch folders only.
+        fileRoots: { read: ['/tmp/tavi-demo-media'], write: ['/tmp/tavi-demo-files'] },
         onRequest(cmd, msg, devid) {
             const rule = scenario.server.find((r) => r.cmd === cmd);
             if (!rule)
@@ -68,6 +70,15 @@ async function open() {
         clearPushes() { pushes.length = 0; },
         pushDeviceState: (device, channel, status) => mock.setChannelStatus(device, channel, status),
         notice: (text) => mock.notice(text),
+        copy(orders) {
+            const told = [];
+            const listen = (text) => told.push(JSON.parse(text));
+            mock.bridge.emitCopyResult.connect(listen);
+            return new Promise((resolve) => mock.bridge.CopyFileFunc(JSON.stringify(orders), () => {
+                mock.bridge.emitCopyResult.disconnect(listen);
+                resolve(told);
+            }));
+        },
         async answerNotification(answer) {
             held.shift()(answer);
         },

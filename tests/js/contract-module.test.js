@@ -33,6 +33,7 @@ async function open() {
             clearPushes: () => page.evaluate(() => { window.pushes.length = 0; }),
             pushDeviceState: (device, channel, status) => host.pushDeviceState(device, channel, status),
             notice: (text) => host.notice(text),
+            copy: (orders) => page.evaluate((o) => window.copy(o), orders),
             async answerNotification(answer) {
                 // The notification reaches the host on its own time.
                 for (let i = 0; (await host.send('/pending-notifications')).pending.length === 0; ++i) {

@@ -34,7 +34,8 @@ bool stopped(const std::atomic<bool>* stop, const QString& target)
 
 } // namespace
 
-bool copyFile(const QString& source, const QString& target, const std::atomic<bool>* stop)
+bool copyFile(const QString& source, const QString& target, const std::atomic<bool>* stop,
+              const CopyProgress& progress)
 {
     if (!withinPathLimits(source) || !withinPathLimits(target)) {
         qCDebug(lcWebModule) << "CopyFileProcess: path beyond the system's limits refused, lengths"
@@ -78,7 +79,7 @@ bool copyFile(const QString& source, const QString& target, const std::atomic<bo
     out.setNewFileMode(copyMode(source));
 
     const qint64 expected = in.size();
-    qint64 copied = kernelCopy(in, out.file(), stop);
+    qint64 copied = kernelCopy(in, out.file(), stop, progress);
     QByteArray buffer(int(kCopyChunk), Qt::Uninitialized);
     for (;;) {
         if (stopped(stop, target))
@@ -95,6 +96,8 @@ bool copyFile(const QString& source, const QString& target, const std::atomic<bo
             return false;
         }
         copied += got;
+        if (progress)
+            progress(copied, expected);
     }
     // A source that ended early (cut while being read) is not a copy.
     if (copied < expected) {

@@ -5,13 +5,17 @@
 
 #include <QtCore/QString>
 #include <atomic>
+#include <functional>
 
 namespace TaviWebModuleInternal {
 
 // Copies source to target (see CWebComm::CopyFileProcess), with its log
 // lines; true when the copy was written. When stop is raised meanwhile the
 // copy ends early and writes nothing: no target, no temporary file.
-bool copyFile(const QString& source, const QString& target,
-              const std::atomic<bool>* stop = nullptr);
+// progress, if given, hears the bytes done of the total after each chunk,
+// on the copying thread.
+using CopyProgress = std::function<void(qint64 done, qint64 total)>;
+bool copyFile(const QString& source, const QString& target, const std::atomic<bool>* stop = nullptr,
+              const CopyProgress& progress = {});
 
 } // namespace TaviWebModuleInternal

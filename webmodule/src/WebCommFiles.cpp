@@ -18,6 +18,8 @@
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
+#include <QtCore/QPointer>
+#include <QtCore/QTimer>
 #include <QtWidgets/QFileDialog>
 #include <QtWidgets/QWidget>
 
@@ -97,6 +99,24 @@ int saveSnapshot(const QString& base64, QString filePath, const std::atomic<bool
     return 0;
 }
 
+// Tells the page that called CopyFileFunc what became of one order.
+void tellCopy(CWebComm* bridge, int index, const QString& source, const QString& target,
+              const char* outcome, const QString& why = QString())
+{
+    QJsonObject result { { QStringLiteral("index"), index },
+                         { QStringLiteral("sourceFile"), source },
+                         { QStringLiteral("targetFile"), target },
+                         { QStringLiteral("outcome"), QLatin1String(outcome) } };
+    if (!why.isEmpty())
+        result.insert(QStringLiteral("why"), why);
+    emit bridge->emitCopyResult(
+        QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact)));
+}
+
+// A long copy's progress, four times a second at most, from the bytes the
+// copying thread has done so far.
+constexpr int kCopyProgressMs = 250;
+
 } // namespace
 
 QString CWebComm::BrowseFilePath(QString originalPath)
@@ -128,24 +148,75 @@ void CWebComm::CopyFileFunc(QString command)
         return;
     qDebug() << "CopyFileFunc command" << command;
     QJsonArray orders;
-    if (!commandArray(command, orders))
+    // A JSON object reads as no orders: the page learns so as of no JSON.
+    if (!commandArray(command, orders)
+        || (orders.isEmpty() && !command.trimmed().startsWith(QLatin1Char('[')))) {
+        tellCopy(this, -1, QString(), QString(), "refused",
+                 QStringLiteral("the command is not a JSON array of orders"));
         return;
-    for (const QJsonValue& order : std::as_const(orders)) {
-        if (!order.isObject())
+    }
+    for (int index = 0; index < orders.size(); ++index) {
+        const QJsonValue order = orders.at(index);
+        if (!order.isObject()) {
+            tellCopy(this, index, QString(), QString(), "refused",
+                     QStringLiteral("not an order {sourceFile, targetFile}"));
             continue;
+        }
         const QJsonObject o = order.toObject();
         const QString source = o.value(QStringLiteral("sourceFile")).toString();
         const QString target = o.value(QStringLiteral("targetFile")).toString();
-        if (!mayReadPath("CopyFileFunc", source) || !mayWritePath("CopyFileFunc", target))
+        if (!mayReadPath("CopyFileFunc", source)) {
+            tellCopy(this, index, source, target, "refused",
+                     QStringLiteral("the source is outside the host's file roots"));
             continue;
+        }
+        if (!mayWritePath("CopyFileFunc", target)) {
+            tellCopy(this, index, source, target, "refused",
+                     QStringLiteral("the target is outside the host's file roots"));
+            continue;
+        }
+        std::atomic<qint64> done { 0 }, total { 0 };
+        qint64 told = 0;
+        const auto tellProgress = [&, self = QPointer<CWebComm>(this)] {
+            if (!self || done == told)
+                return;
+            told = done;
+            const QJsonObject progress { { QStringLiteral("index"), index },
+                                         { QStringLiteral("sourceFile"), source },
+                                         { QStringLiteral("targetFile"), target },
+                                         { QStringLiteral("done"), told },
+                                         { QStringLiteral("total"), qint64(total) } };
+            emit self->emitCopyProgress(
+                QString::fromUtf8(QJsonDocument(progress).toJson(QJsonDocument::Compact)));
+        };
+        QTimer ticker;
+        ticker.setInterval(kCopyProgressMs);
+        QObject::connect(&ticker, &QTimer::timeout, tellProgress);
+        ticker.start();
         bool copied = false;
-        const bool bridgeAlive = runOffThread(
-            this, [&](const std::atomic<bool>& stop) { copied = copyFile(source, target, &stop); });
-        if (copied)
-            sendShowTip(target, target);
+        const bool bridgeAlive = runOffThread(this, [&](const std::atomic<bool>& stop) {
+            copied = copyFile(source, target, &stop, [&](qint64 bytes, qint64 of) {
+                total = of;
+                done = bytes;
+            });
+        });
+        ticker.stop();
         // Gone with its page: the orders left are not for anyone any more.
         if (!bridgeAlive)
             return;
+        if (copied) {
+            // A copy that told its progress also tells its end.
+            if (told > 0 && told != done)
+                tellProgress();
+            tellCopy(this, index, source, target, "written");
+            sendShowTip(target, target);
+        } else {
+            const QFileInfo info(source);
+            tellCopy(this, index, source, target, "failed",
+                     !info.exists()       ? QStringLiteral("no such source file")
+                         : !info.isFile() ? QStringLiteral("the source is not a regular file")
+                                          : QStringLiteral("the copy could not be written"));
+        }
     }
 }
 

@@ -7,6 +7,7 @@
 //   clearPushes()
 //   pushDeviceState(device, channel, status), notice(text),
 //   answerNotification(answer)   what the host does when the test says so
+//   copy(orders)                 CopyFileFunc's outcomes told to the page
 //   close()
 'use strict';
 
@@ -131,6 +132,27 @@ function defineContract(test, open) {
         await impl.pushDeviceState('cam-a', 2, 1);
         await impl.pushDeviceState('door-b', 1, 2);
         await impl.pushes(4);
+    });
+
+    // Files outside the host's roots: refused, nothing written.
+    test('AfterSnapshot outside the file roots: -1', async () => {
+        assert.equal(await impl.call('AfterSnapshot', 'data:image/jpeg;base64,AAAA', 'ch-1', 1,
+                                     '/tavi-contract-outside/shot.jpg'), -1);
+    });
+
+    test('CopyFileFunc: each order\'s outcome to the page, refusals with why', async () => {
+        const outcomes = await impl.copy([
+            { sourceFile: '/tavi-contract-outside/a.bin', targetFile: '/tavi-contract-outside/b.bin' },
+            'not an order',
+        ]);
+        assert.deepEqual(outcomes, [
+            { index: 0, sourceFile: '/tavi-contract-outside/a.bin', targetFile: '/tavi-contract-outside/b.bin',
+              outcome: 'refused', why: 'the source is outside the host\'s file roots' },
+            { index: 1, sourceFile: '', targetFile: '', outcome: 'refused', why: 'not an order {sourceFile, targetFile}' },
+        ]);
+        assert.deepEqual(await impl.copy({ sourceFile: 'x' }), [
+            { index: -1, sourceFile: '', targetFile: '', outcome: 'refused', why: 'the command is not a JSON array of orders' },
+        ]);
     });
 
     const notices = [
