@@ -117,11 +117,12 @@ void ControlServer::onReadyRead(QTcpSocket* socket)
         QJsonParseError parseError;
         const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
         if (!document.isObject()) {
-            reply(socket,
-                  error(400,
-                        parseError.error != QJsonParseError::NoError
-                            ? QStringLiteral("the body is not JSON: %1").arg(parseError.errorString())
-                            : QStringLiteral("the body is not a JSON object")));
+            reply(
+                socket,
+                error(400,
+                      parseError.error != QJsonParseError::NoError
+                          ? QStringLiteral("the body is not JSON: %1").arg(parseError.errorString())
+                          : QStringLiteral("the body is not a JSON object")));
             return;
         }
         request = document.object();

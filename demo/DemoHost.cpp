@@ -20,6 +20,7 @@
 #include <QtNetwork/QNetworkAccessManager>
 #include <QtNetwork/QNetworkReply>
 #include <QtWebEngineCore/QWebEngineLoadingInfo>
+#include <QtWebEngineCore/QWebEnginePage>
 #include <QtWebEngineCore/QWebEngineProfile>
 #include <QtWebEngineCore/QWebEngineScript>
 #include <QtWebEngineCore/QWebEngineScriptCollection>
@@ -42,6 +43,18 @@
 DemoHost* DemoHost::s_instance = nullptr;
 
 namespace {
+
+// The inspector's page: its own console is no line of the page it inspects.
+class InspectorPage : public QWebEnginePage
+{
+public:
+    using QWebEnginePage::QWebEnginePage;
+
+protected:
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int,
+                                  const QString&) override
+    {}
+};
 
 bool offscreen()
 {
@@ -288,6 +301,7 @@ void DemoHost::openDevTools()
     m_pDevTools->setAttribute(Qt::WA_DeleteOnClose);
     m_pDevTools->setWindowTitle(
         QStringLiteral("DevTools: %1").arg(m_options.url.toDisplayString()));
+    m_pDevTools->setPage(new InspectorPage(m_pDevTools));
     m_pDevTools->resize(1000, 700);
     connect(m_pDevTools->page(), &QWebEnginePage::loadFinished, this, [this](bool ok) {
         record(QStringLiteral("host"),

@@ -26,8 +26,9 @@ QString compact(const QJsonValue& value)
 {
     if (value.isString())
         return value.toString();
-    return QString::fromUtf8(value.isArray() ? QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact)
-                                             : QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact));
+    return QString::fromUtf8(value.isArray()
+                                 ? QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact)
+                                 : QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact));
 }
 
 ControlServer::Answer refused(int status, const QString& why)
@@ -110,7 +111,8 @@ std::unique_ptr<HostScenario> HostScenario::load(const QString& path, QString* e
         rule.answer.ack = object.value(QLatin1String("ack")).toInt(0);
         rule.answer.body = compact(object.value(QLatin1String("answer"))).toStdString();
         if (object.contains(QLatin1String("refuse")) && rule.answer.refusal == 0) {
-            *error = QStringLiteral("scenario: \"refuse\" is a negative status: %1").arg(compact(value));
+            *error = QStringLiteral("scenario: \"refuse\" is a negative status: %1")
+                         .arg(compact(value));
             return nullptr;
         }
         serverRules.append(rule);
@@ -209,7 +211,8 @@ bool HostScenario::takeNotification(const QString& msg, const QString& sn)
         WebViewDataCenter::GetInstance()->NotifyResult(text, id);
     } else if (rule->mode == QLatin1String("late") && m_pRelay) {
         m_pRelay->post(std::chrono::milliseconds(rule->afterMs), [answer, sn] {
-            DemoHost::note(QStringLiteral("NotifyResult after %1, sn=%2").arg(QStringLiteral("a wait"), sn));
+            DemoHost::note(
+                QStringLiteral("NotifyResult after %1, sn=%2").arg(QStringLiteral("a wait"), sn));
             QString text = answer;
             QString id = sn;
             WebViewDataCenter::GetInstance()->NotifyResult(text, id);
@@ -230,7 +233,8 @@ void HostScenario::addControls(ControlServer* control)
         const QString device = request.value(QLatin1String("device")).toString();
         if (device.isEmpty() || !request.value(QLatin1String("channel")).isDouble()
             || !request.value(QLatin1String("status")).isDouble())
-            return refused(400, QStringLiteral("needs device (text), channel and status (numbers)"));
+            return refused(400,
+                           QStringLiteral("needs device (text), channel and status (numbers)"));
         pushDeviceState(device, request.value(QLatin1String("channel")).toInt(),
                         request.value(QLatin1String("status")).toInt());
         return ControlServer::Answer { 200, { { QStringLiteral("pushed"), true } } };
@@ -266,11 +270,13 @@ void HostScenario::addControls(ControlServer* control)
         Pending pending;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            const auto it = std::find_if(m_pending.begin(), m_pending.end(), [&wanted](const Pending& p) {
-                return wanted.isEmpty() || p.sn == wanted;
-            });
+            const auto it
+                = std::find_if(m_pending.begin(), m_pending.end(), [&wanted](const Pending& p) {
+                      return wanted.isEmpty() || p.sn == wanted;
+                  });
             if (it == m_pending.end())
-                return refused(409, wanted.isEmpty()
+                return refused(409,
+                               wanted.isEmpty()
                                    ? QStringLiteral("no notification waits for an answer")
                                    : QStringLiteral("no notification %1 waits").arg(wanted));
             pending = *it;
@@ -280,7 +286,8 @@ void HostScenario::addControls(ControlServer* control)
         QString sn = pending.sn;
         DemoHost::note(QStringLiteral("NotifyResult from the test, sn=%1").arg(sn));
         WebViewDataCenter::GetInstance()->NotifyResult(text, sn);
-        return ControlServer::Answer { 200, { { QStringLiteral("sn"), pending.sn },
-                                              { QStringLiteral("msg"), pending.msg } } };
+        return ControlServer::Answer {
+            200, { { QStringLiteral("sn"), pending.sn }, { QStringLiteral("msg"), pending.msg } }
+        };
     });
 }

@@ -33,7 +33,14 @@ void messageHandler(QtMsgType type, const QMessageLogContext& context, const QSt
     if (msg.startsWith(QLatin1String("This plugin does not support")))
         return;
     QString source = QStringLiteral("module");
+    QString text = msg;
+    QString forwarded = msg;
     if (context.category && qstrcmp(context.category, "js") == 0) {
+        // Where the page wrote it, as the host log's console lines say.
+        if (context.file && *context.file)
+            text += QStringLiteral(" (%1:%2)")
+                        .arg(QString::fromUtf8(context.file))
+                        .arg(context.line);
         source = type == QtCriticalMsg ? QStringLiteral("page error")
             : type == QtWarningMsg     ? QStringLiteral("page warning")
                                        : QStringLiteral("page info");
@@ -44,10 +51,12 @@ void messageHandler(QtMsgType type, const QMessageLogContext& context, const QSt
         // After each push the module logs what the page function returned,
         // as a quoted text; "" when it returned nothing.
         source = QStringLiteral("module push result");
+        // On the terminal too, a bare "" would say nothing.
+        forwarded = QStringLiteral("[module push result] ") + msg;
     }
-    DemoHost::note(msg, source);
+    DemoHost::note(text, source);
     if (g_previousHandler)
-        g_previousHandler(type, context, msg);
+        g_previousHandler(type, context, forwarded);
 }
 
 // SIGTERM and SIGINT end the run as the end of a tour does: the handler only

@@ -37,7 +37,7 @@ for (const { how, stop } of endings) {
             assert.deepEqual({ code: exit.code, signal: exit.signal }, { code: 0, signal: null });
             const transcript = host.transcriptText();
             assert.equal(transcript.match(/\[host\] ready for automated browsers/g).length, 1);
-            assert.match(transcript, /\[page info\] plain page up/);
+            assert.match(transcript, /\[page info\] plain page up \(file:\/\/\/\S+\/plain\.html:\d+\)/);
             assert.ok(fs.statSync(path.join(host.work, 'shot.png')).size > 0);
             assert.equal(fs.existsSync(demoFilesFolder(transcript)), false, 'scratch folder left behind');
             assert.deepEqual(host.stdout().filter((l) => l.startsWith('TAVI-READY')), []);
@@ -81,6 +81,28 @@ test('a control that is not there, a GET, a body that is not JSON: refused, the 
         assert.equal(bad.status, 400);
         assert.match((await host.send('/transcript')).text, /plain page up/);
         assert.equal((await host.stop()).code, 0);
+    } finally {
+        await host.stop({ signal: 'SIGKILL' });
+        host.cleanUp();
+    }
+});
+
+test('with the inspector open, its own console stays out of the page\'s lines', { skip }, async () => {
+    const host = await serve('plain.html', { args: ['--devtools'] });
+    try {
+        await waitFor(() => host.send('/transcript').then((t) => /DevTools loaded/.test(t.text)));
+        // The inspector writes to its own console, and so does the page.
+        const { browser, page } = await attach(host);
+        const inspector = (await browser.pages()).find((p) => p.url().startsWith('devtools://'));
+        assert.ok(inspector, 'the inspector is a target of its own');
+        await inspector.evaluate(() => console.error('written by the inspector'));
+        await page.evaluate(() => console.warn('written by the page'));
+        await waitFor(() => host.send('/transcript').then((t) => /written by the page/.test(t.text)));
+        await browser.disconnect();
+        assert.equal((await host.stop()).code, 0);
+        const transcript = host.transcriptText();
+        assert.doesNotMatch(transcript, /written by the inspector/);
+        assert.match(transcript, /\[page warning\] written by the page \(/);
     } finally {
         await host.stop({ signal: 'SIGKILL' });
         host.cleanUp();
