@@ -97,6 +97,7 @@ function (root) {
         var saved = { qt: global.qt, QWebChannel: global.QWebChannel };
         // The host's file roots: none given, every path is allowed.
         var roots = options.fileRoots || null;
+        /** @type {(source: string, target: string, index: number) => object} */
         var copier = function () { return {}; };
 
         function within(path, list) {

@@ -136,7 +136,7 @@ function (root) {
         var args = Array.prototype.slice.call(arguments, 1);
         return new Promise(function (resolve, reject) {
             /** @type {Function | undefined} */
-            var fn = raw && raw[method];
+            var fn = /** @type {any} */ (raw && raw[method]);
             if (typeof fn !== 'function') {
                 reject(TaviWebError('no-method', 'the bridge has no method ' + method));
                 return;
@@ -330,9 +330,12 @@ function (root) {
         var self = this;
         var run = function () {
             var raw = self.raw;
+            /** @type {any[]} */
             var results = [];
-            var tells = raw && raw.emitCopyResult && typeof raw.emitCopyResult.connect === 'function';
-            var progress = raw && raw.emitCopyProgress && typeof raw.emitCopyProgress.connect === 'function';
+            var resultSignal = raw && raw.emitCopyResult && typeof raw.emitCopyResult.connect === 'function'
+                ? raw.emitCopyResult : null;
+            var progressSignal = raw && raw.emitCopyProgress && typeof raw.emitCopyProgress.connect === 'function'
+                ? raw.emitCopyProgress : null;
             var onResult = function (text) {
                 try { results.push(JSON.parse(text)); } catch (e) { /* not ours to judge */ }
             };
@@ -343,18 +346,18 @@ function (root) {
                 try { value = JSON.parse(text); } catch (e) { return; }
                 try { opts.onProgress(value); } catch (e) { self._emit('error', e); }
             };
-            if (tells)
-                raw.emitCopyResult.connect(onResult);
-            if (progress)
-                raw.emitCopyProgress.connect(onProgress);
+            if (resultSignal)
+                resultSignal.connect(onResult);
+            if (progressSignal)
+                progressSignal.connect(onProgress);
             var done = function () {
-                if (tells)
-                    raw.emitCopyResult.disconnect(onResult);
-                if (progress)
-                    raw.emitCopyProgress.disconnect(onProgress);
+                if (resultSignal)
+                    resultSignal.disconnect(onResult);
+                if (progressSignal)
+                    progressSignal.disconnect(onProgress);
             };
             return self.invoke('CopyFileFunc', JSON.stringify(orders || []))
-                .then(function () { done(); return tells ? results : undefined; },
+                .then(function () { done(); return resultSignal ? results : undefined; },
                       function (e) { done(); throw e; });
         };
         var copy = (this._copying || Promise.resolve()).then(run, run);
