@@ -28,8 +28,8 @@ DemoFiles::DemoFiles(QObject* parent, bool answerDialogs)
     : QObject(parent)
 {
     // A fresh scratch folder per run, of its own: demo hosts running at the
-    // same time must not empty each other's. What the page writes stays there
-    // to look at.
+    // same time must not empty each other's. What the page writes is there to
+    // look at while the demo runs; the folder goes when it ends.
     QTemporaryDir scratch(QStandardPaths::writableLocation(QStandardPaths::TempLocation)
                           + QStringLiteral("/tavi-demo-files-XXXXXX"));
     scratch.setAutoRemove(false);
@@ -63,6 +63,12 @@ DemoFiles::DemoFiles(QObject* parent, bool answerDialogs)
         connect(m_pDialogWatch, &QTimer::timeout, this, &DemoFiles::onDialogWatchTimeout);
         m_pDialogWatch->start();
     }
+}
+
+DemoFiles::~DemoFiles()
+{
+    if (!m_strFolder.isEmpty())
+        QDir(m_strFolder).removeRecursively();
 }
 
 QUrl DemoFiles::serverUrl() const

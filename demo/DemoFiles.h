@@ -17,6 +17,8 @@ class DemoFiles : public QObject
 public:
     // Create before the page loads.
     explicit DemoFiles(QObject* parent, bool answerDialogs);
+    // The scratch folder goes with the run.
+    ~DemoFiles() override;
 
     // The scratch folder the page writes into.
     QString folder() const { return m_strFolder; }

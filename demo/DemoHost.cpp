@@ -1,7 +1,9 @@
 #include "DemoHost.h"
 
+#include "ControlServer.h"
 #include "DemoFiles.h"
 #include "DemoMedia.h"
+#include "HostScenario.h"
 #include "RelaySimulation.h"
 
 #include <QtCore/QDateTime>
@@ -18,6 +20,7 @@
 #include <QtNetwork/QNetworkAccessManager>
 #include <QtNetwork/QNetworkReply>
 #include <QtWebEngineCore/QWebEngineLoadingInfo>
+#include <QtWebEngineCore/QWebEnginePage>
 #include <QtWebEngineCore/QWebEngineProfile>
 #include <QtWebEngineCore/QWebEngineScript>
 #include <QtWebEngineCore/QWebEngineScriptCollection>
@@ -34,10 +37,24 @@
 #include <WebAccessPolicy.h>
 #include <WebViewDataCenter.h>
 #include <algorithm>
+#include <cstdio>
+#include <unistd.h>
 
 DemoHost* DemoHost::s_instance = nullptr;
 
 namespace {
+
+// The inspector's page: its own console is no line of the page it inspects.
+class InspectorPage : public QWebEnginePage
+{
+public:
+    using QWebEnginePage::QWebEnginePage;
+
+protected:
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int,
+                                  const QString&) override
+    {}
+};
 
 bool offscreen()
 {
@@ -72,7 +89,11 @@ DemoHost::DemoHost(const Options& options)
             Qt::DirectConnection);
     connect(dc, &WebViewDataCenter::emitFuncInfoCenterNotify, this, &DemoHost::onInfoCenterNotify,
             Qt::DirectConnection);
-    m_pRelay = std::make_unique<RelaySimulation>();
+    m_pScenario = m_options.scenario ? m_options.scenario : std::make_shared<HostScenario>();
+    m_pRelay = std::make_unique<RelaySimulation>(m_options.scenario ? m_pScenario->tour() : true,
+                                                 m_options.scenario ? m_pScenario->seed() : 0);
+    // Its devices are there before the page asks for them.
+    m_pScenario->start(m_pRelay.get());
 
     auto* splitter = new QSplitter(this);
     m_pTabs = new QTabWidget(splitter);
@@ -113,6 +134,8 @@ DemoHost::DemoHost(const Options& options)
 
     record(QStringLiteral("host"),
            QStringLiteral("opening %1").arg(m_options.url.toDisplayString()));
+    if (m_options.serve)
+        startControl();
     if (m_options.devTools)
         openDevTools();
 }
@@ -171,7 +194,7 @@ void DemoHost::onWebNotify(QString& msg, QString& sn)
             QTimer::singleShot(500, this, [this] { finish(); }); // let the page paint first
         return;
     }
-    if (m_pRelay->takeNotification(msg, sn))
+    if (m_pScenario->takeNotification(msg, sn) || m_pRelay->takeNotification(msg, sn))
         return;
 
     // Answer every notification; a synchronous caller gets it at once, an
@@ -202,6 +225,55 @@ void DemoHost::publishToPages(const QString& name, const QJsonObject& data)
     QWebEngineProfile::defaultProfile()->scripts()->insert(script);
 }
 
+void DemoHost::notePageError()
+{
+    if (s_instance)
+        s_instance->m_bPageError = true;
+}
+
+void DemoHost::startControl()
+{
+    m_pControl = new ControlServer(this);
+    m_pControl->route(QStringLiteral("/stop"), [this](const QJsonObject&) {
+        // After the answer has gone.
+        QTimer::singleShot(0, this, [this] { finish(); });
+        return ControlServer::Answer { 200, { { QStringLiteral("stopping"), true } } };
+    });
+    m_pScenario->addControls(m_pControl);
+    m_pControl->route(QStringLiteral("/transcript"), [this](const QJsonObject&) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return ControlServer::Answer {
+            200, { { QStringLiteral("text"), m_transcript.join(QLatin1Char('\n')) } }
+        };
+    });
+    if (!m_pControl->start())
+        record(QStringLiteral("host"),
+               QStringLiteral("the control endpoint could not listen: %1")
+                   .arg(m_pControl->errorString()));
+    else
+        record(QStringLiteral("host"),
+               QStringLiteral("control endpoint on %1 (loopback only)").arg(m_pControl->baseUrl()));
+}
+
+void DemoHost::announceReady(const QString& devTools)
+{
+    if (m_bAnnounced || !m_options.serve)
+        return;
+    m_bAnnounced = true;
+    const QJsonObject ready {
+        { QStringLiteral("devtools"), devTools },
+        { QStringLiteral("control"),
+          m_pControl && m_pControl->isListening() ? QJsonValue(m_pControl->baseUrl())
+                                                  : QJsonValue() },
+        { QStringLiteral("pid"), qint64(::getpid()) },
+        { QStringLiteral("url"), m_options.url.toString() },
+    };
+    std::printf("%s%s\n", kReadyPrefix,
+                QJsonDocument(ready).toJson(QJsonDocument::Compact).constData());
+    std::fflush(stdout);
+    record(QStringLiteral("host"), QStringLiteral("ready for automated browsers"));
+}
+
 void DemoHost::onLoadingChanged(const QWebEngineLoadingInfo& info)
 {
     if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus
@@ -229,6 +301,7 @@ void DemoHost::openDevTools()
     m_pDevTools->setAttribute(Qt::WA_DeleteOnClose);
     m_pDevTools->setWindowTitle(
         QStringLiteral("DevTools: %1").arg(m_options.url.toDisplayString()));
+    m_pDevTools->setPage(new InspectorPage(m_pDevTools));
     m_pDevTools->resize(1000, 700);
     connect(m_pDevTools->page(), &QWebEnginePage::loadFinished, this, [this](bool ok) {
         record(QStringLiteral("host"),
@@ -252,14 +325,19 @@ void DemoHost::checkRemoteDebugging()
         for (const QJsonValue& target : targets)
             if (target[QLatin1String("type")].toString() == QLatin1String("page"))
                 pages << target[QLatin1String("url")].toString();
-        if (reply->error() == QNetworkReply::NoError)
+        if (reply->error() == QNetworkReply::NoError) {
             record(QStringLiteral("host"),
                    QStringLiteral("remote debugging on %1 (loopback only), pages: %2")
                        .arg(base, pages.join(QLatin1String(", "))));
-        else
+            announceReady(base);
+        } else {
             record(QStringLiteral("host"),
                    QStringLiteral("remote debugging: nothing answers on %1: %2")
                        .arg(base, reply->errorString()));
+            // A served run is of no use without it.
+            if (m_options.serve)
+                finish(1);
+        }
         network->deleteLater();
     });
 }
@@ -346,7 +424,12 @@ void DemoHost::finish(int exitCode)
             if (w->inherits("PlayVideoDialog"))
                 w->close();
     QTimer::singleShot(300, this, [this, exitCode] {
+        int code = exitCode;
+        if (code == 0 && m_options.failOnPageError && m_bPageError) {
+            record(QStringLiteral("host"), QStringLiteral("the page left an error uncaught"));
+            code = kExitPageError;
+        }
         const bool ok = writeOutputs();
-        QCoreApplication::exit(exitCode != 0 ? exitCode : ok ? 0 : 1);
+        QCoreApplication::exit(code != 0 ? code : ok ? 0 : 1);
     });
 }

@@ -5,9 +5,11 @@
 #include <QtCore/QStringList>
 #include <QtCore/QUrl>
 #include <QtWidgets/QMainWindow>
+#include <atomic>
 #include <memory>
 #include <mutex>
 
+class HostScenario;
 class QJsonObject;
 class QPlainTextEdit;
 class RelaySimulation;
@@ -35,10 +37,18 @@ public:
         int closeDialogsMs = 0; // 0: the host leaves dialogs to the user
         bool devTools = false;
         int remoteDebuggingPort = 0; // 0: off
+        bool serve = false; // for automated browsers: ready line, control endpoint
+        bool failOnPageError = false;
+        // The simulated host's script; none: the random tour.
+        std::shared_ptr<HostScenario> scenario;
     };
 
     // Exit codes besides 0 and 1 (outputs not written).
     static constexpr int kExitPageNotLoaded = 3;
+    static constexpr int kExitPageError = 4;
+    // The line a served run prints on standard output once the page has
+    // loaded, followed by a JSON object.
+    static constexpr const char* kReadyPrefix = "TAVI-READY ";
 
     explicit DemoHost(const Options& options);
     ~DemoHost() override;
@@ -53,6 +63,11 @@ public:
     QPixmap screenshot();
 
     static DemoHost* instance() { return s_instance; }
+    // The page left an error uncaught (from any thread).
+    static void notePageError();
+    // Ends the run as a finished tour does: outputs written, exit 0 (or 4
+    // after a page error, with failOnPageError).
+    void stop() { finish(); }
     // Sets window.<name> to data in every page of the default profile, before
     // the page's own scripts run.
     static void publishToPages(const QString& name, const QJsonObject& data);
@@ -72,6 +87,10 @@ private:
     // transcript has from Qt's log already.
     void forwardHostLog();
     void finish(int exitCode = 0);
+    // The control endpoint of a served run.
+    void startControl();
+    // Prints the ready line, once.
+    void announceReady(const QString& devTools);
 
     Options m_options;
     QTabWidget* m_pTabs = nullptr;
@@ -81,6 +100,10 @@ private:
     bool m_bFinished = false;
     int m_nHostLogLinesSeen = 0;
     std::unique_ptr<RelaySimulation> m_pRelay;
+    std::shared_ptr<HostScenario> m_pScenario;
+    class ControlServer* m_pControl = nullptr;
+    bool m_bAnnounced = false;
+    std::atomic<bool> m_bPageError { false };
 
     std::mutex m_mutex;
     QStringList m_transcript;

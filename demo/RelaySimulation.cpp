@@ -19,8 +19,10 @@ constexpr std::chrono::milliseconds kLateAnswerDelay(900);
 
 } // namespace
 
-RelaySimulation::RelaySimulation()
-    : m_thread([this] { run(); })
+RelaySimulation::RelaySimulation(bool tour, quint32 seed)
+    : m_bTour(tour)
+    , m_random(seed != 0 ? seed : QRandomGenerator::global()->generate())
+    , m_thread([this] { run(); })
 {}
 
 RelaySimulation::~RelaySimulation()
@@ -89,13 +91,16 @@ void RelaySimulation::post(std::chrono::milliseconds delay, std::function<void()
 
 void RelaySimulation::run()
 {
-    Clock::time_point nextTick = Clock::now() + kTick;
+    Clock::time_point nextTick = m_bTour ? Clock::now() + kTick : Clock::time_point::max();
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_stopping) {
         Clock::time_point due = nextTick;
         if (!m_tasks.empty() && m_tasks.begin()->first < due)
             due = m_tasks.begin()->first;
-        m_wake.wait_until(lock, due);
+        if (due == Clock::time_point::max())
+            m_wake.wait(lock);
+        else
+            m_wake.wait_until(lock, due);
         if (m_stopping)
             break;
         const Clock::time_point now = Clock::now();
@@ -119,7 +124,7 @@ void RelaySimulation::run()
 void RelaySimulation::tick()
 {
     ++m_ticks;
-    QRandomGenerator* random = QRandomGenerator::global();
+    QRandomGenerator* random = &m_random;
 
     // One channel of one device changes its state.
     DeviceStatusMap devices = TaviSim::deviceStatus();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QtCore/QRandomGenerator>
 #include <QtCore/QString>
 #include <chrono>
 #include <condition_variable>
@@ -16,7 +17,9 @@
 class RelaySimulation
 {
 public:
-    RelaySimulation();
+    // tour: the lively random changes every second, from seed (0: a seed of
+    // its own each run). Without the tour only posted tasks run.
+    explicit RelaySimulation(bool tour = true, quint32 seed = 0);
     ~RelaySimulation();
 
     RelaySimulation(const RelaySimulation&) = delete;
@@ -28,10 +31,12 @@ public:
     // Answers a "getUserToken" host notice with a userToken notice.
     void onHostNotice(const QString& message);
 
+    // Runs task on the relay's thread after delay, as a host thread would.
+    void post(std::chrono::milliseconds delay, std::function<void()> task);
+
 private:
     using Clock = std::chrono::steady_clock;
 
-    void post(std::chrono::milliseconds delay, std::function<void()> task);
     void run();
     void tick();
 
@@ -40,6 +45,8 @@ private:
     std::multimap<Clock::time_point, std::function<void()>> m_tasks;
     bool m_stopping = false;
     int m_ticks = 0;
+    const bool m_bTour;
+    QRandomGenerator m_random;
     // Last, so that everything above exists while the thread runs.
     std::thread m_thread;
 };

@@ -2,14 +2,23 @@
 // host window, on the simulated host libraries.
 
 #include "DemoHost.h"
+#include "HostScenario.h"
 
 #include <QtCore/QCommandLineParser>
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 #include <QtCore/QLoggingCategory>
+#include <QtCore/QSocketNotifier>
 #include <QtCore/QUrl>
+#include <QtNetwork/QHostAddress>
+#include <QtNetwork/QTcpServer>
 #include <QtWidgets/QApplication>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <functional>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -24,18 +33,66 @@ void messageHandler(QtMsgType type, const QMessageLogContext& context, const QSt
     if (msg.startsWith(QLatin1String("This plugin does not support")))
         return;
     QString source = QStringLiteral("module");
+    QString text = msg;
+    QString forwarded = msg;
     if (context.category && qstrcmp(context.category, "js") == 0) {
+        // Where the page wrote it, as the host log's console lines say.
+        if (context.file && *context.file)
+            text += QStringLiteral(" (%1:%2)")
+                        .arg(QString::fromUtf8(context.file))
+                        .arg(context.line);
         source = type == QtCriticalMsg ? QStringLiteral("page error")
             : type == QtWarningMsg     ? QStringLiteral("page warning")
                                        : QStringLiteral("page info");
+        // An exception or a rejected promise that the page left uncaught.
+        if (type == QtCriticalMsg && msg.startsWith(QLatin1String("Uncaught")))
+            DemoHost::notePageError();
     } else if (msg.startsWith(QLatin1Char('"'))) {
         // After each push the module logs what the page function returned,
         // as a quoted text; "" when it returned nothing.
         source = QStringLiteral("module push result");
+        // On the terminal too, a bare "" would say nothing.
+        forwarded = QStringLiteral("[module push result] ") + msg;
     }
-    DemoHost::note(msg, source);
+    DemoHost::note(text, source);
     if (g_previousHandler)
-        g_previousHandler(type, context, msg);
+        g_previousHandler(type, context, forwarded);
+}
+
+// SIGTERM and SIGINT end the run as the end of a tour does: the handler only
+// writes a byte, the event loop reads it.
+int g_signalPipe[2] = { -1, -1 };
+
+void onStopSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
+}
+
+bool watchStopSignals(QObject* parent, std::function<void(int)> stop)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
+        return false;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, parent);
+    QObject::connect(notifier, &QSocketNotifier::activated, parent, [stop] {
+        char byte = 0;
+        if (::read(g_signalPipe[0], &byte, 1) == 1)
+            stop(byte);
+    });
+    struct sigaction action
+    {
+    };
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return sigaction(SIGTERM, &action, nullptr) == 0 && sigaction(SIGINT, &action, nullptr) == 0;
+}
+
+// A port of 127.0.0.1 that nothing listens on now.
+int freeLoopbackPort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
 bool hasDisplay()
@@ -96,7 +153,8 @@ int main(int argc, char** argv)
     // Decided before the application object exists.
     bool headless = !hasDisplay() && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
     for (int i = 1; i < argc; ++i)
-        headless = headless || qstrcmp(argv[i], "--headless") == 0;
+        headless = headless || qstrcmp(argv[i], "--headless") == 0
+            || (qstrcmp(argv[i], "--serve") == 0 && !hasDisplay());
     if (headless)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
@@ -113,9 +171,14 @@ int main(int argc, char** argv)
         "Demo host of the Tavi web module. Opens the demo page, or your own page, in a tab "
         "page of a host window on the simulated host.\n\n"
         "Unattended runs (--headless, also the default without a display, and --tour) end by "
-        "themselves and write a screenshot and a transcript. Exit codes: 0 done; 1 an unknown "
-        "option, or the screenshot or the transcript could not be written; 2 a --url path "
-        "that names no file, or a bad port; 3 the page did not load."));
+        "themselves and write a screenshot and a transcript. For automated browsers, --serve runs "
+        "until SIGTERM, SIGINT or a POST to /stop of its control endpoint, and prints one line "
+        "when the page has loaded: TAVI-READY {\"devtools\": ..., \"control\": ..., "
+        "\"pid\": ...}.\n\n"
+        "Exit codes: 0 done; 1 an unknown option, or the screenshot or the transcript could not "
+        "be written; 2 a --url path that names no file, a bad port, or a scenario that cannot be "
+        "read; 3 the page did not load; "
+        "4 the page left an error uncaught (with --fail-on-page-error)."));
     parser.addHelpOption();
     QCommandLineOption urlOption(
         QStringLiteral("url"),
@@ -142,9 +205,9 @@ int main(int argc, char** argv)
                        "it ends (as --headless does)."));
     QCommandLineOption quitOption(
         QStringLiteral("quit-after"),
-        QStringLiteral("Quit after this many milliseconds. Default: stay open; in headless runs "
-                       "60000 for the demo page (which quits earlier, when its tour ends) and "
-                       "8000 for another page."),
+        QStringLiteral("Quit after this many milliseconds; 0 stays open, headless too. Default: "
+                       "stay open; in headless runs 60000 for the demo page (which quits "
+                       "earlier, when its tour ends) and 8000 for another page."),
         QStringLiteral("ms"));
     QCommandLineOption closeOption(
         QStringLiteral("close-dialogs"),
@@ -162,8 +225,26 @@ int main(int argc, char** argv)
         QStringLiteral("Let a Chromium-based browser on this machine inspect every page: open "
                        "http://127.0.0.1:<port> or chrome://inspect. Loopback only."),
         QStringLiteral("port"));
+    QCommandLineOption serveOption(
+        QStringLiteral("serve"),
+        QStringLiteral("Serve the page to an automated browser: offscreen without a display, "
+                       "DevTools on a free loopback port (or --remote-debugging), a control "
+                       "endpoint on another, one TAVI-READY line on standard output once the "
+                       "page has loaded; runs until SIGTERM, SIGINT or POST /stop, then writes "
+                       "the screenshot and the transcript (when asked for) and exits 0."));
+    QCommandLineOption pageErrorOption(
+        QStringLiteral("fail-on-page-error"),
+        QStringLiteral("Exit with 4 instead of 0 when the page left an exception or a rejected "
+                       "promise uncaught."));
+    QCommandLineOption scenarioOption(
+        QStringLiteral("scenario"),
+        QStringLiteral("Run the simulated host from this scenario (JSON: devices, a timeline of "
+                       "device states, notices and data-cache values, answers to notifications "
+                       "and from the server, the random tour's seed) instead of its random tour."),
+        QStringLiteral("file"));
     parser.addOptions({ urlOption, headlessOption, tourOption, shotOption, transcriptOption,
-                        quitOption, closeOption, devToolsOption, remoteOption });
+                        quitOption, closeOption, devToolsOption, remoteOption, serveOption,
+                        pageErrorOption, scenarioOption });
     parser.process(app);
 
     const auto fail = [](const QString& problem) {
@@ -175,11 +256,24 @@ int main(int argc, char** argv)
     options.url = pageUrl(parser.value(urlOption), &problem);
     if (!options.url.isValid())
         return fail(problem);
+    if (parser.isSet(scenarioOption)) {
+        options.scenario = HostScenario::load(parser.value(scenarioOption), &problem);
+        if (!options.scenario)
+            return fail(problem);
+    }
+    options.serve = parser.isSet(serveOption);
+    options.failOnPageError = parser.isSet(pageErrorOption);
     if (parser.isSet(remoteOption)) {
         bool ok = false;
         options.remoteDebuggingPort = parser.value(remoteOption).toInt(&ok);
         if (!ok || options.remoteDebuggingPort < 1 || options.remoteDebuggingPort > 65535)
             return fail(QStringLiteral("--remote-debugging needs a port from 1 to 65535"));
+    } else if (options.serve) {
+        options.remoteDebuggingPort = freeLoopbackPort();
+        if (options.remoteDebuggingPort == 0)
+            return fail(QStringLiteral("no free loopback port for DevTools"));
+    }
+    if (options.remoteDebuggingPort > 0) {
         // Read when the first page is made: loopback only, never the network.
         qputenv("QTWEBENGINE_REMOTE_DEBUGGING",
                 QByteArray("127.0.0.1:") + QByteArray::number(options.remoteDebuggingPort));
@@ -187,32 +281,38 @@ int main(int argc, char** argv)
     options.devTools = parser.isSet(devToolsOption);
     options.screenshotPath = parser.value(shotOption);
     options.transcriptPath = parser.value(transcriptOption);
-    options.quitAfterMs = parser.value(quitOption).toInt();
+    options.quitAfterMs = qMax(0, parser.value(quitOption).toInt());
     const bool demoPage = parser.value(urlOption).isEmpty();
-    if (headless) {
-        // Headless runs always leave something to look at, then end.
+    if (headless || options.serve) {
+        // Unattended runs always leave something to look at.
         if (options.screenshotPath.isEmpty())
             options.screenshotPath
                 = QDir::current().absoluteFilePath(QStringLiteral("tavi-demo.png"));
         if (options.transcriptPath.isEmpty())
             options.transcriptPath
                 = QDir::current().absoluteFilePath(QStringLiteral("tavi-demo-transcript.txt"));
-        if (options.quitAfterMs <= 0)
-            options.quitAfterMs = demoPage ? 60000 : 8000;
-        options.quitWhenTourEnds = demoPage;
+        // Headless runs end by themselves; a served one when the test says so.
+        if (!options.serve) {
+            if (!parser.isSet(quitOption))
+                options.quitAfterMs = demoPage ? 60000 : 8000;
+            options.quitWhenTourEnds = demoPage;
+        }
     }
     options.quitWhenTourEnds = options.quitWhenTourEnds || parser.isSet(tourOption);
-    options.unattended = headless || parser.isSet(tourOption);
+    options.unattended = headless || options.serve || parser.isSet(tourOption);
     options.closeDialogsMs = parser.isSet(closeOption) ? qMax(0, parser.value(closeOption).toInt())
         : options.unattended                           ? 1500
                                                        : 0;
 
     DemoHost host(options);
     g_previousHandler = qInstallMessageHandler(messageHandler);
+    if (!watchStopSignals(&host, [&host](int) { host.stop(); }))
+        std::fprintf(stderr, "tavi-demo: SIGTERM and SIGINT are not handled: %s\n",
+                     std::strerror(errno));
     host.show();
     const int rc = app.exec();
     qInstallMessageHandler(g_previousHandler);
-    if (headless)
+    if (headless || options.serve)
         std::printf("screenshot: %s\ntranscript: %s\n", qPrintable(options.screenshotPath),
                     qPrintable(options.transcriptPath));
     return rc;

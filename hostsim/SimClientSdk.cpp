@@ -81,11 +81,17 @@ int SimRequestSdk::SendServerRequest(int cmd, const char* msg, const char* sn, c
 {
     if (cmd < 0)
         return -1;
+    Job job { cmd, fromC(msg), fromC(sn), fromC(devid), false, {} };
+    job.scripted = scripted(cmd, job.msg, job.devid, job.answer);
+    if (job.scripted && job.answer.refusal < 0)
+        return job.answer.refusal;
+    if (job.scripted && job.answer.never)
+        return 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_stopping)
             return -1;
-        m_jobs.push_back(Job { cmd, fromC(msg), fromC(sn), fromC(devid) });
+        m_jobs.push_back(std::move(job));
     }
     m_wake.notify_one();
     return 0;
@@ -97,6 +103,16 @@ int SimRequestSdk::SendServerRequestSync(int cmd, const char* msg, char* devid, 
     result.clear();
     if (cmd < 0)
         return -1;
+    ServerAnswer answer;
+    if (scripted(cmd, fromC(msg), fromC(devid), answer)) {
+        if (answer.refusal < 0)
+            return answer.refusal;
+        // No answer within the time-out.
+        if (answer.never)
+            return -1;
+        result = answer.body;
+        return 0;
+    }
     result = answerBody(cmd, fromC(msg), fromC(devid));
     return 0;
 }
@@ -123,6 +139,23 @@ void SimRequestSdk::setResponseHandler(ResponseHandler handler)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_handler = std::move(handler);
+}
+
+void SimRequestSdk::setServerScript(ServerScript script)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_script = std::move(script);
+}
+
+bool SimRequestSdk::scripted(int cmd, const std::string& msg, const std::string& devid,
+                             ServerAnswer& answer)
+{
+    ServerScript script;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        script = m_script;
+    }
+    return script && script(cmd, msg, devid, answer);
 }
 
 void SimRequestSdk::setLatency(std::chrono::milliseconds latency)
@@ -164,12 +197,12 @@ void SimRequestSdk::answer(Job& job)
 
     // The record points into buffers owned here; they live until the handler
     // returns, as the host's own record does.
-    std::string body = answerBody(job.cmd, job.msg, job.devid);
+    std::string body = job.scripted ? job.answer.body : answerBody(job.cmd, job.msg, job.devid);
     __tagKelCommand record;
     std::memset(&record, 0, sizeof(record));
     record.sn = job.sn.data();
     record.msg = body.data();
-    record.ack = isKnownCommand(job.cmd) ? 0 : -1;
+    record.ack = job.scripted ? job.answer.ack : isKnownCommand(job.cmd) ? 0 : -1;
     handler(&record);
 }
 
@@ -499,6 +532,11 @@ void installClientSdk()
 void setResponseHandler(ResponseHandler handler)
 {
     simClientSdk().request().setResponseHandler(std::move(handler));
+}
+
+void setServerScript(ServerScript script)
+{
+    simClientSdk().request().setServerScript(std::move(script));
 }
 
 } // namespace TaviSim

@@ -35,6 +35,7 @@ public:
     int QueryDevSessionId(const char* devid, std::string& sessionId) override;
 
     void setResponseHandler(ResponseHandler handler);
+    void setServerScript(ServerScript script);
     // Delay before each asynchronous answer, as a network would add one.
     void setLatency(std::chrono::milliseconds latency);
 
@@ -50,10 +51,14 @@ private:
         std::string msg;
         std::string sn;
         std::string devid;
+        bool scripted = false;
+        ServerAnswer answer;
     };
 
     void run();
     void answer(Job& job);
+    // What the script (if any) says about a request; false: no script answer.
+    bool scripted(int cmd, const std::string& msg, const std::string& devid, ServerAnswer& answer);
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
@@ -61,6 +66,7 @@ private:
     bool m_stopping = false;
     std::chrono::milliseconds m_latency { 5 };
     ResponseHandler m_handler;
+    ServerScript m_script;
     // Last, so that everything above exists while the worker runs.
     std::thread m_worker;
 };

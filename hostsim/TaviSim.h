@@ -28,6 +28,20 @@ TAVILOGIC_API void installClientSdk();
 using ResponseHandler = std::function<void(__tagKelCommand* cmd)>;
 TAVILOGIC_API void setResponseHandler(ResponseHandler handler);
 
+// A scripted server: asked first about every request, asynchronous and
+// synchronous. It returns false to leave the request to the simulated
+// server's own answer (known commands succeed and echo the request).
+struct ServerAnswer
+{
+    int refusal = 0; // < 0: the request is refused with this status, no answer follows
+    bool never = false; // accepted, never answered
+    int ack = 0;
+    std::string body;
+};
+using ServerScript = std::function<bool(int cmd, const std::string& msg, const std::string& devid,
+                                        ServerAnswer& answer)>;
+TAVILOGIC_API void setServerScript(ServerScript script);
+
 // Device data behind ClientData::GetDeviceStatus (three sample devices until
 // set); pushing a change to the pages stays the host's DevStatusUpdate.
 TAVILOGIC_API void setDeviceStatus(const DeviceStatusMap& status);

@@ -309,6 +309,77 @@ private slots:
         QVERIFY(!QFileInfo::exists(path("a.bin")));
     }
 
+    // The page that copies learns each order's outcome, in order, and why
+    // one was refused or failed; the host's notices stay as they were. Rows
+    // give "index|outcome|why"; file roots, when given, are "{D}/in" to read
+    // and "{D}/out" to write.
+    void copyOutcomes_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("roots");
+        QTest::addColumn<QStringList>("outcomes");
+        const QString order = "{\"sourceFile\": \"%1\", \"targetFile\": \"%2\"}";
+        const QString notArray = "-1|refused|the command is not a JSON array of orders";
+        QTest::newRow("not JSON") << "[{\"sourceFile\": " << false << QStringList { notArray };
+        QTest::newRow("an object")
+            << order.arg("{D}/src.bin", "{D}/a.bin") << false << QStringList { notArray };
+        QTest::newRow("an empty array") << " [ ]" << false << QStringList();
+        QTest::newRow("written, not an order, failures")
+            << "[" + order.arg("{D}/src.bin", "{D}/a.bin") + ", 7, "
+                + order.arg("{D}/none", "{D}/b.bin") + ", " + order.arg("{D}/folder", "{D}/c.bin")
+                + ", " + order.arg("{D}/src.bin", "{D}/folder") + "]"
+            << false
+            << QStringList { "0|written|", "1|refused|not an order {sourceFile, targetFile}",
+                             "2|failed|no such source file",
+                             "3|failed|the source is not a regular file",
+                             "4|failed|the copy could not be written" };
+        QTest::newRow("outside the file roots")
+            << "[" + order.arg("{D}/src.bin", "{D}/out/a.bin") + ", "
+                + order.arg("{D}/in/src.bin", "{D}/a.bin") + ", "
+                + order.arg("{D}/in/src.bin", "{D}/out/a.bin") + "]"
+            << true
+            << QStringList { "0|refused|the source is outside the host's file roots",
+                             "1|refused|the target is outside the host's file roots",
+                             "2|written|" };
+    }
+
+    void copyOutcomes()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, roots);
+        QFETCH(QStringList, outcomes);
+        command = m_dir->fill(command);
+        if (roots) {
+            QVERIFY(QDir().mkpath(path("in")) && QDir().mkpath(path("out")));
+            QVERIFY(writeFile(path("in/src.bin"), m_source));
+            WebAccessPolicy::global().setFileRoots({ path("in") }, { path("out") });
+        }
+        if (command.endsWith(": "))
+            QTest::ignoreMessage(QtWarningMsg, "Invalid JSON string");
+        const QJsonArray orders = QJsonDocument::fromJson(command.toUtf8()).array();
+        CWebComm bridge;
+        QSignalSpy told(&bridge, &CWebComm::emitCopyResult);
+        {
+            HostRecorder host;
+            bridge.CopyFileFunc(command);
+        }
+        WebAccessPolicy::global().setFileRoots({}, {});
+        QStringList got;
+        for (const QList<QVariant>& signal : std::as_const(told)) {
+            const QJsonObject result
+                = QJsonDocument::fromJson(signal[0].toString().toUtf8()).object();
+            const int index = result["index"].toInt();
+            // Each result names its order's files.
+            const QJsonObject order = orders.at(index).toObject();
+            QCOMPARE(result["sourceFile"].toString(), order["sourceFile"].toString());
+            QCOMPARE(result["targetFile"].toString(), order["targetFile"].toString());
+            got << QStringLiteral("%1|%2|%3")
+                       .arg(QString::number(index), result["outcome"].toString(),
+                            result["why"].toString());
+        }
+        QCOMPARE(got, outcomes);
+    }
+
     // A new copy takes the source's permissions less the umask, as cp gives
     // them; an existing target keeps its own.
     void copyModes_data()

@@ -3,6 +3,7 @@
 
 #include "TestSupport.h"
 
+#include <FileCopy.h>
 #include <FileWriter.h>
 #include <QtCore/QDir>
 #include <QtCore/QTemporaryDir>
@@ -20,6 +21,8 @@ private slots:
     void replace();
     void kernelCopy_data();
     void kernelCopy();
+    void copyProgress_data();
+    void copyProgress();
 };
 
 namespace {
@@ -121,4 +124,52 @@ void TestFileWriter::kernelCopy()
 }
 
 QTEST_MAIN(TestFileWriter)
+// A copy tells its progress after each chunk: the total is the source's
+// size, the bytes done only grow, and the last report is the whole file.
+// Sparse sources report their data and holes alike.
+void TestFileWriter::copyProgress_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("sparse");
+    QTest::newRow("empty") << qint64(0) << false;
+    QTest::newRow("one chunk") << qint64(300 * 1024) << false;
+    QTest::newRow("several kernel chunks") << qint64(40 * 1024 * 1024 + 7) << false;
+    QTest::newRow("sparse, data at the end") << qint64(40 * 1024 * 1024) << true;
+}
+
+void TestFileWriter::copyProgress()
+{
+    QFETCH(qint64, size);
+    QFETCH(bool, sparse);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString source = dir.filePath("source.bin");
+    QFile file(source);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    if (sparse) {
+        QVERIFY(file.resize(size - 4096));
+        QVERIFY(file.seek(size - 4096));
+        QCOMPARE(file.write(QByteArray(4096, 'x')), qint64(4096));
+    } else {
+        QCOMPARE(file.write(QByteArray(int(size), 'y')), size);
+    }
+    file.close();
+    QList<std::pair<qint64, qint64>> reports;
+    QVERIFY(
+        copyFile(source, dir.filePath("copy.bin"), nullptr, [&reports](qint64 done, qint64 total) {
+            reports.append({ done, total });
+        }));
+    QCOMPARE(QFileInfo(dir.filePath("copy.bin")).size(), size);
+    if (size == 0) {
+        QCOMPARE(reports.size(), 0);
+        return;
+    }
+    QVERIFY(!reports.isEmpty());
+    for (qsizetype i = 0; i < reports.size(); ++i) {
+        QCOMPARE(reports[i].second, size);
+        QVERIFY(reports[i].first > (i == 0 ? 0 : reports[i - 1].first));
+    }
+    QCOMPARE(reports.constLast().first, size);
+}
+
 #include "tst_filewriter.moc"

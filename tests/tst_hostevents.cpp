@@ -319,6 +319,83 @@ private slots:
         QCOMPARE(logged, values);
     }
 
+    // A page without the function (not defined yet, or never) loses the
+    // push quietly: no uncaught error in its console, the push's value line
+    // as always, and one debug line per document and function (again in the
+    // next document). Alone, in a batch of one turn, or in pieces: the same.
+    // The function once defined receives the next push. Each row's function
+    // is its own, as the line is once per document.
+    void pushToAbsentFunction_data()
+    {
+        QTest::addColumn<QString>("function");
+        QTest::addColumn<int>("pushes"); // in one turn of the event loop
+        QTest::addColumn<bool>("inPieces");
+        QTest::newRow("alone") << "emitDataCacheNotify" << 1 << false;
+        QTest::newRow("in one batch") << "emitInfoNotify" << 3 << false;
+        QTest::newRow("in pieces") << "emitDevStatus" << 2 << true;
+    }
+
+    void pushToAbsentFunction()
+    {
+        QFETCH(QString, function);
+        QFETCH(int, pushes);
+        QFETCH(bool, inPieces);
+        QWebEnginePage* page = m_first->page();
+        const QString absent = "tavi.webmodule: The page has no function " + function
+            + ": its pushes are dropped (" + page->url().toDisplayString() + ")";
+        const auto push = [&](const QString& text) {
+            if (function == "emitDevStatus")
+                emit dc()->emitDevStatus(text);
+            else if (function == "emitInfoNotify")
+                emit dc()->emitInfoNotify(text);
+            else
+                emit dc()->emitDataCacheNotify("k", text);
+        };
+        const QString text = inPieces ? QString(700 * 1024, 'x') : "v";
+        // A push's value line: "" for none, the call count from the test page.
+        const QRegularExpression value("^\"\\d*\"$");
+        for (int round = 0; round < 2; ++round) {
+            LogCapture log;
+            QCOMPARE(evalJs(page,
+                            "window.kept = window." + function + "; window." + function
+                                + " = undefined; 'ok'"),
+                     QVariant("ok"));
+            for (int i = 0; i < pushes; ++i)
+                push(text);
+            // A call after them, to know when they are through.
+            emit dc()->emitServerRespone("after", 0, "x");
+            QCOMPARE(pageCalls(page, 1),
+                     callsText({ { "emitServerRespone", { "after", "0", "x" } } }));
+            // Both pages get every push; only the first lacks the function.
+            QTRY_COMPARE(log.debugLines().filter(value).size(), 2 * (pushes + 1));
+            QCOMPARE(log.lines().filter("Uncaught"), QStringList());
+            QCOMPARE(log.lines().filter("Error"), QStringList());
+            QCOMPARE(log.debugLines().count(absent), round == 0 ? 1 : 0);
+            clearPageCalls(page);
+            QCOMPARE(evalJs(page, "window." + function + " = window.kept; 'ok'"), QVariant("ok"));
+            LogCapture settled;
+            push("back");
+            QCOMPARE(pageCalls(page, 1),
+                     function == "emitDataCacheNotify"
+                         ? callsText({ { function, { "k", "back" } } })
+                         : callsText({ { function, { "back" } } }));
+            // Both pages' values are in before the next round counts.
+            QTRY_COMPARE(settled.debugLines().filter(value).size(), 2);
+            clearPageCalls(page);
+        }
+        // A new document is told about again.
+        QVERIFY(m_first->load());
+        LogCapture log;
+        QCOMPARE(evalJs(page,
+                        "window.kept = window." + function + "; window." + function
+                            + " = undefined; 'ok'"),
+                 QVariant("ok"));
+        push(text);
+        QTRY_COMPARE(log.debugLines().count(absent), 1);
+        QTRY_COMPARE(log.debugLines().filter(value).size(), 2);
+        QCOMPARE(evalJs(page, "window." + function + " = window.kept; 'ok'"), QVariant("ok"));
+    }
+
     // A widget gone takes its connections along; one made afterwards gets
     // nothing of what came before it.
     void eventsWithoutWidgetAreNotStored()

@@ -12,7 +12,7 @@
         copy: info.folder + '/export/channel 1 copy.jpg',
         downloads: info.folder + '/downloads',
     };
-    var canvas, out;
+    var canvas, out, bar;
 
     // A made-up camera frame with the time on it.
     function drawFrame() {
@@ -42,10 +42,21 @@
         out.textContent = 'snapshot ' + (r === 0 ? 'saved to ' + paths.snapshot : 'failed (' + r + ')');
     }
 
+    // The copy's progress (long copies only) and each order's outcome.
     async function copy(tavi) {
         var orders = [{ sourceFile: paths.snapshot, targetFile: paths.copy }];
-        await Demo.run('copyFiles(' + JSON.stringify(orders) + ')', tavi.copyFiles(orders));
-        out.textContent = 'copied to ' + paths.copy + ' (the host shows a tip for it)';
+        bar.value = 0;
+        bar.hidden = false;
+        var outcomes = await Demo.run('copyFiles(' + JSON.stringify(orders) + ')',
+                                      tavi.copyFiles(orders, { onProgress: function (p) {
+                                          bar.max = p.total;
+                                          bar.value = p.done;
+                                      } }));
+        bar.value = bar.max;
+        out.textContent = (outcomes || []).map(function (o) {
+            return o.outcome === 'written' ? 'copied to ' + o.targetFile + ' (the host shows a tip for it)'
+                                           : o.outcome + ': ' + (o.why || '');
+        }).join('; ') || 'copied (this host tells no outcomes)';
     }
 
     async function remove(tavi) {
@@ -86,12 +97,13 @@
         build: function (el, tavi) {
             canvas = Demo.el('canvas', { width: 320, height: 180, style: 'width:100%;border-radius:4px' });
             out = Demo.out();
+            bar = Demo.el('progress', { max: 1, value: 0, hidden: true, style: 'width:100%' });
             var folder = Demo.el('input', { value: info.folder });
             el.append(canvas, Demo.row([
                 Demo.button('Snapshot', function () { snapshot(tavi); }),
                 Demo.button('Copy', function () { copy(tavi); }),
                 Demo.button('Delete', function () { remove(tavi); }, 'secondary'),
-            ]), Demo.row([
+            ]), bar, Demo.row([
                 folder,
                 Demo.button('Folder…', function () { browse(tavi, 'browseFolder', folder.value, folder); }),
                 Demo.button('Sound…', function () { browse(tavi, 'browseFile', '', null); }),

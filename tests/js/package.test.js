@@ -1,6 +1,7 @@
 // The npm package: packed from webmodule/js, installed into the page project
 // in consumer/, whose TypeScript compiles against the package's types and
-// whose Node test runs the page's logic on the stand-in bridge.
+// whose Node test runs the page's logic on the stand-in bridge, and whose
+// browser bundle leaves the stand-in out unless built for development.
 'use strict';
 
 const test = require('node:test');
@@ -13,6 +14,7 @@ const { execFileSync } = require('node:child_process');
 const root = path.join(__dirname, '../..');
 const libraryDir = path.join(root, 'webmodule/js');
 const tsc = path.join(__dirname, 'node_modules/typescript/bin/tsc');
+const esbuild = path.join(__dirname, 'node_modules/.bin/esbuild');
 
 // The command's output; its output in the error when it fails.
 function run(command, args, cwd) {
@@ -44,6 +46,20 @@ test('packed, installed into a page project: it compiles and its test passes', (
                     path.join(work, packed[0].filename)], project);
         run(process.execPath, [tsc, '-p', project], project);
         run(process.execPath, ['--test', 'test/'], project);
+
+        // A browser bundle has the stand-in only when built for development.
+        fs.writeFileSync(path.join(project, 'entry.mjs'),
+                         "import { install } from '@tavi/taviweb/mock';\nwindow.installMock = install;\n");
+        const bundle = (conditions) => {
+            const out = path.join(project, `bundle-${conditions.length}.js`);
+            run(esbuild, ['entry.mjs', '--bundle', '--platform=browser', `--outfile=${out}`,
+                          ...conditions.map((c) => `--conditions=${c}`)], project);
+            return fs.readFileSync(out, 'utf8');
+        };
+        const shipped = bundle([]);
+        assert.doesNotMatch(shipped, /cam-lobby/);
+        assert.match(shipped, /left out of production builds/);
+        assert.match(bundle(['development']), /cam-lobby/);
     } finally {
         fs.rmSync(work, { recursive: true, force: true });
     }

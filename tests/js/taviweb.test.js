@@ -230,7 +230,7 @@ test('the stand-in bridge answers as the simulated host, or as scripted', async 
     assert.deepEqual([await tavi.devSessionId('door-02'), await tavi.devSessionId('x')], ['sess-door-02', '']);
 
     tavi.on('devStatus', (devices) => pushed.push(devices));
-    mock.setChannelStatus('door-02', 1, 0);
+    await mock.setChannelStatus('door-02', 1, 0);
     const text = await new Promise((resolve) => mock.bridge.GetDevStatus(resolve));
     assert.deepEqual(pushed, [JSON.parse(text), text.replace(/\n/g, '')]);
     assert.match(text, /^\[\n {4}\{\n {8}"guid": "cam-lobby",\n/);
@@ -238,4 +238,58 @@ test('the stand-in bridge answers as the simulated host, or as scripted', async 
     mock.onRequest(() => ({ status: -2 })).answer('ShowDevAlarmTips', (msg) => msg === 'later?');
     await assert.rejects(tavi.request(1, '', ''), { code: 'rejected', status: -2 });
     assert.equal(await tavi.showAlarmTip('later?'), true);
+});
+
+const copyCases = [
+    { name: 'written, and refused outside the roots, each with why',
+      orders: [{ sourceFile: '/media/a.mp4', targetFile: '/usb/a.mp4' },
+               { sourceFile: '/etc/passwd', targetFile: '/usb/p' },
+               { sourceFile: '/media/b.mp4', targetFile: '/media/../etc/b' },
+               'not an order'],
+      outcomes: [['written', undefined],
+                 ['refused', 'the source is outside the host\'s file roots'],
+                 ['refused', 'the target is outside the host\'s file roots'],
+                 ['refused', 'not an order {sourceFile, targetFile}']] },
+    { name: 'a command that is no array', orders: { sourceFile: '/media/a' },
+      outcomes: [['refused', 'the command is not a JSON array of orders']] },
+    { name: 'a failed copy', orders: [{ sourceFile: '/media/broken', targetFile: '/usb/x' }],
+      outcomes: [['failed', 'the copy could not be written']] },
+];
+for (const c of copyCases)
+    test(`copyFiles resolves with the outcomes: ${c.name}`, async () => {
+        TaviWeb._reset();
+        const global = {};
+        const mock = TaviWebMock.install({ global, fileRoots: { read: ['/media'], write: ['/usb'] } });
+        mock.onCopy((source) => (source === '/media/broken' ? { outcome: 'failed', why: 'the copy could not be written' } : undefined));
+        const tavi = await TaviWeb.connect({ global });
+        const outcomes = await tavi.copyFiles(c.orders);
+        assert.deepEqual(outcomes.map((o) => [o.outcome, o.why]), c.outcomes);
+        assert.deepEqual(outcomes.map((o) => o.index), Array.isArray(c.orders) ? c.orders.map((_, i) => i) : [-1]);
+    });
+
+test('copyFiles reports progress, and two copies at once each get their own outcomes', async () => {
+    TaviWeb._reset();
+    const global = {};
+    const mock = TaviWebMock.install({ global });
+    mock.onCopy((source, target, progress) => { progress(1, 3); progress(3, 3); });
+    const tavi = await TaviWeb.connect({ global });
+    const seen = [];
+    const [first, second] = await Promise.all([
+        tavi.copyFiles([{ sourceFile: '/a', targetFile: '/b' }], { onProgress: (p) => seen.push(p) }),
+        tavi.copyFiles([{ sourceFile: '/c', targetFile: '/d' }, { sourceFile: '/e', targetFile: '/f' }]),
+    ]);
+    assert.deepEqual(first.map((o) => o.sourceFile), ['/a']);
+    assert.deepEqual(second.map((o) => o.sourceFile), ['/c', '/e']);
+    assert.deepEqual(seen, [{ index: 0, sourceFile: '/a', targetFile: '/b', done: 1, total: 3 },
+                            { index: 0, sourceFile: '/a', targetFile: '/b', done: 3, total: 3 }]);
+});
+
+test('copyFiles on a bridge that tells no outcomes resolves with undefined', async () => {
+    TaviWeb._reset();
+    const global = {};
+    const mock = TaviWebMock.install({ global });
+    delete mock.bridge.emitCopyResult;
+    delete mock.bridge.emitCopyProgress;
+    const tavi = await TaviWeb.connect({ global });
+    assert.equal(await tavi.copyFiles([{ sourceFile: '/a', targetFile: '/b' }]), undefined);
 });

@@ -32,7 +32,7 @@ bool stopped(const std::atomic<bool>* stop, const QString& target)
 } // namespace
 
 bool copyFile(const QString& source, const QString& target, const FileRoots& roots,
-              const std::atomic<bool>* stop)
+              const std::atomic<bool>* stop, const CopyProgress& progress)
 {
     if (!withinPathLimits(source) || !withinPathLimits(target)) {
         qCDebug(lcWebModule) << "CopyFileProcess: path beyond the system's limits refused, lengths"
@@ -96,7 +96,7 @@ bool copyFile(const QString& source, const QString& target, const FileRoots& roo
     out.setNewFileMode(copyMode(sourceStat));
 
     const qint64 expected = in.size();
-    qint64 copied = kernelCopy(in, out.file(), stop);
+    qint64 copied = kernelCopy(in, out.file(), stop, progress);
     QByteArray buffer(int(kCopyChunk), Qt::Uninitialized);
     for (;;) {
         if (stopped(stop, target))
@@ -113,6 +113,8 @@ bool copyFile(const QString& source, const QString& target, const FileRoots& roo
             return false;
         }
         copied += got;
+        if (progress)
+            progress(copied, expected);
     }
     // A source that ended early (cut while being read) is not a copy.
     if (copied < expected) {

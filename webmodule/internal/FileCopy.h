@@ -7,6 +7,7 @@
 
 #include <QtCore/QString>
 #include <atomic>
+#include <functional>
 
 namespace TaviWebModuleInternal {
 
@@ -14,8 +15,11 @@ namespace TaviWebModuleInternal {
 // lines; true when the copy was written. When stop is raised meanwhile the
 // copy ends early and writes nothing: no target, no temporary file. The
 // source is read and the target written beneath their roots (see
-// RootedFiles.h); without roots, as the system finds them.
+// RootedFiles.h); without roots, as the system finds them. progress, if
+// given, hears the bytes done of the total after each chunk, on the copying
+// thread.
+using CopyProgress = std::function<void(qint64 done, qint64 total)>;
 bool copyFile(const QString& source, const QString& target, const FileRoots& roots = FileRoots(),
-              const std::atomic<bool>* stop = nullptr);
+              const std::atomic<bool>* stop = nullptr, const CopyProgress& progress = {});
 
 } // namespace TaviWebModuleInternal

@@ -114,7 +114,8 @@ QString ReplacingFile::errorString() const
     return m_error.isEmpty() ? m_temp.errorString() : m_error;
 }
 
-qint64 kernelCopy(QFile& in, QFile& out, const std::atomic<bool>* stop)
+qint64 kernelCopy(QFile& in, QFile& out, const std::atomic<bool>* stop,
+                  const std::function<void(qint64 done, qint64 total)>& progress)
 {
     // Only the data is copied: holes of a sparse file stay holes, as with cp.
     const int from = in.handle();
@@ -142,6 +143,8 @@ qint64 kernelCopy(QFile& in, QFile& out, const std::atomic<bool>* stop)
                 continue;
             if (n <= 0)
                 break;
+            if (progress)
+                progress(inPos, size);
         }
         if (inPos < hole) {
             done = inPos; // the kernel could not go on: the caller's loop will

@@ -57,7 +57,8 @@ private:
 // process, as cp does. Returns the bytes copied; stops early (for the
 // caller's own loop to go on from there) where the kernel cannot or fails,
 // or once stop is raised.
-qint64 kernelCopy(QFile& in, QFile& out, const std::atomic<bool>* stop = nullptr);
+qint64 kernelCopy(QFile& in, QFile& out, const std::atomic<bool>* stop = nullptr,
+                  const std::function<void(qint64 done, qint64 total)>& progress = {});
 
 // True when both paths name the same file on disk: same spelling, another
 // spelling, a symbolic link or a hard link.

@@ -14,6 +14,23 @@ bool needsEscape(char16_t u)
 // names by accident.
 const QLatin1String kPieceStore("Symbol.for('tavi.webmodule.pieces')");
 
+// What a push gives when the page has no such function: a value no page
+// function returns by accident, read back as a map with this one key.
+const QLatin1String kAbsentKey("tavi.webmodule.absent");
+
+// "typeof f === 'function' ? <call> : <marker>": a page that has not defined
+// the function (yet) loses the push quietly instead of throwing.
+void appendGuardedCall(QString& script, QLatin1String function, QStringView call)
+{
+    script += QLatin1String("(typeof ");
+    script += function;
+    script += QLatin1String(" === 'function' ? ");
+    script += call;
+    script += QLatin1String(" : { '");
+    script += kAbsentKey;
+    script += QLatin1String("': 1 })");
+}
+
 } // namespace
 
 void appendJsString(QString& script, QStringView text, bool dropLineFeeds)
@@ -102,6 +119,28 @@ QString jsCall(const JsCall& call)
     return script;
 }
 
+QString jsGuardedCall(const JsCall& call)
+{
+    QString script;
+    script.reserve(2 * call.function.size() + call.arguments.size() + 80);
+    appendGuardedCall(script, call.function, jsCall(call));
+    return script;
+}
+
+QString jsGuardedCall(QLatin1String function, std::initializer_list<QString> args,
+                      bool dropLineFeeds)
+{
+    return jsGuardedCall(JsCall { function, jsArguments(args, dropLineFeeds) });
+}
+
+bool isAbsentFunction(const QVariant& result)
+{
+    if (result.typeId() != QMetaType::QVariantMap)
+        return false;
+    const QVariantMap map = result.toMap();
+    return map.size() == 1 && map.contains(kAbsentKey);
+}
+
 QString jsCall(QLatin1String function, std::initializer_list<QString> args, bool dropLineFeeds)
 {
     return jsCall(JsCall { function, jsArguments(args, dropLineFeeds) });
@@ -126,8 +165,10 @@ QString jsBatch(const QList<JsCall>& calls)
         if (function != functions.constFirst())
             script += QLatin1String(", ");
         script += QLatin1String("function (a) { return ");
-        script += function;
-        script += QLatin1String(".apply(undefined, a); }");
+        QString call = function;
+        call += QLatin1String(".apply(undefined, a)");
+        appendGuardedCall(script, function, call);
+        script += QLatin1String("; }");
     }
     script += QLatin1String("], c = function (i, a) { var x; try { x = f[i](a); }"
                             " catch (e) { r(e); } if (x !== undefined) d = true; v.push(x); };\n");
@@ -171,15 +212,18 @@ QString jsPiecedCall(QLatin1String function, quint64 transfer, int argCount,
             args += QLatin1String(", ");
         args += QStringLiteral("a[%1]").arg(i);
     }
+    QString guarded;
+    appendGuardedCall(guarded, function,
+                      QString(function + QLatin1Char('(') + args + QLatin1Char(')')));
     return QStringLiteral("(function (w, k) { var b = w[k]; delete w[k];"
                           " var a = b && b.id === %1 ? Array.from(b.a, function (p) {"
                           " return (p || []).join(''); }) : [];"
                           " if (a.length !== %2 || a.reduce(function (n, s) { return n + s.length; "
                           "}, 0) !== %3)"
                           " return;"
-                          " return %4(%5); })(window, %6)")
+                          " return %4; })(window, %5)")
         .arg(QString::number(transfer), QString::number(argCount), QString::number(expectedLength),
-             function, args, kPieceStore);
+             guarded, kPieceStore);
 }
 
 QString documentCheck(const QUrl& url)

@@ -1,6 +1,7 @@
 #include "PagePush.h"
 
 #include "JsScript.h"
+#include "Logging.h"
 
 #include <QtCore/QDebug>
 #include <QtWebEngineCore/QWebEnginePage>
@@ -33,7 +34,22 @@ PagePush::PagePush(QWebEnginePage* page, std::function<QString()> documentCheck,
     : QObject(parent)
     , m_page(page)
     , m_documentCheck(std::move(documentCheck))
-{}
+{
+    // A new document defines its functions anew.
+    if (page)
+        connect(page, &QWebEnginePage::loadStarted, this, [this] { m_absentNoted.clear(); });
+}
+
+void PagePush::noteResult(QLatin1String function, const QVariant& result)
+{
+    if (!isAbsentFunction(result) || m_absentNoted.contains(function))
+        return;
+    m_absentNoted.append(function);
+    qCDebug(lcWebModule).noquote()
+        << QStringLiteral("The page has no function %1: its pushes are dropped (%2)")
+               .arg(function,
+                    m_page ? m_page->url().toDisplayString(QUrl::RemovePassword) : QString());
+}
 
 void PagePush::run(const QString& script, const std::function<void(const QVariant&)>& result)
 {
@@ -68,7 +84,7 @@ void PagePush::push(QLatin1String function, std::initializer_list<QString> args,
     if (length <= kPieceLength) {
         if (m_waiting.empty() && !m_flushScheduled) {
             // Alone: at once, as one script. Whatever follows in this turn waits.
-            send(jsCall(function, args, dropLineFeeds));
+            send(function, jsGuardedCall(function, args, dropLineFeeds));
             scheduleFlush();
             return;
         }
@@ -83,9 +99,13 @@ void PagePush::push(QLatin1String function, std::initializer_list<QString> args,
     scheduleFlush();
 }
 
-void PagePush::send(const QString& script)
+void PagePush::send(QLatin1String function, const QString& script)
 {
-    run(script, logResult);
+    run(script, [self = QPointer(this), function](const QVariant& result) {
+        logResult(result);
+        if (self)
+            self->noteResult(function, result);
+    });
 }
 
 void PagePush::scheduleFlush()
@@ -115,16 +135,21 @@ void PagePush::flush()
             m_waiting.pop_front();
         }
         if (calls.size() == 1) {
-            send(jsCall(calls.constFirst()));
+            send(calls.constFirst().function, jsGuardedCall(calls.constFirst()));
         } else {
-            const qsizetype count = calls.size();
-            run(jsBatch(calls), [count](const QVariant& results) {
+            QList<QLatin1String> functions;
+            for (const JsCall& call : std::as_const(calls))
+                functions.append(call.function);
+            run(jsBatch(calls), [self = QPointer(this), functions](const QVariant& results) {
                 // One line per push, as if each had gone alone (undefined
                 // for all: the calls gave nothing, or the page could not run
                 // the script).
                 const QVariantList values = results.toList();
-                for (qsizetype i = 0; i < count; ++i)
+                for (qsizetype i = 0; i < functions.size(); ++i) {
                     logResult(values.value(i));
+                    if (self)
+                        self->noteResult(functions.at(i), values.value(i));
+                }
             });
         }
     } else {
@@ -153,7 +178,8 @@ void PagePush::sendPiece(Item& item)
         }
         return;
     }
-    send(jsPiecedCall(item.function, item.transfer, int(item.args.size()), item.sent));
+    send(item.function,
+         jsPiecedCall(item.function, item.transfer, int(item.args.size()), item.sent));
     m_waiting.pop_front();
 }
 

@@ -23,7 +23,9 @@ namespace TaviWebModuleInternal {
 // events between them. Each script is asked for documentCheck as it goes: a
 // null text sends nothing; otherwise the script runs only where that
 // JavaScript condition holds, judged in the document it lands in when it
-// runs (a document that replaced the one checked gets nothing).
+// runs (a document that replaced the one checked gets nothing). A push to a
+// function the page has not defined is dropped in the page; the log says so
+// once per document and function.
 class PagePush : public QObject
 {
     Q_OBJECT
@@ -52,7 +54,9 @@ private:
     void run(const QString& script,
              const std::function<void(const QVariant&)>& result
              = std::function<void(const QVariant&)>());
-    void send(const QString& script);
+    void send(QLatin1String function, const QString& script);
+    // Notes, once per document, a push that found no page function.
+    void noteResult(QLatin1String function, const QVariant& result);
     void scheduleFlush();
     void flush();
     // The next piece (or, after the last, the call) of the long call in front.
@@ -62,6 +66,7 @@ private:
     std::function<QString()> m_documentCheck;
     std::deque<Item> m_waiting;
     bool m_flushScheduled = false;
+    QList<QLatin1String> m_absentNoted;
 };
 
 } // namespace TaviWebModuleInternal

@@ -8,13 +8,15 @@ export type TaviCallback<T> = (result: T) => void;
 /**
  * The native bridge object, `channel.objects.CWebComm`. Every method takes its
  * arguments and then a callback that receives the result once the call has
- * run in the host. Calls marked "blocks" hold the page's window (and the
- * host's GUI thread) until they return.
+ * run in the host. Calls marked "blocks" hold the host's window (and its GUI
+ * thread) until they return. Calls marked "waits" answer only when done (a
+ * dialog closed, every file copied) while the window stays responsive and
+ * pushes keep arriving; further bridge calls are answered after them.
  */
 export interface CWebCommBridge {
-    /** Folder dialog (modal, blocks); the chosen folder, or originalPath when cancelled. */
+    /** Folder dialog (modal, waits); the chosen folder, or originalPath when cancelled. */
     BrowseFilePath(originalPath: string, cb?: TaviCallback<string>): void;
-    /** File dialog offering audio files first (modal, blocks); the chosen file, or originalPath. */
+    /** File dialog offering audio files first (modal, waits); the chosen file, or originalPath. */
     BrowseFile(originalPath: string, cb?: TaviCallback<string>): void;
     /** Plays a local sound file once; a new call replaces the previous sound. */
     PlaySoundFile(file: string, cb?: TaviCallback<void>): void;
@@ -22,15 +24,15 @@ export interface CWebCommBridge {
     GetDevStatus(cb?: TaviCallback<string>): void;
     /** Session id of a device; '' when the SDK does not know it. */
     GetDevSessionId(devId: string, cb?: TaviCallback<string>): void;
-    /** Modal picture viewer (blocks until closed). */
+    /** Modal picture viewer (waits until closed). */
     ShowPicture(filePath: string, cb?: TaviCallback<void>): void;
     /** Opens the video playback window for a local file. */
     PlayVideoFile(file: string, cb?: TaviCallback<void>): void;
-    /** JSON array of {sourceFile, targetFile}; copies synchronously (blocks); a "showTip" per copy goes to the host. */
+    /** JSON array of {sourceFile, targetFile}; copies on a thread of its own (waits); a "showTip" per copy goes to the host. */
     CopyFileFunc(command: string, cb?: TaviCallback<void>): void;
     /** JSON array of file paths; deletes the regular files among them. */
     DelFileFunc(command: string, cb?: TaviCallback<void>): void;
-    /** Modal alarm tip (blocks); true when the user chose "Prompt later". */
+    /** Modal alarm tip (waits); true when the user chose "Prompt later". */
     ShowDevAlarmTips(msg: string, cb?: TaviCallback<boolean>): void;
     /** Asks the host for the user token; it arrives later as emitUserToken. */
     GetUserToken(cb?: TaviCallback<void>): void;
@@ -55,6 +57,35 @@ export interface CWebCommBridge {
                            cb?: TaviCallback<string>): void;
     /** As above with the default time-out of 300. */
     RequestToVmsServerSync(cmd: number, msg: string, devid: string, cb?: TaviCallback<string>): void;
+    /** Each order's outcome of this page's CopyFileFunc, as JSON (see CopyOutcome); absent from older modules. */
+    emitCopyResult?: TaviSignal<string>;
+    /** A long copy's progress, as JSON (see CopyProgress), a few times a second at most. */
+    emitCopyProgress?: TaviSignal<string>;
+}
+
+/** A signal of the bridge object, as qwebchannel.js gives it. */
+export interface TaviSignal<T> {
+    connect(handler: (value: T) => void): void;
+    disconnect(handler: (value: T) => void): void;
+}
+
+/** What became of one order of CopyFileFunc; index -1 for a command that is no JSON array. */
+export interface CopyOutcome {
+    index: number;
+    sourceFile: string;
+    targetFile: string;
+    outcome: 'written' | 'refused' | 'failed';
+    /** Why, for 'refused' and 'failed'. */
+    why?: string;
+}
+
+/** Bytes copied so far of one order. */
+export interface CopyProgress {
+    index: number;
+    sourceFile: string;
+    targetFile: string;
+    done: number;
+    total: number;
 }
 
 /** One device of the device status JSON; the status codes are the host's own. */
@@ -75,7 +106,8 @@ export interface TaviPageFunctions {
 
 /** qwebchannel.js's channel, as far as pages use it. */
 export interface QWebChannel {
-    objects: { CWebComm: CWebCommBridge; [name: string]: unknown };
+    /** CWebComm is missing when the host does not trust the page's origin. */
+    objects: { CWebComm?: CWebCommBridge; [name: string]: unknown };
 }
 
 /** qwebchannel.js's constructor (global `QWebChannel` once the script is loaded). */
@@ -168,7 +200,12 @@ export declare class Client {
     showAlarmTip(msg: string): Promise<boolean>;
     setDownloadPath(path: string): Promise<void>;
     releasePage(url?: string): Promise<void>;
-    copyFiles(orders: Array<{ sourceFile: string; targetFile: string }>): Promise<void>;
+    /**
+     * Copies files on a thread of the host's (the window stays responsive); resolves
+     * with each order's outcome, or undefined from a host whose module tells none.
+     */
+    copyFiles(orders: Array<{ sourceFile: string; targetFile: string }>,
+              opts?: { onProgress?: (progress: CopyProgress) => void }): Promise<CopyOutcome[] | undefined>;
     deleteFiles(paths: string[]): Promise<void>;
     saveSnapshot(dataUrl: string, channelId: string, time: number, filePath: string): Promise<number>;
     /** Calls a bridge method by name with its arguments; resolves with its result. */

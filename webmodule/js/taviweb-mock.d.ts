@@ -19,7 +19,9 @@ export type RequestHandler = (cmd: number, msg: string, devid: string) =>
 
 /**
  * The host: its answer to NotifyToHost (arriving as emitHostResponse with the
- * page's sn) and NotifyToHostSync (sn ''). null: no answer.
+ * page's sn) and NotifyToHostSync (with an sn the host makes, "{…}"; an answer
+ * after the call's time-out arrives as emitHostResponse with that sn). null,
+ * or a promise that never settles: no answer.
  */
 export type NotifyHandler = (msg: string, sn: string) =>
     string | null | undefined | Promise<string | null | undefined>;
@@ -37,7 +39,14 @@ export interface MockOptions {
     userToken?: string;
     /** How long after the call the later answers arrive (default 0 ms). */
     delayMs?: number;
-    /** Timers for those answers (default: the global setTimeout). */
+    /**
+     * The host's file roots: files are read under read and write, written under write.
+     * Outside them copies are refused and AfterSnapshot gives -1. Default: no limits.
+     */
+    fileRoots?: { read?: string[]; write?: string[] };
+    /** The longest NotifyToHostSync waits, as the host sets it (default 5000 ms). */
+    notifyWaitLimitMs?: number;
+    /** Timers for those answers and for pushes (default: the global setTimeout). */
     timers?: { setTimeout(callback: () => void, ms: number): unknown };
 }
 
@@ -57,14 +66,26 @@ export interface MockHost {
     onNotify(handler?: NotifyHandler): this;
     /** Scripts one method's result (undefined: the default again). */
     answer(method: keyof CWebCommBridge, value: unknown): this;
+    /**
+     * What a copy allowed by the file roots does (files are never touched): nothing
+     * for 'written', or { outcome: 'failed', why }; progress() reports on emitCopyProgress.
+     */
+    onCopy(handler?: (sourceFile: string, targetFile: string,
+                      progress: (done: number, total: number) => void) =>
+        { outcome: 'failed'; why: string } | void): this;
     /** A copy of the devices GetDevStatus reports. */
     devices(): TaviDeviceStatus[];
     /** New devices: GetDevStatus reports them, and they are pushed as emitDevStatus. */
-    setDevices(devices: TaviDeviceStatus[]): unknown;
+    setDevices(devices: TaviDeviceStatus[]): Promise<unknown>;
     /** One channel's new status (device and channel added when new), pushed as setDevices does. */
-    setChannelStatus(guid: string, channelId: number, status: number): unknown;
-    /** Calls a page function now, every argument as a string; returns what it returns. */
-    push(name: keyof TaviPageFunctions, ...args: unknown[]): unknown;
+    setChannelStatus(guid: string, channelId: number, status: number): Promise<unknown>;
+    /**
+     * Calls a page function on a later turn, as the module does, every argument as a
+     * string; the promise gives what it returned.
+     */
+    push(name: keyof TaviPageFunctions, ...args: unknown[]): Promise<unknown>;
+    /** A host notice, as the module passes it on: emitInfoNotify without line feeds, or emitUserToken. */
+    notice(text: string): Promise<unknown>;
     /** Puts back the global qt and QWebChannel found at install(). */
     uninstall(): void;
 }

@@ -84,6 +84,8 @@ function (root) {
             setTimeout: function (f, ms) { return setTimeout(f, ms); },
         };
         var delayMs = options.delayMs !== undefined ? options.delayMs : 0;
+        // The longest a synchronous notification waits, as the host sets it.
+        var notifyWaitLimitMs = options.notifyWaitLimitMs !== undefined ? options.notifyWaitLimitMs : 5000;
         var devices = copyDevices(options.devices || SAMPLE_DEVICES);
         /** @type {RequestHandler} */
         var server = options.onRequest || echoServer;
@@ -93,6 +95,46 @@ function (root) {
         var answers = Object.assign({}, options.answers);
         /** @type {Object<string, any>} */
         var saved = { qt: global.qt, QWebChannel: global.QWebChannel };
+        // The host's file roots: none given, every path is allowed.
+        var roots = options.fileRoots || null;
+        /** @type {(source: string, target: string, index: number) => object} */
+        var copier = function () { return {}; };
+
+        function within(path, list) {
+            var clean = String(path).replace(/\\/g, '/');
+            if (clean === '' || clean.split('/').indexOf('..') >= 0)
+                return false;
+            return (list || []).some(function (root) {
+                var r = String(root).replace(/\\/g, '/').replace(/\/+$/, '');
+                return clean === r || clean.indexOf(r + '/') === 0;
+            });
+        }
+        function mayRead(path) {
+            return !roots || within(path, roots.read) || within(path, roots.write);
+        }
+        function mayWrite(path) {
+            return !roots || within(path, roots.write);
+        }
+
+        // A signal of the bridge object, as qwebchannel.js gives it; the
+        // handlers run on a later turn, as the channel delivers.
+        function signal() {
+            var handlers = [];
+            return {
+                connect: function (h) { handlers.push(h); },
+                disconnect: function (h) {
+                    var i = handlers.indexOf(h);
+                    if (i >= 0)
+                        handlers.splice(i, 1);
+                },
+                emit: function (value) {
+                    var text = JSON.stringify(value);
+                    handlers.slice().forEach(function (h) { h(text); });
+                },
+            };
+        }
+        var copyResult = signal();
+        var copyProgress = signal();
 
         /** @type {import('./taviweb-mock').MockHost} */
         var mock;
@@ -104,8 +146,34 @@ function (root) {
             return typeof fn === 'function' ? fn.apply(global, args) : undefined;
         }
 
-        function later(name, args) {
-            timers.setTimeout(function () { callPage(name, args); }, delayMs);
+        function later(name, args, ms) {
+            timers.setTimeout(function () { callPage(name, args); }, ms === undefined ? delayMs : ms);
+        }
+
+        // A push as the module makes it: on a later turn, never inside the
+        // caller's own; the promise gives the page function's value.
+        function pushLater(name, args) {
+            return new Promise(function (resolve) {
+                timers.setTimeout(function () { resolve(callPage(name, args)); }, 0);
+            });
+        }
+
+        // What the module's NotifyResult does to an answer.
+        function cleanAnswer(answer) {
+            return String(answer).replace(/[\n\r\t]/g, '');
+        }
+
+        // An sn as the module makes one for a synchronous notification.
+        function hostSn() {
+            var hex = '';
+            for (var i = 0; i < 32; ++i)
+                hex += Math.floor(Math.random() * 16).toString(16);
+            return '{' + hex.slice(0, 8) + '-' + hex.slice(8, 12) + '-' + hex.slice(12, 16) + '-'
+                + hex.slice(16, 20) + '-' + hex.slice(20) + '}';
+        }
+
+        function given(answer) {
+            return answer !== null && answer !== undefined;
         }
 
         function statusText() {
@@ -121,21 +189,77 @@ function (root) {
                 return devices.some(function (d) { return d.guid === id; }) ? 'sess-' + id : '';
             },
             ShowDevAlarmTips: function () { return false; },
-            AfterSnapshot: function () { return 0; },
+            AfterSnapshot: function (base64, channelId, time, filePath) {
+                return mayWrite(filePath) ? 0 : -1;
+            },
+            // Each order's outcome on emitCopyResult, before the call returns,
+            // as the module tells them; the files themselves are not touched.
+            CopyFileFunc: function (command) {
+                var orders;
+                try {
+                    orders = JSON.parse(command);
+                } catch (e) {
+                    orders = null;
+                }
+                if (!Array.isArray(orders)) {
+                    copyResult.emit({ index: -1, sourceFile: '', targetFile: '', outcome: 'refused',
+                                      why: 'the command is not a JSON array of orders' });
+                    return;
+                }
+                orders.forEach(function (order, index) {
+                    var isOrder = order !== null && typeof order === 'object' && !Array.isArray(order);
+                    var source = isOrder && typeof order.sourceFile === 'string' ? order.sourceFile : '';
+                    var target = isOrder && typeof order.targetFile === 'string' ? order.targetFile : '';
+                    var result = { index: index, sourceFile: source, targetFile: target };
+                    if (!isOrder)
+                        result.outcome = 'refused', result.why = 'not an order {sourceFile, targetFile}';
+                    else if (!mayRead(source))
+                        result.outcome = 'refused', result.why = 'the source is outside the host\'s file roots';
+                    else if (!mayWrite(target))
+                        result.outcome = 'refused', result.why = 'the target is outside the host\'s file roots';
+                    else
+                        Object.assign(result, { outcome: 'written' }, copier(source, target, index));
+                    copyResult.emit(result);
+                });
+            },
             GetUserToken: function () { later('emitUserToken', [mock.userToken]); },
             NotifyToHost: function (msg, sn) {
                 Promise.resolve(host(msg, sn)).then(function (answer) {
-                    if (answer !== null && answer !== undefined)
-                        later('emitHostResponse', [answer, sn]);
+                    if (given(answer))
+                        later('emitHostResponse', [cleanAnswer(answer), sn]);
                 });
                 return 0;
             },
-            NotifyToHostSync: function (msg) {
-                return Promise.resolve(host(msg, '')).then(function (answer) {
-                    return answer === null || answer === undefined ? '' : String(answer);
+            // Waits for the host's answer at most the time-out, cut to the
+            // host's limit; an answer after that reaches the page as
+            // emitHostResponse with the sn the host was given.
+            NotifyToHostSync: function (msg, timeout) {
+                var sn = hostSn();
+                var wait = Math.max(0, Math.min(timeout === undefined ? 300 : timeout, notifyWaitLimitMs));
+                return new Promise(function (resolve) {
+                    var waiting = true;
+                    timers.setTimeout(function () {
+                        if (waiting) {
+                            waiting = false;
+                            resolve('');
+                        }
+                    }, wait);
+                    Promise.resolve(host(msg, sn)).then(function (answer) {
+                        if (!given(answer))
+                            return;
+                        if (waiting) {
+                            waiting = false;
+                            resolve(cleanAnswer(answer));
+                        } else {
+                            later('emitHostResponse', [cleanAnswer(answer), sn]);
+                        }
+                    });
                 });
             },
             RequestToVmsServer: function (cmd, msg, sn, devid) {
+                // The module refuses these before any server sees them.
+                if (cmd < 0)
+                    return -1;
                 /** @type {any} */
                 var answer = server(cmd, msg, devid);
                 if (answer && (answer.status || 0) < 0)
@@ -150,6 +274,8 @@ function (root) {
                 return 0;
             },
             RequestToVmsServerSync: function (cmd, msg, devid) {
+                if (cmd < 0)
+                    return '';
                 return Promise.resolve(server(cmd, msg, devid)).then(function (a) {
                     if (a === null || a === undefined || (typeof a === 'object' && (a.status || 0) < 0))
                         return '';
@@ -181,6 +307,9 @@ function (root) {
             };
         });
 
+        bridge.emitCopyResult = { connect: copyResult.connect, disconnect: copyResult.disconnect };
+        bridge.emitCopyProgress = { connect: copyProgress.connect, disconnect: copyProgress.disconnect };
+
         var transport = { send: function () {}, onmessage: null };
         /** @type {any} */
         var FakeChannel = function (transportGiven, ready) {
@@ -209,6 +338,18 @@ function (root) {
                     answers[method] = value;
                 return mock;
             },
+            // What a copy that may go ahead does: {outcome: 'failed', why} or
+            // nothing for 'written'; progress(done, total) reports on
+            // emitCopyProgress.
+            onCopy: function (handler) {
+                copier = handler ? function (source, target, index) {
+                    return handler(source, target, function (done, total) {
+                        copyProgress.emit({ index: index, sourceFile: source, targetFile: target,
+                                            done: done, total: total });
+                    }) || {};
+                } : function () { return {}; };
+                return mock;
+            },
             devices: function () { return copyDevices(devices); },
             setDevices: function (list) {
                 devices = copyDevices(list);
@@ -232,7 +373,23 @@ function (root) {
                 return mock.setDevices(list);
             },
             push: function (name) {
-                return callPage(name, Array.prototype.slice.call(arguments, 1));
+                return pushLater(name, Array.prototype.slice.call(arguments, 1));
+            },
+            // A host notice as the module passes it on: its line feeds
+            // removed; one that names "userToken" becomes emitUserToken.
+            notice: function (text) {
+                var cleaned = String(text).replace(/\n/g, '');
+                if (cleaned.indexOf('userToken') < 0)
+                    return pushLater('emitInfoNotify', [cleaned]);
+                var token = '';
+                try {
+                    var data = JSON.parse(cleaned).data;
+                    if (data && typeof data.token === 'string')
+                        token = data.token;
+                } catch (e) {
+                    // Not JSON: the token is empty, as in the module.
+                }
+                return pushLater('emitUserToken', [token]);
             },
             uninstall: function () {
                 Object.keys(saved).forEach(function (k) {

@@ -136,7 +136,7 @@ function (root) {
         var args = Array.prototype.slice.call(arguments, 1);
         return new Promise(function (resolve, reject) {
             /** @type {Function | undefined} */
-            var fn = raw && raw[method];
+            var fn = /** @type {any} */ (raw && raw[method]);
             if (typeof fn !== 'function') {
                 reject(TaviWebError('no-method', 'the bridge has no method ' + method));
                 return;
@@ -320,8 +320,49 @@ function (root) {
     Client.prototype.setDownloadPath = function (path) { return this.invoke('SetDownloadPath', String(path)); };
     Client.prototype.releasePage = function (url) { return this.invoke('ReleaseWebPage', String(url || '')); };
     // orders: [{sourceFile, targetFile}]; the host gets a "showTip" per copy.
-    Client.prototype.copyFiles = function (orders) {
-        return this.invoke('CopyFileFunc', JSON.stringify(orders || []));
+    // Resolves with each order's outcome ({index, sourceFile, targetFile,
+    // outcome: 'written' | 'refused' | 'failed', why}), and reports long
+    // copies' progress ({index, sourceFile, targetFile, done, total}) to
+    // opts.onProgress. A host whose module tells no outcomes resolves with
+    // undefined. One copy at a time: the outcomes go to the call that asked.
+    Client.prototype.copyFiles = function (orders, opts) {
+        opts = opts || {};
+        var self = this;
+        var run = function () {
+            var raw = self.raw;
+            /** @type {any[]} */
+            var results = [];
+            var resultSignal = raw && raw.emitCopyResult && typeof raw.emitCopyResult.connect === 'function'
+                ? raw.emitCopyResult : null;
+            var progressSignal = raw && raw.emitCopyProgress && typeof raw.emitCopyProgress.connect === 'function'
+                ? raw.emitCopyProgress : null;
+            var onResult = function (text) {
+                try { results.push(JSON.parse(text)); } catch (e) { /* not ours to judge */ }
+            };
+            var onProgress = function (text) {
+                if (typeof opts.onProgress !== 'function')
+                    return;
+                var value;
+                try { value = JSON.parse(text); } catch (e) { return; }
+                try { opts.onProgress(value); } catch (e) { self._emit('error', e); }
+            };
+            if (resultSignal)
+                resultSignal.connect(onResult);
+            if (progressSignal)
+                progressSignal.connect(onProgress);
+            var done = function () {
+                if (resultSignal)
+                    resultSignal.disconnect(onResult);
+                if (progressSignal)
+                    progressSignal.disconnect(onProgress);
+            };
+            return self.invoke('CopyFileFunc', JSON.stringify(orders || []))
+                .then(function () { done(); return resultSignal ? results : undefined; },
+                      function (e) { done(); throw e; });
+        };
+        var copy = (this._copying || Promise.resolve()).then(run, run);
+        this._copying = copy.then(function () {}, function () {});
+        return copy;
     };
     // paths: array of file paths; folders and missing files are skipped.
     Client.prototype.deleteFiles = function (paths) {

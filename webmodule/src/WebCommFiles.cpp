@@ -18,6 +18,9 @@
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
+#include <QtCore/QPointer>
+#include <QtCore/QTimer>
+#include <QtCore/QUrl>
 #include <QtWidgets/QFileDialog>
 #include <QtWidgets/QWidget>
 
@@ -96,6 +99,38 @@ int saveSnapshot(const QString& base64, const QString& filePath, const FileRoots
     return 0;
 }
 
+// Tells the page that called CopyFileFunc what became of one order.
+void tellCopy(CWebComm* bridge, int index, const QString& source, const QString& target,
+              const char* outcome, const QString& why = QString())
+{
+    QJsonObject result { { QStringLiteral("index"), index },
+                         { QStringLiteral("sourceFile"), source },
+                         { QStringLiteral("targetFile"), target },
+                         { QStringLiteral("outcome"), QLatin1String(outcome) } };
+    if (!why.isEmpty())
+        result.insert(QStringLiteral("why"), why);
+    Q_EMIT bridge->emitCopyResult(
+        QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact)));
+}
+
+// A long copy's progress, four times a second at most, from the bytes the
+// copying thread has done so far.
+constexpr int kCopyProgressMs = 250;
+
+// Why the page's path for what ("source" or "target") was refused, for the
+// page: the host log has the detail.
+QString refusalWhy(const char* what, const QString& text)
+{
+    QString path = text;
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const bool notLocal
+        = path.isEmpty() || path.contains(QChar(u'\0')) || QUrl(path).scheme().size() > 1;
+    return QStringLiteral("the %1 is %2")
+        .arg(QLatin1String(what),
+             notLocal ? QLatin1String("not a local file path")
+                      : QLatin1String("outside the host's file roots"));
+}
+
 } // namespace
 
 // An empty start folder is none given (the dialog opens in the current
@@ -137,29 +172,76 @@ void CWebComm::CopyFileFunc(QString command)
         return;
     qDebug() << "CopyFileFunc command" << command;
     QJsonArray orders;
-    if (!commandArray(command, orders))
+    // A JSON object reads as no orders: the page learns so as of no JSON.
+    if (!commandArray(command, orders)
+        || (orders.isEmpty() && !command.trimmed().startsWith(QLatin1Char('[')))) {
+        tellCopy(this, -1, QString(), QString(), "refused",
+                 QStringLiteral("the command is not a JSON array of orders"));
         return;
-    for (const QJsonValue& order : std::as_const(orders)) {
-        if (!order.isObject())
+    }
+    for (int index = 0; index < orders.size(); ++index) {
+        const QJsonValue order = orders.at(index);
+        if (!order.isObject()) {
+            tellCopy(this, index, QString(), QString(), "refused",
+                     QStringLiteral("not an order {sourceFile, targetFile}"));
             continue;
+        }
         const QJsonObject o = order.toObject();
+        const QString source = o.value(QStringLiteral("sourceFile")).toString();
         const QString target = o.value(QStringLiteral("targetFile")).toString();
-        const std::optional<QString> from = pagePath(
-            this, "CopyFileFunc", o.value(QStringLiteral("sourceFile")).toString(), PathUse::Read);
-        const std::optional<QString> to
-            = from ? pagePath(this, "CopyFileFunc", target, PathUse::Write) : std::nullopt;
-        if (!to)
+        const std::optional<QString> from = pagePath(this, "CopyFileFunc", source, PathUse::Read);
+        if (!from) {
+            tellCopy(this, index, source, target, "refused", refusalWhy("source", source));
             continue;
+        }
+        const std::optional<QString> to = pagePath(this, "CopyFileFunc", target, PathUse::Write);
+        if (!to) {
+            tellCopy(this, index, source, target, "refused", refusalWhy("target", target));
+            continue;
+        }
         const FileRoots roots = currentFileRoots();
+        std::atomic<qint64> done { 0 }, total { 0 };
+        qint64 told = 0;
+        const auto tellProgress = [&, self = QPointer<CWebComm>(this)] {
+            if (!self || done == told)
+                return;
+            told = done;
+            const QJsonObject progress { { QStringLiteral("index"), index },
+                                         { QStringLiteral("sourceFile"), source },
+                                         { QStringLiteral("targetFile"), target },
+                                         { QStringLiteral("done"), told },
+                                         { QStringLiteral("total"), qint64(total) } };
+            Q_EMIT self->emitCopyProgress(
+                QString::fromUtf8(QJsonDocument(progress).toJson(QJsonDocument::Compact)));
+        };
+        QTimer ticker;
+        ticker.setInterval(kCopyProgressMs);
+        QObject::connect(&ticker, &QTimer::timeout, tellProgress);
+        ticker.start();
         bool copied = false;
         const bool bridgeAlive = runOffThread(this, [&](const std::atomic<bool>& stop) {
-            copied = copyFile(*from, *to, roots, &stop);
+            copied = copyFile(*from, *to, roots, &stop, [&](qint64 bytes, qint64 of) {
+                total = of;
+                done = bytes;
+            });
         });
-        if (copied)
-            sendShowTip(target, target);
+        ticker.stop();
         // Gone with its page: the orders left are not for anyone any more.
         if (!bridgeAlive)
             return;
+        if (copied) {
+            // A copy that told its progress also tells its end.
+            if (told > 0 && told != done)
+                tellProgress();
+            tellCopy(this, index, source, target, "written");
+            sendShowTip(target, target);
+        } else {
+            const QFileInfo info(source);
+            tellCopy(this, index, source, target, "failed",
+                     !info.exists()       ? QStringLiteral("no such source file")
+                         : !info.isFile() ? QStringLiteral("the source is not a regular file")
+                                          : QStringLiteral("the copy could not be written"));
+        }
     }
 }
 

@@ -7,7 +7,10 @@ function rawBridge(): void {
     if (typeof QWebChannel === 'undefined' || typeof qt === 'undefined')
         return;
     new QWebChannel(qt.webChannelTransport, (channel) => {
-        const bridge: CWebCommBridge = channel.objects.CWebComm;
+        // Absent for a page the host does not trust: the types make the page check.
+        const bridge: CWebCommBridge | undefined = channel.objects.CWebComm;
+        if (!bridge)
+            return;
         bridge.RequestToVmsServerSync(1002, '{}', 'cam-lobby', 1000, (body: string) => console.log(body));
         bridge.NotifyToHostSync('{"ask":1}', (answer: string) => console.log(answer));
         bridge.ShowDevAlarmTips('Door opened', (later: boolean) => console.log(later));

@@ -90,6 +90,15 @@ public Q_SLOTS:
     // removed); empty when none.
     QString RequestToVmsServerSync(int cmd, QString msg, QString devid, int timeout = 300);
 
+Q_SIGNALS:
+    // To the page that called CopyFileFunc, on its own channel, as JSON
+    // texts: each order's outcome ({index, sourceFile, targetFile, outcome:
+    // "written", "refused" or "failed", why}), and a long copy's progress
+    // ({index, sourceFile, targetFile, done, total}, four times a second at
+    // most). Pages that do not listen are unaffected.
+    void emitCopyResult(QString result);
+    void emitCopyProgress(QString progress);
+
 private:
     QMediaPlayer* m_pMediaPlayer;
     QAudioOutput* m_pAudioOutput;

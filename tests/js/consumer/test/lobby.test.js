@@ -13,7 +13,7 @@ test('the lobby shows the channels, each change, and the records', async () => {
         channels: (lines) => shown.channels.push(lines),
         records: (rows) => shown.records.push(rows),
     });
-    mock.setChannelStatus('cam-1', 1, 2);
+    await mock.setChannelStatus('cam-1', 1, 2);
     assert.deepEqual(shown, {
         channels: [['cam-1/1: 0'], ['cam-1/1: 2']],
         records: [['1001 nvr-01 {"query":"records"}']],

@@ -1,0 +1,65 @@
+// The bridge contract against the module itself: the contract page in the
+// demo host, served through the package's launcher on the scenario of the
+// contract, driven with puppeteer-core and the host's control endpoint.
+'use strict';
+
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const path = require('node:path');
+const { serve, attach, demoProgram } = require('./support/served.js');
+const { defineContract } = require('./contract/bridge.contract.js');
+
+const BRIDGE_METHODS = ['BrowseFilePath', 'BrowseFile', 'PlaySoundFile', 'GetDevStatus', 'GetDevSessionId',
+    'ShowPicture', 'PlayVideoFile', 'CopyFileFunc', 'DelFileFunc', 'ShowDevAlarmTips', 'GetUserToken',
+    'SetDownloadPath', 'AfterSnapshot', 'ReleaseWebPage', 'NotifyToHost', 'NotifyToHostSync',
+    'RequestToVmsServer', 'RequestToVmsServerSync'];
+
+async function open() {
+    const host = await serve('contract.html', { scenario: path.join(__dirname, 'contract', 'scenario.json') });
+    let browser;
+    try {
+        const attached = await attach(host);
+        browser = attached.browser;
+        const page = attached.page;
+        // The bridge with every one of its methods.
+        const methods = await page.evaluate(() => window.ready);
+        assert.deepEqual(BRIDGE_METHODS.filter((m) => !methods.includes(m)), []);
+        return {
+            call: (method, ...args) => page.evaluate((m, a) => window.call(m, a), method, args),
+            async pushes(count) {
+                await page.waitForFunction((n) => window.pushes.length >= n, { timeout: 20000 }, count);
+                return page.evaluate(() => window.pushes.slice());
+            },
+            clearPushes: () => page.evaluate(() => { window.pushes.length = 0; }),
+            pushDeviceState: (device, channel, status) => host.pushDeviceState(device, channel, status),
+            notice: (text) => host.notice(text),
+            copy: (orders) => page.evaluate((o) => window.copy(o), orders),
+            async answerNotification(answer) {
+                // The notification reaches the host on its own time.
+                for (let i = 0; (await host.send('/pending-notifications')).pending.length === 0; ++i) {
+                    if (i > 200)
+                        throw new Error('no notification waits for an answer');
+                    await new Promise((r) => setTimeout(r, 50));
+                }
+                await host.answerNotification(answer);
+            },
+            async close() {
+                await browser.disconnect();
+                const exit = await host.stop();
+                host.cleanUp();
+                assert.equal(exit.code, 0);
+            },
+        };
+    } catch (e) {
+        if (browser)
+            await browser.disconnect();
+        await host.stop({ signal: 'SIGKILL' });
+        host.cleanUp();
+        throw e;
+    }
+}
+
+if (demoProgram())
+    defineContract(test, open);
+else
+    test('the bridge contract on the module', { skip: 'TAVI_DEMO does not name the tavi-demo program' }, () => {});

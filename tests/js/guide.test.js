@@ -1,0 +1,53 @@
+// The page guide's testing chapter: its files (each code block under a
+// "guide-file" comment) make a page project, with the package and
+// puppeteer-core installed as a page author would have them, and its test
+// passes in the demo host.
+'use strict';
+
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { execFileSync } = require('node:child_process');
+const { demoProgram } = require('./support/served.js');
+
+const root = path.join(__dirname, '../..');
+
+// { path: text } of the guide's files.
+function guideFiles() {
+    const guide = fs.readFileSync(path.join(root, 'docs/page-api.md'), 'utf8');
+    const files = {};
+    const block = /<!-- guide-file: (\S+) -->\n```\w*\n([\s\S]*?)\n```/g;
+    for (let m; (m = block.exec(guide));)
+        files[m[1]] = m[2] + '\n';
+    return files;
+}
+
+test('the testing chapter names its page, scenario and test', () => {
+    assert.deepEqual(Object.keys(guideFiles()).sort(), ['page/index.html', 'page/scenario.json', 'test/doors.test.mjs']);
+    JSON.parse(guideFiles()['page/scenario.json']);
+});
+
+test('the testing chapter\'s test passes in the demo host', { skip: demoProgram() ? false : 'TAVI_DEMO does not name the tavi-demo program' }, () => {
+    const project = fs.mkdtempSync(path.join(os.tmpdir(), 'tavi-guide-'));
+    try {
+        for (const [file, text] of Object.entries(guideFiles())) {
+            fs.mkdirSync(path.dirname(path.join(project, file)), { recursive: true });
+            fs.writeFileSync(path.join(project, file), text);
+        }
+        // As installed: the package from its folder, puppeteer-core from the tests' lock file.
+        fs.mkdirSync(path.join(project, 'node_modules/@tavi'), { recursive: true });
+        fs.symlinkSync(path.join(root, 'webmodule/js'), path.join(project, 'node_modules/@tavi/taviweb'));
+        fs.symlinkSync(path.join(__dirname, 'node_modules/puppeteer-core'), path.join(project, 'node_modules/puppeteer-core'));
+        const env = { ...process.env, QT_QPA_PLATFORM: 'offscreen' };
+        delete env.NODE_TEST_CONTEXT;
+        try {
+            execFileSync(process.execPath, ['--test', 'test/'], { cwd: project, env, encoding: 'utf8', stdio: ['ignore', 'pipe', 'pipe'] });
+        } catch (e) {
+            assert.fail(`the guide's test failed:\n${e.stdout}${e.stderr}`);
+        }
+    } finally {
+        fs.rmSync(project, { recursive: true, force: true });
+    }
+});

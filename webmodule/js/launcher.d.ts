@@ -1,0 +1,61 @@
+// Types of launcher.js: the demo host served to an automated browser
+// ("@tavi/taviweb/launcher"). Node only.
+
+import type { ChildProcess } from 'node:child_process';
+
+export interface LaunchOptions {
+    /** The tavi-demo program (default: the TAVI_DEMO environment variable). */
+    demo?: string;
+    /** The page: a URL or a file path (default: the demo page). */
+    url?: string;
+    /** A scenario file for the simulated host (JSON). */
+    scenario?: string;
+    /** Exit code 4 instead of 0 when the page left an error uncaught. */
+    failOnPageError?: boolean;
+    screenshot?: string;
+    transcript?: string;
+    /** More arguments for tavi-demo. */
+    args?: string[];
+    env?: Record<string, string>;
+    cwd?: string;
+    /** How long to wait for the ready line (default 60000). */
+    readyTimeoutMs?: number;
+    /** 'pipe' (default) keeps the host's standard error for host.stderr(). */
+    stderr?: 'pipe' | 'inherit';
+}
+
+export interface HostExit {
+    code: number | null;
+    signal: NodeJS.Signals | null;
+    error?: Error;
+}
+
+export interface ServedHost {
+    /** http://127.0.0.1:PORT: puppeteer.connect({ browserURL: host.devtools }). */
+    readonly devtools: string;
+    /** The control endpoint, http://127.0.0.1:PORT (null when it could not listen). */
+    readonly control: string | null;
+    readonly pid: number;
+    /** The page the host opened. */
+    readonly url: string;
+    readonly process: ChildProcess;
+    readonly exited: Promise<HostExit>;
+    /** The end of the host's standard error. */
+    stderr(): string;
+    /** Standard output lines other than the ready line. */
+    stdout(): string[];
+    /** POSTs body as JSON to a control path; rejects on a status other than 200. */
+    send(path: string, body?: object, timeoutMs?: number): Promise<Record<string, unknown>>;
+    /** Sets a channel's state and pushes the device status to the page now. */
+    pushDeviceState(device: string, channel: number, status: number): Promise<Record<string, unknown>>;
+    /** Answers the oldest (or the given sn's) notification that waits for an answer. */
+    answerNotification(answer: string, options?: { sn?: string }): Promise<Record<string, unknown>>;
+    /** Sends the page an information notice (emitInfoNotify). */
+    notice(message: string): Promise<Record<string, unknown>>;
+    /** Ends the host (control request, or the signal); resolves when it has. */
+    stop(options?: { signal?: 'SIGTERM' | 'SIGINT' }): Promise<HostExit>;
+}
+
+/** Starts tavi-demo --serve; resolves once the page has loaded and DevTools answers. */
+export function launch(options?: LaunchOptions): Promise<ServedHost>;
+export const READY_PREFIX: string;
