@@ -1,7 +1,7 @@
 #include "FocusFrame.h"
 
-#include <QtGui/QPainter>
 #include <QtGui/QPaintEvent>
+#include <QtGui/QPainter>
 #include <QtWidgets/QAbstractButton>
 #include <QtWidgets/QAbstractSlider>
 #include <SkinMgr.h>
