@@ -37,6 +37,7 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 # Each package's summary is the project's description; these follow it.
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libtaviwebmodule${PROJECT_VERSION_MAJOR})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SUGGESTS "fonts-noto-cjk")
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "The library libTaviWebModule.so.1 shows HTML and JavaScript
 pages in the Tavi VMS client on Qt WebEngine. With its translations and the
 page library taviweb.js.")
