@@ -420,13 +420,13 @@ private slots:
         stream().length = 60000;
         stream().position = start;
         c.tick();
-        stream().calls.clear();
         // The window takes the focus itself as it opens, no control does.
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
         QCOMPARE(QApplication::focusWidget(), &dialog);
         if (!focus.isEmpty())
             dialog.findChild<QWidget*>(focus)->setFocus(Qt::TabFocusReason);
 
+        stream().calls.clear(); // the key's calls only, none of the poll
         QTest::keyClick(QApplication::focusWidget(), key.key(), key.keyboardModifiers());
         QStringList seen;
         for (const FakeStreamCall& call : stream().calls)
@@ -445,6 +445,7 @@ private slots:
         PlayVideoDialog dialog;
         Controls c = startPlaying(dialog);
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        stream().calls.clear();
         QTest::keyClick(&dialog, Qt::Key_Space);
         QTest::keyClick(&dialog, Qt::Key_Space);
         QCOMPARE(stream().ops(), QList<QByteArray>({ "PauseFilePlayback", "ResumeFilePlayback" }));
@@ -454,7 +455,9 @@ private slots:
         QCOMPARE(g_hookCalls, (QList<std::pair<qint64, qint64>> { { 59, 0 } }));
         QTRY_VERIFY(c.showsSoundOn());
         QTest::keyClick(&dialog, Qt::Key_M);
-        QCOMPARE(stream().ops(), QList<QByteArray>({ "OpenSound", "CloseSound" }));
+        QList<QByteArray> ops = stream().ops();
+        ops.removeAll("GetFilePlaybackPos"); // the poll goes on meanwhile
+        QCOMPARE(ops, QList<QByteArray>({ "OpenSound", "CloseSound" }));
         QVERIFY(!c.showsSoundOn());
     }
 

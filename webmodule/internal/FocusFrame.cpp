@@ -25,6 +25,9 @@ void FocusFrame::install(QWidget* window)
     for (QWidget* control : controls) {
         if (!qobject_cast<QAbstractButton*>(control) && !qobject_cast<QAbstractSlider*>(control))
             continue;
+        // Popups of their own (the host's volume menu) keep their ways.
+        if (control->window() != window)
+            continue;
         control->setFocusPolicy(Qt::TabFocus);
         control->installEventFilter(frame);
     }

@@ -13,8 +13,9 @@ class QWidget;
 class FocusFrame : public QObject
 {
 public:
-    // Frames the buttons and sliders inside window that exist now; the filter
-    // is a child of window and dies with it.
+    // Frames the buttons and sliders of window that exist now (not those of
+    // its popups, which are windows of their own); the filter is a child of
+    // window and dies with it.
     static void install(QWidget* window);
     // The frame's colour.
     static QColor colour();
