@@ -46,6 +46,7 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libtaviwebmodule${PROJECT_VERSION_MAJOR})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SUGGESTS "fonts-noto-cjk")
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "web-page module of the Tavi VMS client
 The library libTaviWebModule.so.1 shows HTML and JavaScript pages in the Tavi
 VMS client on Qt WebEngine. With its translations and the page library

@@ -1,5 +1,5 @@
 # tavi_add_test(<name> SOURCES <files...> [LIBRARIES <targets...>] [TIMEOUT <s>]
-#               [PLATFORMS <offscreen|xcb>...])
+#               [PLATFORMS <offscreen|xcb|wayland>...])
 #
 # One Qt Test program registered with CTest, once per platform (default:
 # offscreen only). Because CI runs as root, the WebEngine sandbox is
@@ -10,11 +10,21 @@
 # Every such test has the label "native" (the C++ suites the sanitizer runs
 # take). On xcb the test runs as <name>_x11 on its own X server (xvfb-run, with
 # Mesa's OpenGL), label "x11", one at a time: it checks what a real display
-# shows, which the offscreen platform cannot.
+# shows, which the offscreen platform cannot. On wayland it runs as
+# <name>_wayland on a Weston compositor of its own (scripts/weston-run.sh,
+# headless back end), label "wayland".
 find_program(TAVI_XVFB_RUN xvfb-run)
 if(NOT TAVI_XVFB_RUN)
     message(STATUS "xvfb-run not found: the tests on an X server are skipped")
 endif()
+find_program(TAVI_WESTON weston)
+find_file(TAVI_QT_WAYLAND_PLUGIN libqwayland-generic.so
+    PATHS ${QT6_INSTALL_PREFIX}/${QT6_INSTALL_PLUGINS}/platforms
+    /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/qt6/plugins/platforms NO_DEFAULT_PATH)
+if(NOT TAVI_WESTON OR NOT TAVI_QT_WAYLAND_PLUGIN)
+    message(STATUS "weston or qt6-wayland not found: the tests on Wayland are skipped")
+endif()
+set(TAVI_WESTON_RUN ${PROJECT_SOURCE_DIR}/scripts/weston-run.sh)
 
 function(tavi_add_test name)
     cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBRARIES;PLATFORMS" ${ARGN})
@@ -29,6 +39,12 @@ function(tavi_add_test name)
     foreach(platform IN LISTS ARG_PLATFORMS)
         if(platform STREQUAL "xcb" AND NOT TAVI_XVFB_RUN)
             continue()
+        elseif(platform STREQUAL "wayland" AND (NOT TAVI_WESTON OR NOT TAVI_QT_WAYLAND_PLUGIN))
+            continue()
+        elseif(platform STREQUAL "wayland")
+            set(test ${name}_wayland)
+            add_test(NAME ${test} COMMAND ${TAVI_WESTON_RUN} $<TARGET_FILE:${name}>)
+            set_tests_properties(${test} PROPERTIES LABELS "native;wayland")
         elseif(platform STREQUAL "xcb")
             set(test ${name}_x11)
             add_test(NAME ${test}

@@ -11,6 +11,8 @@
 #include <QtCore/QDir>
 #include <QtCore/QTemporaryDir>
 #include <QtCore/QTimer>
+#include <QtCore/QTranslator>
+#include <QtGui/QKeyEvent>
 #include <QtGui/QPainter>
 #include <QtGui/QScreen>
 #include <QtWidgets/QApplication>
@@ -77,6 +79,24 @@ bool shootVideoDialog(const QDir& out, const QString& clip)
     return save(image, out, "video-dialog.png");
 }
 
+// As a keyboard user sees it: Tab has reached the play button, which wears
+// the focus frame.
+bool shootVideoDialogByKeyboard(const QDir& out, const QString& clip)
+{
+    PlayVideoDialog dialog;
+    dialog.resize(720, 480);
+    dialog.move(100, 200);
+    dialog.show();
+    dialog.LoadVideo(clip);
+    settle(1500);
+    if (QWidget* focus = QApplication::focusWidget()) {
+        QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+        QApplication::sendEvent(focus, &tab);
+    }
+    settle(300);
+    return save(shotOf(dialog), out, "video-dialog-keyboard.png");
+}
+
 bool shootPictureViewer(const QDir& out, const QString& picture, const char* name)
 {
     ImageDialog dialog(picture, nullptr);
@@ -85,16 +105,16 @@ bool shootPictureViewer(const QDir& out, const QString& picture, const char* nam
     return save(shotOf(dialog), out, name);
 }
 
-bool shootAlarmBox(const QDir& out)
+bool shootAlarmBox(const QDir& out, const char* name, const QString& message)
 {
     QDialog owner;
     CMessageBox box(&owner);
     bool ok = false;
     QTimer::singleShot(300, &box, [&] {
-        ok = save(shotOf(box), out, "alarm-tips.png");
+        ok = save(shotOf(box), out, name);
         box.findChild<QPushButton*>(QStringLiteral("promptLaterButton"))->click();
     });
-    box.DevAlarmTips(QStringLiteral("Camera 03, loading bay: motion detected in zone 3"));
+    box.DevAlarmTips(message);
     return ok;
 }
 
@@ -133,6 +153,25 @@ int main(int argc, char** argv)
     ok = shootPictureViewer(out, scratch.filePath(QStringLiteral("Snapshots/deleted.png")),
                             "picture-viewer-missing.png")
         && ok;
-    ok = shootAlarmBox(out) && ok;
+    ok = shootVideoDialogByKeyboard(out, clip) && ok;
+    ok = shootAlarmBox(out, "alarm-tips.png",
+                       QStringLiteral("Camera 03, loading bay: motion detected in zone 3"))
+        && ok;
+
+    // In Chinese, with the translation from the build tree (a CJK font such
+    // as fonts-noto-cjk must be installed).
+    QTranslator chinese;
+    if (chinese.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("taviwebmodule"),
+                     QStringLiteral("_"),
+                     QCoreApplication::applicationDirPath()
+                         + QStringLiteral("/../share/TaviWebModule/translations"))
+        && QCoreApplication::installTranslator(&chinese)) {
+        ok = shootAlarmBox(out, "alarm-tips-zh.png",
+                           QStringLiteral("摄像机 03，装卸区：3 号区域检测到移动"))
+            && ok;
+    } else {
+        std::fprintf(stderr, "cannot load the Chinese translation\n");
+        ok = false;
+    }
     return ok ? 0 : 1;
 }

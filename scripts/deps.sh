@@ -21,6 +21,8 @@ PACKAGES=(
     openssl
     # The tests on a real display: an X server with Mesa's OpenGL.
     xvfb xauth libgl1-mesa-dri libegl-mesa0 libglx-mesa0 libxcb-cursor0
+    # The tests on Wayland: Weston (headless) and Qt's Wayland platform.
+    weston qt6-wayland
 )
 # Node.js may come from elsewhere than Debian; only the commands matter.
 command -v node >/dev/null 2>&1 || PACKAGES+=(nodejs)

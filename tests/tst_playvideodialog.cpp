@@ -370,6 +370,140 @@ private slots:
         QVERIFY(c.showsSoundOn());
     }
 
+    // The window's keys, sent where the focus is: on the window as it opens,
+    // or on the control Tab has reached. A focused button keeps Space and
+    // Enter; every other key is the window's.
+    void keys_data()
+    {
+        QTest::addColumn<QString>("focus"); // object name; empty: the window
+        QTest::addColumn<int>("start"); // position before the key, of 60000
+        QTest::addColumn<QKeyCombination>("key");
+        QTest::addColumn<QString>("outcome"); // SDK calls, or "closed"
+        const QString window;
+        QTest::newRow("Space pauses")
+            << window << 0 << QKeyCombination(Qt::Key_Space) << "PauseFilePlayback";
+        QTest::newRow("Space on the play button")
+            << "playPauseButton" << 0 << QKeyCombination(Qt::Key_Space) << "PauseFilePlayback";
+        QTest::newRow("Enter on the play button")
+            << "playPauseButton" << 0 << QKeyCombination(Qt::Key_Return) << "PauseFilePlayback";
+        QTest::newRow("Right seeks 5 s")
+            << window << 20000 << QKeyCombination(Qt::Key_Right) << "SeekFilePlayback 25000";
+        QTest::newRow("Right on the slider")
+            << "positionSlider" << 20000 << QKeyCombination(Qt::Key_Right)
+            << "SeekFilePlayback 25000";
+        QTest::newRow("Left seeks back 5 s")
+            << window << 20000 << QKeyCombination(Qt::Key_Left) << "SeekFilePlayback 15000";
+        QTest::newRow("Left stops at the start")
+            << window << 2000 << QKeyCombination(Qt::Key_Left) << "SeekFilePlayback 0";
+        QTest::newRow("Right stops at the end")
+            << window << 58000 << QKeyCombination(Qt::Key_Right) << "SeekFilePlayback 60000";
+        QTest::newRow("Home") << "speakerButton" << 20000 << QKeyCombination(Qt::Key_Home)
+                              << "SeekFilePlayback 0";
+        QTest::newRow("End") << window << 20000 << QKeyCombination(Qt::Key_End)
+                             << "SeekFilePlayback 60000";
+        QTest::newRow("Escape closes")
+            << "positionSlider" << 0 << QKeyCombination(Qt::Key_Escape) << "closed";
+        QTest::newRow("Space on the close button")
+            << "closeButton" << 0 << QKeyCombination(Qt::Key_Space) << "closed";
+        QTest::newRow("a host's shortcut passes")
+            << window << 20000 << QKeyCombination(Qt::CTRL | Qt::Key_Right) << "";
+    }
+
+    void keys()
+    {
+        QFETCH(QString, focus);
+        QFETCH(int, start);
+        QFETCH(QKeyCombination, key);
+        QFETCH(QString, outcome);
+        PlayVideoDialog dialog;
+        Controls c = startPlaying(dialog);
+        stream().length = 60000;
+        stream().position = start;
+        c.tick();
+        // The window takes the focus itself as it opens, no control does.
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QCOMPARE(QApplication::focusWidget(), &dialog);
+        if (!focus.isEmpty())
+            dialog.findChild<QWidget*>(focus)->setFocus(Qt::TabFocusReason);
+
+        stream().calls.clear(); // the key's calls only, none of the poll
+        QTest::keyClick(QApplication::focusWidget(), key.key(), key.keyboardModifiers());
+        QStringList seen;
+        for (const FakeStreamCall& call : stream().calls)
+            seen << (call.op == "SeekFilePlayback"
+                         ? QStringLiteral("%1 %2").arg(call.op).arg(call.value)
+                         : QString::fromLatin1(call.op));
+        if (!dialog.isVisible())
+            seen << QStringLiteral("closed");
+        QCOMPARE(seen.join(','), outcome);
+    }
+
+    // Space again resumes; M turns the sound on (after the host's notice)
+    // and off again, as the speaker button does.
+    void keysToggle()
+    {
+        PlayVideoDialog dialog;
+        Controls c = startPlaying(dialog);
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        stream().calls.clear();
+        QTest::keyClick(&dialog, Qt::Key_Space);
+        QTest::keyClick(&dialog, Qt::Key_Space);
+        QCOMPARE(stream().ops(), QList<QByteArray>({ "PauseFilePlayback", "ResumeFilePlayback" }));
+        QVERIFY(c.showsPause());
+        stream().calls.clear();
+        QTest::keyClick(&dialog, Qt::Key_M);
+        QCOMPARE(g_hookCalls, (QList<std::pair<qint64, qint64>> { { 59, 0 } }));
+        QTRY_VERIFY(c.showsSoundOn());
+        QTest::keyClick(&dialog, Qt::Key_M);
+        QList<QByteArray> ops = stream().ops();
+        ops.removeAll("GetFilePlaybackPos"); // the poll goes on meanwhile
+        QCOMPARE(ops, QList<QByteArray>({ "OpenSound", "CloseSound" }));
+        QVERIFY(!c.showsSoundOn());
+    }
+
+    // Tab walks play, sound, position and close, and back; the control that
+    // has the focus wears a frame in the skin's text colour, the others none.
+    void tabWalksControlsWithFocusFrame()
+    {
+        PlayVideoDialog dialog;
+        startPlaying(dialog);
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        const QColor frame = QColor::fromString(taviSkinMgr()->oneLevelTextColor());
+        const QStringList order = { "playPauseButton", "speakerButton", "positionSlider",
+                                    "closeButton", "playPauseButton" };
+        for (const QString& name : order) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* focused = QApplication::focusWidget();
+            QCOMPARE(focused->objectName(), name);
+            QVERIFY2(TestSupport::edgeShare(focused, frame) > 0.6, qPrintable(name));
+            for (const char* other : { "playPauseButton", "speakerButton", "closeButton" })
+                if (name != QLatin1String(other))
+                    QVERIFY2(TestSupport::edgeShare(dialog.findChild<QWidget*>(other), frame) < 0.2,
+                             other);
+        }
+        // A mouse user's click leaves no frame behind.
+        dialog.setFocus();
+        auto* play = dialog.findChild<QPushButton*>("playPauseButton");
+        QTest::mouseClick(play, Qt::LeftButton);
+        QCOMPARE(QApplication::focusWidget(), &dialog);
+        QVERIFY(TestSupport::edgeShare(play, frame) < 0.2);
+    }
+
+    // Every control has a name a screen reader can say; play and sound are
+    // named after what they do next.
+    void accessibleNames()
+    {
+        PlayVideoDialog dialog;
+        Controls c = startPlaying(dialog);
+        QCOMPARE(TestSupport::unnamedControls(&dialog), QStringList());
+        QCOMPARE(c.play->accessibleName(), QStringLiteral("Pause"));
+        QCOMPARE(c.speaker->accessibleName(), QStringLiteral("Turn sound on"));
+        c.play->click();
+        QCOMPARE(c.play->accessibleName(), QStringLiteral("Play"));
+        soundOn(c);
+        QCOMPARE(c.speaker->accessibleName(), QStringLiteral("Turn sound off"));
+    }
+
     void secondVideoReplacesFirst()
     {
         const QString second = m_dir.filePath(QStringLiteral("second.mp4"));

@@ -6,6 +6,7 @@
 #include <QtCore/QProcess>
 #include <QtCore/QTemporaryDir>
 #include <QtCore/QTimer>
+#include <QtTest/QSignalSpy>
 #include <QtTest/QTest>
 #include <QtWebEngineCore/QWebEnginePage>
 #include <QtWidgets/QApplication>
@@ -31,8 +32,8 @@ QColor skin(QString (SkinMgr::*colour)() const)
 }
 } // namespace
 
-// What an X server shows of the module's windows: the screen's pixels, not
-// the widgets drawing themselves.
+// What an X server and a Wayland compositor show of the module's windows:
+// the screen's pixels, not the widgets drawing themselves.
 class TestRealDisplay : public QObject
 {
     Q_OBJECT
@@ -70,13 +71,24 @@ void TestRealDisplay::pageIsComposedIntoHostWindow()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
 
+    if (onWayland() && askWinId) {
+        // One look once the page has loaded: each look costs the
+        // screenshooter's whole timeout here.
+        QSignalSpy loaded(viewIn(holder)->page(), &QWebEnginePage::loadFinished);
+        QVERIFY(loaded.count() > 0 || loaded.wait(30000));
+        QEXPECT_FAIL("",
+                     "Weston's headless back end stops repainting its screen once a web view "
+                     "lies in a native child window (a subsurface), so no screenshot comes",
+                     Abort);
+        QVERIFY(shareOf(screenShot(), screenRect(viewIn(holder)), colour) > 0.99);
+    }
     QTRY_VERIFY_WITH_TIMEOUT(shareOf(screenShot(), screenRect(viewIn(holder)), colour) > 0.99,
                              30000);
     const QImage screen = screenShot();
     if (const auto* panel = window.findChild<QTextEdit*>())
         QVERIFY(shareOf(screen, screenRect(panel->viewport()), Qt::white) > 0.95);
     const QTabBar* tabs = window.findChild<QTabBar*>();
-    QVERIFY(shareOf(screen, tabs->tabRect(0).translated(tabs->mapToGlobal(QPoint(0, 0))), Qt::black)
+    QVERIFY(shareOf(screen, tabs->tabRect(0).translated(screenRect(tabs).topLeft()), Qt::black)
             < 0.05);
 }
 
@@ -131,8 +143,11 @@ void TestRealDisplay::videoDialogShowsChangingFrames()
     };
     QTRY_VERIFY_WITH_TIMEOUT(blankShare(frame()) < 0.5, 10000);
     const QImage first = frame();
-    QTRY_VERIFY_WITH_TIMEOUT(frame() != first, 5000);
-    QVERIFY(blankShare(frame()) < 0.5);
+    // The changed frame itself is checked: a slow look at the screen (the
+    // screenshooter on Wayland) may otherwise find the short file ended.
+    QImage changed;
+    QTRY_VERIFY_WITH_TIMEOUT((changed = frame()) != first, 5000);
+    QVERIFY(blankShare(changed) < 0.5);
 }
 
 void TestRealDisplay::alarmBoxShowsMessageAndButtons()

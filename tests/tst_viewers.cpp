@@ -186,15 +186,119 @@ private slots:
         QVERIFY(!QApplication::activeModalWidget());
     }
 
-    // The installed translation names the buttons.
+    // From the keyboard: the box holds the focus as it opens; Enter chooses
+    // the highlighted button ("Prompt later", or the one Tab reached: the
+    // corner button, then the row), Escape closes as the corner button does.
+    void choiceByKeyboard_data()
+    {
+        QTest::addColumn<QList<int>>("keys");
+        QTest::addColumn<QString>("focus"); // where the last key went
+        QTest::addColumn<bool>("result");
+        QTest::newRow("Enter") << QList<int> { Qt::Key_Return } << "" << true;
+        QTest::newRow("keypad Enter") << QList<int> { Qt::Key_Enter } << "" << true;
+        QTest::newRow("Tab to the corner, Enter")
+            << QList<int> { Qt::Key_Tab, Qt::Key_Return } << "cornerCloseButton" << false;
+        QTest::newRow("Tab twice, Enter") << QList<int> { Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Return }
+                                          << "promptLaterButton" << true;
+        QTest::newRow("Tab three times, Enter")
+            << QList<int> { Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Return }
+            << "closePromptButton" << false;
+        QTest::newRow("Tab twice, Space") << QList<int> { Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Space }
+                                          << "promptLaterButton" << true;
+        QTest::newRow("Escape") << QList<int> { Qt::Key_Escape } << "" << false;
+        QTest::newRow("Tab twice, Escape")
+            << QList<int> { Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Escape } << "promptLaterButton"
+            << false;
+    }
+
+    void choiceByKeyboard()
+    {
+        QFETCH(QList<int>, keys);
+        QFETCH(QString, focus);
+        QFETCH(bool, result);
+        QStringList where;
+        DialogDriver<CMessageBox> driver([&](CMessageBox* box) {
+            if (!QTest::qWaitForWindowActive(box))
+                return;
+            where << (QApplication::focusWidget() == box ? "box" : "elsewhere");
+            for (int key : keys) {
+                QWidget* target = QApplication::focusWidget();
+                if (!target)
+                    return;
+                where << target->objectName();
+                QTest::keyClick(target, Qt::Key(key));
+            }
+        });
+        QCOMPARE(CWebComm().ShowDevAlarmTips(QStringLiteral("Door 2 forced open")), result);
+        QCOMPARE(where.value(0), QStringLiteral("box"));
+        QCOMPARE(where.last(), focus);
+    }
+
+    // The picture viewer holds the focus as it opens: Enter opens the folder
+    // and leaves it open, Escape closes it.
+    void pictureViewerByKeyboard()
+    {
+        const QString path = writePicture(m_dir.filePath("keys/snap.png"), QSize(64, 48));
+        m_desktop.urls.clear();
+        QStringList seen;
+        DialogDriver<ImageDialog> driver([&](ImageDialog* dialog) {
+            if (!QTest::qWaitForWindowActive(dialog))
+                return;
+            seen << QString::number(QApplication::focusWidget() == dialog);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            seen << QString::number(dialog->isVisible()) << QString::number(m_desktop.urls.size());
+            // Enter may have closed it (then no widget has the focus).
+            if (QWidget* target = QApplication::focusWidget())
+                QTest::keyClick(target, Qt::Key_Escape);
+            seen << QString::number(dialog->isVisible());
+        });
+        CWebComm().ShowPicture(path);
+        QCOMPARE(seen, QStringList({ "1", "1", "1", "0" }));
+        QCOMPARE(m_desktop.urls, QList<QUrl>({ QUrl::fromLocalFile(m_dir.filePath("keys")) }));
+        QCOMPARE(driver.count(), 1);
+    }
+
+    // Nothing a screen reader reaches is unnamed, in either viewer; the
+    // names follow the installed translation.
+    void accessibleNames_data()
+    {
+        QTest::addColumn<bool>("loadable");
+        QTest::newRow("picture") << true;
+        QTest::newRow("unloadable picture") << false;
+    }
+
+    void accessibleNames()
+    {
+        QFETCH(bool, loadable);
+        const QString path = loadable ? writePicture(m_dir.filePath("named.png"), QSize(64, 48))
+                                      : m_dir.filePath("nothing-here.png");
+        if (!loadable)
+            QTest::ignoreMessage(QtWarningMsg, "Image could not be loaded.");
+        ImageDialog dialog(path, nullptr);
+        dialog.show();
+        QCOMPARE(unnamedControls(&dialog), QStringList());
+
+        QStringList unnamed;
+        QString corner;
+        DialogDriver<CMessageBox> driver([&](CMessageBox* box) {
+            unnamed = unnamedControls(box);
+            corner = button(box, "cornerCloseButton")->accessibleName();
+        });
+        CWebComm().ShowDevAlarmTips(QStringLiteral("Camera 7 reports motion in zone 3"));
+        QCOMPARE(unnamed, QStringList());
+        QCOMPARE(corner, QStringLiteral("Close"));
+    }
+
+    // The installed translation names the buttons, also to a screen reader.
     void translatedButtons_data()
     {
         QTest::addColumn<QString>("locale"); // empty: no translation loaded
         QTest::addColumn<QStringList>("texts");
-        QTest::newRow("English") << "" << QStringList({ "Prompt later", "Close prompt" });
+        QTest::newRow("English") << "" << QStringList({ "Prompt later", "Close prompt", "Close" });
         QTest::newRow("Chinese") << "zh_CN"
-                                 << QStringList(
-                                        { QStringLiteral("稍后提示"), QStringLiteral("关闭提示") });
+                                 << QStringList({ QStringLiteral("稍后提示"),
+                                                  QStringLiteral("关闭提示"),
+                                                  QStringLiteral("关闭") });
     }
 
     void translatedButtons()
@@ -212,7 +316,8 @@ private slots:
         QStringList shown;
         DialogDriver<CMessageBox> driver([&](CMessageBox* box) {
             shown << button(box, "promptLaterButton")->text()
-                  << button(box, "closePromptButton")->text();
+                  << button(box, "closePromptButton")->text()
+                  << button(box, "cornerCloseButton")->accessibleName();
         });
         QVERIFY(!CWebComm().ShowDevAlarmTips(QStringLiteral("Camera 7 reports motion in zone 3")));
         QCoreApplication::removeTranslator(&translator);

@@ -1,5 +1,7 @@
 #include "HostWindow.h"
 
+#include <QtCore/QProcess>
+#include <QtCore/QTemporaryDir>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QScreen>
 #include <QtWebEngineWidgets/QWebEngineView>
@@ -88,14 +90,97 @@ QUrl solidPageUrl(const QColor& colour)
             .arg(colour.blue()));
 }
 
+bool onWayland()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
 QImage screenShot()
 {
-    return QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+    if (!onWayland())
+        return QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+    // A Wayland client cannot read the screen; Weston's screenshooter can,
+    // and writes a PNG into its working folder (newer ones into
+    // XDG_PICTURES_DIR).
+    QTemporaryDir dir;
+    QProcess shooter;
+    shooter.setWorkingDirectory(dir.path());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_PICTURES_DIR"), dir.path());
+    shooter.setProcessEnvironment(env);
+    shooter.setProcessChannelMode(QProcess::MergedChannels);
+    shooter.start(
+        qEnvironmentVariable("TAVI_SCREENSHOOTER", QStringLiteral("weston-screenshooter")), {});
+    if (!shooter.waitForFinished(10000) || shooter.exitCode() != 0) {
+        shooter.kill();
+        shooter.waitForFinished();
+        qWarning("screenshooter failed: %s", shooter.readAll().constData());
+        return {};
+    }
+    const QStringList shots = QDir(dir.path()).entryList({ QStringLiteral("*.png") });
+    if (shots.isEmpty())
+        return {};
+    return QImage(dir.filePath(shots.first())).convertToFormat(QImage::Format_RGB32);
 }
+
+namespace {
+
+bool near(QRgb a, QRgb b, int tolerance)
+{
+    return std::abs(qRed(a) - qRed(b)) <= tolerance && std::abs(qGreen(a) - qGreen(b)) <= tolerance
+        && std::abs(qBlue(a) - qBlue(b)) <= tolerance;
+}
+
+// Where pattern stands in image, or a point far outside when nowhere.
+QPoint locate(const QImage& image, const QImage& pattern)
+{
+    const QPoint nowhere(-100000, -100000);
+    if (image.isNull() || pattern.isNull())
+        return nowhere;
+    // The pixels that differ from the pattern's first one go first, so that
+    // most wrong places are left after a pixel or two.
+    QList<QPoint> order;
+    QList<QPoint> plain;
+    const QRgb first = pattern.pixel(0, 0);
+    for (int y = 0; y < pattern.height(); ++y)
+        for (int x = 0; x < pattern.width(); ++x)
+            (near(pattern.pixel(x, y), first, 8) ? plain : order) << QPoint(x, y);
+    order += plain;
+    for (int y = 0; y + pattern.height() <= image.height(); ++y) {
+        for (int x = 0; x + pattern.width() <= image.width(); ++x) {
+            bool all = true;
+            for (const QPoint& p : std::as_const(order)) {
+                if (!near(image.pixel(x + p.x(), y + p.y()), pattern.pixel(p), 8)) {
+                    all = false;
+                    break;
+                }
+            }
+            if (all)
+                return QPoint(x, y);
+        }
+    }
+    return nowhere;
+}
+
+// The window's top left corner on the screen. Wayland does not tell a client
+// where its windows stand, so there the window's top rows, as it draws them,
+// are looked for in the screen's pixels.
+QPoint windowOrigin(QWidget* window)
+{
+    if (!onWayland())
+        return window->mapToGlobal(QPoint(0, 0));
+    const QImage top = window->grab(QRect(0, 0, window->width(), std::min(16, window->height())))
+                           .toImage()
+                           .convertToFormat(QImage::Format_RGB32);
+    return locate(screenShot(), top);
+}
+
+} // namespace
 
 QRect screenRect(const QWidget* widget)
 {
-    return QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size());
+    QWidget* window = widget->window();
+    return QRect(windowOrigin(window) + widget->mapTo(window, QPoint(0, 0)), widget->size());
 }
 
 double shareOf(const QImage& image, const QRect& rect, const QColor& colour, int tolerance)

@@ -31,7 +31,10 @@ QWebEngineView* viewIn(QWidget* holder);
 QUrl solidPageUrl(const QColor& colour);
 
 // The screen's pixels as the display server holds them (not the widgets
-// drawing themselves), and a widget's rectangle there.
+// drawing themselves), and a widget's rectangle there. On Wayland the
+// screen is read with Weston's screenshooter (TAVI_SCREENSHOOTER, set by
+// scripts/weston-run.sh) and a window is found by its top rows.
+bool onWayland();
 QImage screenShot();
 QRect screenRect(const QWidget* widget);
 // The share (0 to 1) of the pixels of rect within tolerance of colour.

@@ -3,6 +3,8 @@
 #include <QtCore/QDeadlineTimer>
 #include <QtCore/QDirIterator>
 #include <QtCore/QEventLoop>
+#include <QtGui/QAccessible>
+#include <QtGui/QImage>
 #include <QtWidgets/QFileDialog>
 #include <QtWidgets/QLineEdit>
 #include <csignal>
@@ -326,6 +328,55 @@ NameSwapper::~NameSwapper()
     m_thread.join();
     if (m_swaps > 0 && m_swaps % 2 == 1)
         ::renameat2(AT_FDCWD, m_a.constData(), AT_FDCWD, m_b.constData(), RENAME_EXCHANGE);
+}
+
+namespace {
+
+void collectUnnamed(QAccessibleInterface* node, QStringList& out)
+{
+    static const QList<QAccessible::Role> controls
+        = { QAccessible::Button,   QAccessible::PushButton, QAccessible::CheckBox,
+            QAccessible::Slider,   QAccessible::Graphic,    QAccessible::StaticText,
+            QAccessible::Dialog,   QAccessible::Window,     QAccessible::EditableText,
+            QAccessible::ComboBox, QAccessible::SpinBox,    QAccessible::RadioButton };
+    if (!node || node->state().invisible)
+        return;
+    if (controls.contains(node->role()) && node->text(QAccessible::Name).trimmed().isEmpty()) {
+        const QObject* object = node->object();
+        out << QStringLiteral("%1 %2")
+                   .arg(int(node->role()))
+                   .arg(object ? object->objectName() : QString());
+    }
+    for (int i = 0; i < node->childCount(); ++i)
+        collectUnnamed(node->child(i), out);
+}
+
+} // namespace
+
+QStringList unnamedControls(QWidget* window)
+{
+    QStringList out;
+    collectUnnamed(QAccessible::queryAccessibleInterface(window), out);
+    return out;
+}
+
+double edgeShare(QWidget* control, const QColor& colour, int width)
+{
+    const QImage image = control->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    qint64 near = 0;
+    qint64 all = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (x >= width && y >= width && x < image.width() - width && y < image.height() - width)
+                continue;
+            const QRgb got = image.pixel(x, y);
+            ++all;
+            near += std::abs(qRed(got) - colour.red()) <= 24
+                && std::abs(qGreen(got) - colour.green()) <= 24
+                && std::abs(qBlue(got) - colour.blue()) <= 24;
+        }
+    }
+    return all ? double(near) / all : 0;
 }
 
 } // namespace TestSupport

@@ -196,6 +196,14 @@ private:
     static QLoggingCategory::CategoryFilter s_filterBelow;
 };
 
+// What a screen reader finds unnamed in window: each control (buttons,
+// sliders, pictures, text, the window itself) of its accessibility tree
+// whose name is empty, as "<role> <objectName>". Hidden ones are left out.
+QStringList unnamedControls(QWidget* window);
+// The share (0 to 1) of the pixels of the ring, width pixels wide, along the
+// edge of control as it draws itself, within 24 of colour.
+double edgeShare(QWidget* control, const QColor& colour, int width = 2);
+
 // Picks path (a file or a folder) in a file dialog and accepts it, as a user
 // typing the name would.
 void chooseInDialog(QFileDialog* dialog, const QString& path);

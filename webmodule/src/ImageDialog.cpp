@@ -1,5 +1,7 @@
 #include "ImageDialog.h"
 
+#include "FocusFrame.h"
+
 #include <QtCore/QFileInfo>
 #include <QtCore/QUrl>
 #include <QtGui/QDesktopServices>
@@ -64,6 +66,17 @@ ImageDialog::ImageDialog(const QString& path, QWidget* parent)
 
     connect(m_pCloseBtn, &QPushButton::clicked, this, &QDialog::accept);
 
+    // Keyboard: the window holds the focus when it opens, so Enter goes to
+    // the default button (open the folder) and Escape closes; Tab walks the
+    // buttons.
+    setFocusPolicy(Qt::ClickFocus);
+    setFocus();
+    setAccessibleName(tr("Picture viewer"));
+    m_pCloseBtn->setAccessibleName(tr("Close"));
+    m_pCloseBtn->setAccessibleDescription(tr("Closes the picture viewer (Escape)"));
+    m_pImageLabel->setAccessibleName(tr("Picture"));
+    m_pImageLabel->setAccessibleDescription(path);
+
     const QPixmap pixmap(path);
     if (pixmap.isNull()) {
         qWarning("Image could not be loaded.");
@@ -78,6 +91,7 @@ ImageDialog::ImageDialog(const QString& path, QWidget* parent)
         mainLayout->setSpacing(0);
         mainLayout->addWidget(titleBar);
         mainLayout->addWidget(m_pImageLabel);
+        FocusFrame::install(this);
         return;
     }
 
@@ -104,6 +118,10 @@ ImageDialog::ImageDialog(const QString& path, QWidget* parent)
             .arg(skin->lineEditColor())));
     m_pOpenBtn->setFixedSize(32, 32);
     connect(m_pOpenBtn, &QPushButton::clicked, this, &ImageDialog::openPath);
+    m_pOpenBtn->setDefault(true);
+    m_pOpenBtn->setAccessibleName(tr("Open folder"));
+    m_pOpenBtn->setAccessibleDescription(
+        tr("Shows the folder that holds the picture in the file manager (Enter)"));
 
     auto* pathLayout = new QHBoxLayout;
     pathLayout->setContentsMargins(1, 1, 1, 1);
@@ -135,6 +153,7 @@ ImageDialog::ImageDialog(const QString& path, QWidget* parent)
     mainLayout->addWidget(titleBar);
     mainLayout->addWidget(m_pImageLabel, 0, Qt::AlignHCenter);
     mainLayout->addWidget(bottomBar);
+    FocusFrame::install(this);
 }
 
 ImageDialog::~ImageDialog() = default;

@@ -1,5 +1,7 @@
 #include "MyMessageBox.h"
 
+#include "FocusFrame.h"
+
 #include <QtWidgets/QBoxLayout>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QPushButton>
@@ -38,6 +40,9 @@ CMessageBox::CMessageBox(QDialog* parent)
                        "border-image:url(./skin/client/default/MainFrame/Login/close.png);}")));
     closeBtn->setGeometry(400, 10, 24, 24);
     connect(closeBtn, &QPushButton::clicked, this, &QWidget::close);
+    closeBtn->setAccessibleName(tr("Close"));
+    closeBtn->setAccessibleDescription(tr("Closes the tip without a choice (Escape)"));
+    setAccessibleName(tr("Device alarm"));
 
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
 }
@@ -94,6 +99,15 @@ bool CMessageBox::DevAlarmTips(QString msg)
     rowLayout->addStretch();
     rowLayout->addWidget(laterBtn, 0, Qt::AlignRight | Qt::AlignCenter);
     rowLayout->addWidget(closePromptBtn, 0, Qt::AlignRight | Qt::AlignCenter);
+
+    // Keyboard: the box holds the focus when it opens, so Enter chooses the
+    // highlighted "Prompt later" (or the button Tab has moved to) and Escape
+    // closes as the corner button does.
+    laterBtn->setDefault(true);
+    setAccessibleDescription(msg);
+    setFocusPolicy(Qt::ClickFocus);
+    setFocus();
+    FocusFrame::install(this);
 
     exec();
     return m_nResult == PromptLater;

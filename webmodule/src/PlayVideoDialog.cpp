@@ -1,5 +1,6 @@
 #include "PlayVideoDialog.h"
 
+#include "FocusFrame.h"
 #include "LogText.h"
 
 #include <QtCore/QEvent>
@@ -7,6 +8,7 @@
 #include <QtCore/QTimer>
 #include <QtGui/QCursor>
 #include <QtGui/QIcon>
+#include <QtGui/QKeyEvent>
 #include <QtGui/QPalette>
 #include <QtWidgets/QBoxLayout>
 #include <QtWidgets/QPushButton>
@@ -30,6 +32,9 @@ void hostLog(const QString& line)
 constexpr std::int64_t kNotifyOpenSound = 59;
 constexpr int kSoundOpenDelayMs = 500;
 constexpr int kPositionPollMs = 500;
+// Left and Right seek by five seconds. The SDK's positions are milliseconds
+// (as in the host's stream SDK and its simulator).
+constexpr int kSeekStep = 5000;
 
 const QString kVolumeFolder = QStringLiteral("PlayView");
 const QString kVolumeOpen = QStringLiteral("icon_volume_open.png");
@@ -107,6 +112,9 @@ void PlayVideoDialog::LoadVideo(const QString& path)
     setAttribute(Qt::WA_DontShowOnScreen, false);
     hide();
     show();
+    // The keys work at once; no control shows a focus frame until Tab.
+    activateWindow();
+    setFocus(Qt::ActiveWindowFocusReason);
     refreshPlayPauseIcon();
 }
 
@@ -117,6 +125,51 @@ IStreamSdk* PlayVideoDialog::streamSdk() const
 
 bool PlayVideoDialog::eventFilter(QObject* watched, QEvent* event)
 {
+    // The window's keys, whichever of its controls has the focus. A focused
+    // button keeps Space (and takes Enter) for itself, as buttons do.
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        auto* button = qobject_cast<QPushButton*>(watched);
+        if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+            return QWidget::eventFilter(watched, event);
+        switch (key->key()) {
+        case Qt::Key_Space:
+            if (button)
+                break;
+            onPlayPauseClicked();
+            return true;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            if (!button)
+                break;
+            button->click();
+            return true;
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+            if (m_nPlayHandle >= 0) {
+                int target
+                    = m_pSlider->value() + (key->key() == Qt::Key_Left ? -kSeekStep : kSeekStep);
+                if (key->key() == Qt::Key_Home)
+                    target = m_pSlider->minimum();
+                else if (key->key() == Qt::Key_End)
+                    target = m_pSlider->maximum();
+                m_pSlider->setValue(target);
+                onSliderMoved(m_pSlider->value());
+            }
+            return true;
+        case Qt::Key_M:
+            onSpeakerClicked();
+            return true;
+        case Qt::Key_Escape:
+            close();
+            return true;
+        default:
+            break;
+        }
+        return QWidget::eventFilter(watched, event);
+    }
     if (watched == m_pSpeakerBtn) {
         if (event->type() == QEvent::Enter) {
             if (m_bSoundOn)
@@ -207,6 +260,25 @@ void PlayVideoDialog::initUI()
     initControlBar();
     initVolumeMenu();
     refreshPlayPauseIcon();
+
+    // Keyboard: the window itself holds the focus (a click anywhere gives it
+    // back), Tab walks the buttons and the slider.
+    setFocusPolicy(Qt::ClickFocus);
+    FocusFrame::install(this);
+    setTabOrder(m_pPlayPauseBtn, m_pSpeakerBtn);
+    setTabOrder(m_pSpeakerBtn, m_pSlider);
+    setTabOrder(m_pSlider, m_pCloseBtn);
+    for (QWidget* w : { static_cast<QWidget*>(this), static_cast<QWidget*>(m_pPlayPauseBtn),
+                        static_cast<QWidget*>(m_pSlider), static_cast<QWidget*>(m_pCloseBtn) })
+        w->installEventFilter(this);
+    setAccessibleName(tr("Video playback"));
+    m_pVideoWidget->setAccessibleName(tr("Video"));
+    m_pSlider->setAccessibleName(tr("Position"));
+    m_pSlider->setAccessibleDescription(
+        tr("Left and Right seek by 5 seconds, Home and End go to the start and the end"));
+    m_pCloseBtn->setAccessibleName(tr("Close"));
+    m_pCloseBtn->setAccessibleDescription(tr("Closes the video window (Escape)"));
+    m_pVolumeMenu->setAccessibleName(tr("Volume"));
 }
 
 void PlayVideoDialog::initVideoWidget()
@@ -295,12 +367,18 @@ void PlayVideoDialog::refreshPlayPauseIcon()
         = showPlay ? QStringLiteral("replay_play.png") : QStringLiteral("replay_play_pause.png");
     m_pPlayPauseBtn->setStyleSheet(taviSkinMgr()->patchSkinPaths(
         QStringLiteral("border-image:url(./skin/client/default/NvrPlayPage/%1);").arg(image)));
+    // Named after what it does next, as its icon shows.
+    m_pPlayPauseBtn->setAccessibleName(showPlay ? tr("Play") : tr("Pause"));
+    m_pPlayPauseBtn->setAccessibleDescription(tr("Plays or pauses the video (Space)"));
 }
 
 void PlayVideoDialog::updateSpeakerIcon()
 {
-    if (m_pSpeakerBtn)
-        m_pSpeakerBtn->setIcon(QIcon(volumePixmap(m_bSoundOn ? kVolumeOpen : kVolumeClose)));
+    if (!m_pSpeakerBtn)
+        return;
+    m_pSpeakerBtn->setIcon(QIcon(volumePixmap(m_bSoundOn ? kVolumeOpen : kVolumeClose)));
+    m_pSpeakerBtn->setAccessibleName(m_bSoundOn ? tr("Turn sound off") : tr("Turn sound on"));
+    m_pSpeakerBtn->setAccessibleDescription(tr("Turns the sound on or off (M)"));
 }
 
 void PlayVideoDialog::resetSpeakerState()
