@@ -6,9 +6,11 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDebug>
+#include <QtCore/QLoggingCategory>
 #include <QtCore/QThreadPool>
 #include <QtCore/QUuid>
 #include <TaviLogic.h>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -158,10 +160,46 @@ IRequestSdk* requestSdk(const char* caller)
 
 } // namespace
 
+namespace {
+
+// Appends text as the debug stream writes a QString: in double quotes, with
+// the stream's escaping. Plain printable ASCII, the usual case, is copied
+// as it is; anything else is left to the stream itself.
+void appendQuoted(QString& line, const char* utf8)
+{
+    const QString text = QString::fromUtf8(utf8);
+    const bool plain = std::all_of(text.cbegin(), text.cend(), [](QChar c) {
+        return c.unicode() >= 0x20 && c.unicode() < 0x7f && c != u'"' && c != u'\\';
+    });
+    if (!plain) {
+        QDebug(&line) << text;
+        return;
+    }
+    line += QLatin1Char('"');
+    line += text;
+    line += QLatin1String("\" ");
+}
+
+} // namespace
+
 int WebViewDataCenter::RequestToServer(int cmd, const char* msg, const char* sn, char* devid)
 {
-    qDebug() << "RequestToServer:cmd=" << cmd << "devid=" << QString::fromUtf8(devid)
-             << "sn=" << QString::fromUtf8(sn) << "param=" << QString::fromUtf8(msg);
+    // Every page call passes here: the line is built as one text and handed
+    // to Qt's message output directly, as qDebug() would (category
+    // "default", no context), and not built at all when nobody takes it.
+    if (const QLoggingCategory* category = QLoggingCategory::defaultCategory();
+        !category || category->isDebugEnabled()) {
+        QString line = QLatin1String("RequestToServer:cmd= ") + QString::number(cmd)
+            + QLatin1String(" devid= ");
+        line.reserve(line.size() + 32 + qsizetype(qstrlen(msg)) + qstrlen(sn) + qstrlen(devid));
+        appendQuoted(line, devid);
+        line += QLatin1String("sn= ");
+        appendQuoted(line, sn);
+        line += QLatin1String("param= ");
+        appendQuoted(line, msg);
+        line.chop(1); // the stream drops the last separator too
+        qt_message_output(QtDebugMsg, QMessageLogContext(nullptr, 0, nullptr, "default"), line);
+    }
     IRequestSdk* sdk = requestSdk("RequestToServer:");
     if (!sdk)
         return -1;
