@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <memory>
 
 WebViewDataCenter::WebViewDataCenter()
@@ -163,21 +164,34 @@ IRequestSdk* requestSdk(const char* caller)
 namespace {
 
 // Appends text as the debug stream writes a QString: in double quotes, with
-// the stream's escaping. Plain printable ASCII, the usual case, is copied
-// as it is; anything else is left to the stream itself.
+// the stream's escaping. Printable ASCII, the usual case (JSON included),
+// is written here, with quotes and backslashes escaped as the stream does;
+// anything else is left to the stream itself, which is many times slower.
 void appendQuoted(QString& line, const char* utf8)
 {
-    const QString text = QString::fromUtf8(utf8);
-    const bool plain = std::all_of(text.cbegin(), text.cend(), [](QChar c) {
-        return c.unicode() >= 0x20 && c.unicode() < 0x7f && c != u'"' && c != u'\\';
-    });
-    if (!plain) {
-        QDebug(&line) << text;
-        return;
+    const qsizetype length = qsizetype(qstrlen(utf8));
+    qsizetype escapes = 0;
+    for (qsizetype i = 0; i < length; ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        if (c < 0x20 || c >= 0x7f) {
+            QDebug(&line) << QString::fromUtf8(utf8, length);
+            return;
+        }
+        escapes += c == '"' || c == '\\';
     }
-    line += QLatin1Char('"');
-    line += text;
-    line += QLatin1String("\" ");
+    // Written in place: the bytes are the characters.
+    const qsizetype at = line.size();
+    line.resize(at + length + escapes + 3);
+    QChar* out = line.data() + at;
+    *out++ = u'"';
+    for (qsizetype i = 0; i < length; ++i) {
+        const char c = utf8[i];
+        if (c == '"' || c == '\\')
+            *out++ = u'\\';
+        *out++ = QLatin1Char(c);
+    }
+    *out++ = u'"';
+    *out = u' ';
 }
 
 } // namespace
@@ -189,9 +203,13 @@ int WebViewDataCenter::RequestToServer(int cmd, const char* msg, const char* sn,
     // "default", no context), and not built at all when nobody takes it.
     if (const QLoggingCategory* category = QLoggingCategory::defaultCategory();
         !category || category->isDebugEnabled()) {
-        QString line = QLatin1String("RequestToServer:cmd= ") + QString::number(cmd)
-            + QLatin1String(" devid= ");
-        line.reserve(line.size() + 32 + qsizetype(qstrlen(msg)) + qstrlen(sn) + qstrlen(devid));
+        QString line;
+        line.reserve(80 + qsizetype(qstrlen(msg)) + qstrlen(sn) + qstrlen(devid));
+        char number[16];
+        const int digits = std::snprintf(number, sizeof number, "%d", cmd);
+        line += QLatin1String("RequestToServer:cmd= ");
+        line += QLatin1String(number, digits);
+        line += QLatin1String(" devid= ");
         appendQuoted(line, devid);
         line += QLatin1String("sn= ");
         appendQuoted(line, sn);
