@@ -1,6 +1,6 @@
 // Device status text: the module's writer for 10,000 devices of 16 channels
 // against the QJsonDocument form of the same map (as the module once built
-// it), and for 100,000 devices against 10,000: the cost must grow linearly.
+// it), and for 200,000 devices against 100,000: the cost must grow linearly.
 // GetDevStatus, which adds the host's copy of the map, is shown for
 // reference.
 //
@@ -21,7 +21,7 @@
 #include <QtCore/QJsonObject>
 #include <TaviSim.h>
 #include <WebComm.h>
-#include <chrono>
+#include <ctime>
 #include <functional>
 #include <malloc.h>
 #include <string>
@@ -49,7 +49,17 @@ QString viaQJsonDocument(const DeviceStatusMap& status)
 // out of them.
 std::vector<char> g_evict(128 * 1024 * 1024);
 
-// Milliseconds per call, median of rounds.
+// The processor time of this thread, page faults included: the writer runs
+// on the calling thread alone, and on a shared machine the time on a clock
+// would count the other processes' turns as the writer's.
+double threadCpuMs()
+{
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
+
+// Milliseconds of processor time per call, median of rounds.
 double cost(int rounds, const std::function<QString()>& write)
 {
     std::vector<double> times;
@@ -58,11 +68,9 @@ double cost(int rounds, const std::function<QString()>& write)
         malloc_trim(0); // what earlier rounds freed goes back to the kernel
         for (size_t at = 0; at < g_evict.size(); at += 64)
             ++g_evict[at];
-        const auto start = std::chrono::steady_clock::now();
+        const double start = threadCpuMs();
         size += write().size();
-        times.push_back(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                .count());
+        times.push_back(threadCpuMs() - start);
     }
     if (size == 0)
         std::printf("empty result\n");
@@ -78,7 +86,6 @@ int main(int argc, char** argv)
     prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0);
     std::printf("Device status text, 16 channels per device, median of rounds\n\n");
     const DeviceStatusMap small = Bench::deviceStatus(10000);
-    const DeviceStatusMap large = Bench::deviceStatus(100000);
     if (deviceStatusJson(small) != viaQJsonDocument(small)) {
         std::printf("the texts differ\n");
         return Bench::goalLine("identical text", false);
@@ -89,9 +96,25 @@ int main(int argc, char** argv)
     Bench::printResult("written directly, 10,000 devices (ms)", direct,
                        "QJsonDocument form, 10,000 devices (ms)", document, "ms", "<= 0.125");
 
+    // Growth, both sizes far beyond any cache (the text alone is some 286 MB
+    // and 572 MB), so that neither fits where the other does not. A linear
+    // writer does twice the work for twice the devices: 2.0x. The band
+    // allows for what stays fixed per call (the allocation of the text, the
+    // first touch of its pages: a little below 2) and for the page faults
+    // and TLB misses of the larger text (a little above); a writer that
+    // copied its text as it grew, or walked the map more than once per
+    // device, would leave it on the high side, a per-call cost that hides
+    // the per-device one on the low side.
+    const DeviceStatusMap large = Bench::deviceStatus(100000);
+    const DeviceStatusMap larger = Bench::deviceStatus(200000);
     const double directLarge = cost(7, [&] { return deviceStatusJson(large); });
-    Bench::printResult("written directly, 100,000 devices (ms)", directLarge,
-                       "written directly, 10,000 devices (ms)", direct, "ms", "between 8 and 12");
+    const double directLarger = cost(7, [&] { return deviceStatusJson(larger); });
+    Bench::printResult("written directly, 200,000 devices (ms)", directLarger,
+                       "written directly, 100,000 devices (ms)", directLarge, "ms",
+                       "between 1.8 and 2.3");
+    std::printf("%-48s %12.3f us\n%-48s %12.3f us\n\n", "per device, 100,000 devices",
+                directLarge * 1000.0 / 100000, "per device, 200,000 devices",
+                directLarger * 1000.0 / 200000);
 
     TaviSim::setDeviceStatus(small);
     CWebComm bridge;
@@ -100,8 +123,10 @@ int main(int argc, char** argv)
     TaviSim::setDeviceStatus({});
 
     const double speedup = direct > 0 ? document / direct : 0;
-    const double growth = direct > 0 ? directLarge / direct : 0;
-    std::printf("speed-up %.1fx (goal >= 8), growth %.1fx (goal 8 to 12)\n", speedup, growth);
+    const double growth = directLarge > 0 ? directLarger / directLarge : 0;
+    std::printf("speed-up %.1fx (goal >= 8), growth for twice the devices %.2fx (goal 1.8 to "
+                "2.3)\n",
+                speedup, growth);
     return Bench::goalLine(">= 8x the QJsonDocument form and linear growth",
-                           speedup >= 8 && growth >= 8 && growth <= 12);
+                           speedup >= 8 && growth >= 1.8 && growth <= 2.3);
 }

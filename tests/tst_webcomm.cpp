@@ -154,6 +154,39 @@ private slots:
                  std::make_pair(INT_MAX, INT_MIN));
     }
 
+    // The request line is built by hand for speed; whatever the text, it
+    // must read exactly as Qt's own debug stream writes the same values.
+    void requestLineAsTheDebugStreamWritesIt_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("plain ASCII") << "{\"cmd\":1}";
+        QTest::newRow("empty") << "";
+        QTest::newRow("backslash and quote") << "a\\b\"c";
+        QTest::newRow("control characters") << "tab\there\r\n\x01\x7f";
+        QTest::newRow("hex escape before a hex digit") << QString::fromUtf8("\x01"
+                                                                            "abc");
+        QTest::newRow("printable non-ASCII") << QString::fromUtf8("Kamera Süd, 摄像机");
+        QTest::newRow("non-printable non-ASCII") << QString::fromUtf8("zero\u200bwidth \u2028");
+        QTest::newRow("outside the BMP") << QString::fromUtf8("\U0001F4F7 camera");
+        QTest::newRow("lone surrogate") << QString(QChar(0xd800)) + "x";
+    }
+
+    void requestLineAsTheDebugStreamWritesIt()
+    {
+        QFETCH(QString, text);
+        FakeClientSdk sdk;
+        SdkInstaller install(&sdk);
+        const QByteArray utf8 = text.toUtf8();
+        QByteArray devid = utf8;
+        QString expected;
+        QDebug(&expected).nospace()
+            << "RequestToServer:cmd= 7 devid= " << QString::fromUtf8(utf8)
+            << " sn= " << QString::fromUtf8(utf8) << " param= " << QString::fromUtf8(utf8);
+        LogCapture log;
+        dc()->RequestToServer(7, utf8.constData(), utf8.constData(), devid.data());
+        QCOMPARE(log.debugLines(), QStringList { expected });
+    }
+
     void missingSdk_data()
     {
         QTest::addColumn<bool>("haveClientSdk");

@@ -80,10 +80,10 @@ int CWebComm::RequestToVmsServer(int cmd, QString msg, QString sn, QString devid
         return -1;
     WebViewDataCenter* dataCenter = WebViewDataCenter::GetInstance();
     // Live until the call returns; an empty text is an empty C string, never null.
-    std::string strDevid = devid.toUtf8().toStdString();
-    const std::string strSn = sn.toUtf8().toStdString();
-    const std::string strMsg = msg.toUtf8().toStdString();
-    return dataCenter->RequestToServer(cmd, strMsg.c_str(), strSn.c_str(), strDevid.data());
+    QByteArray strDevid = devid.toUtf8();
+    const QByteArray strSn = sn.toUtf8();
+    const QByteArray strMsg = msg.toUtf8();
+    return dataCenter->RequestToServer(cmd, strMsg.constData(), strSn.constData(), strDevid.data());
 }
 
 QString CWebComm::RequestToVmsServerSync(int cmd, QString msg, QString devid, int timeout)

@@ -6,11 +6,14 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDebug>
+#include <QtCore/QLoggingCategory>
 #include <QtCore/QThreadPool>
 #include <QtCore/QUuid>
 #include <TaviLogic.h>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <memory>
 
 WebViewDataCenter::WebViewDataCenter()
@@ -158,10 +161,63 @@ IRequestSdk* requestSdk(const char* caller)
 
 } // namespace
 
+namespace {
+
+// Appends text as the debug stream writes a QString: in double quotes, with
+// the stream's escaping. Printable ASCII, the usual case (JSON included),
+// is written here, with quotes and backslashes escaped as the stream does;
+// anything else is left to the stream itself, which is many times slower.
+void appendQuoted(QString& line, const char* utf8)
+{
+    const qsizetype length = qsizetype(qstrlen(utf8));
+    qsizetype escapes = 0;
+    for (qsizetype i = 0; i < length; ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        if (c < 0x20 || c >= 0x7f) {
+            QDebug(&line) << QString::fromUtf8(utf8, length);
+            return;
+        }
+        escapes += c == '"' || c == '\\';
+    }
+    // Written in place: the bytes are the characters.
+    const qsizetype at = line.size();
+    line.resize(at + length + escapes + 3);
+    QChar* out = line.data() + at;
+    *out++ = u'"';
+    for (qsizetype i = 0; i < length; ++i) {
+        const char c = utf8[i];
+        if (c == '"' || c == '\\')
+            *out++ = u'\\';
+        *out++ = QLatin1Char(c);
+    }
+    *out++ = u'"';
+    *out = u' ';
+}
+
+} // namespace
+
 int WebViewDataCenter::RequestToServer(int cmd, const char* msg, const char* sn, char* devid)
 {
-    qDebug() << "RequestToServer:cmd=" << cmd << "devid=" << QString::fromUtf8(devid)
-             << "sn=" << QString::fromUtf8(sn) << "param=" << QString::fromUtf8(msg);
+    // Every page call passes here: the line is built as one text and handed
+    // to Qt's message output directly, as qDebug() would (category
+    // "default", no context), and not built at all when nobody takes it.
+    if (const QLoggingCategory* category = QLoggingCategory::defaultCategory();
+        !category || category->isDebugEnabled()) {
+        QString line;
+        line.reserve(80 + qsizetype(qstrlen(msg)) + qstrlen(sn) + qstrlen(devid));
+        char number[16];
+        const int digits = std::snprintf(number, sizeof number, "%d", cmd);
+        line += QLatin1String("RequestToServer:cmd= ");
+        line += QLatin1String(number, digits);
+        line += QLatin1String(" devid= ");
+        appendQuoted(line, devid);
+        line += QLatin1String("sn= ");
+        appendQuoted(line, sn);
+        line += QLatin1String("param= ");
+        appendQuoted(line, msg);
+        line.chop(1); // the stream drops the last separator too
+        qt_message_output(QtDebugMsg, QMessageLogContext(nullptr, 0, nullptr, "default"), line);
+    }
     IRequestSdk* sdk = requestSdk("RequestToServer:");
     if (!sdk)
         return -1;

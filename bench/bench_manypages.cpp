@@ -1,0 +1,172 @@
+// Many pages: with 32 pages open, a server response pushed by the host
+// through the module, timed until the last page has it, against 32 bare
+// runJavaScript calls of the same script into 32 bare pages; and the longest
+// the GUI thread stands still meanwhile.
+
+#include "BenchSupport.h"
+#include "TestSupport.h"
+
+#include <JsScript.h>
+#include <KelCommand.h>
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QEventLoop>
+#include <QtCore/QTimer>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QWidget>
+#include <VmsWebWidgets.h>
+#include <WebViewDataCenter.h>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kPages = 32;
+constexpr int kPushes = 200;
+constexpr int kTimeoutMs = 60000;
+const char* const kBody = "{\"cmd\":3,\"devid\":\"cam-lobby\",\"result\":\"ok\"}";
+const QUrl kPage(QStringLiteral("qrc:/bench/push.html"));
+
+// As the host's SDK callback delivers a server response.
+void hostPush(const std::string& sn)
+{
+    std::string id = sn;
+    std::string body = kBody;
+    __tagKelCommand record;
+    std::memset(&record, 0, sizeof(record));
+    record.sn = id.data();
+    record.msg = body.data();
+    record.ack = 0;
+    WebViewDataCenter::GetInstance()->FuncResponeCallback(&record);
+}
+
+// The script the module runs for that response, written by hand.
+QString bareScript(const std::string& sn)
+{
+    return TaviWebModuleInternal::jsCall(
+        QLatin1String("emitServerRespone"),
+        { QString::fromStdString(sn), QStringLiteral("0"), QString::fromUtf8(kBody) });
+}
+
+// Milliseconds from send() until every page's title says it has sn; -1 on
+// a time-out. The longest stall of the GUI thread meanwhile goes to stall.
+double timed(const std::vector<QWebEnginePage*>& pages, const std::string& sn,
+             const std::function<void()>& send, double& stall)
+{
+    const QString title = QStringLiteral("got ") + QString::fromStdString(sn);
+    QEventLoop loop;
+    int arrived = 0;
+    std::vector<QMetaObject::Connection> connections;
+    for (QWebEnginePage* page : pages)
+        connections.push_back(
+            QObject::connect(page, &QWebEnginePage::titleChanged, &loop, [&](const QString& t) {
+                if (t == title && ++arrived == int(pages.size()))
+                    loop.quit();
+            }));
+    QTimer::singleShot(kTimeoutMs, &loop, &QEventLoop::quit);
+    Bench::StallProbe probe;
+    probe.start();
+    QElapsedTimer clock;
+    clock.start();
+    send();
+    if (arrived < int(pages.size()))
+        loop.exec();
+    const double ms = double(clock.nsecsElapsed()) / 1e6;
+    stall = std::max(stall, probe.stop());
+    for (const QMetaObject::Connection& c : connections)
+        QObject::disconnect(c);
+    return arrived == int(pages.size()) ? ms : -1;
+}
+
+bool waitUntilReady(const std::vector<QWebEnginePage*>& pages)
+{
+    for (QWebEnginePage* page : pages) {
+        if (!TestSupport::waitForJs(page,
+                                    QStringLiteral("typeof window.emitServerRespone"
+                                                   " === 'function'"),
+                                    kTimeoutMs))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    Bench::quietDebugOutput();
+
+    QWidget parent;
+    parent.resize(1024, 768);
+    parent.show();
+
+    std::vector<std::unique_ptr<VmsWebWidgets>> widgets;
+    std::vector<QWebEnginePage*> modulePages;
+    std::vector<std::unique_ptr<QWebEnginePage>> bare;
+    std::vector<QWebEnginePage*> barePages;
+    for (int i = 0; i < kPages; ++i) {
+        widgets.push_back(std::make_unique<VmsWebWidgets>(&parent));
+        widgets.back()->OpenUrl(kPage.toString());
+        modulePages.push_back(widgets.back()->view()->page());
+        bare.push_back(std::make_unique<QWebEnginePage>());
+        bare.back()->load(kPage);
+        barePages.push_back(bare.back().get());
+    }
+    if (!waitUntilReady(modulePages) || !waitUntilReady(barePages)) {
+        std::fprintf(stderr, "the pages did not load\n");
+        return 1;
+    }
+
+    std::vector<double> module, baseline;
+    double moduleStall = 0, bareStall = 0;
+    // Alternating which goes first; a warm-up push each is not counted.
+    for (int i = -1; i < kPushes; ++i) {
+        const std::string sn = "push-" + std::to_string(i + 1);
+        const auto viaModule = [&] {
+            const double ms = timed(
+                modulePages, "m" + sn, [&] { hostPush("m" + sn); }, moduleStall);
+            if (i >= 0)
+                module.push_back(ms);
+        };
+        const auto viaBare = [&] {
+            const QString script = bareScript("b" + sn);
+            const double ms = timed(
+                barePages, "b" + sn,
+                [&] {
+                    for (QWebEnginePage* page : barePages)
+                        page->runJavaScript(script);
+                },
+                bareStall);
+            if (i >= 0)
+                baseline.push_back(ms);
+        };
+        if (i % 2 == 0) {
+            viaModule();
+            viaBare();
+        } else {
+            viaBare();
+            viaModule();
+        }
+        if ((i >= 0 && (module.back() < 0 || baseline.back() < 0))) {
+            std::fprintf(stderr, "a push did not reach every page within %d ms\n", kTimeoutMs);
+            return 1;
+        }
+    }
+
+    std::printf("A host push into %d open pages, until the last page has it, %d pushes\n\n", kPages,
+                kPushes);
+    Bench::printResult("module push, median (ms)", Bench::median(module),
+                       "32 bare runJavaScript, median (ms)", Bench::median(baseline), "", "<= 1");
+    const double p99 = Bench::percentile(module, 99);
+    const double bareP99 = Bench::percentile(baseline, 99);
+    Bench::printResult("module push, 99th percentile (ms)", p99,
+                       "32 bare runJavaScript, 99th percentile (ms)", bareP99, "", "<= 1");
+    std::printf("%-48s %12.2f ms\n%-48s %12.2f ms   (goal: <= 50 ms)\n\n",
+                "longest GUI stall, bare", bareStall, "longest GUI stall, module", moduleStall);
+    const bool met
+        = Bench::median(module) <= Bench::median(baseline) && p99 <= bareP99 && moduleStall <= 50;
+    return Bench::goalLine("<= 1x bare (median and 99th percentile), no GUI stall over 50 ms", met);
+}

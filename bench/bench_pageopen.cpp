@@ -1,0 +1,237 @@
+// Opening pages: the time from creating a web widget host to its page's
+// channel client holding "CWebComm", one page at a time and eight at once,
+// against a bare QWebEngineView + QWebChannel with one object of that name
+// showing the same page; and the memory of the process tree per open page.
+
+#include "BenchSupport.h"
+#include "TestSupport.h"
+
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QEventLoop>
+#include <QtWebChannel/QWebChannel>
+#include <QtWebEngineWidgets/QWebEngineView>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QWidget>
+#include <VmsWebWidgets.h>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int kSingleRounds = 11;
+constexpr int kManyRounds = 5;
+constexpr int kMany = 8;
+constexpr int kTimeoutMs = 120000;
+
+const QUrl kPage(QStringLiteral("qrc:/bench/open.html"));
+
+// One open page of either kind; it says on its page when the bridge is held.
+class Opened
+{
+public:
+    virtual ~Opened() = default;
+    virtual QWebEnginePage* page() const = 0;
+};
+
+class ModulePage : public Opened
+{
+public:
+    explicit ModulePage(QWidget* parent)
+        : m_widgets(parent)
+    {
+        m_widgets.OpenUrl(kPage.toString());
+    }
+    QWebEnginePage* page() const override { return m_widgets.view()->page(); }
+
+private:
+    VmsWebWidgets m_widgets;
+};
+
+// What a host writes by hand: a view, its page and a channel with one object.
+class BarePage : public Opened
+{
+public:
+    explicit BarePage(QWidget* parent)
+        : m_view(new QWebEngineView(parent))
+    {
+        m_page = new QWebEnginePage(m_view);
+        m_view->setPage(m_page);
+        m_channel.registerObject(QStringLiteral("CWebComm"), &m_object);
+        m_page->setWebChannel(&m_channel);
+        m_view->show();
+        m_view->setUrl(kPage);
+    }
+    ~BarePage() override { delete m_view; }
+    QWebEnginePage* page() const override { return m_page; }
+
+private:
+    QWebEngineView* m_view;
+    QWebEnginePage* m_page = nullptr;
+    QObject m_object;
+    QWebChannel m_channel;
+};
+
+using Factory = std::function<std::unique_ptr<Opened>(QWidget*)>;
+
+struct Kind
+{
+    const char* name;
+    Factory make;
+};
+
+// Opens count pages at once and waits until every one holds the bridge;
+// milliseconds, or -1 when one did not. The pages stay open in pages; the
+// time spent constructing them (the GUI thread held) is added to
+// constructionMs.
+double openPages(const Kind& kind, QWidget* parent, int count,
+                 std::vector<std::unique_ptr<Opened>>& pages, double& constructionMs)
+{
+    QEventLoop loop;
+    int held = 0;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < count; ++i) {
+        QElapsedTimer construction;
+        construction.start();
+        pages.push_back(kind.make(parent));
+        constructionMs += double(construction.nsecsElapsed()) / 1e6;
+        QObject::connect(pages.back()->page(), &QWebEnginePage::titleChanged, &loop,
+                         [&](const QString& title) {
+                             if (title == QLatin1String("bridge") && ++held == count)
+                                 loop.quit();
+                         });
+    }
+    QTimer::singleShot(kTimeoutMs, &loop, &QEventLoop::quit);
+    if (held < count)
+        loop.exec();
+    const double ms = double(clock.nsecsElapsed()) / 1e6;
+    return held == count ? ms : -1;
+}
+
+// Lets the engine end the renderers of closed pages.
+void settle(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+struct Figures
+{
+    std::vector<double> single, many;
+    std::vector<double> pssPerPage, rssPerPage;
+    // Processor time of the whole process tree per page, opening to closing.
+    double cpuMs = 0;
+    double constructionMs = 0;
+    int pagesOpened = 0;
+};
+
+void round(const Kind& kind, QWidget* parent, Figures& figures, bool many)
+{
+    std::vector<std::unique_ptr<Opened>> pages;
+    const double cpuBefore = TestSupport::processTreeCpuMs();
+    if (!many) {
+        figures.single.push_back(openPages(kind, parent, 1, pages, figures.constructionMs));
+        pages.clear();
+        settle(200);
+        figures.cpuMs += TestSupport::processTreeCpuMs() - cpuBefore;
+        ++figures.pagesOpened;
+        return;
+    }
+    const TestSupport::ProcessTreeMemory before = TestSupport::processTreeMemory();
+    figures.many.push_back(openPages(kind, parent, kMany, pages, figures.constructionMs));
+    settle(500);
+    const TestSupport::ProcessTreeMemory after = TestSupport::processTreeMemory();
+    figures.pssPerPage.push_back(double(after.pssKb - before.pssKb) / kMany / 1024.0);
+    figures.rssPerPage.push_back(double(after.rssKb - before.rssKb) / kMany / 1024.0);
+    pages.clear();
+    settle(1000);
+    figures.cpuMs += TestSupport::processTreeCpuMs() - cpuBefore;
+    figures.pagesOpened += kMany;
+}
+
+bool anyFailed(const std::vector<double>& values)
+{
+    return std::any_of(values.cbegin(), values.cend(), [](double v) { return v < 0; });
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    Bench::quietDebugOutput();
+
+    QWidget parent;
+    parent.resize(1024, 768);
+    parent.show();
+
+    const Kind module { "module", [](QWidget* p) { return std::make_unique<ModulePage>(p); } };
+    const Kind bare { "bare", [](QWidget* p) { return std::make_unique<BarePage>(p); } };
+
+    // The first page of a process starts the engine: a warm-up of each.
+    Figures moduleFigures, bareFigures, warmUp;
+    round(module, &parent, warmUp, false);
+    round(bare, &parent, warmUp, false);
+    if (anyFailed(warmUp.single)) {
+        std::fprintf(stderr, "the pages did not hold the bridge\n");
+        return 1;
+    }
+
+    std::printf("Opening pages: creation to the channel client holding \"CWebComm\"\n\n");
+    // Alternating which kind goes first, so that neither always finds the
+    // engine warmed by the other.
+    for (int i = 0; i < kSingleRounds; ++i) {
+        const bool moduleFirst = i % 2 == 0;
+        round(moduleFirst ? module : bare, &parent, moduleFirst ? moduleFigures : bareFigures,
+              false);
+        round(moduleFirst ? bare : module, &parent, moduleFirst ? bareFigures : moduleFigures,
+              false);
+    }
+    for (int i = 0; i < kManyRounds; ++i) {
+        const bool moduleFirst = i % 2 == 0;
+        round(moduleFirst ? module : bare, &parent, moduleFirst ? moduleFigures : bareFigures,
+              true);
+        round(moduleFirst ? bare : module, &parent, moduleFirst ? bareFigures : moduleFigures,
+              true);
+    }
+    if (anyFailed(moduleFigures.single) || anyFailed(moduleFigures.many)
+        || anyFailed(bareFigures.single) || anyFailed(bareFigures.many)) {
+        std::fprintf(stderr, "a page did not hold the bridge within %d ms\n", kTimeoutMs);
+        return 1;
+    }
+
+    using Bench::median;
+    const auto ratio = [](double value, double base) { return base > 0 ? value / base : 0; };
+    std::printf("One page at a time, median of %d:\n", kSingleRounds);
+    Bench::printResult("module (ms)", median(moduleFigures.single), "bare view + channel (ms)",
+                       median(bareFigures.single), "", "<= 1.05");
+    std::printf("Eight pages at once, median of %d:\n", kManyRounds);
+    Bench::printResult("module (ms)", median(moduleFigures.many), "bare view + channel (ms)",
+                       median(bareFigures.many), "", "<= 1.05");
+    std::printf("Memory of the process tree per open page (PSS), median of %d:\n", kManyRounds);
+    Bench::printResult("module (MB)", median(moduleFigures.pssPerPage), "bare view + channel (MB)",
+                       median(bareFigures.pssPerPage), "", "<= 1.05");
+    std::printf("(RSS per page: module %.1f MB, bare %.1f MB)\n\n",
+                median(moduleFigures.rssPerPage), median(bareFigures.rssPerPage));
+
+    std::printf("Processor time of the process tree per page, opening to closing, all "
+                "rounds:\n");
+    Bench::printResult("module (ms)", moduleFigures.cpuMs / moduleFigures.pagesOpened,
+                       "bare view + channel (ms)", bareFigures.cpuMs / bareFigures.pagesOpened, "",
+                       "for reference");
+
+    std::printf("Construction per page (the GUI thread held), all rounds:\n");
+    Bench::printResult("module (ms)", moduleFigures.constructionMs / moduleFigures.pagesOpened,
+                       "bare view + channel (ms)",
+                       bareFigures.constructionMs / bareFigures.pagesOpened, "", "for reference");
+
+    const bool met = ratio(median(moduleFigures.single), median(bareFigures.single)) <= 1.05
+        && ratio(median(moduleFigures.many), median(bareFigures.many)) <= 1.05
+        && ratio(median(moduleFigures.pssPerPage), median(bareFigures.pssPerPage)) <= 1.05;
+    return Bench::goalLine("<= 1.05x bare for one page and for eight at once, memory per page "
+                           "<= 1.05x bare",
+                           met);
+}
