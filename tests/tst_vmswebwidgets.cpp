@@ -179,23 +179,28 @@ private slots:
         QVERIFY(bridge.load());
         HostRecorder host;
         LogCapture log;
+        QSignalSpy connected(&bridge.widgets, &VmsWebWidgets::bridgeConnected);
         for (int crash = 1; crash <= 4; ++crash) {
+            connected.clear();
             QVERIFY(bridge.page()->renderProcessPid() > 0);
             ::kill(pid_t(bridge.page()->renderProcessPid()), SIGKILL);
-            QTRY_COMPARE(host.notices().size(), crash);
+            QTRY_COMPARE_WITH_TIMEOUT(host.notices().size(), crash, 30000);
             const bool reloading = crash <= 3;
             QVERIFY2(host.notices().last().contains("\"cmd\": \"renderProcessTerminated\"")
                          && host.notices().last().contains(
                              QStringLiteral("\"reloading\": %1").arg(reloading ? "true" : "false")),
                      qPrintable(host.notices().last()));
             QVERIFY(log.lines().last().startsWith("tavi.webmodule: The page's renderer ended:"));
-            // Back when the dead page answers again. (Not by loadFinished: the
-            // engine sometimes holds that signal back until other events come.)
-            if (reloading)
+            // Back as a host sees it: the new document's bridge connects, and
+            // the page answers.
+            if (reloading) {
+                QVERIFY(!connected.isEmpty() || connected.wait(30000));
                 QVERIFY(waitForJs(bridge.page(), "window.bridgeReady === true", 30000));
+            }
         }
         QTest::qWait(300);
         QCOMPARE(bridge.page()->renderProcessPid(), 0);
+        QVERIFY(connected.isEmpty());
     }
 };
 
