@@ -1,5 +1,7 @@
 #include "FileWriter.h"
 
+#include "DurableSync.h"
+
 #include <QtCore/QFileInfo>
 #include <algorithm>
 #include <cerrno>
@@ -63,6 +65,9 @@ bool ReplacingFile::commit()
         m_error = qt_error_string(errno);
         return false;
     }
+    // Written means on the disk: the data before it takes the target's name.
+    if (!syncFile(m_temp.handle(), &m_error))
+        return false;
     m_temp.close();
     if (m_temp.error() != QFileDevice::NoError)
         return false;
@@ -73,7 +78,8 @@ bool ReplacingFile::commit()
         return false;
     }
     m_temp.setAutoRemove(false);
-    return true;
+    // ... and the new name in its folder after it.
+    return syncDirectory(QFileInfo(m_final).path(), &m_error);
 }
 
 QString ReplacingFile::errorString() const
