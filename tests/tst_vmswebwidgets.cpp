@@ -194,13 +194,37 @@ private slots:
             // Back as a host sees it: the new document's bridge connects, and
             // the page answers.
             if (reloading) {
-                QVERIFY(!connected.isEmpty() || connected.wait(30000));
+                QVERIFY(!connected.isEmpty() || connected.wait(60000));
                 QVERIFY(waitForJs(bridge.page(), "window.bridgeReady === true", 30000));
             }
         }
         QTest::qWait(300);
         QCOMPARE(bridge.page()->renderProcessPid(), 0);
         QVERIFY(connected.isEmpty());
+    }
+
+    // A reload after a crash that the engine drops (here: stopped as it
+    // starts) is tried again until the page is back.
+    void droppedCrashReloadIsTriedAgain()
+    {
+        BridgePage bridge;
+        QVERIFY(bridge.load());
+        LogCapture log;
+        QSignalSpy connected(&bridge.widgets, &VmsWebWidgets::bridgeConnected);
+        QWebEnginePage* page = bridge.page();
+        int starts = 0;
+        const auto stopFirst = connect(page, &QWebEnginePage::loadStarted, page, [&] {
+            if (++starts == 1)
+                page->triggerAction(QWebEnginePage::Stop);
+        });
+        ::kill(pid_t(page->renderProcessPid()), SIGKILL);
+        QVERIFY(connected.wait(60000));
+        disconnect(stopFirst);
+        QVERIFY(starts >= 2);
+        QVERIFY(waitForJs(page, "window.bridgeReady === true", 30000));
+        QVERIFY2(log.contains("tavi.webmodule: The page did not come back after its renderer "
+                              "ended: \"qrc:/tests/bridge.html\" - reloading again"),
+                 qPrintable(log.lines().join('\n')));
     }
 };
 
