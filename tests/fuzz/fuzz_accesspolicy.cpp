@@ -98,7 +98,10 @@ void fileRoots(FuzzInput& in)
     policy.setFileRoots({}, { box.root });
     if (!policy.mayWrite(path))
         return;
-    const QString absolute = QDir::isAbsolutePath(path) ? path : box.root + QLatin1Char('/') + path;
+    QString absolute = QDir::isAbsolutePath(path) ? path : box.root + QLatin1Char('/') + path;
+    // What the system is handed: the path up to a NUL.
+    absolute.truncate(absolute.indexOf(QChar(u'\0')) < 0 ? absolute.size()
+                                                         : absolute.indexOf(QChar(u'\0')));
     const QString target = resolved(absolute);
     if (target.isNull())
         return; // its folder is not there: nothing the kernel could open

@@ -119,7 +119,9 @@ QString physicalPath(const QString& path)
 
 bool inside(const QString& path, const QStringList& roots)
 {
-    if (!TaviWebModuleInternal::withinPathLimits(path))
+    // The system reads a path only up to a NUL: what lies behind one would
+    // be judged here but never opened.
+    if (!TaviWebModuleInternal::withinPathLimits(path) || path.contains(QChar(u'\0')))
         return false;
     const QString physical = physicalPath(path);
     if (physical.isEmpty())
