@@ -1,9 +1,10 @@
-// Copy of a large file through CopyFileFunc against `cp` of the same file in
-// the same run: throughput of both, their ratio, the longest the calling
-// (GUI) thread went without serving its events during the copy, and the
-// growth of the process's peak memory. Then DelFileFunc of 100,000 files:
-// the longest stall against the call's whole length, which is how long the
-// thread was held when the deletion ran on it.
+// Copy of a large file through CopyFileFunc against `cp` of the same file
+// followed by `sync` of the copy (both on the disk when done), in the same
+// run: throughput of both, their ratio, the longest the calling (GUI) thread
+// went without serving its events during the copy, and the growth of the
+// process's peak memory. Then DelFileFunc of 100,000 files: the longest
+// stall against the call's whole length, which is how long the thread was
+// held when the deletion ran on it.
 //
 // Usage: bench_filecopy [size in MiB, default 1024] [scratch folder]
 
@@ -115,8 +116,13 @@ int main(int argc, char** argv)
 
         QElapsedTimer t;
         t.start();
-        if (QProcess::execute(QStringLiteral("cp"), { source, byCp }) != 0) {
-            std::fprintf(stderr, "cp failed\n");
+        // A copy counts once it is on the disk: cp, then sync of that file.
+        if (QProcess::execute(QStringLiteral("sh"),
+                              { QStringLiteral("-c"),
+                                QStringLiteral("cp -- \"$1\" \"$2\" && sync -- \"$2\""),
+                                QStringLiteral("sh"), source, byCp })
+            != 0) {
+            std::fprintf(stderr, "cp && sync failed\n");
             return 2;
         }
         const qint64 cpNs = t.nsecsElapsed();
@@ -139,13 +145,13 @@ int main(int argc, char** argv)
 
         cpNsAll.push_back(double(cpNs));
         moduleNsAll.push_back(double(moduleNs));
-        std::printf("round %d: cp %.0f MiB/s, CopyFileFunc %.0f MiB/s\n", round + 1,
+        std::printf("round %d: cp && sync %.0f MiB/s, CopyFileFunc %.0f MiB/s\n", round + 1,
                     mibPerSecond(bytes, cpNs), mibPerSecond(bytes, moduleNs));
     }
 
     const double cpRate = mibPerSecond(bytes, qint64(Bench::median(cpNsAll)));
     const double moduleRate = mibPerSecond(bytes, qint64(Bench::median(moduleNsAll)));
-    std::printf("baseline   cp:           %8.0f MiB/s (median of %d)\n", cpRate, kRounds);
+    std::printf("baseline   cp && sync:   %8.0f MiB/s (median of %d)\n", cpRate, kRounds);
     std::printf("figure     CopyFileFunc: %8.0f MiB/s (median of %d)\n", moduleRate, kRounds);
     const double ratio = cpRate > 0 ? moduleRate / cpRate : 0.0;
     std::printf("ratio      %.2f (goal >= 0.90)\n", ratio);
@@ -181,6 +187,7 @@ int main(int argc, char** argv)
     Bench::printResult("DelFileFunc of 100,000 files: longest GUI stall", deleteStall,
                        "the call's whole length", deleteMs, "ms", "stall <= 50 ms");
 
-    return Bench::goalLine(">= 0.9x cp, GUI stalls <= 50 ms during the copy and the deletion",
-                           ratio >= 0.9 && longestStall <= 50 && deleteStall <= 50);
+    return Bench::goalLine(
+        ">= 0.9x cp && sync, GUI stalls <= 50 ms during the copy and the deletion",
+        ratio >= 0.9 && longestStall <= 50 && deleteStall <= 50);
 }

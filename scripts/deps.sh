@@ -19,6 +19,10 @@ PACKAGES=(
     doxygen qt6-documentation-tools
     # The access policy's tests make a self-signed certificate.
     openssl
+    # The fuzz targets: clang with its libFuzzer and sanitizer runtimes
+    # (libclang-rt-dev is Debian's default version: 14 on 12, 19 on 13), and
+    # Qt's JavaScript engine that checks the push scripts.
+    clang libclang-rt-dev qt6-declarative-dev
     # The tests on a real display: an X server with Mesa's OpenGL.
     xvfb xauth libgl1-mesa-dri libegl-mesa0 libglx-mesa0 libxcb-cursor0
     # The tests on Wayland: Weston (headless) and Qt's Wayland platform.

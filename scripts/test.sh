@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything with warnings as errors and runs every test, the native
-# ones also under AddressSanitizer and UBSan; fails on C++ code that is not
-# formatted.
+# ones also under AddressSanitizer and UBSan, and every fuzz target for a
+# short fixed run; fails on C++ code that is not formatted.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 ./scripts/deps.sh
@@ -19,3 +19,8 @@ ctest --preset dev -j2
 cmake --preset asan >/dev/null
 cmake --build --preset asan
 ctest --preset asan -j2
+
+# The fuzz targets (clang, libFuzzer, ASan and UBSan), a few seconds each.
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+ctest --preset fuzz -j2

@@ -72,13 +72,14 @@ QVariant evalJs(QWebEnginePage* page, const QString& script, int timeoutMs)
 
 bool waitForJs(QWebEnginePage* page, const QString& expression, int timeoutMs)
 {
+    // The engine never answers a script sent while its document is being
+    // replaced (a reload, a renderer restarting): each try waits this long
+    // at most, not the whole time given.
+    constexpr qint64 kTryMs = 3000;
     QDeadlineTimer deadline(timeoutMs);
     const QString script = QStringLiteral("!!(%1)").arg(expression);
     while (!deadline.hasExpired()) {
-        // A script sent while the page's renderer is dying never answers:
-        // ask again rather than wait on it.
-        const qint64 attemptMs = qMin<qint64>(2000, qMax<qint64>(1, deadline.remainingTime()));
-        if (evalJs(page, script, int(attemptMs)).toBool())
+        if (evalJs(page, script, int(qBound<qint64>(1, deadline.remainingTime(), kTryMs))).toBool())
             return true;
         QTest::qWait(5);
     }

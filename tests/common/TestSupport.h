@@ -54,7 +54,8 @@ struct BridgePage
 // Runs script in the page's main world and returns its value. An invalid
 // QVariant when the page did not answer within timeoutMs.
 QVariant evalJs(QWebEnginePage* page, const QString& script, int timeoutMs = 30000);
-// Waits until the JavaScript expression is truthy.
+// Waits until the JavaScript expression is truthy, asking again when the
+// page leaves a question unanswered.
 bool waitForJs(QWebEnginePage* page, const QString& expression, int timeoutMs = 10000);
 
 // Calls a bridge method from the page with args (JSON-serialisable) and

@@ -1,5 +1,7 @@
 #include "FileWriter.h"
 
+#include "DurableSync.h"
+
 #include <QtCore/QRandomGenerator>
 #include <algorithm>
 #include <cerrno>
@@ -98,6 +100,9 @@ bool ReplacingFile::commit()
         m_error = qt_error_string(errno);
         return false;
     }
+    // Written means on the disk: the data before it takes the target's name.
+    if (!syncFile(m_temp.handle(), &m_error))
+        return false;
     m_temp.close();
     if (m_temp.error() != QFileDevice::NoError)
         return false;
@@ -106,7 +111,8 @@ bool ReplacingFile::commit()
         return false;
     }
     m_tempName.clear();
-    return true;
+    // ... and the new name in its folder after it.
+    return syncDirectory(dir, &m_error);
 }
 
 QString ReplacingFile::errorString() const

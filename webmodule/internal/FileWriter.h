@@ -13,12 +13,12 @@
 namespace TaviWebModuleInternal {
 
 // Writes a file like QSaveFile: into a hidden temporary file beside the
-// target, which replaces the target by rename only when complete. Unlike
-// QSaveFile it does not force the data to disk first, which would make an
-// export several times slower than cp; like cp, a crash right after the
-// write may lose the new data. A symbolic link as target is written through.
-// The temporary file and the rename act inside the target's folder as it
-// was opened, whatever its path comes to name meanwhile.
+// target, which replaces the target by rename only when complete. Like
+// QSaveFile it forces the data to the disk before the rename, and the folder
+// entry after it: a write reported done survives a power loss. A symbolic
+// link as target is written through. The temporary file and the rename act
+// inside the target's folder as it was opened, whatever its path comes to
+// name meanwhile.
 class ReplacingFile
 {
 public:
@@ -37,9 +37,11 @@ public:
     // Permission bits for a target that does not exist yet (default: what
     // open(2) gives, 0666 less the umask); an existing target keeps its own.
     void setNewFileMode(mode_t mode) { m_newMode = mode; }
-    // Puts the new content in place under the target's name. Without a
-    // commit, the temporary file goes with this object and the target stays
-    // as it was.
+    // Puts the new content in place under the target's name, synced to the
+    // disk. Without a commit, or when the data cannot be synced, the
+    // temporary file goes with this object and the target stays as it was;
+    // when only the folder cannot be synced after the rename, the new content
+    // stands there but commit still fails.
     bool commit();
     QString errorString() const;
 

@@ -253,6 +253,59 @@ QString terminationName(int status)
     }
 }
 
+// How long a reload after a crash may take before it is tried again, and
+// how often it is tried in all.
+constexpr int kReloadRetryMs = 10000;
+constexpr int kReloadTries = 3;
+
+// Reloads a page whose renderer died, on the engine's next turn, until a
+// load finishes: under load the engine sometimes drops a reload made right
+// after the renderer died, and the page would stay dead. A child of the
+// page; gone once the page is back, or after the last try.
+class CrashReload : public QObject
+{
+public:
+    explicit CrashReload(QWebEnginePage* page)
+        : QObject(page)
+    {
+        // A renderer that dies again starts the tries afresh. (By name: this
+        // class has no meta-object of its own to find it by.)
+        const QLatin1String name("tavi-crash-reload");
+        for (QObject* older : page->findChildren<QObject*>(name, Qt::FindDirectChildrenOnly))
+            delete older;
+        setObjectName(name);
+        connect(page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
+            if (ok)
+                deleteLater();
+        });
+        m_timer.setSingleShot(true);
+        connect(&m_timer, &QTimer::timeout, this, [this, page] {
+            if (m_tries == kReloadTries) {
+                qCWarning(lcWebModule) << "The page did not come back after its renderer ended:"
+                                       << page->url().toString() << "- giving up";
+                deleteLater();
+                return;
+            }
+            qCWarning(lcWebModule)
+                << "The page did not come back after its renderer ended:" << page->url().toString()
+                << "- reloading again";
+            reload(page);
+        });
+        QTimer::singleShot(0, this, [this, page] { reload(page); });
+    }
+
+private:
+    void reload(QWebEnginePage* page)
+    {
+        ++m_tries;
+        page->triggerAction(QWebEnginePage::Reload);
+        m_timer.start(kReloadRetryMs);
+    }
+
+    QTimer m_timer;
+    int m_tries = 0;
+};
+
 } // namespace
 
 void VmsWebWidgets::onRenderProcessTerminated(int status, int exitCode)
@@ -277,8 +330,7 @@ void VmsWebWidgets::onRenderProcessTerminated(int status, int exitCode)
         return;
     m_crashReloads.append(now);
     // Not from inside the page's own signal.
-    QTimer::singleShot(0, m_pPage,
-                       [page = m_pPage] { page->triggerAction(QWebEnginePage::Reload); });
+    new CrashReload(m_pPage);
 }
 
 void VmsWebWidgets::pushToPage(QLatin1String function, std::initializer_list<QString> args,

@@ -96,7 +96,9 @@ bool matches(const TrustedOrigin& o, const QUrl& url)
 
 bool inside(const QString& path, const QStringList& roots)
 {
-    if (!TaviWebModuleInternal::withinPathLimits(path))
+    // The system reads a path only up to a NUL: what lies behind one would
+    // be judged here but never opened.
+    if (!TaviWebModuleInternal::withinPathLimits(path) || path.contains(QChar(u'\0')))
         return false;
     using TaviWebModuleInternal::physicalPath;
     const QString physical = physicalPath(path);

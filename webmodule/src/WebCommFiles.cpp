@@ -10,6 +10,7 @@
 #include "HostNotice.h"
 #include "Logging.h"
 #include "OffThread.h"
+#include "PageCommands.h"
 #include "WebComm.h"
 #include "WebPage.h"
 
@@ -28,19 +29,6 @@ using namespace TaviWebModuleInternal;
 
 namespace {
 
-// The array of a page's JSON command; a document holding an object gives an
-// empty array. False, after the warning, when the text is no JSON at all.
-bool commandArray(const QString& command, QJsonArray& array)
-{
-    const QJsonDocument doc = QJsonDocument::fromJson(command.toUtf8());
-    if (doc.isNull()) {
-        qWarning() << "Invalid JSON string";
-        return false;
-    }
-    array = doc.array();
-    return true;
-}
-
 // Where a browse dialog opens when the page gives no path.
 QString startFolder(const QString& originalPath)
 {
@@ -52,28 +40,20 @@ QString startFolder(const QString& originalPath)
 int saveSnapshot(const QString& base64, const QString& filePath, const FileRoots& roots,
                  const std::atomic<bool>& stop)
 {
-    const QLatin1String marker("base64,");
-    const qsizetype at = base64.indexOf(marker);
-    if (at < 0) {
+    const std::optional<QByteArray> image = snapshotImageData(base64);
+    if (!image) {
         // Read word for word by hosts: "the data lacks the 'base64,' prefix".
         qWarning() << "[AfterSnapshot] base64 缺少 'base64,' 前缀, 数据格式错误 (filePath="
                    << filePath << ")";
         return -1;
     }
-    QStringView payload = QStringView(base64).mid(at + marker.size());
-    const qsizetype nul = payload.indexOf(QChar(u'\0'));
-    if (nul >= 0)
-        payload.truncate(nul);
-    // Only the base64 alphabet counts; whatever else the text holds is
-    // skipped by the decoder in any 8-bit form, so the cheap one will do.
-    const QByteArray image = QByteArray::fromBase64(payload.toLatin1());
 
     const QString folder = filePath.section(QLatin1Char('/'), 0, -2);
     qDebug() << "filePath:" << filePath << "path" << folder;
     if (folder.isEmpty())
         return -1;
     // An empty file reported as a snapshot would hide a capture that failed.
-    if (image.isEmpty()) {
+    if (image->isEmpty()) {
         qCDebug(lcWebModule) << "AfterSnapshot: no image data after the marker, nothing written:"
                              << filePath;
         return -1;
@@ -91,7 +71,7 @@ int saveSnapshot(const QString& base64, const QString& filePath, const FileRoots
 
     ReplacingFile file(
         rootedName(filePath, roots, RootAccess::Write, roots.restricted, /*followLink=*/true));
-    if (!file.open() || file.file().write(image) != image.size() || stop || !file.commit()) {
+    if (!file.open() || file.file().write(*image) != image->size() || stop || !file.commit()) {
         qCDebug(lcWebModule) << "Failed to write the snapshot:" << filePath
                              << (stop ? QStringLiteral("its page is gone") : file.errorString());
         return -1;

@@ -91,12 +91,13 @@ public Q_SLOTS:
     QString RequestToVmsServerSync(int cmd, QString msg, QString devid, int timeout = 300);
 
 Q_SIGNALS:
-    // To the page that called CopyFileFunc, on its own channel, as JSON
-    // texts: each order's outcome ({index, sourceFile, targetFile, outcome:
-    // "written", "refused" or "failed", why}), and a long copy's progress
-    // ({index, sourceFile, targetFile, done, total}, four times a second at
-    // most). Pages that do not listen are unaffected.
+    // To the page that called CopyFileFunc, on its own channel, as a JSON
+    // text: one order's outcome ({index, sourceFile, targetFile, outcome:
+    // "written", "refused" or "failed", why}). Pages that do not listen are
+    // unaffected.
     void emitCopyResult(QString result);
+    // To the same page, as a JSON text: a long copy's progress ({index,
+    // sourceFile, targetFile, done, total}), four times a second at most.
     void emitCopyProgress(QString progress);
 
 private:

@@ -1,0 +1,58 @@
+#include "DurableSync.h"
+
+#include <QtCore/QFile>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace TaviWebModuleInternal {
+
+namespace {
+
+// EINVAL: a file system or special file that has nothing to force (as for a
+// pipe); the data is then as far as it can go.
+bool synced(int result, QString* error)
+{
+    if (result == 0 || errno == EINVAL)
+        return true;
+    if (error)
+        *error = qt_error_string(errno);
+    return false;
+}
+
+} // namespace
+
+bool syncFile(int fd, QString* error)
+{
+    int result;
+    do {
+        result = ::fdatasync(fd);
+    } while (result != 0 && errno == EINTR);
+    return synced(result, error);
+}
+
+bool syncDirectory(int dirfd, QString* error)
+{
+    int result;
+    do {
+        result = ::fsync(dirfd);
+    } while (result != 0 && errno == EINTR);
+    return synced(result, error);
+}
+
+bool syncDirectory(const QString& path, QString* error)
+{
+    const int fd
+        = ::open(QFile::encodeName(path.isEmpty() ? QStringLiteral(".") : path).constData(),
+                 O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        if (error)
+            *error = qt_error_string(errno);
+        return false;
+    }
+    const bool ok = syncDirectory(fd, error);
+    ::close(fd);
+    return ok;
+}
+
+} // namespace TaviWebModuleInternal
