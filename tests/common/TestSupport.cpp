@@ -340,7 +340,10 @@ LogCapture::LogCapture(Verbosity verbosity)
     m_previous = qInstallMessageHandler(&LogCapture::handler);
     if (m_moduleDebug) {
         m_previousFilter = QLoggingCategory::installFilter(&LogCapture::moduleDebugFilter);
-        s_filterBelow = m_previousFilter;
+        // A capture inside another finds its own filter there: chaining to
+        // it would recurse without end.
+        if (m_previousFilter != &LogCapture::moduleDebugFilter)
+            s_filterBelow = m_previousFilter;
     }
 }
 

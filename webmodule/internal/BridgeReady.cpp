@@ -80,8 +80,9 @@ BridgeReadyProbe::BridgeReadyProbe(QWebEnginePage* page, QWebChannel* channel)
     , m_object(new ProbeObject(this))
 {
     m_channel->registerObject(objectName(), m_object);
-    if (DocumentOrigin* origin = DocumentOrigin::of(page))
-        connect(origin, &DocumentOrigin::changed, this, &BridgeReadyProbe::documentChanged);
+    // A new document begins with its load: its origin report may come after
+    // its channel's init, which must then still count for it.
+    connect(page, &QWebEnginePage::loadStarted, this, &BridgeReadyProbe::documentChanged);
 }
 
 BridgeReadyProbe::~BridgeReadyProbe()

@@ -33,6 +33,20 @@ bool syncFile(int fd, QString* error)
 
 bool syncDirectory(int dirfd, QString* error)
 {
+    const int flags = ::fcntl(dirfd, F_GETFL);
+    if (flags != -1 && (flags & O_PATH)) {
+        // A folder held as a path only cannot be synced itself; the same
+        // folder opened for reading can.
+        const int fd = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            if (error)
+                *error = qt_error_string(errno);
+            return false;
+        }
+        const bool ok = syncDirectory(fd, error);
+        ::close(fd);
+        return ok;
+    }
     int result;
     do {
         result = ::fsync(dirfd);
