@@ -58,7 +58,8 @@ private:
     QWebEnginePage* m_page;
     QPointer<QWebChannel> m_channel;
     QObject* m_object;
-    QPointer<QWebChannelAbstractTransport> m_source;
+    // The page's transport (the engine's; see asTransport()).
+    QPointer<QObject> m_source;
     ChannelRelay* m_relay = nullptr;
     quint64 m_document = 1; // counts the main-frame documents
     quint64 m_initDocument = 0; // the one whose "init" came last
