@@ -126,8 +126,8 @@ int main(int argc, char** argv)
     for (int i = -1; i < kPushes; ++i) {
         const std::string sn = "push-" + std::to_string(i + 1);
         const auto viaModule = [&] {
-            const double ms = timed(
-                modulePages, "m" + sn, [&] { hostPush("m" + sn); }, moduleStall);
+            const auto push = [&] { hostPush("m" + sn); };
+            const double ms = timed(modulePages, "m" + sn, push, moduleStall);
             if (i >= 0)
                 module.push_back(ms);
         };

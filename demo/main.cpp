@@ -79,9 +79,7 @@ bool watchStopSignals(QObject* parent, std::function<void(int)> stop)
         if (::read(g_signalPipe[0], &byte, 1) == 1)
             stop(byte);
     });
-    struct sigaction action
-    {
-    };
+    struct sigaction action = {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

@@ -155,10 +155,8 @@ void TestFileWriter::copyProgress()
     }
     file.close();
     QList<std::pair<qint64, qint64>> reports;
-    QVERIFY(copyFile(source, dir.filePath("copy.bin"), {}, nullptr,
-                     [&reports](qint64 done, qint64 total) {
-                         reports.append({ done, total });
-                     }));
+    const auto report = [&reports](qint64 done, qint64 total) { reports.append({ done, total }); };
+    QVERIFY(copyFile(source, dir.filePath("copy.bin"), {}, nullptr, report));
     QCOMPARE(QFileInfo(dir.filePath("copy.bin")).size(), size);
     if (size == 0) {
         QCOMPARE(reports.size(), 0);
