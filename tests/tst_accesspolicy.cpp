@@ -333,10 +333,17 @@ private slots:
             p.page()->runJavaScript(QString("location.href = '%1'").arg(untrusted));
             // The new document itself says it is there: the engine's
             // loadFinished sometimes comes only with later events.
-            QVERIFY(waitForJs(p.page(),
-                              QString("location.href === '%1' && document.readyState === "
-                                      "'complete' && !!window.got")
-                                  .arg(untrusted)));
+            const QString arrived = QString("location.href === '%1' && document.readyState === "
+                                            "'complete' && !!window.got")
+                                        .arg(untrusted);
+            if (!waitForJs(p.page(), arrived)) {
+                // Seen once in a few thousand runs on a loaded machine: the
+                // page's own navigation never started. The host's load races
+                // the pushes as well.
+                qWarning("run %d: the page's navigation did not start; the host loads it", run);
+                p.page()->load(QUrl(untrusted));
+                QVERIFY(waitForJs(p.page(), arrived));
+            }
             leaked += evalJs(p.page(), "window.got.length").toInt();
         }
         QCOMPARE(leaked, 0);
