@@ -7,6 +7,7 @@
 
 #include <DownloadServer.h>
 #include <QtCore/QCryptographicHash>
+#include <QtCore/QElapsedTimer>
 #include <QtCore/QProcess>
 #include <QtCore/QScopeGuard>
 #include <QtGui/QImage>
@@ -409,33 +410,90 @@ private slots:
             QVERIFY2(!line.contains(control), qPrintable(line));
     }
 
-    // What one frame or page can make the module log is limited: a frame's
-    // console flood leaves the page that holds it its own lines, and messages
-    // for objects the channel does not hold make a few lines, not thousands.
-    void floodsAreLimited()
+    // A frame's console flood leaves the page that holds it its own lines.
+    void consoleFloodOfAFrame()
     {
         m_policy.setTrustedOrigins({ originA() });
-        {
-            BridgePage p;
-            TaviSim::clearLog();
-            QVERIFY(loadPage(p.widgets, urlOf("a/flooded.html")));
-            QTRY_COMPARE_WITH_TIMEOUT(TaviSim::logLines().filter(": mine ").size(), 5, 10000);
-            QVERIFY(TaviSim::logLines().filter(": flood ").size() <= 100);
-        }
         BridgePage p;
-        QVERIFY(open(p, urlOf("b")));
+        TaviSim::clearLog();
+        QVERIFY(loadPage(p.widgets, urlOf("a/flooded.html")));
+        QTRY_COMPARE_WITH_TIMEOUT(TaviSim::logLines().filter(": mine ").size(), 5, 10000);
+        QVERIFY(TaviSim::logLines().filter(": flood ").size() <= 100);
+    }
+
+    // Warnings a page provokes in a loop make at most 20 lines a second each
+    // of their kind and origin, and a count of the rest; none is lost from
+    // the count, and a flood of one kind leaves another its own lines.
+    void warningFloodsAreCounted_data()
+    {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<bool>("trustedOnly");
+        QTest::addColumn<QString>("flood"); // repeated "{N}" times
+        QTest::addColumn<QString>("line"); // each warning, "{B}" filled in
+        QTest::addColumn<QString>("about"); // of the count
+        QTest::addColumn<QString>("after"); // run right after the flood
+        QTest::addColumn<QString>("afterLine"); // which still makes its line
+        QTest::newRow("unknown objects")
+            << "b" << false
+            << "qt.webChannelTransport.send(JSON.stringify({ type: 6, object: 'CWebComm',"
+               " method: 'GetUserToken', args: [], id: i }))"
+            << "Refused a channel message for unknown object CWebComm from {B}"
+            << "channel messages from {B}"
+            << ""
+            << "";
+        QTest::newRow("paths, then a navigation")
+            << "a" << true << "bridge.PlaySoundFile('')"
+            << "Refused PlaySoundFile: an empty path"
+            << "paths"
+            << "location.href = '{B}'"
+            << "Refused navigation to {B}: not a trusted origin";
+    }
+    void warningFloodsAreCounted()
+    {
+        QFETCH(QString, page);
+        QFETCH(bool, trustedOnly);
+        QFETCH(QString, flood);
+        QFETCH(QString, line);
+        QFETCH(QString, about);
+        QFETCH(QString, after);
+        QFETCH(QString, afterLine);
+        const int n = 1000;
+        const auto fill = [this](QString s) { return s.replace("{B}", urlOf("b").toString()); };
+        m_policy.setTrustedOrigins({ originA() });
+        BridgePage p;
+        QVERIFY(open(p, urlOf(page)));
+        // Origins in lines, URLs in scripts.
+        line.replace(
+            "{B}", line.contains("unknown object") ? originOf(urlOf("b")) : urlOf("b").toString());
+        about.replace("{B}", originOf(urlOf("b")));
+        if (trustedOnly)
+            m_policy.setNavigationPolicy(WebAccessPolicy::TrustedOnly);
         LogCapture log;
+        QElapsedTimer clock;
+        clock.start();
         p.page()->runJavaScript(
-            "for (var i = 0; i < 2000; ++i) qt.webChannelTransport.send(JSON.stringify("
-            "{ type: 6, object: 'CWebComm', method: 'GetUserToken', args: [], id: i }));"
-            " console.warn('end');");
-        QTRY_VERIFY_WITH_TIMEOUT(log.contains("js: end"), 10000);
-        QVERIFY(evalJs(p.page(), "true").toBool());
-        QVERIFY2(log.lines().filter("CWebComm").size() <= 10,
-                 qPrintable(QString::number(log.lines().filter("CWebComm").size())));
-        QVERIFY(log.contains("tavi.webmodule: Refused a channel message for unknown object CWebComm"
-                             " from "
-                             + originOf(urlOf("b"))));
+            QString("for (var i = 0; i < %1; ++i) %2; %3").arg(n).arg(fill(flood), fill(after)));
+        // Every warning is either logged or counted.
+        const QString each = "tavi.webmodule: " + line;
+        const QRegularExpression count("^tavi\\.webmodule: Dropped (\\d+) warnings about "
+                                       + QRegularExpression::escape(about)
+                                       + " \\(at most 20 a second\\)$");
+        const auto total = [&] {
+            int sum = 0;
+            for (const QString& l : log.lines()) {
+                if (l == each)
+                    ++sum;
+                else if (const QRegularExpressionMatch m = count.match(l); m.hasMatch())
+                    sum += m.captured(1).toInt();
+            }
+            return sum;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(total(), n, 10000);
+        const int lines = log.lines().count(each);
+        QVERIFY2(lines <= 20 * (clock.elapsed() / 1000 + 1), qPrintable(QString::number(lines)));
+        QVERIFY(lines < total());
+        if (!after.isEmpty())
+            QVERIFY(log.contains("tavi.webmodule: " + fill(afterLine)));
     }
 
     // Scheme, host and port count, a missing port is the scheme's default,

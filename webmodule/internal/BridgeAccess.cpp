@@ -3,6 +3,7 @@
 #include "LogText.h"
 #include "Logging.h"
 #include "PageEvents.h"
+#include "WarningBudget.h"
 #include "WebAccessPolicy.h"
 
 #include <QtCore/QRegularExpression>
@@ -124,8 +125,10 @@ void BridgeGate::documentChanged()
         return;
     m_withheldFrom = document;
     const QString origin = originText(documentUrl());
-    qCWarning(lcWebModule).noquote()
-        << QStringLiteral("Bridge withheld from %1: not a trusted origin").arg(origin);
+    // A page can make documents in a loop.
+    if (mayWarn(page(), QStringLiteral("documents withheld the bridge")))
+        qCWarning(lcWebModule).noquote()
+            << QStringLiteral("Bridge withheld from %1: not a trusted origin").arg(origin);
     if (PageEvents* events = PageEvents::of(page()))
         Q_EMIT events->bridgeWithheld(origin);
 }
@@ -171,8 +174,11 @@ bool bridgeCallAllowed(const QObject* bridge, const char* method)
     const QUrl url = gate ? gate->documentUrl() : QUrl();
     if (policy.isTrusted(url))
         return true;
-    qCWarning(lcWebModule).noquote() << QStringLiteral("Refused %1 from %2: not a trusted origin")
-                                            .arg(QLatin1String(method), originText(url));
+    const QString origin = originText(url);
+    if (mayWarn(bridge, QStringLiteral("bridge calls from ") + origin))
+        qCWarning(lcWebModule).noquote()
+            << QStringLiteral("Refused %1 from %2: not a trusted origin")
+                   .arg(QLatin1String(method), origin);
     if (gate)
         reportRefusedCall(gate->page(), method, VmsWebWidgets::UntrustedOrigin);
     return false;
@@ -180,10 +186,12 @@ bool bridgeCallAllowed(const QObject* bridge, const char* method)
 
 namespace {
 
-std::nullopt_t refused(const char* method, const QString& cause)
+// owner: the bridge whose call it was, or null.
+std::nullopt_t refused(const QObject* owner, const char* method, const QString& cause)
 {
-    qCWarning(lcWebModule).noquote()
-        << QStringLiteral("Refused %1: %2").arg(QLatin1String(method), cause);
+    if (mayWarn(owner, QStringLiteral("paths")))
+        qCWarning(lcWebModule).noquote()
+            << QStringLiteral("Refused %1: %2").arg(QLatin1String(method), cause);
     return std::nullopt;
 }
 
@@ -199,20 +207,20 @@ bool looksLikeUrl(const QString& path)
 namespace {
 
 // pagePath, telling whether a refusal was the file roots'.
-std::optional<QString> judgedPath(const char* method, const QString& text, PathUse use,
-                                  bool* outsideRoots)
+std::optional<QString> judgedPath(const QObject* owner, const char* method, const QString& text,
+                                  PathUse use, bool* outsideRoots)
 {
     *outsideRoots = false;
     QString path = text;
     path.replace(QLatin1Char('\\'), QLatin1Char('/'));
     if (path.isEmpty())
-        return refused(method, QStringLiteral("an empty path"));
+        return refused(owner, method, QStringLiteral("an empty path"));
     // The system would stop at the NUL: what follows it must not be judged.
     if (path.contains(QChar(u'\0')))
-        return refused(method,
+        return refused(owner, method,
                        QStringLiteral("a NUL character in the path: ") + escapeForLog(path));
     if (looksLikeUrl(path))
-        return refused(method,
+        return refused(owner, method,
                        QStringLiteral("a URL, not a local file path: ") + escapeForLog(path));
     const WebAccessPolicy& policy = WebAccessPolicy::global();
     const bool write = use == PathUse::Write;
@@ -221,14 +229,14 @@ std::optional<QString> judgedPath(const char* method, const QString& text, PathU
               .arg(QLatin1String(write ? "writing" : "reading"), escapeForLog(path));
     if (!(write ? policy.mayWrite(path) : policy.mayRead(path))) {
         *outsideRoots = true;
-        return refused(method, outside);
+        return refused(owner, method, outside);
     }
     // A viewer or player opens the path by name later: at least now it must
     // lead to a file beneath its root, not out of it by a link.
     if (use == PathUse::Play && probeForReading(path, currentFileRoots()) != 0
         && (errno == EXDEV || errno == ELOOP)) {
         *outsideRoots = true;
-        return refused(method, outside);
+        return refused(owner, method, outside);
     }
     return path;
 }
@@ -238,32 +246,24 @@ std::optional<QString> judgedPath(const char* method, const QString& text, PathU
 std::optional<QString> pagePath(const char* method, const QString& text, PathUse use)
 {
     bool outsideRoots = false;
-    return judgedPath(method, text, use, &outsideRoots);
+    return judgedPath(nullptr, method, text, use, &outsideRoots);
 }
 
 std::optional<QString> pagePath(const QPointer<QObject>& bridge, const char* method,
                                 const QString& text, PathUse use)
 {
     bool outsideRoots = false;
-    std::optional<QString> path = judgedPath(method, text, use, &outsideRoots);
+    std::optional<QString> path = judgedPath(bridge.data(), method, text, use, &outsideRoots);
     if (outsideRoots)
         reportRefusedBridgeCall(bridge, method, VmsWebWidgets::OutsideFileRoots);
     return path;
 }
 
-bool mayReadPath(const char* method, const QString& path)
-{
-    if (WebAccessPolicy::global().mayRead(path))
-        return true;
-    refused(method, QStringLiteral("reading outside the file roots: ") + escapeForLog(path));
-    return false;
-}
-
-bool mayWritePath(const char* method, const QString& path)
+bool mayWritePath(const QObject* owner, const char* method, const QString& path)
 {
     if (WebAccessPolicy::global().mayWrite(path))
         return true;
-    refused(method, QStringLiteral("writing outside the file roots: ") + escapeForLog(path));
+    refused(owner, method, QStringLiteral("writing outside the file roots: ") + escapeForLog(path));
     return false;
 }
 

@@ -84,7 +84,9 @@ private:
 // url's origin for log lines; "an unknown document" for none.
 QString originText(const QUrl& url);
 // True when the policy lets the bridge run method for the page's current
-// document; otherwise one log line naming the method and the origin.
+// document; otherwise one log line naming the method and the origin (these
+// and the path refusals below within the bridge's budget of warnings, see
+// WarningBudget.h).
 bool bridgeCallAllowed(const QObject* bridge, const char* method);
 // What a path argument of the bridge is used for: read by the module,
 // written or deleted by it, or opened by a viewer or player that reads it
@@ -99,10 +101,9 @@ std::optional<QString> pagePath(const char* method, const QString& text, PathUse
 // is also told to the host of the bridge's page (see reportRefusedBridgeCall).
 std::optional<QString> pagePath(const QPointer<QObject>& bridge, const char* method,
                                 const QString& text, PathUse use);
-// True when the file roots let method read or write path (taken as it is);
-// otherwise the same log line as pagePath's.
-bool mayReadPath(const char* method, const QString& path);
-bool mayWritePath(const char* method, const QString& path);
+// True when the file roots let method write path (taken as it is);
+// otherwise the same log line as pagePath's, within owner's budget.
+bool mayWritePath(const QObject* owner, const char* method, const QString& path);
 // The file roots of the policy now, for the work that follows a check.
 FileRoots currentFileRoots();
 

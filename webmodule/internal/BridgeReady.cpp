@@ -3,6 +3,7 @@
 #include "BridgeAccess.h"
 #include "LogText.h"
 #include "Logging.h"
+#include "WarningBudget.h"
 
 #include <QtCore/QJsonObject>
 #include <QtWebChannel/QWebChannel>
@@ -137,34 +138,30 @@ void BridgeReadyProbe::initRead()
             &BridgeReadyProbe::onMessage);
 }
 
-bool BridgeReadyProbe::mayLog()
-{
-    if (!m_window.isValid() || m_window.elapsed() >= 1000) {
-        m_window.start();
-        m_lines = 0;
-    }
-    return m_lines++ < kLinesPerSecond;
-}
-
 void BridgeReadyProbe::onMessage(const QJsonObject& message)
 {
     const int type = message.value(QLatin1String("type")).toInt();
-    const QString from
-        = originText(DocumentOrigin::of(m_page) ? DocumentOrigin::of(m_page)->url() : QUrl());
+    // Only what is logged needs the origin: not on the way of every call.
+    const auto from = [this] {
+        const DocumentOrigin* origin = DocumentOrigin::of(m_page);
+        return originText(origin ? origin->url() : QUrl());
+    };
     if (type == kDebug) {
-        if (mayLog())
+        const QString origin = from();
+        if (mayWarn(m_page, QStringLiteral("channel messages from ") + origin))
             qCDebug(lcWebModule).noquote()
                 << QStringLiteral("Channel debug message from %1: %2")
-                       .arg(from, escapeForLog(message.value(QLatin1String("data")).toString()));
+                       .arg(origin, escapeForLog(message.value(QLatin1String("data")).toString()));
         return;
     }
     if (message.contains(QLatin1String("object"))) {
         const QString object = message.value(QLatin1String("object")).toString();
         if (!m_channel->registeredObjects().contains(object)) {
-            if (mayLog())
+            const QString origin = from();
+            if (mayWarn(m_page, QStringLiteral("channel messages from ") + origin))
                 qCWarning(lcWebModule).noquote()
                     << QStringLiteral("Refused a channel message for unknown object %1 from %2")
-                           .arg(escapeForLog(object), from);
+                           .arg(escapeForLog(object), origin);
             return;
         }
     }

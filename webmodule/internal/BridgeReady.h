@@ -13,10 +13,9 @@
 // page's messages reach the channel through a relay of the probe, which
 // sees each one first: it keeps the channel's "debug" messages (Qt would
 // write them raw to stdout) and messages for objects the channel does not
-// hold (Qt would warn for each) to one escaped line each, at most
-// kLinesPerSecond a second.
+// hold (Qt would warn for each) to one escaped line each, within the page's
+// budget of warnings (WarningBudget.h).
 
-#include <QtCore/QElapsedTimer>
 #include <QtCore/QObject>
 #include <QtCore/QPointer>
 #include <QtCore/QString>
@@ -34,8 +33,6 @@ class BridgeReadyProbe : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int kLinesPerSecond = 10;
-
     // Registers its object on channel, the page's channel; a child of page.
     BridgeReadyProbe(QWebEnginePage* page, QWebChannel* channel);
     ~BridgeReadyProbe() override;
@@ -53,7 +50,6 @@ private:
     void onMessage(const QJsonObject& message);
     void documentChanged();
     // False once this second's lines are spent.
-    bool mayLog();
 
     QWebEnginePage* m_page;
     QPointer<QWebChannel> m_channel;
@@ -64,8 +60,6 @@ private:
     quint64 m_document = 1; // counts the main-frame documents
     quint64 m_initDocument = 0; // the one whose "init" came last
     bool m_reported = false;
-    QElapsedTimer m_window;
-    int m_lines = 0;
 };
 
 } // namespace TaviWebModuleInternal

@@ -8,6 +8,7 @@
 #include "Logging.h"
 #include "PageConsole.h"
 #include "PageEvents.h"
+#include "WarningBudget.h"
 #include "WebAccessPolicy.h"
 
 #include <QtCore/QCoreApplication>
@@ -49,10 +50,14 @@ bool refusedNavigation(CWebPage* page, const QUrl& url, bool newWindow)
     const WebAccessPolicy& policy = WebAccessPolicy::global();
     if (policy.navigationPolicy() != WebAccessPolicy::TrustedOnly || policy.isTrusted(url))
         return false;
-    qCWarning(lcWebModule).noquote()
-        << QStringLiteral("Refused %1 to %2: not a trusted origin")
-               .arg(newWindow ? QLatin1String("a new window") : QLatin1String("navigation"),
-                    url.toString());
+    // A frame's window.open in a loop has a budget apart from the page's
+    // own navigations.
+    if (TaviWebModuleInternal::mayWarn(
+            page, newWindow ? QStringLiteral("new windows") : QStringLiteral("navigations")))
+        qCWarning(lcWebModule).noquote()
+            << QStringLiteral("Refused %1 to %2: not a trusted origin")
+                   .arg(newWindow ? QLatin1String("a new window") : QLatin1String("navigation"),
+                        url.toString());
     sendHostNotice(
         QStringLiteral("navigationRefused"),
         QJsonObject { { QStringLiteral("url"), url.toString() },
@@ -101,9 +106,12 @@ bool refusedDownload(const QUrl& url, QPointer<QWebEnginePage>* initiatorPage)
     const WebAccessPolicy& policy = WebAccessPolicy::global();
     if (policy.restrictsOrigins()
         && (initiator.state == DownloadInitiator::Unknown || !policy.isTrusted(initiator.origin))) {
-        qCWarning(lcWebModule).noquote()
-            << QStringLiteral("Download refused: started by %1, not a trusted origin")
-                   .arg(escapeForLog(TaviWebModuleInternal::originText(initiator.origin)));
+        const QString origin = escapeForLog(TaviWebModuleInternal::originText(initiator.origin));
+        if (TaviWebModuleInternal::mayWarn(initiator.page.data(),
+                                           QStringLiteral("downloads started by ") + origin))
+            qCWarning(lcWebModule).noquote()
+                << QStringLiteral("Download refused: started by %1, not a trusted origin")
+                       .arg(origin);
         if (initiator.page)
             TaviWebModuleInternal::reportRefusedCall(initiator.page, "DownloadRequested",
                                                      VmsWebWidgets::UntrustedOrigin);
@@ -256,7 +264,7 @@ void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
         download->cancel();
         return;
     }
-    if (!TaviWebModuleInternal::mayWritePath("DownloadRequested", path)) {
+    if (!TaviWebModuleInternal::mayWritePath(initiatorPage, "DownloadRequested", path)) {
         if (initiatorPage)
             TaviWebModuleInternal::reportRefusedCall(initiatorPage, "DownloadRequested",
                                                      VmsWebWidgets::OutsideFileRoots);
