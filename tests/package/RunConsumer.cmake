@@ -4,7 +4,8 @@
 # with dpkg -x, and
 # builds and runs a host there twice: a CMake project that finds the module
 # with find_package (compiling the host guide's snippets on the way) and the
-# same program compiled from pkg-config's flags alone.
+# same program compiled from pkg-config's flags alone; then a host built with
+# QT_NO_KEYWORDS opens two tabs and sees each per-page signal on its own tab.
 #   -DBUILD_DIR=<module build tree> -DSOURCE_DIR=<consumer sources> -DWORK_DIR=<scratch>
 #   -DGUIDE=<host guide> -DVERSION=<project version> -DCXX=<C++ compiler>
 #   -DLIBDIR=<CMAKE_INSTALL_LIBDIR> -DLINTIAN=<lintian>
@@ -126,3 +127,6 @@ foreach(consumer "${WORK_DIR}/build/tavi_consumer" "${WORK_DIR}/tavi_consumer_pc
     endif()
     message(STATUS "${consumer}: ${out}")
 endforeach()
+
+run("two tabs" "${WORK_DIR}/build/tavi_two_tabs")
+message(STATUS "two tabs:\n${out}")

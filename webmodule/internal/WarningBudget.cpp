@@ -178,9 +178,8 @@ bool mayWarn(const QObject* owner, const QString& source)
     const bool allowed = budgets().take(owner, source, &schedule, &watch);
     // Called where owner ends, on whichever thread that is.
     if (watch)
-        QObject::connect(owner, &QObject::destroyed, [key = quintptr(owner)] {
-            budgets().forget(key);
-        });
+        QObject::connect(owner, &QObject::destroyed,
+                         [key = quintptr(owner)] { budgets().forget(key); });
     if (schedule)
         scheduleReport();
     return allowed;

@@ -1,0 +1,123 @@
+// A host built with QT_NO_KEYWORDS that opens two tabs of the installed
+// module: each per-page signal must arrive on the tab it happened in, and
+// only there. Prints the signals as "<tab> <signal> <arguments>", one a line,
+// and exits with 0 when exactly the expected ones came.
+#include <QtCore/QDeadlineTimer>
+#include <QtCore/QTemporaryDir>
+#include <QtCore/QTextStream>
+#include <QtWebEngineCore/QWebEnginePage>
+#include <QtWebEngineWidgets/QWebEngineView>
+#include <QtWidgets/QApplication>
+#include <VmsWebWidgets.h>
+#include <WebAccessPolicy.h>
+#include <csignal>
+#include <functional>
+
+#ifndef QT_NO_KEYWORDS
+#error "built with QT_NO_KEYWORDS, as hosts that use Boost.Signals are"
+#endif
+
+namespace {
+
+// Tab A navigates out once; tab B plays a sound outside the file roots.
+const char kPage[] = R"(<!doctype html><script src="qrc:///qtwebchannel/qwebchannel.js"></script>
+<script>
+new QWebChannel(qt.webChannelTransport, function (channel) {
+    var bridge = channel.objects.CWebComm;
+    if (!bridge) return;
+    // Once, and after the channel's set-up.
+    if (location.hash === '#a' && !sessionStorage.navigated) {
+        sessionStorage.navigated = '1';
+        setTimeout(function () { location.href = 'http://untrusted.invalid/'; }, 0);
+    } else if (location.hash === '#b') {
+        bridge.PlaySoundFile('/nowhere/outside.wav');
+    }
+});
+</script>)";
+
+bool waitFor(const std::function<bool()>& done)
+{
+    const QDeadlineTimer deadline(60000);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    return done();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("tab.html"));
+    QFile page(file);
+    if (!page.open(QIODevice::WriteOnly) || page.write(kPage) < 0)
+        return 2;
+    page.close();
+    const QUrl url = QUrl::fromLocalFile(file);
+    const QString origin = WebAccessPolicy::originOf(url);
+    WebAccessPolicy& policy = WebAccessPolicy::global();
+    policy.setTrustedOrigins({ origin });
+    policy.setFileRoots({ dir.path() }, { dir.path() });
+    policy.setNavigationPolicy(WebAccessPolicy::TrustedOnly);
+
+    QStringList got;
+    int connectedA = 0;
+    VmsWebWidgets a, b;
+    for (VmsWebWidgets* tab : { &a, &b }) {
+        const QString name = tab == &a ? QStringLiteral("A") : QStringLiteral("B");
+        const auto record = [&got, name](const QString& what) {
+            got << name + QLatin1Char(' ') + what;
+        };
+        QObject::connect(tab, &VmsWebWidgets::navigationRefused, [record](const QUrl& u, bool w) {
+            record(QStringLiteral("navigationRefused %1 %2").arg(u.toString()).arg(w));
+        });
+        QObject::connect(tab, &VmsWebWidgets::bridgeWithheld, [record](const QString& o) {
+            record(QStringLiteral("bridgeWithheld ") + o);
+        });
+        QObject::connect(tab, &VmsWebWidgets::bridgeCallRefused,
+                         [record](const QString& m, const QString& o, VmsWebWidgets::RefusalReason r) {
+                             record(QStringLiteral("bridgeCallRefused %1 %2 %3").arg(m, o).arg(r));
+                         });
+        QObject::connect(tab, &VmsWebWidgets::renderProcessEnded,
+                         [record](QWebEnginePage::RenderProcessTerminationStatus s, bool reloads) {
+                             record(QStringLiteral("renderProcessEnded %1 %2").arg(s).arg(reloads));
+                         });
+    }
+    QObject::connect(&a, &VmsWebWidgets::bridgeConnected, [&connectedA] { ++connectedA; });
+    a.OpenUrl(url.toString() + QStringLiteral("#a"));
+    b.OpenUrl(url.toString() + QStringLiteral("#b"));
+    const bool first = waitFor([&] { return got.size() >= 2 && connectedA >= 1; });
+
+    // A's renderer ends; the module reloads it.
+    const qint64 pid = a.view()->page()->renderProcessPid();
+    if (first && pid > 0)
+        ::kill(pid_t(pid), SIGKILL);
+    const bool second = first && waitFor([&] { return got.size() >= 3 && connectedA >= 2; });
+
+    // The host stops trusting the tabs' origin; B shows its page again.
+    policy.setNavigationPolicy(WebAccessPolicy::AllowAll);
+    policy.setTrustedOrigins({ QStringLiteral("https://vms.example") });
+    b.reload();
+    waitFor([&] { return got.size() >= 4; });
+    // Anything late shows too.
+    const QDeadlineTimer late(500);
+    while (!late.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+
+    got.sort();
+    const QStringList expected {
+        QStringLiteral("A navigationRefused http://untrusted.invalid/ 0"),
+        QStringLiteral("A renderProcessEnded %1 1").arg(QWebEnginePage::KilledTerminationStatus),
+        QStringLiteral("B bridgeCallRefused PlaySoundFile %1 %2")
+            .arg(origin)
+            .arg(VmsWebWidgets::OutsideFileRoots),
+        QStringLiteral("B bridgeWithheld ") + origin,
+    };
+    QTextStream(stdout) << got.join(QLatin1Char('\n')) << '\n';
+    if (!second)
+        QTextStream(stdout) << "not seen: " << (first ? "the tab back after its renderer ended"
+                                                     : "the first two signals and A's bridge")
+                            << '\n';
+    return got == expected && second ? 0 : 1;
+}
