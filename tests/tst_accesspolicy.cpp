@@ -153,6 +153,14 @@ private slots:
         m_b.addPage("/flood.html",
                     "<script>for (var i = 0; i < 1000; ++i) console.log('flood ' + i);"
                     " parent.postMessage('flooded', '*');</script>");
+        // A page whose set-up navigates away at once (refused under
+        // TrustedOnly): it stays, and its channel is still connected.
+        m_a.addPage("/navigates-at-init.html",
+                    "<script src='qrc:///qtwebchannel/qwebchannel.js'></script><script>"
+                    "new QWebChannel(qt.webChannelTransport, function (channel) {"
+                    " location.href = '"
+                        + m_b.url("/bridge.html").toEncoded()
+                        + "'; window.bridgeReady = !!channel.objects.CWebComm; });</script>");
         m_b.addPage("/frame.html",
                     "<script>parent.postMessage(String(!!(window.qt && qt.webChannelTransport)),"
                     " '*');</script>");
@@ -364,12 +372,15 @@ private slots:
         QTest::newRow("a trusted page that opens its channel") << "a" << 1;
         QTest::newRow("a trusted page that replays a secret and sends idle")
             << "a/no-channel.html" << 0;
+        QTest::newRow("a trusted page whose channel callback navigates, refused")
+            << "a/navigates-at-init.html" << 1;
     }
     void bridgeConnectedFromTheChannelOnly()
     {
         QFETCH(QString, page);
         QFETCH(int, signals_);
         m_policy.setTrustedOrigins({ originA() });
+        m_policy.setNavigationPolicy(WebAccessPolicy::TrustedOnly);
         BridgePage p;
         QSignalSpy connected(&p.widgets, &VmsWebWidgets::bridgeConnected);
         LogCapture log;
@@ -380,6 +391,8 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(log.contains("js: replayed"), 10000);
         // Whatever the page sent has been handled before this answer.
         QVERIFY(evalJs(p.page(), "true").toBool());
+        QTRY_COMPARE(connected.count(), signals_);
+        QTest::qWait(100);
         QCOMPARE(connected.count(), signals_);
     }
 

@@ -93,7 +93,8 @@ BridgeReadyProbe::BridgeReadyProbe(QWebEnginePage* page, QWebChannel* channel)
     m_channel->registerObject(objectName(), m_object);
     // A new document begins with its load: its origin report may come after
     // its channel's init, which must then still count for it.
-    connect(page, &QWebEnginePage::loadStarted, this, &BridgeReadyProbe::documentChanged);
+    connect(page, &QWebEnginePage::loadStarted, this, &BridgeReadyProbe::loadStarted);
+    connect(page, &QWebEnginePage::loadFinished, this, &BridgeReadyProbe::loadFinished);
 }
 
 BridgeReadyProbe::~BridgeReadyProbe()
@@ -108,10 +109,38 @@ QString BridgeReadyProbe::objectName()
     return QStringLiteral("tavi.channel");
 }
 
-void BridgeReadyProbe::documentChanged()
+void BridgeReadyProbe::loadStarted()
 {
+    if (!m_before) {
+        const DocumentOrigin* origin = DocumentOrigin::of(m_page);
+        m_before = Before { m_document, m_reported, origin ? origin->document() : QString(),
+                            m_page->url() };
+    }
     ++m_document;
     m_reported = false;
+}
+
+void BridgeReadyProbe::loadFinished(bool ok)
+{
+    const std::optional<Before> before = std::exchange(m_before, std::nullopt);
+    const DocumentOrigin* origin = DocumentOrigin::of(m_page);
+    // A navigation refused or aborted leaves the document that stood: the
+    // idle of its channel, even if it came meanwhile, still counts.
+    if (ok || !before || !origin || before->origin.isEmpty() || origin->document() != before->origin
+        || m_page->url() != before->url)
+        return;
+    m_document = before->document;
+    m_reported = before->reported;
+    if (before->idle && m_initDocument == m_document)
+        report();
+}
+
+void BridgeReadyProbe::report()
+{
+    if (m_reported)
+        return;
+    m_reported = true;
+    Q_EMIT connected();
 }
 
 void BridgeReadyProbe::initRead()
@@ -166,10 +195,12 @@ void BridgeReadyProbe::onMessage(const QJsonObject& message)
         }
     }
     m_relay->deliver(message);
-    if (type == kIdle && m_initDocument == m_document && !m_reported) {
-        m_reported = true;
-        Q_EMIT connected();
-    }
+    if (type != kIdle)
+        return;
+    if (m_initDocument == m_document)
+        report();
+    else if (m_before && m_initDocument == m_before->document)
+        m_before->idle = true;
 }
 
 } // namespace TaviWebModuleInternal

@@ -19,6 +19,8 @@
 #include <QtCore/QObject>
 #include <QtCore/QPointer>
 #include <QtCore/QString>
+#include <QtCore/QUrl>
+#include <optional>
 
 class QJsonObject;
 class QWebChannel;
@@ -48,8 +50,9 @@ Q_SIGNALS:
 
 private:
     void onMessage(const QJsonObject& message);
-    void documentChanged();
-    // False once this second's lines are spent.
+    void loadStarted();
+    void loadFinished(bool ok);
+    void report();
 
     QWebEnginePage* m_page;
     QPointer<QWebChannel> m_channel;
@@ -60,6 +63,17 @@ private:
     quint64 m_document = 1; // counts the main-frame documents
     quint64 m_initDocument = 0; // the one whose "init" came last
     bool m_reported = false;
+    // A load that may end without a new document (refused, aborted): what
+    // stood before it, and whether the idle of that document came meanwhile.
+    struct Before
+    {
+        quint64 document = 0;
+        bool reported = false;
+        QString origin; // the document's own report
+        QUrl url;
+        bool idle = false;
+    };
+    std::optional<Before> m_before;
 };
 
 } // namespace TaviWebModuleInternal

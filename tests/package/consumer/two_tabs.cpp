@@ -66,19 +66,19 @@ int main(int argc, char** argv)
     VmsWebWidgets a, b;
     for (VmsWebWidgets* tab : { &a, &b }) {
         const QString name = tab == &a ? QStringLiteral("A") : QStringLiteral("B");
-        const auto record = [&got, name](const QString& what) {
-            got << name + QLatin1Char(' ') + what;
-        };
+        const auto record
+            = [&got, name](const QString& what) { got << name + QLatin1Char(' ') + what; };
         QObject::connect(tab, &VmsWebWidgets::navigationRefused, [record](const QUrl& u, bool w) {
             record(QStringLiteral("navigationRefused %1 %2").arg(u.toString()).arg(w));
         });
         QObject::connect(tab, &VmsWebWidgets::bridgeWithheld, [record](const QString& o) {
             record(QStringLiteral("bridgeWithheld ") + o);
         });
-        QObject::connect(tab, &VmsWebWidgets::bridgeCallRefused,
-                         [record](const QString& m, const QString& o, VmsWebWidgets::RefusalReason r) {
-                             record(QStringLiteral("bridgeCallRefused %1 %2 %3").arg(m, o).arg(r));
-                         });
+        QObject::connect(
+            tab, &VmsWebWidgets::bridgeCallRefused,
+            [record](const QString& m, const QString& o, VmsWebWidgets::RefusalReason r) {
+                record(QStringLiteral("bridgeCallRefused %1 %2 %3").arg(m, o).arg(r));
+            });
         QObject::connect(tab, &VmsWebWidgets::renderProcessEnded,
                          [record](QWebEnginePage::RenderProcessTerminationStatus s, bool reloads) {
                              record(QStringLiteral("renderProcessEnded %1 %2").arg(s).arg(reloads));
@@ -116,8 +116,9 @@ int main(int argc, char** argv)
     };
     QTextStream(stdout) << got.join(QLatin1Char('\n')) << '\n';
     if (!second)
-        QTextStream(stdout) << "not seen: " << (first ? "the tab back after its renderer ended"
-                                                     : "the first two signals and A's bridge")
+        QTextStream(stdout) << "not seen: "
+                            << (first ? "the tab back after its renderer ended"
+                                      : "the first two signals and A's bridge")
                             << '\n';
     return got == expected && second ? 0 : 1;
 }
