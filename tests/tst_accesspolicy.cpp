@@ -282,9 +282,7 @@ private slots:
             m_b.hold("/late.bin");
             QSignalSpy held(&m_b, &DownloadServer::held);
             QVERIFY(open(p, urlOf("b")));
-            p.page()->runJavaScript(
-                "var a = document.createElement('a'); a.href = '/late.bin'; a.download = '';"
-                " document.body.appendChild(a); a.click();");
+            p.page()->runJavaScript(downloadLinkScript("/late.bin"));
             QVERIFY(!held.isEmpty() || held.wait(15000));
             QVERIFY(navigate(p, clickLink(urlOf("a").toEncoded())));
             QVERIFY(hasBridge(p));
@@ -301,10 +299,7 @@ private slots:
             const QString file = what.section(' ', 1);
             const QUrl url = (file == "a.bin" ? m_a : m_b).url("/" + file);
             if (what.startsWith("page")) {
-                p.page()->runJavaScript(
-                    QString("var a = document.createElement('a'); a.href = '%1'; a.download = '';"
-                            " document.body.appendChild(a); a.click();")
-                        .arg(url.toString()));
+                p.page()->runJavaScript(downloadLinkScript(url.toString()));
                 initiator.clear();
             } else {
                 p.page()->runJavaScript(

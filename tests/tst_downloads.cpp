@@ -66,11 +66,7 @@ class TestDownloads : public QObject
     // attribute that the user clicks.
     void clickDownloadLink(QWebEnginePage* page, const QString& urlPath)
     {
-        QVERIFY(evalJs(page,
-                       QStringLiteral("var a = document.createElement('a'); a.href = '%1';"
-                                      " a.download = ''; document.body.appendChild(a);"
-                                      " a.click(); true")
-                           .arg(m_server.url(urlPath).toString(QUrl::FullyEncoded)))
+        QVERIFY(evalJs(page, downloadLinkScript(m_server.url(urlPath).toString(QUrl::FullyEncoded)))
                     .toBool());
     }
 
@@ -187,10 +183,7 @@ private slots:
         m_server.hold("/late.bin");
         QSignalSpy held(&m_server, &DownloadServer::held);
         // Of the page's own origin: a download from the start, not a navigation.
-        QVERIFY(evalJs(host->page(),
-                       "var a = document.createElement('a'); a.href = '/late.bin';"
-                       " a.download = 'late.bin'; document.body.appendChild(a); a.click(); true")
-                    .toBool());
+        QVERIFY(evalJs(host->page(), downloadLinkScript("/late.bin")).toBool());
         // It may have come while the script ran.
         QVERIFY(!held.isEmpty() || held.wait(15000));
         if (deleteView)

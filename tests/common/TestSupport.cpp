@@ -115,6 +115,13 @@ QVariant callBridge(QWebEnginePage* page, const QString& method, const QVariantL
     return bridgeResult(page, startBridgeCall(page, method, args), ok, timeoutMs);
 }
 
+QString downloadLinkScript(const QString& href)
+{
+    return QStringLiteral("var a = document.createElement('a'); a.href = '%1'; a.download = '';"
+                          " document.body.appendChild(a); a.click(); true")
+        .arg(href);
+}
+
 QString pageCalls(QWebEnginePage* page, int count)
 {
     if (!waitForJs(page, QStringLiteral("window.calls.length >= %1").arg(count)))

@@ -67,6 +67,10 @@ QVariant callBridge(QWebEnginePage* page, const QString& method, const QVariantL
 int startBridgeCall(QWebEnginePage* page, const QString& method, const QVariantList& args);
 QVariant bridgeResult(QWebEnginePage* page, int id, bool* ok = nullptr, int timeoutMs = 10000);
 
+// A script that has the page click a download link to href, as a user
+// would; true is its value.
+QString downloadLinkScript(const QString& href);
+
 // The push calls recorded by the bridge page, as compact JSON text
 // [{"args":[..],"fn":..}, ..], once there are at least count of them.
 QString pageCalls(QWebEnginePage* page, int count);
