@@ -4,6 +4,7 @@
 // showing the same page; and the memory of the process tree per open page.
 
 #include "BenchSupport.h"
+#include "ProcessTree.h"
 #include "TestSupport.h"
 
 #include <QtCore/QElapsedTimer>
@@ -130,24 +131,24 @@ struct Figures
 void round(const Kind& kind, QWidget* parent, Figures& figures, bool many)
 {
     std::vector<std::unique_ptr<Opened>> pages;
-    const double cpuBefore = TestSupport::processTreeCpuMs();
+    const double cpuBefore = Bench::processTreeCpuMs();
     if (!many) {
         figures.single.push_back(openPages(kind, parent, 1, pages, figures.constructionMs));
         pages.clear();
         settle(200);
-        figures.cpuMs += TestSupport::processTreeCpuMs() - cpuBefore;
+        figures.cpuMs += Bench::processTreeCpuMs() - cpuBefore;
         ++figures.pagesOpened;
         return;
     }
-    const TestSupport::ProcessTreeMemory before = TestSupport::processTreeMemory();
+    const Bench::ProcessTreeMemory before = Bench::processTreeMemory();
     figures.many.push_back(openPages(kind, parent, kMany, pages, figures.constructionMs));
     settle(500);
-    const TestSupport::ProcessTreeMemory after = TestSupport::processTreeMemory();
+    const Bench::ProcessTreeMemory after = Bench::processTreeMemory();
     figures.pssPerPage.push_back(double(after.pssKb - before.pssKb) / kMany / 1024.0);
     figures.rssPerPage.push_back(double(after.rssKb - before.rssKb) / kMany / 1024.0);
     pages.clear();
     settle(1000);
-    figures.cpuMs += TestSupport::processTreeCpuMs() - cpuBefore;
+    figures.cpuMs += Bench::processTreeCpuMs() - cpuBefore;
     figures.pagesOpened += kMany;
 }
 

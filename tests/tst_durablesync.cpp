@@ -90,8 +90,6 @@ private slots:
         for (const char* how : { "copy", "snapshot" }) {
             QTest::addRow("%s, data", how)
                 << how << "fdatasync" << EIO << kOld << "Input/output error";
-            QTest::addRow("%s, data, disk full", how)
-                << how << "fdatasync" << ENOSPC << kOld << "No space left on device";
             QTest::addRow("%s, folder", how)
                 << how << "fsync" << EIO << kNew << "Input/output error";
         }

@@ -80,6 +80,11 @@ private slots:
             add("last name a relative link out", "sub/last-out", EXDEV, "");
             add("last name .. ", "sub/..", EISDIR, "");
             add("missing folder", "none/new.txt", ENOENT, "");
+            add("folder an absolute link out", "out-abs/a.txt", EXDEV, "");
+            add("folder a relative link out", "out-rel/a.txt", EXDEV, "");
+            add("folder an absolute link inside, followed", "in-abs/a.txt", 0, "w/sub|a.txt");
+            add("a file as the folder", "sub/a.txt/x", ENOTDIR, "");
+            add("a file within the folder", "sub/a.txt/y/x", ENOTDIR, "");
         };
         addResolutions(rows);
     }
@@ -102,47 +107,6 @@ private slots:
         QCOMPARE(QFile::decodeName(folder) + '|' + QString::fromUtf8(name.name),
                  QFileInfo(path(reached.section('|', 0, 0))).canonicalFilePath() + '|'
                      + reached.section('|', 1));
-    }
-
-    // The resolution itself, from an open handle of {D}/w: both ways give
-    // the same answer, links out refused whether absolute or relative.
-    void beneath_data()
-    {
-        QTest::addColumn<BeneathResolution>("resolution");
-        QTest::addColumn<QString>("rel");
-        QTest::addColumn<int>("error");
-        addResolutions([](const char* how, BeneathResolution r) {
-            const auto add = [&](const char* rel, int error) {
-                QTest::addRow("%s: %s", how, rel) << r << rel << error;
-            };
-            add("sub/a.txt", 0);
-            add("in-rel/a.txt", 0);
-            add("sub/../sub/./a.txt", 0);
-            add("sub/last-in", 0);
-            add("out-abs/a.txt", EXDEV);
-            add("out-rel/a.txt", EXDEV);
-            add("in-abs/a.txt", EXDEV); // absolute, even to inside
-            add("../w/sub/a.txt", EXDEV);
-            add("sub/last-out", EXDEV);
-            add("sub/none.txt", ENOENT);
-            add("sub/a.txt/x", ENOTDIR);
-        });
-    }
-    void beneath()
-    {
-        QFETCH(BeneathResolution, resolution);
-        QFETCH(QString, rel);
-        QFETCH(int, error);
-        setBeneathResolution(resolution);
-        const Fd root(::open(QFile::encodeName(path("w")).constData(), O_PATH | O_DIRECTORY));
-        QVERIFY(root.valid());
-        const Fd fd(openBeneath(root.get(), QFile::encodeName(rel), O_RDONLY));
-        QCOMPARE(fd.valid() ? 0 : errno, error);
-        if (!fd.valid())
-            return;
-        char text[32] = {};
-        QCOMPARE(::read(fd.get(), text, sizeof text - 1), ssize_t(11));
-        QCOMPARE(QByteArray(text), "w/sub/a.txt");
     }
 
     // A pipe is never opened (the call would block), a folder neither.

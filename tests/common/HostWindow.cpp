@@ -188,17 +188,11 @@ double shareOf(const QImage& image, const QRect& rect, const QColor& colour, int
     const QRect area = rect & image.rect();
     if (area.isEmpty())
         return 0;
-    const QRgb want = colour.rgb();
-    qint64 near = 0;
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x) {
-            const QRgb got = image.pixel(x, y);
-            near += std::abs(qRed(got) - qRed(want)) <= tolerance
-                && std::abs(qGreen(got) - qGreen(want)) <= tolerance
-                && std::abs(qBlue(got) - qBlue(want)) <= tolerance;
-        }
-    }
-    return double(near) / (qint64(area.width()) * area.height());
+    qint64 matching = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            matching += near(image.pixel(x, y), colour.rgb(), tolerance);
+    return double(matching) / (qint64(area.width()) * area.height());
 }
 
 } // namespace TestSupport

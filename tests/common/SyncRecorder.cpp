@@ -91,52 +91,38 @@ template<typename F> F real(const char* name)
 // Seen by every library of the process, whatever the build's default visibility.
 #define TAVI_INTERPOSE extern "C" __attribute__((visibility("default")))
 
-TAVI_INTERPOSE int fsync(int fd)
+namespace {
+
+int passSync(const char* call, int (*next)(int), int fd)
 {
-    static const auto next = real<int (*)(int)>("fsync");
     const int saved = errno;
-    if (recordFails("fsync", [fd] { return fdPath(fd); }))
+    if (recordFails(call, [fd] { return fdPath(fd); }))
         return -1;
     errno = saved;
     return next(fd);
+}
+
+} // namespace
+
+TAVI_INTERPOSE int fsync(int fd)
+{
+    static const auto next = real<int (*)(int)>("fsync");
+    return passSync("fsync", next, fd);
 }
 
 TAVI_INTERPOSE int fdatasync(int fd)
 {
     static const auto next = real<int (*)(int)>("fdatasync");
-    const int saved = errno;
-    if (recordFails("fdatasync", [fd] { return fdPath(fd); }))
-        return -1;
-    errno = saved;
-    return next(fd);
+    return passSync("fdatasync", next, fd);
 }
 
-TAVI_INTERPOSE int rename(const char* from, const char* to)
-{
-    static const auto next = real<int (*)(const char*, const char*)>("rename");
-    recordFails(
-        "rename", [=] { return atPath(AT_FDCWD, from); }, [=] { return atPath(AT_FDCWD, to); });
-    return next(from, to);
-}
-
+// The writer's one way to give a file its name.
 TAVI_INTERPOSE int renameat(int fromDir, const char* from, int toDir, const char* to)
 {
     static const auto next = real<int (*)(int, const char*, int, const char*)>("renameat");
-    const auto fromPath = [=] { return atPath(fromDir, from); };
-    const auto toPath = [=] { return atPath(toDir, to); };
-    recordFails("rename", fromPath, toPath);
+    recordFails(
+        "rename", [=] { return atPath(fromDir, from); }, [=] { return atPath(toDir, to); });
     return next(fromDir, from, toDir, to);
-}
-
-TAVI_INTERPOSE int renameat2(int fromDir, const char* from, int toDir, const char* to,
-                             unsigned flags)
-{
-    static const auto next
-        = real<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
-    const auto fromPath = [=] { return atPath(fromDir, from); };
-    const auto toPath = [=] { return atPath(toDir, to); };
-    recordFails("rename", fromPath, toPath);
-    return next(fromDir, from, toDir, to, flags);
 }
 
 namespace TestSupport {

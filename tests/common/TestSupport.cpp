@@ -1,9 +1,10 @@
 #include "TestSupport.h"
 
+#include "HostWindow.h"
+
 #include <QtCore/QDeadlineTimer>
 #include <QtCore/QDirIterator>
 #include <QtCore/QEventLoop>
-#include <QtCore/QMultiHash>
 #include <QtGui/QAccessible>
 #include <QtGui/QImage>
 #include <QtWidgets/QFileDialog>
@@ -114,6 +115,13 @@ QVariant callBridge(QWebEnginePage* page, const QString& method, const QVariantL
     return bridgeResult(page, startBridgeCall(page, method, args), ok, timeoutMs);
 }
 
+QString downloadLinkScript(const QString& href)
+{
+    return QStringLiteral("var a = document.createElement('a'); a.href = '%1'; a.download = '';"
+                          " document.body.appendChild(a); a.click(); true")
+        .arg(href);
+}
+
 QString pageCalls(QWebEnginePage* page, int count)
 {
     if (!waitForJs(page, QStringLiteral("window.calls.length >= %1").arg(count)))
@@ -169,91 +177,6 @@ HostRecorder::~HostRecorder()
 {
     for (const QMetaObject::Connection& c : std::as_const(m_connections))
         QObject::disconnect(c);
-}
-
-// ---- Process memory ---------------------------------------------------------
-
-namespace {
-
-// The fields of /proc/<pid>/stat after the name, which is in parentheses
-// and may itself hold spaces or parentheses: [0] is the state, [1] the
-// parent's pid, [11] to [14] utime, stime, cutime and cstime.
-QList<QByteArray> statFields(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray text = stat.readAll();
-    const qsizetype close = text.lastIndexOf(')');
-    if (close < 0)
-        return {};
-    return text.mid(close + 2).split(' ');
-}
-
-// This process and every process beneath it.
-QList<qint64> processTree()
-{
-    QMultiHash<qint64, qint64> children;
-    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-    for (const QString& pid : pids) {
-        bool isPid = false;
-        const qint64 id = pid.toLongLong(&isPid);
-        if (isPid)
-            children.insert(statFields(id).value(1, "-1").toLongLong(), id);
-    }
-    QList<qint64> tree;
-    QList<qint64> pending { QCoreApplication::applicationPid() };
-    while (!pending.isEmpty()) {
-        const qint64 pid = pending.takeLast();
-        tree.append(pid);
-        pending.append(children.values(pid));
-    }
-    return tree;
-}
-
-// "Pss:" and "Rss:" of /proc/<pid>/smaps_rollup, in kB.
-std::pair<qint64, qint64> pssAndRss(qint64 pid)
-{
-    QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
-    if (!rollup.open(QIODevice::ReadOnly))
-        return { 0, 0 };
-    qint64 pss = 0, rss = 0;
-    const auto value = [](const QByteArray& line) {
-        return line.mid(line.indexOf(':') + 1).trimmed().split(' ').value(0).toLongLong();
-    };
-    for (const QByteArray& line : rollup.readAll().split('\n')) {
-        if (line.startsWith("Pss:"))
-            pss = value(line);
-        else if (line.startsWith("Rss:"))
-            rss = value(line);
-    }
-    return { pss, rss };
-}
-
-} // namespace
-
-ProcessTreeMemory processTreeMemory()
-{
-    ProcessTreeMemory memory;
-    for (const qint64 pid : processTree()) {
-        const auto [pss, rss] = pssAndRss(pid);
-        memory.pssKb += pss;
-        memory.rssKb += rss;
-        ++memory.processes;
-    }
-    return memory;
-}
-
-double processTreeCpuMs()
-{
-    const double tick = double(sysconf(_SC_CLK_TCK));
-    qint64 ticks = 0;
-    for (const qint64 pid : processTree()) {
-        const QList<QByteArray> fields = statFields(pid);
-        for (int i = 11; i <= 14 && i < fields.size(); ++i)
-            ticks += fields.at(i).toLongLong();
-    }
-    return tick > 0 ? double(ticks) * 1000.0 / tick : 0;
 }
 
 // ---- Files ------------------------------------------------------------------
@@ -453,21 +376,16 @@ QStringList unnamedControls(QWidget* window)
 
 double edgeShare(QWidget* control, const QColor& colour, int width)
 {
+    // The whole picture less its inside: what is left is the ring.
     const QImage image = control->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    qint64 near = 0;
-    qint64 all = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (x >= width && y >= width && x < image.width() - width && y < image.height() - width)
-                continue;
-            const QRgb got = image.pixel(x, y);
-            ++all;
-            near += std::abs(qRed(got) - colour.red()) <= 24
-                && std::abs(qGreen(got) - colour.green()) <= 24
-                && std::abs(qBlue(got) - colour.blue()) <= 24;
-        }
-    }
-    return all ? double(near) / all : 0;
+    const QRect inside = image.rect().adjusted(width, width, -width, -width);
+    const double all = double(image.width()) * image.height();
+    const double in = inside.isValid() ? double(inside.width()) * inside.height() : 0;
+    if (all <= in)
+        return 0;
+    return (shareOf(image, image.rect(), colour, 24) * all
+            - shareOf(image, inside, colour, 24) * in)
+        / (all - in);
 }
 
 } // namespace TestSupport

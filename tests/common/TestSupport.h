@@ -67,6 +67,10 @@ QVariant callBridge(QWebEnginePage* page, const QString& method, const QVariantL
 int startBridgeCall(QWebEnginePage* page, const QString& method, const QVariantList& args);
 QVariant bridgeResult(QWebEnginePage* page, int id, bool* ok = nullptr, int timeoutMs = 10000);
 
+// A script that has the page click a download link to href, as a user
+// would; true is its value.
+QString downloadLinkScript(const QString& href);
+
 // The push calls recorded by the bridge page, as compact JSON text
 // [{"args":[..],"fn":..}, ..], once there are at least count of them.
 QString pageCalls(QWebEnginePage* page, int count);
@@ -127,23 +131,6 @@ QByteArray readFile(const QString& path);
 QStringList filesUnder(const QString& dir);
 // A string as the debug stream quotes it (quotes and backslashes escaped).
 QString debugQuoted(QString s);
-
-// Memory of this process and of every process started beneath it (the web
-// engine's zygote and renderers), in kB, from /proc: the sum of the
-// proportional set sizes (shared pages split between their users) and of the
-// resident set sizes. Zero when /proc cannot be read.
-struct ProcessTreeMemory
-{
-    qint64 pssKb = 0;
-    qint64 rssKb = 0;
-    int processes = 0;
-};
-ProcessTreeMemory processTreeMemory();
-// Processor time used so far by the same process tree, in milliseconds:
-// user and system time of every live process and of the children each has
-// waited for (so renderers that ended count too). A figure of work done,
-// less at the mercy of other load on the machine than the time on a clock.
-double processTreeCpuMs();
 
 // Limits the size of any file this process writes, while alive: a longer
 // write fails instead of killing the process.

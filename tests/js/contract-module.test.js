@@ -6,7 +6,7 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const path = require('node:path');
-const { serve, attach, demoProgram } = require('./support/served.js');
+const { serve, attach, demoProgram, notificationPending } = require('./support/served.js');
 const { defineContract } = require('./contract/bridge.contract.js');
 
 const BRIDGE_METHODS = ['BrowseFilePath', 'BrowseFile', 'PlaySoundFile', 'GetDevStatus', 'GetDevSessionId',
@@ -36,11 +36,7 @@ async function open() {
             copy: (orders) => page.evaluate((o) => window.copy(o), orders),
             async answerNotification(answer) {
                 // The notification reaches the host on its own time.
-                for (let i = 0; (await host.send('/pending-notifications')).pending.length === 0; ++i) {
-                    if (i > 200)
-                        throw new Error('no notification waits for an answer');
-                    await new Promise((r) => setTimeout(r, 50));
-                }
+                await notificationPending(host);
                 await host.answerNotification(answer);
             },
             async close() {

@@ -8,7 +8,7 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { serve, attach, demoProgram } = require('./support/served.js');
+const { withServed, waitFor, attach, demoProgram } = require('./support/served.js');
 
 const skip = demoProgram() ? false : 'TAVI_DEMO does not name the tavi-demo program';
 
@@ -26,8 +26,7 @@ const endings = [
 ];
 for (const { how, stop } of endings) {
     test(`served: ready once, DevTools answers; ${how} ends it with exit 0 and its outputs`, { skip }, async () => {
-        const host = await serve('plain.html');
-        try {
+        await withServed('plain.html', {}, async (host) => {
             assert.match(host.devtools, /^http:\/\/127\.0\.0\.1:\d+$/);
             assert.match(host.control, /^http:\/\/127\.0\.0\.1:\d+$/);
             assert.equal(host.pid, host.process.pid);
@@ -41,10 +40,7 @@ for (const { how, stop } of endings) {
             assert.ok(fs.statSync(path.join(host.work, 'shot.png')).size > 0);
             assert.equal(fs.existsSync(demoFilesFolder(transcript)), false, 'scratch folder left behind');
             assert.deepEqual(host.stdout().filter((l) => l.startsWith('TAVI-READY')), []);
-        } finally {
-            await host.stop({ signal: 'SIGKILL' });
-            host.cleanUp();
-        }
+        });
     });
 }
 
@@ -56,8 +52,7 @@ const pageErrors = [
 ];
 for (const { page, fail, code } of pageErrors) {
     test(`${page}${fail ? ' with --fail-on-page-error' : ''} exits ${code}`, { skip }, async () => {
-        const host = await serve(page, { failOnPageError: fail });
-        try {
+        await withServed(page, { failOnPageError: fail }, async (host) => {
             // The uncaught error comes from a timer after the load.
             if (page === 'throws.html')
                 await waitFor(() => host.send('/transcript').then((t) => /Uncaught Error: left uncaught/.test(t.text)));
@@ -65,31 +60,23 @@ for (const { page, fail, code } of pageErrors) {
             assert.equal(exit.code, code);
             if (code === 4)
                 assert.match(host.transcriptText(), /\[host\] the page left an error uncaught/);
-        } finally {
-            await host.stop({ signal: 'SIGKILL' });
-            host.cleanUp();
-        }
+        });
     });
 }
 
 test('a control that is not there, a GET, a body that is not JSON: refused, the host runs on', { skip }, async () => {
-    const host = await serve('plain.html');
-    try {
+    await withServed('plain.html', {}, async (host) => {
         await assert.rejects(host.send('/no-such-thing'), (e) => e.status === 404);
         assert.equal((await fetch(`${host.control}/stop`)).status, 405);
         const bad = await fetch(`${host.control}/stop`, { method: 'POST', body: '{"unclosed' });
         assert.equal(bad.status, 400);
         assert.match((await host.send('/transcript')).text, /plain page up/);
         assert.equal((await host.stop()).code, 0);
-    } finally {
-        await host.stop({ signal: 'SIGKILL' });
-        host.cleanUp();
-    }
+    });
 });
 
 test('with the inspector open, its own console stays out of the page\'s lines', { skip }, async () => {
-    const host = await serve('plain.html', { args: ['--devtools'] });
-    try {
+    await withServed('plain.html', { args: ['--devtools'] }, async (host) => {
         await waitFor(() => host.send('/transcript').then((t) => /DevTools loaded/.test(t.text)));
         // The inspector writes to its own console, and so does the page.
         const { browser, page } = await attach(host);
@@ -103,15 +90,11 @@ test('with the inspector open, its own console stays out of the page\'s lines', 
         const transcript = host.transcriptText();
         assert.doesNotMatch(transcript, /written by the inspector/);
         assert.match(transcript, /\[page warning\] written by the page \(/);
-    } finally {
-        await host.stop({ signal: 'SIGKILL' });
-        host.cleanUp();
-    }
+    });
 });
 
 test('puppeteer-core: connect({ browserURL }), read and click in the page, disconnect', { skip }, async () => {
-    const host = await serve('plain.html');
-    try {
+    await withServed('plain.html', {}, async (host) => {
         const { browser, page } = await attach(host);
         assert.equal(await page.title(), 'served page');
         await page.click('#add');
@@ -120,18 +103,5 @@ test('puppeteer-core: connect({ browserURL }), read and click in the page, disco
         // Disconnect, never close: the browser is the host's.
         await browser.disconnect();
         assert.equal((await host.stop()).code, 0);
-    } finally {
-        await host.stop({ signal: 'SIGKILL' });
-        host.cleanUp();
-    }
+    });
 });
-
-// Polls check (a promise of a boolean) until it holds.
-async function waitFor(check, timeoutMs = 20000) {
-    const end = Date.now() + timeoutMs;
-    while (!(await check())) {
-        if (Date.now() > end)
-            throw new Error('timed out waiting');
-        await new Promise((r) => setTimeout(r, 100));
-    }
-}

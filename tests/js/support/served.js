@@ -49,4 +49,30 @@ async function attach(host) {
     return { browser, page };
 }
 
-module.exports = { serve, attach, demoProgram, pagesDir };
+// Runs body(host) on the demo host serving page; the host is killed and its
+// folder removed afterwards, whatever happened.
+async function withServed(page, options, body) {
+    const host = await serve(page, options);
+    try {
+        return await body(host);
+    } finally {
+        await host.stop({ signal: 'SIGKILL' });
+        host.cleanUp();
+    }
+}
+
+// Polls check (a promise of a boolean) until it holds.
+async function waitFor(check, timeoutMs = 20000) {
+    const end = Date.now() + timeoutMs;
+    while (!(await check())) {
+        if (Date.now() > end)
+            throw new Error('timed out waiting');
+        await new Promise((r) => setTimeout(r, 100));
+    }
+}
+
+// Until a notification waits for the host's answer.
+const notificationPending = (host) =>
+    waitFor(async () => (await host.send('/pending-notifications')).pending.length > 0);
+
+module.exports = { serve, withServed, waitFor, notificationPending, attach, demoProgram, pagesDir };

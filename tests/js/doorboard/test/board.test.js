@@ -5,7 +5,7 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const path = require('node:path');
-const { serve, attach, demoProgram } = require('../../support/served.js');
+const { serve, attach, demoProgram, notificationPending } = require('../../support/served.js');
 
 const skip = demoProgram() ? false : 'TAVI_DEMO does not name the tavi-demo program';
 
@@ -41,7 +41,7 @@ test('the board shows each door\'s state, pushed changes, and the host\'s answer
         await waitForStates(['door-1/1: open', 'door-2/1: closed', 'door-2/2: alarm']);
 
         await page.click('li[data-door="door-2/1"] button');
-        await waitForPending(host);
+        await notificationPending(host);
         await host.answerNotification({ opened: false, why: 'locked down' });
         await page.waitForFunction(() => document.getElementById('status').textContent === 'door-2/1 refused: locked down',
                                    { timeout: 20000 });
@@ -56,11 +56,3 @@ test('the board shows each door\'s state, pushed changes, and the host\'s answer
         host.cleanUp();
     }
 });
-
-async function waitForPending(host) {
-    for (let i = 0; (await host.send('/pending-notifications')).pending.length === 0; ++i) {
-        if (i > 200)
-            throw new Error('the host got no notification');
-        await new Promise((r) => setTimeout(r, 50));
-    }
-}
