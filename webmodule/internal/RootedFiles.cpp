@@ -393,15 +393,6 @@ bool removeFileBeneath(const QString& path, const FileRoots& roots)
     return ::unlinkat(at.dir.get(), at.name.constData(), 0) == 0;
 }
 
-int openBeneath(int root, const QByteArray& rel, int flags, mode_t mode)
-{
-    Located at;
-    at.ok = true;
-    at.root = Fd(::fcntl(root, F_DUPFD_CLOEXEC, 0));
-    at.beneath = true;
-    return at.root.valid() ? openIn(at, rel, flags, mode) : -1;
-}
-
 QString rootedErrorText(int error)
 {
     switch (error) {

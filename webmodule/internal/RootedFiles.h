@@ -91,12 +91,6 @@ int probeForReading(const QString& path, const FileRoots& roots);
 // removed.
 bool removeFileBeneath(const QString& path, const FileRoots& roots);
 
-// Opens rel (a path from the folder root, an open handle) beneath root:
-// links followed only while they stay beneath it, absolute ones refused,
-// ".." never above it (EXDEV). open(2)'s flags; the building block of the
-// functions above.
-int openBeneath(int root, const QByteArray& rel, int flags, mode_t mode = 0);
-
 // Text for the errno of the functions above, for log lines.
 QString rootedErrorText(int error);
 
