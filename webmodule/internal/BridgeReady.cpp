@@ -111,11 +111,11 @@ QString BridgeReadyProbe::objectName()
 
 void BridgeReadyProbe::loadStarted()
 {
-    if (!m_before) {
-        const DocumentOrigin* origin = DocumentOrigin::of(m_page);
-        m_before = Before { m_document, m_reported, origin ? origin->document() : QString(),
-                            m_page->url() };
-    }
+    // The last load is the one that may end without a document: a page's
+    // navigation refused while its own load is still on.
+    const DocumentOrigin* origin = DocumentOrigin::of(m_page);
+    m_before
+        = Before { m_document, m_reported, origin ? origin->document() : QString(), m_page->url() };
     ++m_document;
     m_reported = false;
 }
