@@ -31,21 +31,27 @@ bool syncFile(int fd, QString* error)
     return synced(result, error);
 }
 
+// Syncs fd, a folder this function opened (or -1 with errno set), and
+// closes it.
+static bool syncOpenedDirectory(int fd, QString* error)
+{
+    if (fd < 0) {
+        if (error)
+            *error = qt_error_string(errno);
+        return false;
+    }
+    const bool ok = syncDirectory(fd, error);
+    ::close(fd);
+    return ok;
+}
+
 bool syncDirectory(int dirfd, QString* error)
 {
     const int flags = ::fcntl(dirfd, F_GETFL);
     if (flags != -1 && (flags & O_PATH)) {
         // A folder held as a path only cannot be synced itself; the same
         // folder opened for reading can.
-        const int fd = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) {
-            if (error)
-                *error = qt_error_string(errno);
-            return false;
-        }
-        const bool ok = syncDirectory(fd, error);
-        ::close(fd);
-        return ok;
+        return syncOpenedDirectory(::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC), error);
     }
     int result;
     do {
@@ -56,17 +62,10 @@ bool syncDirectory(int dirfd, QString* error)
 
 bool syncDirectory(const QString& path, QString* error)
 {
-    const int fd
-        = ::open(QFile::encodeName(path.isEmpty() ? QStringLiteral(".") : path).constData(),
-                 O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        if (error)
-            *error = qt_error_string(errno);
-        return false;
-    }
-    const bool ok = syncDirectory(fd, error);
-    ::close(fd);
-    return ok;
+    return syncOpenedDirectory(
+        ::open(QFile::encodeName(path.isEmpty() ? QStringLiteral(".") : path).constData(),
+               O_RDONLY | O_DIRECTORY | O_CLOEXEC),
+        error);
 }
 
 } // namespace TaviWebModuleInternal
