@@ -20,8 +20,8 @@
 
 namespace {
 
-constexpr int kSingleRounds = 11;
-constexpr int kManyRounds = 5;
+constexpr int kSingleRounds = 21;
+constexpr int kManyRounds = 9;
 constexpr int kMany = 8;
 constexpr int kTimeoutMs = 120000;
 

@@ -144,6 +144,23 @@ private slots:
                     "String(qt.webChannelTransport.send)); for (var i = 0; i < 5; ++i) {"
                     " if (m) console.debug(m[0]); qt.webChannelTransport.send("
                     "JSON.stringify({ type: 4 })); } console.warn('replayed');</script>");
+        // An untrusted page that hunts for the secret of its document's origin
+        // report, where a page's scripts could reach it, and reports a trusted
+        // URL with what it found.
+        m_b.addPage("/forges.html",
+                    "<script>var found = [];"
+                    " Error.prepareStackTrace = function (e, s) { s.forEach(function (c) {"
+                    " found.push(String(c.getFunction()), String(c.getThis())); }); return ''; };"
+                    " Object.defineProperty(PageTransitionEvent.prototype, 'persisted', {"
+                    " get: function g() { found.push(String(g.caller), new Error().stack);"
+                    " return true; } });"
+                    " dispatchEvent(new PageTransitionEvent('pageshow', { persisted: true }));"
+                    " for (var k of Object.getOwnPropertyNames(window)) { try {"
+                    " found.push(String(window[k])); } catch (x) {} }"
+                    " var m = /tavi-document:[0-9a-f]+/.exec(found.join(' '));"
+                    " console.debug((m ? m[0] : 'tavi-document:0') + ' shown forged '"
+                    " + location.href.replace(location.host, '"
+                        + m_a.url("/").authority().toUtf8() + "'));</script>" + html);
         // A trusted page whose cross-site frame floods the console.
         m_a.addPage("/flooded.html",
                     "<script>addEventListener('message', function () {"
@@ -211,6 +228,8 @@ private slots:
         QTest::newRow("http, trusted, a frame of another")
             << "a/framed.html" << QStringList { "A", "qrc:" } << true;
         QTest::newRow("http, another port") << "b" << QStringList { "A", "qrc:" } << false;
+        QTest::newRow("http, another port, forging its origin's report")
+            << "b/forges.html" << QStringList { "A", "qrc:" } << false;
         QTest::newRow("file:, trusted") << "file" << QStringList { "file:" } << true;
         QTest::newRow("file:, untrusted") << "file" << QStringList { "A", "qrc:" } << false;
         QTest::newRow("qrc:, trusted") << "qrc" << QStringList { "qrc:" } << true;

@@ -5,13 +5,13 @@
 // The origin that counts is the one of the page's current main-frame
 // document. QWebEnginePage::url() cannot tell it: it shows a navigation the
 // host started before that navigation commits, and Qt has no signal at the
-// commit. So a script in an isolated world of its own, which the page's
-// scripts can neither see nor reach, reports each main-frame document's URL
-// as the document is created (and again when it comes back from the
-// back-forward cache, and when it is hidden). Those reports travel on the
-// same ordered route as the page's channel messages and come before any of
-// them, so the channel's answer to a new document's "init" and every call
-// from it are judged by its own URL.
+// commit. So a script that runs before any of the document's own, and keeps
+// its secret where the page's scripts cannot reach it, reports each
+// main-frame document's URL as the document is created (and again when it
+// comes back from the back-forward cache, and when it is hidden). Those
+// reports travel on the same ordered route as the page's channel messages and
+// come before any of them, so the channel's answer to a new document's "init"
+// and every call from it are judged by its own URL.
 
 #include "RootedFiles.h"
 
