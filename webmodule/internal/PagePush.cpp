@@ -3,6 +3,7 @@
 #include "JsScript.h"
 #include "Logging.h"
 
+#include <QtCore/QCoreApplication>
 #include <QtCore/QDebug>
 #include <QtWebEngineCore/QWebEnginePage>
 
@@ -26,6 +27,46 @@ quint64 nextTransfer()
 {
     static quint64 transfer = 0; // GUI thread only
     return ++transfer;
+}
+
+// The host's push reaches every page in the same turn with the same
+// arguments: its script is written once for all of them. (GUI thread only.)
+const QString& guardedCallOnce(QLatin1String function, std::initializer_list<QString> args,
+                               bool dropLineFeeds)
+{
+    static QLatin1String lastFunction;
+    static QList<QString> lastArgs;
+    static bool lastDrop = false;
+    static QString script;
+    const auto same = [&] {
+        if (function != lastFunction || dropLineFeeds != lastDrop
+            || qsizetype(args.size()) != lastArgs.size())
+            return false;
+        auto kept = lastArgs.cbegin();
+        for (const QString& arg : args) {
+            // Copies of one emitted text share its data.
+            if (!(kept->constData() == arg.constData() && kept->size() == arg.size())
+                && *kept != arg)
+                return false;
+            ++kept;
+        }
+        return true;
+    };
+    if (!same()) {
+        script = jsGuardedCall(function, args, dropLineFeeds);
+        lastFunction = function;
+        lastArgs = args;
+        lastDrop = dropLineFeeds;
+    }
+    return script;
+}
+
+// Pushers with a flush due in the next turn: one posted event serves all
+// pages, not one each. (GUI thread only.)
+QList<QPointer<PagePush>>& flushesDue()
+{
+    static QList<QPointer<PagePush>> due;
+    return due;
 }
 
 } // namespace
@@ -59,6 +100,13 @@ void PagePush::run(const QString& script, const std::function<void(const QVarian
     const QString check = m_documentCheck ? m_documentCheck() : QStringLiteral("true");
     if (check.isNull())
         return;
+    if (check == QLatin1String("true")) {
+        if (result)
+            m_page->runJavaScript(script, result);
+        else
+            m_page->runJavaScript(script);
+        return;
+    }
     // The script goes where the page shows a document when it arrives,
     // which may be a newer one than the check was made for.
     QString guarded;
@@ -84,7 +132,7 @@ void PagePush::push(QLatin1String function, std::initializer_list<QString> args,
     if (length <= kPieceLength) {
         if (m_waiting.empty() && !m_flushScheduled) {
             // Alone: at once, as one script. Whatever follows in this turn waits.
-            send(function, jsGuardedCall(function, args, dropLineFeeds));
+            send(function, guardedCallOnce(function, args, dropLineFeeds));
             scheduleFlush();
             return;
         }
@@ -115,7 +163,19 @@ void PagePush::scheduleFlush()
     m_flushScheduled = true;
     // Behind every event already waiting, the host's further pushes among
     // them.
-    QMetaObject::invokeMethod(this, &PagePush::flush, Qt::QueuedConnection);
+    QList<QPointer<PagePush>>& due = flushesDue();
+    if (due.isEmpty())
+        QMetaObject::invokeMethod(QCoreApplication::instance(), &PagePush::flushDue,
+                                  Qt::QueuedConnection);
+    due.append(this);
+}
+
+void PagePush::flushDue()
+{
+    const QList<QPointer<PagePush>> due = std::exchange(flushesDue(), {});
+    for (const QPointer<PagePush>& push : due)
+        if (push)
+            push->flush();
 }
 
 void PagePush::flush()

@@ -58,6 +58,7 @@ private:
     // Notes, once per document, a push that found no page function.
     void noteResult(QLatin1String function, const QVariant& result);
     void scheduleFlush();
+    static void flushDue();
     void flush();
     // The next piece (or, after the last, the call) of the long call in front.
     void sendPiece(Item& item);
