@@ -120,8 +120,9 @@ TAVI_INTERPOSE int fdatasync(int fd)
 TAVI_INTERPOSE int renameat(int fromDir, const char* from, int toDir, const char* to)
 {
     static const auto next = real<int (*)(int, const char*, int, const char*)>("renameat");
-    recordFails(
-        "rename", [=] { return atPath(fromDir, from); }, [=] { return atPath(toDir, to); });
+    const auto fromPath = [=] { return atPath(fromDir, from); };
+    const auto toPath = [=] { return atPath(toDir, to); };
+    recordFails("rename", fromPath, toPath);
     return next(fromDir, from, toDir, to);
 }
 
