@@ -100,26 +100,23 @@ void PagePush::run(const QString& script, const std::function<void(const QVarian
     const QString check = m_documentCheck ? m_documentCheck() : QStringLiteral("true");
     if (check.isNull())
         return;
-    if (check == QLatin1String("true")) {
-        if (result)
-            m_page->runJavaScript(script, result);
-        else
-            m_page->runJavaScript(script);
-        return;
-    }
     // The script goes where the page shows a document when it arrives,
-    // which may be a newer one than the check was made for.
+    // which may be a newer one than the check was made for; where any
+    // document may have it, as it is.
     QString guarded;
-    guarded.reserve(script.size() + check.size() + 24);
-    guarded += QLatin1String("(");
-    guarded += check;
-    guarded += QLatin1String(") ? (");
-    guarded += script;
-    guarded += QLatin1String(") : undefined");
+    if (check != QLatin1String("true")) {
+        guarded.reserve(script.size() + check.size() + 24);
+        guarded += QLatin1String("(");
+        guarded += check;
+        guarded += QLatin1String(") ? (");
+        guarded += script;
+        guarded += QLatin1String(") : undefined");
+    }
+    const QString& sent = guarded.isNull() ? script : guarded;
     if (result)
-        m_page->runJavaScript(guarded, result);
+        m_page->runJavaScript(sent, result);
     else
-        m_page->runJavaScript(guarded);
+        m_page->runJavaScript(sent);
 }
 
 void PagePush::push(QLatin1String function, std::initializer_list<QString> args, bool dropLineFeeds)
