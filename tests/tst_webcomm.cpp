@@ -224,7 +224,8 @@ private slots:
         QCOMPARE(call("GetDevSessionId", { "d" }).toString(), QString());
     }
 
-    // Texts reach the SDK as UTF-8, empty ones as empty C strings (never
+    // Texts reach the SDK as UTF-8 (as toUtf8() writes it, lone surrogates
+    // too), empty ones as empty C strings (never
     // null); a synchronous call without a time-out passes 300; a UTF-8
     // session id comes back intact, an unknown device's as empty.
     void pageCallsReachTheSdk()
@@ -233,8 +234,10 @@ private slots:
         sdk.request.asyncResult = 17;
         sdk.request.syncAnswer = "{\n  \"\xe7\xbb\x93\xe6\x9e\x9c\": \"ok\"\n}";
         SdkInstaller install(&sdk);
-        const QString msg = QStringLiteral("{\"名\":\"é😀\"}"), sn = QStringLiteral("序-1"),
-                      devid = QStringLiteral("摄像机");
+        // Lone surrogates (a page's string may hold them), one at the end.
+        const QString msg
+            = QStringLiteral("{\"名\":\"é😀\"}") + QChar(0xdc00) + QChar(0xd800) + u'x',
+            sn = QStringLiteral("序-1") + QChar(0xd83d), devid = QStringLiteral("摄像机");
         QCOMPARE(call("RequestToVmsServer", { 42, msg, sn, devid }).toInt(), 17);
         QCOMPARE(call("RequestToVmsServer", { 43, "", "", "" }).toInt(), 17);
         const QString answer = QStringLiteral("{  \"结果\": \"ok\"}");

@@ -183,8 +183,9 @@ void BridgeReadyProbe::onMessage(const QJsonObject& message)
                        .arg(origin, escapeForLog(message.value(QLatin1String("data")).toString()));
         return;
     }
-    if (message.contains(QLatin1String("object"))) {
-        const QString object = message.value(QLatin1String("object")).toString();
+    if (const auto named = message.constFind(QLatin1String("object"));
+        named != message.constEnd()) {
+        const QString object = named.value().toString();
         if (!m_channel->registeredObjects().contains(object)) {
             const QString origin = from();
             if (mayWarn(m_page, QStringLiteral("channel messages from ") + origin))
