@@ -216,7 +216,11 @@ int WebViewDataCenter::RequestToServer(int cmd, const char* msg, const char* sn,
         // handler that kept the text shares it; the next line then detaches.
         thread_local QString line;
         line.resize(0);
-        line.reserve(80 + 2 * (qsizetype(qstrlen(msg)) + qstrlen(sn) + qstrlen(devid)));
+        // Only when short: Qt 6.4 reallocates on a reserve() of the capacity
+        // the buffer already has, which a run of like calls would do each time.
+        const qsizetype needed = 80 + 2 * (qsizetype(qstrlen(msg)) + qstrlen(sn) + qstrlen(devid));
+        if (needed > line.capacity())
+            line.reserve(needed);
         char number[16];
         const char* digitsEnd = std::to_chars(number, number + sizeof number, cmd).ptr;
         line += QLatin1String("RequestToServer:cmd= ");
