@@ -5,10 +5,15 @@
 #include "Logging.h"
 #include "WarningBudget.h"
 
+#include <QtCore/QHash>
+#include <QtCore/QJsonArray>
 #include <QtCore/QJsonObject>
+#include <QtCore/QMetaMethod>
 #include <QtWebChannel/QWebChannel>
 #include <QtWebChannel/QWebChannelAbstractTransport>
 #include <QtWebEngineCore/QWebEnginePage>
+#include <WebComm.h>
+#include <array>
 
 namespace TaviWebModuleInternal {
 
@@ -17,6 +22,46 @@ namespace {
 // qwebchannel.js's message types.
 constexpr int kIdle = 4;
 constexpr int kDebug = 5;
+constexpr int kInvokeMethod = 6;
+
+// The bridge's method that a call by name with argc arguments reaches, or
+// -1. qwebchannel.js calls by name, and QWebChannel then walks and scores
+// every method of the object on each call, some thirty for the bridge; by
+// index it invokes the method the same way, without the walk. Only where
+// the walk has one candidate, a public method or slot of the bridge's own
+// class (QObject's it treats apart), so the channel's choice is kept.
+int bridgeMethodIndex(const QString& name, qsizetype argc)
+{
+    constexpr int kMaxArgs = 10;
+    using ByArgCount = std::array<int, kMaxArgs + 1>;
+    static const QHash<QString, ByArgCount> table = [] {
+        constexpr int kNone = -1, kAmbiguous = -2;
+        QHash<QString, ByArgCount> byName;
+        const QMetaObject& meta = CWebComm::staticMetaObject;
+        for (int i = 0; i < meta.methodCount(); ++i) {
+            const QMetaMethod method = meta.method(i);
+            if (method.access() != QMetaMethod::Public
+                || (method.methodType() != QMetaMethod::Method
+                    && method.methodType() != QMetaMethod::Slot)
+                || method.parameterCount() > kMaxArgs)
+                continue;
+            const QString methodName = QString::fromLatin1(method.name());
+            auto entry = byName.find(methodName);
+            if (entry == byName.end()) {
+                ByArgCount none;
+                none.fill(kNone);
+                entry = byName.insert(methodName, none);
+            }
+            int& slot = (*entry)[method.parameterCount()];
+            slot = slot == kNone && i >= meta.methodOffset() ? i : kAmbiguous;
+        }
+        return byName;
+    }();
+    const auto entry = table.constFind(name);
+    if (entry == table.constEnd() || argc < 0 || argc > kMaxArgs)
+        return -1;
+    return std::max((*entry)[argc], -1);
+}
 
 // The object that a client's "init" reads: its one property tells the
 // probe.
@@ -186,13 +231,27 @@ void BridgeReadyProbe::onMessage(const QJsonObject& message)
     if (const auto named = message.constFind(QLatin1String("object"));
         named != message.constEnd()) {
         const QString object = named.value().toString();
-        if (!m_channel->registeredObjects().contains(object)) {
+        const QObject* target = m_channel->registeredObjects().value(object);
+        if (!target) {
             const QString origin = from();
             if (mayWarn(m_page, QStringLiteral("channel messages from ") + origin))
                 qCWarning(lcWebModule).noquote()
                     << QStringLiteral("Refused a channel message for unknown object %1 from %2")
                            .arg(escapeForLog(object), origin);
             return;
+        }
+        if (type == kInvokeMethod && target->metaObject() == &CWebComm::staticMetaObject) {
+            const QJsonValue method = message.value(QLatin1String("method"));
+            const int index = method.isString()
+                ? bridgeMethodIndex(method.toString(),
+                                    message.value(QLatin1String("args")).toArray().size())
+                : -1;
+            if (index >= 0) {
+                QJsonObject byIndex = message;
+                byIndex.insert(QLatin1String("method"), index);
+                m_relay->deliver(byIndex);
+                return;
+            }
         }
     }
     m_relay->deliver(message);

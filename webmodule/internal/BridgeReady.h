@@ -14,7 +14,8 @@
 // sees each one first: it keeps the channel's "debug" messages (Qt would
 // write them raw to stdout) and messages for objects the channel does not
 // hold (Qt would warn for each) to one escaped line each, within the page's
-// budget of warnings (WarningBudget.h).
+// budget of warnings (WarningBudget.h), and hands a call of the bridge's
+// method on by the method's index where the name picks one method.
 
 #include <QtCore/QObject>
 #include <QtCore/QPointer>
