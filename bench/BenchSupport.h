@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <time.h>
 #include <vector>
 
 namespace Bench {
@@ -39,6 +40,16 @@ inline DeviceStatusMap deviceStatus(int count)
             channels[c] = (d + c) % 3;
     }
     return map;
+}
+
+// The processor time of the calling thread, in milliseconds, page faults
+// included: on a shared machine the time on a clock would also count the
+// other processes' turns.
+inline double threadCpuMs()
+{
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
 }
 
 inline double median(std::vector<double> values)

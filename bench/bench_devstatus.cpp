@@ -49,16 +49,6 @@ QString viaQJsonDocument(const DeviceStatusMap& status)
 // out of them.
 std::vector<char> g_evict(128 * 1024 * 1024);
 
-// The processor time of this thread, page faults included: the writer runs
-// on the calling thread alone, and on a shared machine the time on a clock
-// would count the other processes' turns as the writer's.
-double threadCpuMs()
-{
-    timespec now {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
-}
-
 // Milliseconds of processor time per call, median of rounds.
 double cost(int rounds, const std::function<QString()>& write)
 {
@@ -68,9 +58,9 @@ double cost(int rounds, const std::function<QString()>& write)
         malloc_trim(0); // what earlier rounds freed goes back to the kernel
         for (size_t at = 0; at < g_evict.size(); at += 64)
             ++g_evict[at];
-        const double start = threadCpuMs();
+        const double start = Bench::threadCpuMs();
         size += write().size();
-        times.push_back(threadCpuMs() - start);
+        times.push_back(Bench::threadCpuMs() - start);
     }
     if (size == 0)
         std::printf("empty result\n");
