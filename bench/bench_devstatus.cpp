@@ -21,7 +21,6 @@
 #include <QtCore/QJsonObject>
 #include <TaviSim.h>
 #include <WebComm.h>
-#include <ctime>
 #include <functional>
 #include <malloc.h>
 #include <string>

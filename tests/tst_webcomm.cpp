@@ -220,9 +220,9 @@ private slots:
     }
 
     // Texts reach the SDK as UTF-8 (as toUtf8() writes it, lone surrogates
-    // too), empty ones as empty C strings (never
-    // null); a synchronous call without a time-out passes 300; a UTF-8
-    // session id comes back intact, an unknown device's as empty.
+    // too), empty ones as empty C strings (never null); a synchronous call
+    // without a time-out passes 300; a UTF-8 session id comes back intact, an
+    // unknown device's as empty.
     void pageCallsReachTheSdk()
     {
         FakeClientSdk sdk;
