@@ -259,6 +259,83 @@ private slots:
                  QStringList { "{\n    \"cmd\": \"getUserToken\",\n    \"data\": {\n    }\n}\n" });
     }
 
+    // The module answers some calls of its bridge itself, for speed; each
+    // answer must be the channel's own, as a bare channel gives it for a
+    // bridge of its own. Rows with arguments the channel has to convert go
+    // to the channel.
+    void answersAsTheChannel_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QString>("args"); // in the page's script
+        QTest::newRow("int result") << "RequestToVmsServer"
+                                    << "[1001, '{\"a\":1}', 's', 'd']";
+        QTest::newRow("negative int") << "RequestToVmsServer"
+                                      << "[-2147483648, '', '', '']";
+        QTest::newRow("int with a fraction") << "RequestToVmsServer"
+                                             << "[1.5, '', '', '']";
+        QTest::newRow("int as text") << "RequestToVmsServer"
+                                     << "['7', '', '', '']";
+        QTest::newRow("text as number") << "RequestToVmsServer"
+                                        << "[7, 8, '', '']";
+        QTest::newRow("too few") << "RequestToVmsServer"
+                                 << "[7]";
+        QTest::newRow("text result") << "GetDevSessionId"
+                                     << "['cam-1']";
+        QTest::newRow("void result") << "GetUserToken"
+                                     << "[]";
+        QTest::newRow("default argument") << "NotifyToHostSync"
+                                          << "['m', 1]";
+    }
+    void answersAsTheChannel()
+    {
+        QFETCH(QString, method);
+        QFETCH(QString, args);
+        FakeClientSdk sdk;
+        sdk.request.asyncResult = 17;
+        sdk.request.sessionIdAnswer = "session-1";
+        SdkInstaller install(&sdk);
+        CWebComm bridge;
+        QWebChannel channel;
+        channel.registerObject(QStringLiteral("CWebComm"), &bridge);
+        QWebEnginePage bare;
+        bare.setWebChannel(&channel);
+        bare.load(bridgePageUrl());
+        QVERIFY(waitForJs(&bare, QStringLiteral("window.bridgeReady === true"), 30000));
+        // The answer as the page's transport receives it, but for its id.
+        const QString script
+            = QStringLiteral("window.answer = undefined;"
+                             "var t = qt.webChannelTransport, handle = t.onmessage;"
+                             "t.onmessage = function (m) {"
+                             "    var d = JSON.parse(m.data);"
+                             "    if (d.type === 10) {"
+                             "        delete d.id;"
+                             "        window.answer = JSON.stringify(d);"
+                             "        t.onmessage = handle;"
+                             "    }"
+                             "    handle(m);"
+                             "};"
+                             "window.bridge['%1'].apply(window.bridge, %2); true")
+                  .arg(method, args);
+        // With what the SDK received.
+        const auto answer = [&](QWebEnginePage* page) {
+            const qsizetype before = sdk.request.requests().size();
+            evalJs(page, script);
+            QString text = waitForJs(page, QStringLiteral("window.answer !== undefined"))
+                ? evalJs(page, QStringLiteral("window.answer")).toString()
+                : QStringLiteral("<no answer>");
+            for (const FakeRequest& r : sdk.request.requests().mid(before))
+                text += QStringLiteral(" / %1 %2 %3 %4 %5")
+                            .arg(r.cmd)
+                            .arg(QString::fromUtf8(r.msg), QString::fromUtf8(r.sn),
+                                 QString::fromUtf8(r.devid))
+                            .arg(r.msg.isNull());
+            return text;
+        };
+        const QString channelAnswer = answer(&bare);
+        QVERIFY(channelAnswer.startsWith(QLatin1String("{\"data\":")));
+        QCOMPARE(answer(m_bridge.page()), channelAnswer);
+    }
+
     // The pull gives what the push gives; an id listed without a status is
     // not reported.
     void devStatusPullMatchesPush()

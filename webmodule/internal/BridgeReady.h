@@ -14,8 +14,10 @@
 // sees each one first: it keeps the channel's "debug" messages (Qt would
 // write them raw to stdout) and messages for objects the channel does not
 // hold (Qt would warn for each) to one escaped line each, within the page's
-// budget of warnings (WarningBudget.h), and hands a call of the bridge's
-// method on by the method's index where the name picks one method.
+// budget of warnings (WarningBudget.h). A call of the bridge's method where
+// the name picks one method it makes itself, as the channel would, when the
+// arguments and the result are of plain types; otherwise it hands the call
+// on by the method's index.
 
 #include <QtCore/QObject>
 #include <QtCore/QPointer>
@@ -23,6 +25,7 @@
 #include <QtCore/QUrl>
 #include <optional>
 
+class QJsonArray;
 class QJsonObject;
 class QWebChannel;
 class QWebChannelAbstractTransport;
@@ -51,6 +54,11 @@ Q_SIGNALS:
 
 private:
     void onMessage(const QJsonObject& message);
+    // Calls the bridge's method index for message and answers the page, as
+    // the channel would; false, having done nothing, where the arguments or
+    // the result are not of the plain types this handles.
+    bool callDirectly(QObject* target, int index, const QJsonObject& message,
+                      const QJsonArray& args);
     void loadStarted();
     void loadFinished(bool ok);
     void report();
