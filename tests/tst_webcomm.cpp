@@ -4,6 +4,7 @@
 #include "FakeSdk.h"
 #include "TestSupport.h"
 
+#include <MyMessageBox.h>
 #include <QtCore/QRegularExpression>
 #include <QtWebChannel/QWebChannel>
 #include <TaviSim.h>
@@ -334,6 +335,21 @@ private slots:
         const QString channelAnswer = answer(&bare);
         QVERIFY(channelAnswer.startsWith(QLatin1String("{\"data\":")));
         QCOMPARE(answer(m_bridge.page()), channelAnswer);
+    }
+
+    // A call may wait in a dialog, and the host may close the page
+    // meanwhile: the call then ends without an answer.
+    void pageClosedDuringACall()
+    {
+        QWidget parent;
+        auto* widgets = new VmsWebWidgets(&parent);
+        QVERIFY(loadBridgePage(*widgets));
+        const QPointer<QWebEnginePage> page = pageOf(*widgets);
+        DialogDriver<CMessageBox> driver([&](CMessageBox*) { delete widgets; });
+        startBridgeCall(page, QStringLiteral("ShowDevAlarmTips"), { QStringLiteral("alarm") });
+        QTRY_COMPARE(driver.count(), 1);
+        QVERIFY(!page);
+        QTRY_VERIFY(!QApplication::activeModalWidget());
     }
 
     // The pull gives what the push gives; an id listed without a status is
