@@ -270,8 +270,6 @@ private slots:
         QTest::addColumn<QString>("args"); // in the page's script
         QTest::newRow("int result") << "RequestToVmsServer"
                                     << "[1001, '{\"a\":1}', 's', 'd']";
-        QTest::newRow("negative int") << "RequestToVmsServer"
-                                      << "[-2147483648, '', '', '']";
         QTest::newRow("int with a fraction") << "RequestToVmsServer"
                                              << "[1.5, '', '', '']";
         QTest::newRow("int as text") << "RequestToVmsServer"

@@ -10,6 +10,7 @@
 #include <QtCore/QJsonObject>
 #include <QtCore/QMetaMethod>
 #include <QtCore/QThread>
+#include <QtCore/QVariant>
 #include <QtWebChannel/QWebChannel>
 #include <QtWebChannel/QWebChannelAbstractTransport>
 #include <QtWebEngineCore/QWebEnginePage>
@@ -266,22 +267,9 @@ bool BridgeReadyProbe::callDirectly(QObject* target, int index, const QJsonObjec
             return false;
         }
     }
-    int intResult = 0;
-    bool boolResult = false;
-    QString textResult;
-    switch (returnType) {
-    case QMetaType::Int:
-        argv[0] = &intResult;
-        break;
-    case QMetaType::Bool:
-        argv[0] = &boolResult;
-        break;
-    case QMetaType::QString:
-        argv[0] = &textResult;
-        break;
-    default:
-        argv[0] = nullptr;
-    }
+    // Inline in the variant for these types: no allocation.
+    QVariant result(method.returnMetaType());
+    argv[0] = returnType == QMetaType::Void ? nullptr : result.data();
     // The method may run an event loop of its own (a dialog), in which the
     // page, its channel or this probe may go.
     const QPointer<BridgeReadyProbe> self(this);
@@ -291,19 +279,8 @@ bool BridgeReadyProbe::callDirectly(QObject* target, int index, const QJsonObjec
     QJsonObject response;
     response.insert(QLatin1String("type"), kResponse);
     response.insert(QLatin1String("id"), id);
-    switch (returnType) {
-    case QMetaType::Int:
-        response.insert(QLatin1String("data"), intResult);
-        break;
-    case QMetaType::Bool:
-        response.insert(QLatin1String("data"), boolResult);
-        break;
-    case QMetaType::QString:
-        response.insert(QLatin1String("data"), textResult);
-        break;
-    default:
-        response.insert(QLatin1String("data"), QJsonValue());
-    }
+    response.insert(QLatin1String("data"),
+                    returnType == QMetaType::Void ? QJsonValue() : QJsonValue::fromVariant(result));
     m_relay->sendMessage(response);
     return true;
 }
@@ -327,7 +304,7 @@ void BridgeReadyProbe::onMessage(const QJsonObject& message)
     if (const auto named = message.constFind(QLatin1String("object"));
         named != message.constEnd()) {
         const QString object = named.value().toString();
-        const QObject* target = m_channel->registeredObjects().value(object);
+        QObject* target = m_channel->registeredObjects().value(object);
         if (!target) {
             const QString origin = from();
             if (mayWarn(m_page, QStringLiteral("channel messages from ") + origin))
@@ -342,7 +319,7 @@ void BridgeReadyProbe::onMessage(const QJsonObject& message)
             const int index
                 = method.isString() ? bridgeMethodIndex(method.toString(), args.size()) : -1;
             if (index >= 0) {
-                if (callDirectly(const_cast<QObject*>(target), index, message, args))
+                if (callDirectly(target, index, message, args))
                     return;
                 QJsonObject byIndex = message;
                 byIndex.insert(QLatin1String("method"), index);
