@@ -79,6 +79,25 @@ inline void printResult(const char* figure, double value, const char* baseline, 
     std::fflush(stdout);
 }
 
+// For figures taken in pairs, the two sides back to back in each round: the
+// ratio is the median of the rounds' own ratios, which the machine's drift
+// from one round to the next does not move as it moves each side's median.
+// Returns that ratio.
+inline double printPairedResult(const char* figure, const std::vector<double>& values,
+                                const char* baseline, const std::vector<double>& bases,
+                                const char* unit, const char* goal)
+{
+    std::vector<double> ratios;
+    for (size_t i = 0; i < values.size() && i < bases.size(); ++i)
+        ratios.push_back(bases[i] != 0 ? values[i] / bases[i] : 0);
+    const double ratio = median(ratios);
+    std::printf("%-48s %12.2f %s\n", figure, median(values), unit);
+    std::printf("%-48s %12.2f %s\n", baseline, median(bases), unit);
+    std::printf("%-48s %12.3f   (goal: %s)\n\n", "ratio, median of the rounds' own", ratio, goal);
+    std::fflush(stdout);
+    return ratio;
+}
+
 // The longest time the thread it lives in went without serving its events,
 // between start() and stop(): the largest gap between the ticks of a 1 ms
 // timer (a gap of about 1 ms means the thread never stood still).

@@ -79,6 +79,11 @@ ProcessTreeMemory processTreeMemory()
     return memory;
 }
 
+int processTreeSize()
+{
+    return int(processTree().size());
+}
+
 double processTreeCpuMs()
 {
     const double tick = double(sysconf(_SC_CLK_TCK));

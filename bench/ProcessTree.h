@@ -15,6 +15,8 @@ struct ProcessTreeMemory
     int processes = 0;
 };
 ProcessTreeMemory processTreeMemory();
+// How many processes the tree holds now (this one included).
+int processTreeSize();
 // Processor time used so far by the same process tree, in milliseconds:
 // user and system time of every live process and of the children each has
 // waited for (so renderers that ended count too). A figure of work done,

@@ -20,8 +20,14 @@
 
 namespace {
 
-constexpr int kSingleRounds = 21;
-constexpr int kManyRounds = 9;
+// Single openings scatter by a third, in bare Qt as much as in the module:
+// with one opening a round the same kind on both sides came out 0.95-1.06x
+// itself. A round's figure is the mean of several openings and the ratio
+// the median of the rounds' own; then 0.99-1.04x, as fine as a run on this
+// machine decides.
+constexpr int kSingleRounds = 36;
+constexpr int kOpensPerRound = 4;
+constexpr int kManyRounds = 15;
 constexpr int kMany = 8;
 constexpr int kTimeoutMs = 120000;
 
@@ -110,10 +116,24 @@ double openPages(const Kind& kind, QWidget* parent, int count,
     return held == count ? ms : -1;
 }
 
-// Lets the engine end the renderers of closed pages.
 void settle(int ms)
 {
     QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Lets the engine end the renderers of closed pages: until the process
+// tree is back to its size before they opened, then ms more.
+void settleUntil(int processes, int ms)
+{
+    QElapsedTimer waited;
+    waited.start();
+    QEventLoop loop;
+    while (Bench::processTreeSize() > processes && waited.elapsed() < 5000) {
+        QTimer::singleShot(20, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
 }
@@ -128,18 +148,35 @@ struct Figures
     int pagesOpened = 0;
 };
 
+double mean(const std::vector<double>& values)
+{
+    double sum = 0;
+    for (const double v : values) {
+        if (v < 0)
+            return -1;
+        sum += v;
+    }
+    return values.empty() ? -1 : sum / double(values.size());
+}
+
 void round(const Kind& kind, QWidget* parent, Figures& figures, bool many)
 {
-    std::vector<std::unique_ptr<Opened>> pages;
+    const int processes = Bench::processTreeSize();
     const double cpuBefore = Bench::processTreeCpuMs();
     if (!many) {
-        figures.single.push_back(openPages(kind, parent, 1, pages, figures.constructionMs));
-        pages.clear();
-        settle(200);
+        std::vector<double> times;
+        for (int i = 0; i < kOpensPerRound; ++i) {
+            std::vector<std::unique_ptr<Opened>> pages;
+            times.push_back(openPages(kind, parent, 1, pages, figures.constructionMs));
+            pages.clear();
+            settleUntil(processes, 50);
+        }
+        figures.single.push_back(mean(times));
         figures.cpuMs += Bench::processTreeCpuMs() - cpuBefore;
-        ++figures.pagesOpened;
+        figures.pagesOpened += kOpensPerRound;
         return;
     }
+    std::vector<std::unique_ptr<Opened>> pages;
     const Bench::ProcessTreeMemory before = Bench::processTreeMemory();
     figures.many.push_back(openPages(kind, parent, kMany, pages, figures.constructionMs));
     settle(500);
@@ -147,7 +184,10 @@ void round(const Kind& kind, QWidget* parent, Figures& figures, bool many)
     figures.pssPerPage.push_back(double(after.pssKb - before.pssKb) / kMany / 1024.0);
     figures.rssPerPage.push_back(double(after.rssKb - before.rssKb) / kMany / 1024.0);
     pages.clear();
-    settle(1000);
+    // Eight renderers take about 2 s to end: a fixed second left them
+    // running into the next round and its memory figure (the same kind on
+    // both sides came out 0.94-1.12x itself; waiting, 0.99-1.02x).
+    settleUntil(processes, 200);
     figures.cpuMs += Bench::processTreeCpuMs() - cpuBefore;
     figures.pagesOpened += kMany;
 }
@@ -174,8 +214,12 @@ int main(int argc, char** argv)
 
     // The first page of a process starts the engine: a warm-up of each.
     Figures moduleFigures, bareFigures, warmUp;
-    round(module, &parent, warmUp, false);
-    round(bare, &parent, warmUp, false);
+    for (const Kind* kind : { &module, &bare }) {
+        std::vector<std::unique_ptr<Opened>> pages;
+        warmUp.single.push_back(openPages(*kind, &parent, 1, pages, warmUp.constructionMs));
+        pages.clear();
+        settle(1000);
+    }
     if (anyFailed(warmUp.single)) {
         std::fprintf(stderr, "the pages did not hold the bridge\n");
         return 1;
@@ -205,16 +249,20 @@ int main(int argc, char** argv)
     }
 
     using Bench::median;
-    const auto ratio = [](double value, double base) { return base > 0 ? value / base : 0; };
-    std::printf("One page at a time, median of %d:\n", kSingleRounds);
-    Bench::printResult("module (ms)", median(moduleFigures.single), "bare view + channel (ms)",
-                       median(bareFigures.single), "", "<= 1.05");
-    std::printf("Eight pages at once, median of %d:\n", kManyRounds);
-    Bench::printResult("module (ms)", median(moduleFigures.many), "bare view + channel (ms)",
-                       median(bareFigures.many), "", "<= 1.05");
-    std::printf("Memory of the process tree per open page (PSS), median of %d:\n", kManyRounds);
-    Bench::printResult("module (MB)", median(moduleFigures.pssPerPage), "bare view + channel (MB)",
-                       median(bareFigures.pssPerPage), "", "<= 1.05");
+    std::printf("One page at a time (mean of %d openings a round), median of %d rounds:\n",
+                kOpensPerRound, kSingleRounds);
+    const double single
+        = Bench::printPairedResult("module (ms)", moduleFigures.single, "bare view + channel (ms)",
+                                   bareFigures.single, "", "<= 1.05");
+    std::printf("Eight pages at once, median of %d rounds:\n", kManyRounds);
+    const double many
+        = Bench::printPairedResult("module (ms)", moduleFigures.many, "bare view + channel (ms)",
+                                   bareFigures.many, "", "<= 1.05");
+    std::printf("Memory of the process tree per open page (PSS), median of %d rounds:\n",
+                kManyRounds);
+    const double memory = Bench::printPairedResult("module (MB)", moduleFigures.pssPerPage,
+                                                   "bare view + channel (MB)",
+                                                   bareFigures.pssPerPage, "", "<= 1.05");
     std::printf("(RSS per page: module %.1f MB, bare %.1f MB)\n\n",
                 median(moduleFigures.rssPerPage), median(bareFigures.rssPerPage));
 
@@ -229,9 +277,7 @@ int main(int argc, char** argv)
                        "bare view + channel (ms)",
                        bareFigures.constructionMs / bareFigures.pagesOpened, "", "for reference");
 
-    const bool met = ratio(median(moduleFigures.single), median(bareFigures.single)) <= 1.05
-        && ratio(median(moduleFigures.many), median(bareFigures.many)) <= 1.05
-        && ratio(median(moduleFigures.pssPerPage), median(bareFigures.pssPerPage)) <= 1.05;
+    const bool met = single <= 1.05 && many <= 1.05 && memory <= 1.05;
     return Bench::goalLine("<= 1.05x bare for one page and for eight at once, memory per page "
                            "<= 1.05x bare",
                            met);
