@@ -32,6 +32,10 @@ constexpr int kMany = 8;
 constexpr int kTimeoutMs = 120000;
 
 const QUrl kPage(QStringLiteral("qrc:/bench/open.html"));
+// Both kinds get the size a host gives its tab: without one, the module's
+// view is fixed at 0 by 0 when the load finishes and the bare one keeps
+// its default, and their renderers would not draw the same.
+const QSize kSize(800, 600);
 
 // One open page of either kind; it says on its page when the bridge is held.
 class Opened
@@ -47,6 +51,7 @@ public:
     explicit ModulePage(QWidget* parent)
         : m_widgets(parent)
     {
+        m_widgets.setFixedSize(kSize.width(), kSize.height());
         m_widgets.OpenUrl(kPage.toString());
     }
     QWebEnginePage* page() const override { return m_widgets.view()->page(); }
@@ -66,6 +71,7 @@ public:
         m_view->setPage(m_page);
         m_channel.registerObject(QStringLiteral("CWebComm"), &m_object);
         m_page->setWebChannel(&m_channel);
+        m_view->setFixedSize(kSize);
         m_view->show();
         m_view->setUrl(kPage);
     }
