@@ -20,11 +20,10 @@
 
 namespace {
 
-// Single openings scatter by a third, in bare Qt as much as in the module:
-// with one opening a round the same kind on both sides came out 0.95-1.06x
-// itself. A round's figure is the mean of several openings and the ratio
-// the median of the rounds' own; then 0.99-1.04x, as fine as a run on this
-// machine decides.
+// Single openings scatter by a third, in bare Qt as much as in the module.
+// A round's figure is the mean of four openings, and the ratio the median
+// of the rounds' own: those scatter by about 9%, so 36 rounds put the
+// median within about 2% (one opening a round and 21 rounds, 4-5%).
 constexpr int kSingleRounds = 36;
 constexpr int kOpensPerRound = 4;
 constexpr int kManyRounds = 15;
@@ -192,7 +191,7 @@ void round(const Kind& kind, QWidget* parent, Figures& figures, bool many)
     pages.clear();
     // Eight renderers take about 2 s to end: a fixed second left them
     // running into the next round and its memory figure (the same kind on
-    // both sides came out 0.94-1.12x itself; waiting, 0.99-1.02x).
+    // both sides came out 0.97-1.12x itself; waiting, 0.99-1.02x).
     settleUntil(processes, 200);
     figures.cpuMs += Bench::processTreeCpuMs() - cpuBefore;
     figures.pagesOpened += kMany;
