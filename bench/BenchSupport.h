@@ -69,14 +69,19 @@ inline double percentile(std::vector<double> values, double p)
     return values[index];
 }
 
+inline void printRows(const char* figure, double value, const char* baseline, double base,
+                      const char* unit, const char* ratioLabel, double ratio, const char* goal)
+{
+    std::printf("%-48s %12.2f %s\n", figure, value, unit);
+    std::printf("%-48s %12.2f %s\n", baseline, base, unit);
+    std::printf("%-48s %12.3f   (goal: %s)\n\n", ratioLabel, ratio, goal);
+    std::fflush(stdout);
+}
+
 inline void printResult(const char* figure, double value, const char* baseline, double base,
                         const char* unit, const char* goal)
 {
-    const double ratio = base != 0 ? value / base : 0;
-    std::printf("%-48s %12.2f %s\n", figure, value, unit);
-    std::printf("%-48s %12.2f %s\n", baseline, base, unit);
-    std::printf("%-48s %12.3f   (goal: %s)\n\n", "ratio", ratio, goal);
-    std::fflush(stdout);
+    printRows(figure, value, baseline, base, unit, "ratio", base != 0 ? value / base : 0, goal);
 }
 
 // For figures taken in pairs, the two sides back to back in each round: the
@@ -91,10 +96,8 @@ inline double printPairedResult(const char* figure, const std::vector<double>& v
     for (size_t i = 0; i < values.size() && i < bases.size(); ++i)
         ratios.push_back(bases[i] != 0 ? values[i] / bases[i] : 0);
     const double ratio = median(ratios);
-    std::printf("%-48s %12.2f %s\n", figure, median(values), unit);
-    std::printf("%-48s %12.2f %s\n", baseline, median(bases), unit);
-    std::printf("%-48s %12.3f   (goal: %s)\n\n", "ratio, median of the rounds' own", ratio, goal);
-    std::fflush(stdout);
+    printRows(figure, median(values), baseline, median(bases), unit,
+              "ratio, median of the rounds' own", ratio, goal);
     return ratio;
 }
 

@@ -134,13 +134,9 @@ void settleUntil(int processes, int ms)
 {
     QElapsedTimer waited;
     waited.start();
-    QEventLoop loop;
-    while (Bench::processTreeSize() > processes && waited.elapsed() < 5000) {
-        QTimer::singleShot(20, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
+    while (Bench::processTreeSize() > processes && waited.elapsed() < 5000)
+        settle(20);
+    settle(ms);
 }
 
 struct Figures

@@ -276,8 +276,6 @@ private slots:
                                      << "['7', '', '', '']";
         QTest::newRow("text as number") << "RequestToVmsServer"
                                         << "[7, 8, '', '']";
-        QTest::newRow("too few") << "RequestToVmsServer"
-                                 << "[7]";
         QTest::newRow("text result") << "GetDevSessionId"
                                      << "['cam-1']";
         QTest::newRow("void result") << "GetUserToken"
