@@ -9,9 +9,11 @@
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QTimer>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <time.h>
+#include <utility>
 #include <vector>
 
 namespace Bench {
@@ -69,13 +71,35 @@ inline double percentile(std::vector<double> values, double p)
     return values[index];
 }
 
+// interval: when given, the 95% interval of the ratio, printed below it.
 inline void printRows(const char* figure, double value, const char* baseline, double base,
-                      const char* unit, const char* ratioLabel, double ratio, const char* goal)
+                      const char* unit, const char* ratioLabel, double ratio, const char* goal,
+                      const std::pair<double, double>* interval = nullptr)
 {
     std::printf("%-48s %12.2f %s\n", figure, value, unit);
     std::printf("%-48s %12.2f %s\n", baseline, base, unit);
-    std::printf("%-48s %12.3f   (goal: %s)\n\n", ratioLabel, ratio, goal);
+    std::printf("%-48s %12.3f   (goal: %s)\n", ratioLabel, ratio, goal);
+    if (interval)
+        std::printf("%-48s %12.3f - %.3f\n", "  95% interval of that ratio", interval->first,
+                    interval->second);
+    std::printf("\n");
     std::fflush(stdout);
+}
+
+// The 95% confidence interval of the median of what values sample, from
+// their order alone: the values of ranks n/2 - 0.98 sqrt(n) and
+// 1 + n/2 + 0.98 sqrt(n), rounded (the binomial's normal approximation; it
+// holds the median 96-97% of the time for 15 to 40 values). A goal inside
+// it is not decided by one run.
+inline std::pair<double, double> medianInterval(std::vector<double> values)
+{
+    if (values.empty())
+        return { 0, 0 };
+    std::sort(values.begin(), values.end());
+    const double n = double(values.size());
+    const double spread = 0.98 * std::sqrt(n);
+    const auto at = [&](double rank) { return values[size_t(std::clamp(rank, 0.0, n - 1))]; };
+    return { at(std::round(n / 2 - spread) - 1), at(std::round(n / 2 + spread)) };
 }
 
 inline void printResult(const char* figure, double value, const char* baseline, double base,
@@ -96,8 +120,9 @@ inline double printPairedResult(const char* figure, const std::vector<double>& v
     for (size_t i = 0; i < values.size() && i < bases.size(); ++i)
         ratios.push_back(bases[i] != 0 ? values[i] / bases[i] : 0);
     const double ratio = median(ratios);
+    const std::pair<double, double> interval = medianInterval(ratios);
     printRows(figure, median(values), baseline, median(bases), unit,
-              "ratio, median of the rounds' own", ratio, goal);
+              "ratio, median of the rounds' own", ratio, goal, &interval);
     return ratio;
 }
 
