@@ -89,7 +89,7 @@ inline void printRows(const char* figure, double value, const char* baseline, do
 // The 95% confidence interval of the median of what values sample, from
 // their order alone: the values of ranks n/2 - 0.98 sqrt(n) and
 // 1 + n/2 + 0.98 sqrt(n), rounded (the binomial's normal approximation; it
-// holds the median 96-97% of the time for 15 to 40 values). A goal inside
+// holds the median 95-99% of the time for 15 to 40 values). A goal inside
 // it is not decided by one run.
 inline std::pair<double, double> medianInterval(std::vector<double> values)
 {
