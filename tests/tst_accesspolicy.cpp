@@ -311,6 +311,7 @@ private slots:
             QCOMPARE(log.lines().filter("tavi.webmodule: Download").join('\n'),
                      "tavi.webmodule: Download refused: started by " + initiator
                          + ", not a trusted origin");
+            QVERIFY(log.contains("Download request rejected. Error: "));
         } else {
             m_policy.setNavigationPolicy(WebAccessPolicy::TrustedOnly);
             QVERIFY(open(p, urlOf("a/framed-download.html")));
@@ -329,6 +330,7 @@ private slots:
                      landed ? QString()
                             : "tavi.webmodule: Download refused: started by " + initiator
                              + ", not a trusted origin");
+            QCOMPARE(log.contains("Download request rejected. Error: "), !landed);
         }
         disconnect(seen);
         QCOMPARE(request->state() == QWebEngineDownloadRequest::DownloadCompleted, landed);

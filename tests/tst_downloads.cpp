@@ -5,15 +5,19 @@
 
 #include <DownloadServer.h>
 #include <QtCore/QDeadlineTimer>
+#include <QtCore/QScopeGuard>
 #include <QtWebEngineCore/QWebEngineDownloadRequest>
 #include <QtWebEngineCore/QWebEngineProfile>
 #include <QtWidgets/QFileDialog>
+#include <WebAccessPolicy.h>
 #include <WebPage.h>
 #include <optional>
 
 using namespace TestSupport;
 
 namespace {
+
+const QString kRejected = QStringLiteral("Download request rejected. Error: ");
 
 // Every download request of the profile. Made before the widgets, so that
 // first, a handler of the host's, sees each request before the pages do.
@@ -196,6 +200,8 @@ private slots:
         const QString cancelled = "tavi.webmodule: Download cancelled: " + line
             + " that started it is gone: " + m_server.url("/late.bin").toString();
         QTRY_VERIFY_WITH_TIMEOUT(log.contains(cancelled), 15000);
+        QCOMPARE(log.lines().mid(log.lines().indexOf(cancelled)),
+                 QStringList({ cancelled, kRejected }));
         QVERIFY(request && request->state() == QWebEngineDownloadRequest::DownloadCancelled);
         QVERIFY(notices.notices().isEmpty());
         QCOMPARE(filesUnder(m_dir->path()), QStringList());
@@ -250,23 +256,49 @@ private slots:
         QVERIFY(!QFile::exists(m_dir->filePath("gone")));
     }
 
-    // A folder that cannot hold the file refuses the download at once: no
-    // tip for a file that would never exist.
-    void unusableFolder()
+    // A folder that cannot hold the file, or that the page may not write,
+    // refuses the download at once: no tip for a file that would never
+    // exist, and the request ends as rejected.
+    void refusedFolder_data()
     {
-        const QString folder = m_dir->filePath("blocker/dl");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<bool>("rooted"); // pages may write only another folder
+        QTest::addColumn<QString>("why");
+        QTest::newRow("a file where the folder would go")
+            << "{D}/blocker/dl" << false
+            << "tavi.webmodule: Download refused: the folder cannot be written: \"{D}/blocker/dl\"";
+        QTest::newRow("outside the file roots")
+            << "{D}/dl" << true
+            << "tavi.webmodule: Refused DownloadRequested: writing outside the file roots: "
+               "{D}/dl/report.pdf";
+    }
+
+    void refusedFolder()
+    {
+        QFETCH(QString, folder);
+        QFETCH(bool, rooted);
+        QFETCH(QString, why);
+        folder = m_dir->fill(folder);
+        why = m_dir->fill(why);
         QVERIFY(writeFile(m_dir->filePath("blocker"), "a file"));
         QPointer<QWebEngineDownloadRequest> request;
         Requests requests([&](QWebEngineDownloadRequest* r) { request = r; });
         auto page = openPage();
         QVERIFY(page);
-        QVERIFY(callBridge(page->page(), "SetDownloadPath", { folder }).isNull());
+        // Set by the host: the page could not set a folder outside the roots.
+        CWebPage::m_strDownloadPath = folder;
+        WebAccessPolicy& policy = WebAccessPolicy::global();
+        const auto noRoots = qScopeGuard([&policy] { policy.setFileRoots({}, {}); });
+        if (rooted)
+            policy.setFileRoots({}, { m_dir->filePath("elsewhere") });
         HostRecorder host;
         LogCapture log;
         clickDownloadLink(page->page(), "/report.pdf");
-        const QString refused = "tavi.webmodule: Download refused: the folder cannot be written: "
-            + debugQuoted(folder);
-        QTRY_VERIFY_WITH_TIMEOUT(log.contains(refused), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains(kRejected), 15000);
+        QCOMPARE(log.lines(),
+                 QStringList(
+                     { "Download requested: " + debugQuoted(m_server.url("/report.pdf").toString()),
+                       why, kRejected }));
         QVERIFY(request && request->state() == QWebEngineDownloadRequest::DownloadCancelled);
         QVERIFY(host.notices().isEmpty());
     }
@@ -298,11 +330,12 @@ private slots:
         LogCapture log;
         clickDownloadLink(page->page(), "/report.pdf");
         const QString url = debugQuoted(m_server.url("/report.pdf").toString());
-        const QString last = requestEnds
-            ? "Download request rejected. Error: "
-            : "tavi.webmodule: Download cancelled: no file chosen for " + url;
-        QTRY_VERIFY_WITH_TIMEOUT(log.contains(last), 15000);
-        QCOMPARE(log.debugLines(), QStringList({ "Download requested: " + url, last }));
+        QStringList lines { "Download requested: " + url };
+        if (!requestEnds)
+            lines << "tavi.webmodule: Download cancelled: no file chosen for " + url;
+        lines << kRejected;
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains(kRejected), 15000);
+        QCOMPARE(log.debugLines(), lines);
         QCOMPARE(dialogs.count(), 1);
         QVERIFY(request && request->state() == QWebEngineDownloadRequest::DownloadCancelled);
         QVERIFY(host.notices().isEmpty());

@@ -186,11 +186,37 @@ private slots:
             "[1, \"x\", null, [" + order.arg("{D}/nested.bin") + "], " + order.arg("{D}/out.bin")
                 + "]",
             { "{D}/out.bin|bin" }, {}, { "nested.bin" });
+        // A refused order keeps the line of a copy that failed, after the refusal.
         add("missing or non-string source, next order still runs",
             "[{\"targetFile\": \"{D}/a.bin\"}, {\"sourceFile\": 7, \"targetFile\": \"{D}/a.bin\"}, "
                 + order.arg("{D}/b.bin") + "]",
-            { "{D}/b.bin|bin" }, { noPath, noPath }, { "a.bin" });
-        add("missing target member", "[{\"sourceFile\": \"{D}/src.bin\"}]", {}, { noPath });
+            { "{D}/b.bin|bin" }, { noPath, noSource + "\"\"", noPath, noSource + "\"\"" },
+            { "a.bin" });
+        add("missing target member", "[{\"sourceFile\": \"{D}/src.bin\"}]", {},
+            { noPath, cannotOpen });
+        add("empty target, source missing",
+            "[{\"sourceFile\": \"{D}/none\", \"targetFile\": \"\"}]", {},
+            { noPath, noSource + "\"{D}/none\"" });
+        const QString url = "tavi.webmodule: Refused CopyFileFunc: a URL, not a local file path: ";
+        add("source is a URL",
+            "[{\"sourceFile\": \"file://{D}/src.bin\", \"targetFile\": \"{D}/a.bin\"}]", {},
+            { url + "file://{D}/src.bin", noSource + "\"file://{D}/src.bin\"" }, { "a.bin" });
+        add("target is a URL", orders({ "file://{D}/a.bin" }), {},
+            { url + "file://{D}/a.bin", cannotOpen });
+        add("source with a NUL",
+            "[{\"sourceFile\": \"{D}/src.bin\\u0000x\", \"targetFile\": \"{D}/a.bin\"}]", {},
+            { "tavi.webmodule: Refused CopyFileFunc: a NUL character in the path: "
+              "{D}/src.bin\\x00x",
+              noSource + "\"{D}/src.bin\\u0000x\"" },
+            { "a.bin" });
+        const QString tooLong = QString(300, 'x');
+        const QString limits
+            = "tavi.webmodule: CopyFileProcess: path beyond the system's limits refused: the ";
+        add("source name beyond the system's limits",
+            "[{\"sourceFile\": \"{D}/" + tooLong + "\", \"targetFile\": \"{D}/a.bin\"}]", {},
+            { noSource + "\"{D}/" + tooLong + "\"", limits + "source" }, { "a.bin" });
+        add("target name beyond the system's limits", orders({ "{D}/" + tooLong }), {},
+            { cannotOpen, limits + "target" });
         add("source does not exist",
             "[{\"sourceFile\": \"{D}/none\", \"targetFile\": \"{D}/a.bin\"}]", {},
             { noSource + "\"{D}/none\"" }, { "a.bin" });
@@ -278,11 +304,15 @@ private slots:
                                   << "" << QStringList { cannotOpen };
         QTest::newRow("onto itself: nothing but the command") << "{D}/existing.bin"
                                                               << "" << QStringList {};
+        const QString outside = "tavi.webmodule: Refused CopyFileFunc: reading outside the file "
+                                "roots: ";
         QTest::newRow("outside the file roots")
             << "{D}/src.bin"
+            << "{D}/folder" << QStringList { outside + "{D}/src.bin", cannotOpen };
+        QTest::newRow("outside the file roots, no such file")
+            << "{D}/none"
             << "{D}/folder"
-            << QStringList { "tavi.webmodule: Refused CopyFileFunc: reading outside the file "
-                             "roots: {D}/src.bin" };
+            << QStringList { outside + "{D}/none", "Source file does not exist:  \"{D}/none\"" };
     }
 
     void hostSeesInfoAndAbove()
@@ -504,7 +534,8 @@ private slots:
     }
 
     // A warning replaces the second log line; on failure nothing is written
-    // and no notice sent.
+    // and no notice sent. A failure past the folder check, and a refused
+    // path, say why on a line of their own ("why", its beginning).
     void afterSnapshot_data()
     {
         QTest::addColumn<QString>("image");
@@ -512,27 +543,40 @@ private slots:
         QTest::addColumn<QString>("writtenAs"); // as stored and reported; empty: a failure
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("warning");
+        QTest::addColumn<QString>("why");
         const auto add = [](const char* name, const QString& image, const QString& filePath,
                             const QString& writtenAs, const QByteArray& content = {},
-                            const QString& warning = {}) {
-            QTest::newRow(name) << image << filePath << writtenAs << content << warning;
+                            const QString& warning = {}, const QString& why = {}) {
+            QTest::newRow(name) << image << filePath << writtenAs << content << warning << why;
+        };
+        const auto fails = [&add](const char* name, const QString& image, const QString& filePath,
+                                  const QString& why = {}) {
+            add(name, image, filePath, "", {}, {}, why.isEmpty() ? why : "tavi.webmodule: " + why);
         };
         const QString jpeg = "data:image/jpeg;base64," + QString::fromLatin1(kJpeg.toBase64());
+        const QString noMarker
+            = "[AfterSnapshot] base64 缺少 'base64,' 前缀, 数据格式错误 (filePath= \"%1\" )";
         add("JPEG data URL, backslash path", jpeg, "{D\\}\\snap\\a.jpg", "{D}/snap/a.jpg", kJpeg);
         add("existing file replaced", jpeg, "{D}/existing.jpg", "{D}/existing.jpg", kJpeg);
         add("marker twice: cut after the first", "data:x;base64,QUJD;base64,RA==", "{D}/a.jpg",
             "{D}/a.jpg", QByteArray::fromBase64("QUJDbase64RA=="));
-        add("marker at the end: no image", "data:image/png;base64,", "{D}/e.png", "");
-        add("nothing decodable", "base64,!!!!", "{D}/e.png", "");
+        fails("marker at the end: no image", "data:image/png;base64,", "{D}/e.png",
+              "AfterSnapshot: no image data after the marker");
+        fails("nothing decodable", "base64,!!!!", "{D}/e.png",
+              "AfterSnapshot: no image data after the marker");
         add("characters outside the alphabet are skipped",
             "data:;base64,QU J\nD*R\tA==", "{D}/a.jpg", "{D}/a.jpg", "ABCD");
         add("a NUL ends the payload", QString("data:;base64,QUJD") + QChar(0) + "RA==", "{D}/a.jpg",
             "{D}/a.jpg", "ABC");
-        add("no marker", "data:image/png,QUJD", "{D}/a.jpg", "", {},
-            "[AfterSnapshot] base64 缺少 'base64,' 前缀, 数据格式错误 (filePath= \"{D}/a.jpg\" )");
-        add("bare file name", jpeg, "snap.jpg", "");
-        add("a file where the folder would go", jpeg, "{D}/blocker/snap/a.jpg", "");
-        add("path is a folder", jpeg, "{D}/", "");
+        add("no marker", "data:image/png,QUJD", "{D}/a.jpg", "", {}, noMarker.arg("{D}/a.jpg"));
+        add("empty path, no marker", "data:image/png,QUJD", "", "", {}, noMarker.arg(""));
+        fails("empty path", jpeg, "", "Refused AfterSnapshot: an empty path");
+        fails("a URL as path", jpeg, "file://{D}/a.jpg",
+              "Refused AfterSnapshot: a URL, not a local file path: file://{D}/a.jpg");
+        fails("bare file name", jpeg, "snap.jpg");
+        fails("a file where the folder would go", jpeg, "{D}/blocker/snap/a.jpg",
+              "Failed to write the snapshot:");
+        fails("path is a folder", jpeg, "{D}/", "Failed to write the snapshot:");
     }
 
     void afterSnapshot()
@@ -542,9 +586,11 @@ private slots:
         QFETCH(QString, writtenAs);
         QFETCH(QByteArray, content);
         QFETCH(QString, warning);
+        QFETCH(QString, why);
         filePath = m_dir->fill(filePath);
         writtenAs = m_dir->fill(writtenAs);
         warning = m_dir->fill(warning);
+        why = m_dir->fill(why);
         const QString target
             = writtenAs.isEmpty() ? QString(filePath).replace('\\', '/') : writtenAs;
         const QString folder = target.section('/', 0, -2);
@@ -560,12 +606,11 @@ private slots:
                             warning.isEmpty() ? "filePath: " + debugQuoted(target) + " path "
                                     + debugQuoted(folder)
                                               : warning };
-        // A failure past the folder check says why on a line of its own.
-        if (writtenAs.isEmpty() && warning.isEmpty() && !folder.isEmpty())
-            lines << "tavi.webmodule: ";
+        if (!why.isEmpty())
+            lines << why;
         QCOMPARE(log.lines().size(), lines.size());
         QCOMPARE(log.lines().mid(0, 2), lines.mid(0, 2));
-        QVERIFY(lines.size() < 3 || log.lines()[2].startsWith(lines[2]));
+        QVERIFY(why.isEmpty() || log.lines()[2].startsWith(why));
         if (writtenAs.isEmpty()) {
             QVERIFY(host.notices().isEmpty());
             QCOMPARE(filesUnder(m_dir->path()), before);

@@ -5,12 +5,14 @@
 #include "TestSupport.h"
 
 #include <PlayVideoDialog.h>
+#include <QtCore/QScopeGuard>
 #include <QtGui/QIcon>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QSlider>
 #include <SkinMgr.h>
 #include <TaviSim.h>
 #include <VolumeMenu.h>
+#include <WebAccessPolicy.h>
 #include <optional>
 
 namespace {
@@ -162,42 +164,78 @@ private slots:
 
     void nothingStarts_data()
     {
-        QTest::addColumn<QString>("file"); // empty: the clip
+        QTest::addColumn<QString>("file"); // "{clip}": the clip
         QTest::addColumn<int>("sdk"); // 0 none, 1 without stream SDK, 2 complete
+        QTest::addColumn<bool>("rooted"); // pages may read only another folder
         QTest::addColumn<QString>("reason");
+        const QString notThere = "file not exists: ";
         QTest::newRow("missing file")
-            << "/nonexistent/clip.mp4" << 2 << "file not exists: /nonexistent/clip.mp4";
-        QTest::newRow("no client sdk") << "" << 0 << "stream sdk not available";
-        QTest::newRow("no stream sdk") << "" << 1 << "stream sdk not available";
+            << "/nonexistent/clip.mp4" << 2 << false << notThere + "/nonexistent/clip.mp4";
+        QTest::newRow("no client sdk") << "{clip}" << 0 << false << "stream sdk not available";
+        QTest::newRow("no stream sdk") << "{clip}" << 1 << false << "stream sdk not available";
+        // Paths the module does not open are files that are not there.
+        QTest::newRow("empty path") << "" << 2 << false << notThere;
+        QTest::newRow("a URL") << "file://{clip}" << 2 << false << notThere + "file://{clip}";
+        QTest::newRow("a NUL in the path")
+            << QString("{clip}") + QChar(0) << 2 << false << notThere + "{clip}\\x00";
+        QTest::newRow("outside the file roots") << "{clip}" << 2 << true << notThere + "{clip}";
     }
 
-    // Nothing comes on screen when nothing can play, and the window that
-    // could never show goes instead of piling up.
+    // Nothing comes on screen when nothing can play; the window stays made,
+    // off screen, until the next call closes it.
     void nothingStarts()
     {
         QFETCH(QString, file);
         QFETCH(int, sdk);
+        QFETCH(bool, rooted);
         QFETCH(QString, reason);
-        if (file.isEmpty())
-            file = m_clip;
+        file.replace("{clip}", m_clip);
+        reason.replace("{clip}", m_clip);
+        WebAccessPolicy& policy = WebAccessPolicy::global();
+        const auto noRoots = qScopeGuard([&policy] { policy.setFileRoots({}, {}); });
+        if (rooted)
+            policy.setFileRoots({ m_dir.filePath("elsewhere") }, {});
         m_sdk->streamAvailable = sdk == 2;
         std::optional<SdkInstaller> none;
         if (sdk == 0)
             none.emplace(nullptr);
-        CWebComm bridge; // alive: the window must go by itself
+        CWebComm bridge;
         bridge.PlayVideoFile(file);
 
+        const QString shown = QString(file).replace(QChar(0), "\\x00");
         QCOMPARE(
             TaviSim::logLines(),
-            QStringList({ "[PlayVideoFile] called, file:" + file,
+            QStringList({ "[PlayVideoFile] called, file:" + shown,
                           "[PlayVideoFile] creating PlayVideoDialog",
-                          "[PlayVideoFile] calling LoadVideo with file:" + file,
-                          "[PlayVideoDialog] LoadVideo: " + file, "[PlayVideoDialog] " + reason,
+                          "[PlayVideoFile] calling LoadVideo with file:" + shown,
+                          "[PlayVideoDialog] LoadVideo: " + shown, "[PlayVideoDialog] " + reason,
                           "[PlayVideoFile] LoadVideo returned" }));
         QVERIFY(stream().calls.isEmpty());
-        QVERIFY(videoDialogs().size() <= 1);
-        QVERIFY(videoDialogs().isEmpty() || !onScreen(videoDialogs().first()));
-        QTRY_VERIFY(videoDialogs().isEmpty());
+        QCOMPARE(videoDialogs().size(), 1);
+        const QPointer<PlayVideoDialog> offScreen = videoDialogs().first();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(offScreen && offScreen->isVisible() && !onScreen(offScreen));
+
+        bridge.PlayVideoFile(file);
+        QTRY_VERIFY(offScreen.isNull());
+        QCOMPARE(videoDialogs().size(), 1);
+    }
+
+    // A window left off screen lets the host quit when its own last window
+    // closes, as Qt's applications do by default.
+    void offScreenWindowLetsTheHostQuit()
+    {
+        QWidget hostWindow;
+        hostWindow.show();
+        CWebComm bridge;
+        bridge.PlayVideoFile(QString());
+        QCOMPARE(videoDialogs().size(), 1);
+        QTimer::singleShot(0, &hostWindow, &QWidget::close);
+        QTimer stuck; // the host would keep running
+        stuck.setSingleShot(true);
+        connect(&stuck, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
+        stuck.start(10000);
+        QCOMPARE(QApplication::exec(), 0);
     }
 
     void sliderFollowsPollsAndSeeksOnUserMoves()

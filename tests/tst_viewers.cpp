@@ -8,6 +8,7 @@
 #include <MyMessageBox.h>
 #include <QtCore/QProcess>
 #include <QtCore/QRegularExpression>
+#include <QtCore/QScopeGuard>
 #include <QtCore/QTranslator>
 #include <QtGui/QDesktopServices>
 #include <QtGui/QImage>
@@ -17,6 +18,7 @@
 #include <QtMultimedia/QMediaPlayer>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QPushButton>
+#include <WebAccessPolicy.h>
 #include <cstdio>
 
 using namespace TestSupport;
@@ -327,13 +329,63 @@ private slots:
         const bool noDevice = QMediaDevices::defaultAudioOutput().isNull();
         QString expected = QStringLiteral("No Error");
         if (noDevice)
-            expected = QStringLiteral("Error: \"No audio output device\"");
+            expected = QStringLiteral("Error:  \"No audio output device\"");
         else if (player->error() != QMediaPlayer::NoError)
-            expected = QStringLiteral("Error: \"%1\"").arg(player->errorString());
+            expected = QStringLiteral("Error:  \"%1\"").arg(player->errorString());
         const QStringList outcome
             = log.debugLines().filter(QRegularExpression("^(No Error|Error: )"));
         QCOMPARE(outcome, QStringList({ expected }));
         QVERIFY(!noDevice || player->playbackState() == QMediaPlayer::StoppedState);
+    }
+
+    // A path the module does not open shows or plays nothing; the viewer's
+    // line for a file it cannot open follows the refusal.
+    void refusedPaths_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QString>("path"); // "{F}": a file that is there
+        QTest::addColumn<bool>("rooted"); // pages may read only another folder
+        QTest::addColumn<QStringList>("lines");
+        const QString refused = "tavi.webmodule: Refused %1: ";
+        const QString picture = "Image could not be loaded.";
+        const QString sound = "Error:  \"the path is %1\"";
+        for (const char* method : { "ShowPicture", "PlaySoundFile" }) {
+            const QString line = method == QLatin1String("ShowPicture") ? picture : sound;
+            const QString refusal = refused.arg(method);
+            QTest::addRow("%s, an empty path", method)
+                << method << "" << false
+                << QStringList { refusal + "an empty path", line.arg("not a local file path") };
+            QTest::addRow("%s, a URL", method)
+                << method << "file://{F}" << false
+                << QStringList { refusal + "a URL, not a local file path: file://{F}",
+                                 line.arg("not a local file path") };
+            QTest::addRow("%s, outside the file roots", method)
+                << method << "{F}" << true
+                << QStringList { refusal + "reading outside the file roots: {F}",
+                                 line.arg("outside the host's file roots") };
+        }
+    }
+
+    void refusedPaths()
+    {
+        QFETCH(QString, method);
+        QFETCH(QString, path);
+        QFETCH(bool, rooted);
+        QFETCH(QStringList, lines);
+        const QString file = writePicture(m_dir.filePath("there.png"), QSize(20, 10));
+        path.replace("{F}", file);
+        lines.replaceInStrings("{F}", file);
+        WebAccessPolicy& policy = WebAccessPolicy::global();
+        const auto noRoots = qScopeGuard([&policy] { policy.setFileRoots({}, {}); });
+        if (rooted)
+            policy.setFileRoots({ m_dir.filePath("elsewhere") }, {});
+        DialogDriver<ImageDialog> viewers([](ImageDialog*) {});
+        CWebComm bridge;
+        LogCapture log;
+        QVERIFY(QMetaObject::invokeMethod(&bridge, qPrintable(method), Q_ARG(QString, path)));
+        QCOMPARE(log.lines(), lines);
+        QCOMPARE(viewers.count(), 0);
+        QVERIFY(players(bridge).isEmpty());
     }
 
     // A new call replaces the pair, the old one lasting until the event loop

@@ -214,8 +214,7 @@ std::optional<QString> judgedPath(const QObject* owner, const char* method, cons
                                   PathUse use, bool* outsideRoots)
 {
     *outsideRoots = false;
-    QString path = text;
-    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const QString path = slashedPath(text);
     if (path.isEmpty())
         return refused(owner, method, QStringLiteral("an empty path"));
     // The system would stop at the NUL: what follows it must not be judged.
@@ -245,6 +244,21 @@ std::optional<QString> judgedPath(const QObject* owner, const char* method, cons
 }
 
 } // namespace
+
+QString slashedPath(const QString& text)
+{
+    QString path = text;
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return path;
+}
+
+QString refusalWhy(const QString& text)
+{
+    const QString path = slashedPath(text);
+    return path.isEmpty() || path.contains(QChar(u'\0')) || looksLikeUrl(path)
+        ? QStringLiteral("not a local file path")
+        : QStringLiteral("outside the host's file roots");
+}
 
 std::optional<QString> pagePath(const char* method, const QString& text, PathUse use)
 {

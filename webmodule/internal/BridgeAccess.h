@@ -97,6 +97,12 @@ enum class PathUse { Read, Write, Play };
 // and the file roots judge the result. Returns the path to use, exactly as
 // judged; nullopt after one log line naming method and the cause.
 std::optional<QString> pagePath(const char* method, const QString& text, PathUse use);
+// text as that rule reads it, judged or not: backslashes as slashes.
+QString slashedPath(const QString& text);
+// Why pagePath refused text, in a few words ("not a local file path",
+// "outside the host's file roots"); the log line of the refusal has the
+// detail.
+QString refusalWhy(const QString& text);
 // The same for a call of bridge, from any thread; a refusal by the file roots
 // is also told to the host of the bridge's page (see reportRefusedBridgeCall).
 std::optional<QString> pagePath(const QPointer<QObject>& bridge, const char* method,

@@ -1,9 +1,9 @@
 #include "FileCopy.h"
 
 #include "FileWriter.h"
+#include "HostLines.h"
 #include "Logging.h"
 
-#include <QtCore/QDebug>
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 #include <sys/stat.h>
@@ -29,14 +29,41 @@ bool stopped(const std::atomic<bool>* stop, const QString& target)
     return true;
 }
 
+void logSourceMissing(const QString& source)
+{
+    HostLine::debug() << "Source file does not exist: " << source;
+}
+
+void logCannotOpen()
+{
+    HostLine::debug() << "Failed to open files for copying.";
+}
+
+// which: "source" or "target".
+void pathTooLong(const char* which)
+{
+    qCDebug(lcWebModule).noquote()
+        << "CopyFileProcess: path beyond the system's limits refused: the" << which;
+}
+
 } // namespace
+
+void logRefusedCopy(const QString& source)
+{
+    // The system cannot name such a source: it is not there.
+    if (source.isEmpty() || source.contains(QChar(u'\0')) || !QFileInfo::exists(source))
+        logSourceMissing(source);
+    else
+        logCannotOpen();
+}
 
 bool copyFile(const QString& source, const QString& target, const FileRoots& roots,
               const std::atomic<bool>* stop, const CopyProgress& progress)
 {
-    if (!withinPathLimits(source) || !withinPathLimits(target)) {
-        qCDebug(lcWebModule) << "CopyFileProcess: path beyond the system's limits refused, lengths"
-                             << source.size() << target.size();
+    // No file has a name beyond the system's limits.
+    if (!withinPathLimits(source)) {
+        logSourceMissing(source);
+        pathTooLong("source");
         return false;
     }
     // Folders, devices and pipes are no files to copy (a device may never
@@ -46,15 +73,20 @@ bool copyFile(const QString& source, const QString& target, const FileRoots& roo
     if (!sourceFd.valid()) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR) {
-            qDebug() << "Source file does not exist: " << source;
+            logSourceMissing(source);
         } else if (error == EINVAL) {
-            // Hosts read the first line word for word; the second says why.
-            qDebug() << "Failed to open files for copying.";
+            logCannotOpen();
             qCDebug(lcWebModule) << "Not a regular file, not copied:" << source;
         } else {
-            qDebug() << "Failed to open files for copying.";
+            logCannotOpen();
             qCDebug(lcWebModule) << "Cannot open the source:" << source << rootedErrorText(error);
         }
+        return false;
+    }
+    // A target that cannot be named cannot be opened.
+    if (!withinPathLimits(target)) {
+        logCannotOpen();
+        pathTooLong("target");
         return false;
     }
     // Writing onto the source itself would destroy it; refused before any
@@ -80,7 +112,7 @@ bool copyFile(const QString& source, const QString& target, const FileRoots& roo
     QFile in;
     if (!in.open(sourceFd.get(), QIODevice::ReadOnly | QIODevice::Unbuffered,
                  QFileDevice::AutoCloseHandle)) {
-        qDebug() << "Failed to open files for copying.";
+        logCannotOpen();
         qCDebug(lcWebModule) << "Cannot open the source:" << source << in.errorString();
         return false;
     }
@@ -89,7 +121,7 @@ bool copyFile(const QString& source, const QString& target, const FileRoots& roo
         return false;
     ReplacingFile out(std::move(place));
     if (!out.open()) {
-        qDebug() << "Failed to open files for copying.";
+        logCannotOpen();
         qCDebug(lcWebModule) << "Cannot write the target:" << target << out.errorString();
         return false;
     }

@@ -21,5 +21,10 @@ namespace TaviWebModuleInternal {
 using CopyProgress = std::function<void(qint64 done, qint64 total)>;
 bool copyFile(const QString& source, const QString& target, const FileRoots& roots = FileRoots(),
               const std::atomic<bool>* stop = nullptr, const CopyProgress& progress = {});
+// The line copyFile writes for a source it cannot open, for an order the
+// bridge refused before copying (source or target): "Source file does not
+// exist: " when nothing is there under the source's name, else "Failed to
+// open files for copying.".
+void logRefusedCopy(const QString& source);
 
 } // namespace TaviWebModuleInternal

@@ -1,6 +1,7 @@
 #include "PageCommands.h"
 
-#include <QtCore/QDebug>
+#include "HostLines.h"
+
 #include <QtCore/QJsonDocument>
 
 namespace TaviWebModuleInternal {
@@ -9,7 +10,7 @@ bool commandArray(const QString& command, QJsonArray& array)
 {
     const QJsonDocument doc = QJsonDocument::fromJson(command.toUtf8());
     if (doc.isNull()) {
-        qWarning() << "Invalid JSON string";
+        HostLine::warning() << "Invalid JSON string";
         return false;
     }
     array = doc.array();

@@ -1,10 +1,10 @@
 #include "PagePush.h"
 
+#include "HostLines.h"
 #include "JsScript.h"
 #include "Logging.h"
 
 #include <QtCore/QCoreApplication>
-#include <QtCore/QDebug>
 #include <QtWebEngineCore/QWebEnginePage>
 
 namespace TaviWebModuleInternal {
@@ -20,7 +20,7 @@ constexpr qsizetype kBatchLength = 1024 * 1024;
 
 void logResult(const QVariant& result)
 {
-    qDebug() << result.toString();
+    HostLine::debug() << result.toString();
 }
 
 quint64 nextTransfer()

@@ -15,7 +15,7 @@ class QWebEnginePage;
 namespace TaviWebModuleInternal {
 
 // Calls page functions in the page, in the order of push(), each once, and
-// logs each call's value as text (qDebug, as the push always has). A push
+// logs each call's value as a host line (see HostLines.h). A push
 // that comes alone goes at once, as one script. Pushes that come while
 // earlier ones of the same turn of the event loop are still being handed
 // over (a storm from a host thread) wait and go together in one script. A

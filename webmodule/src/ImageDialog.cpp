@@ -1,6 +1,8 @@
 #include "ImageDialog.h"
 
 #include "FocusFrame.h"
+#include "HostLines.h"
+#include "ViewerLines.h"
 
 #include <QtCore/QFileInfo>
 #include <QtCore/QUrl>
@@ -21,6 +23,11 @@ const QSize kPictureBox(720, 560);
 const QSize kNoPictureSize(480, 270);
 
 } // namespace
+
+void TaviWebModuleInternal::logPictureNotLoaded()
+{
+    HostLine::warning() << "Image could not be loaded.";
+}
 
 ImageDialog::ImageDialog(const QString& path, QWidget* parent)
     : QDialog(parent)
@@ -79,7 +86,7 @@ ImageDialog::ImageDialog(const QString& path, QWidget* parent)
 
     const QPixmap pixmap(path);
     if (pixmap.isNull()) {
-        qWarning("Image could not be loaded.");
+        TaviWebModuleInternal::logPictureNotLoaded();
         // Keep the window usable: the file name, the close button and a word
         // where the picture would be.
         m_pImageLabel->setText(tr("Image could not be loaded."));

@@ -1,7 +1,8 @@
 #include "PlayVideoDialog.h"
 
 #include "FocusFrame.h"
-#include "LogText.h"
+#include "HostLines.h"
+#include "ViewerLines.h"
 
 #include <QtCore/QEvent>
 #include <QtCore/QFile>
@@ -21,10 +22,11 @@ namespace {
 
 // Every playback line goes to the host's log, where the host's support
 // people look for the stream SDK's side of a problem.
-void hostLog(const QString& line)
+namespace HostLine = TaviWebModuleInternal::HostLine;
+
+void logLoadVideo(const QString& path)
 {
-    // Paths come from pages: one entry per line, whatever they hold.
-    taviLogMgr()->logDebug(TaviWebModuleInternal::escapeForLog(line));
+    HostLine::log(QStringLiteral("[PlayVideoDialog] LoadVideo: ") + path);
 }
 
 // Host notification sent before the sound is opened, so that the host can
@@ -46,6 +48,12 @@ QPixmap volumePixmap(const QString& file)
 }
 
 } // namespace
+
+void TaviWebModuleInternal::logVideoNotThere(const QString& path)
+{
+    logLoadVideo(path);
+    HostLine::log(QStringLiteral("[PlayVideoDialog] file not exists: ") + path);
+}
 
 PlayVideoDialog::PlayVideoDialog(QWidget* parent)
     : QWidget(parent)
@@ -78,14 +86,14 @@ PlayVideoDialog::~PlayVideoDialog()
 
 void PlayVideoDialog::LoadVideo(const QString& path)
 {
-    hostLog(QStringLiteral("[PlayVideoDialog] LoadVideo: ") + path);
     if (!QFile::exists(path)) {
-        hostLog(QStringLiteral("[PlayVideoDialog] file not exists: ") + path);
+        TaviWebModuleInternal::logVideoNotThere(path);
         return;
     }
+    logLoadVideo(path);
     IStreamSdk* sdk = streamSdk();
     if (!sdk) {
-        hostLog(QStringLiteral("[PlayVideoDialog] stream sdk not available"));
+        HostLine::log(QStringLiteral("[PlayVideoDialog] stream sdk not available"));
         return;
     }
 
@@ -101,11 +109,12 @@ void PlayVideoDialog::LoadVideo(const QString& path)
         m_nPlayHandle = handle;
         m_bPaused = false;
         m_pPosTimer->start();
-        hostLog(QStringLiteral("[PlayVideoDialog] StartFilePlayback ok, handle=%1, winId=%2")
-                    .arg(handle)
-                    .arg(static_cast<quint64>(wnd)));
+        HostLine::log(QStringLiteral("[PlayVideoDialog] StartFilePlayback ok, handle=%1, winId=%2")
+                          .arg(handle)
+                          .arg(static_cast<quint64>(wnd)));
     } else {
-        hostLog(QStringLiteral("[PlayVideoDialog] StartFilePlayback failed: ret=%1").arg(ret));
+        HostLine::log(
+            QStringLiteral("[PlayVideoDialog] StartFilePlayback failed: ret=%1").arg(ret));
     }
     // Now it may come on screen: with the picture, or empty so that the user
     // can retry with the play button or close it.
@@ -408,24 +417,24 @@ void PlayVideoDialog::applySoundState(bool on)
             if (m_nPlayHandle < 0)
                 return;
             const int ret = sdk->OpenSound(m_nPlayHandle);
-            hostLog(QStringLiteral("[PlayVideoDialog] OpenSound ret=%1, handle=%2")
-                        .arg(ret)
-                        .arg(m_nPlayHandle));
+            HostLine::log(QStringLiteral("[PlayVideoDialog] OpenSound ret=%1, handle=%2")
+                              .arg(ret)
+                              .arg(m_nPlayHandle));
             if (ret != -1) {
                 m_bSoundOn = true;
                 updateSpeakerIcon();
             } else {
-                // Read word for word in hosts' logs: "the audio device may still
-                // be in use, or the video has no sound track".
-                hostLog(QStringLiteral("[PlayVideoDialog] OpenSound failed (ret=-1) - "
-                                       "可能音频设备仍被占用或视频无音轨"));
+                // "The audio device may still be in use, or the video has no
+                // sound track."
+                HostLine::log(QStringLiteral("[PlayVideoDialog] OpenSound failed (ret=-1) - "
+                                             "可能音频设备仍被占用或视频无音轨"));
             }
         });
         return;
     }
 
     const int ret = sdk->CloseSound(m_nPlayHandle);
-    hostLog(QStringLiteral("[PlayVideoDialog] CloseSound ret=%1").arg(ret));
+    HostLine::log(QStringLiteral("[PlayVideoDialog] CloseSound ret=%1").arg(ret));
     m_bSoundOn = false;
     updateSpeakerIcon();
 }

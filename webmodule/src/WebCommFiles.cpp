@@ -7,6 +7,7 @@
 #include "BridgeAccess.h"
 #include "FileCopy.h"
 #include "FileWriter.h"
+#include "HostLines.h"
 #include "HostNotice.h"
 #include "Logging.h"
 #include "OffThread.h"
@@ -21,7 +22,6 @@
 #include <QtCore/QJsonObject>
 #include <QtCore/QPointer>
 #include <QtCore/QTimer>
-#include <QtCore/QUrl>
 #include <QtWidgets/QFileDialog>
 #include <QtWidgets/QWidget>
 
@@ -36,21 +36,22 @@ QString startFolder(const QString& originalPath)
 }
 
 // The snapshot's file, from the page's image text; 0 when written, -1 when
-// not (nothing is written then), with the lines the call always wrote.
-int saveSnapshot(const QString& base64, const QString& filePath, const FileRoots& roots,
-                 const std::atomic<bool>& stop)
+// not (nothing is written then). filePath has its backslashes as slashes;
+// the path rule judges it once the lines of every snapshot are written.
+int saveSnapshot(const QPointer<QObject>& bridge, const QString& base64, const QString& filePath,
+                 const FileRoots& roots, const std::atomic<bool>& stop)
 {
     const std::optional<QByteArray> image = snapshotImageData(base64);
     if (!image) {
-        // Read word for word by hosts: "the data lacks the 'base64,' prefix".
-        qWarning() << "[AfterSnapshot] base64 缺少 'base64,' 前缀, 数据格式错误 (filePath="
-                   << filePath << ")";
+        // "The data lacks the 'base64,' prefix, a wrong data format."
+        HostLine::warning() << "[AfterSnapshot] base64 缺少 'base64,' 前缀, 数据格式错误 (filePath="
+                            << filePath << ")";
         return -1;
     }
 
     const QString folder = filePath.section(QLatin1Char('/'), 0, -2);
-    qDebug() << "filePath:" << filePath << "path" << folder;
-    if (folder.isEmpty())
+    HostLine::debug() << "filePath:" << filePath << "path" << folder;
+    if (!pagePath(bridge, "AfterSnapshot", filePath, PathUse::Write) || folder.isEmpty())
         return -1;
     // An empty file reported as a snapshot would hide a capture that failed.
     if (image->isEmpty()) {
@@ -98,17 +99,11 @@ void tellCopy(CWebComm* bridge, int index, const QString& source, const QString&
 constexpr int kCopyProgressMs = 250;
 
 // Why the page's path for what ("source" or "target") was refused, for the
-// page: the host log has the detail.
+// page.
 QString refusalWhy(const char* what, const QString& text)
 {
-    QString path = text;
-    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    const bool notLocal
-        = path.isEmpty() || path.contains(QChar(u'\0')) || QUrl(path).scheme().size() > 1;
     return QStringLiteral("the %1 is %2")
-        .arg(QLatin1String(what),
-             notLocal ? QLatin1String("not a local file path")
-                      : QLatin1String("outside the host's file roots"));
+        .arg(QLatin1String(what), TaviWebModuleInternal::refusalWhy(text));
 }
 
 } // namespace
@@ -150,7 +145,7 @@ void CWebComm::CopyFileFunc(QString command)
 {
     if (!bridgeCallAllowed(this, "CopyFileFunc"))
         return;
-    qDebug() << "CopyFileFunc command" << command;
+    HostLine::debug() << "CopyFileFunc command" << command;
     QJsonArray orders;
     // A JSON object reads as no orders: the page learns so as of no JSON.
     if (!commandArray(command, orders)
@@ -169,13 +164,16 @@ void CWebComm::CopyFileFunc(QString command)
         const QJsonObject o = order.toObject();
         const QString source = o.value(QStringLiteral("sourceFile")).toString();
         const QString target = o.value(QStringLiteral("targetFile")).toString();
+        // A refused order still leaves the line of a copy that failed there.
         const std::optional<QString> from = pagePath(this, "CopyFileFunc", source, PathUse::Read);
         if (!from) {
+            logRefusedCopy(slashedPath(source));
             tellCopy(this, index, source, target, "refused", refusalWhy("source", source));
             continue;
         }
         const std::optional<QString> to = pagePath(this, "CopyFileFunc", target, PathUse::Write);
         if (!to) {
+            logRefusedCopy(*from);
             tellCopy(this, index, source, target, "refused", refusalWhy("target", target));
             continue;
         }
@@ -270,19 +268,17 @@ int CWebComm::AfterSnapshot(QString base64, QString channelId, int time, QString
 {
     if (!bridgeCallAllowed(this, "AfterSnapshot"))
         return -1;
-    qDebug() << "filePath:" << filePath;
-    const std::optional<QString> path = pagePath(this, "AfterSnapshot", filePath, PathUse::Write);
-    if (!path)
-        return -1;
+    HostLine::debug() << "filePath:" << filePath;
+    const QString path = slashedPath(filePath);
     const FileRoots roots = currentFileRoots();
     int result = -1;
-    runOffThread(this, [&](const std::atomic<bool>& stop) {
-        result = saveSnapshot(base64, *path, roots, stop);
+    runOffThread(this, [&, bridge = QPointer<QObject>(this)](const std::atomic<bool>& stop) {
+        result = saveSnapshot(bridge, base64, path, roots, stop);
     });
     if (result != 0)
         return result;
     sendHostNotice(QStringLiteral("afterSnapshot"),
-                   QJsonObject { { QStringLiteral("filePath"), *path },
+                   QJsonObject { { QStringLiteral("filePath"), path },
                                  { QStringLiteral("channelId"), channelId },
                                  { QStringLiteral("time"), time } });
     return 0;

@@ -1,11 +1,11 @@
 // CWebComm: sound, picture viewer, video window and alarm tip.
 
 #include "BridgeAccess.h"
+#include "HostLines.h"
 #include "ImageDialog.h"
-#include "LogText.h"
-#include "Logging.h"
 #include "MyMessageBox.h"
 #include "PlayVideoDialog.h"
+#include "ViewerLines.h"
 #include "WebComm.h"
 
 #include <QtCore/QDir>
@@ -15,11 +15,8 @@
 #include <QtMultimedia/QAudioOutput>
 #include <QtMultimedia/QMediaDevices>
 #include <QtMultimedia/QMediaPlayer>
-#include <TaviLogic.h>
 
-using TaviWebModuleInternal::bridgeCallAllowed;
-using TaviWebModuleInternal::pagePath;
-using TaviWebModuleInternal::PathUse;
+using namespace TaviWebModuleInternal;
 
 // The page's paths are opened as they were judged: the player gets a URL
 // made from the judged path, absolute, never one of the page's own text.
@@ -28,8 +25,11 @@ void CWebComm::PlaySoundFile(QString file)
     if (!bridgeCallAllowed(this, "PlaySoundFile"))
         return;
     const std::optional<QString> path = pagePath(this, "PlaySoundFile", file, PathUse::Play);
-    if (!path)
+    // Nothing plays: the line says so, as for a player that failed at once.
+    if (!path) {
+        HostLine::debug() << "Error: " << QStringLiteral("the path is ") + refusalWhy(file);
         return;
+    }
     // The old pair stops when it is deleted, back in the event loop.
     if (m_pMediaPlayer) {
         m_pMediaPlayer->deleteLater();
@@ -44,37 +44,39 @@ void CWebComm::PlaySoundFile(QString file)
     // Some multimedia back ends crash the process when they decode sound
     // with no device to play it on; without a device there is nothing to hear.
     if (QMediaDevices::defaultAudioOutput().isNull()) {
-        qDebug() << "Error:" << QStringLiteral("No audio output device");
+        HostLine::debug() << "Error: " << QStringLiteral("No audio output device");
         return;
     }
     m_pMediaPlayer->play();
     if (m_pMediaPlayer->error() != QMediaPlayer::NoError)
-        qDebug() << "Error:" << m_pMediaPlayer->errorString();
+        HostLine::debug() << "Error: " << m_pMediaPlayer->errorString();
     else
-        qDebug() << "No Error";
+        HostLine::debug() << "No Error";
 }
 
 void CWebComm::ShowPicture(QString filePath)
 {
     if (!bridgeCallAllowed(this, "ShowPicture"))
         return;
+    // A picture the module may not open is not loaded: its line, no viewer.
     const std::optional<QString> path = pagePath(this, "ShowPicture", filePath, PathUse::Play);
-    if (!path)
+    if (!path) {
+        logPictureNotLoaded();
         return;
+    }
     ImageDialog dialog(*path, nullptr);
     dialog.exec();
 }
 
+// A path the module may not open is, for the dialog, a file that is not
+// there: the same lines, and the same window, created and left off screen.
 void CWebComm::PlayVideoFile(QString file)
 {
     if (!bridgeCallAllowed(this, "PlayVideoFile"))
         return;
     const std::optional<QString> path = pagePath(this, "PlayVideoFile", file, PathUse::Play);
-    if (!path)
-        return;
-    LogMgr* log = taviLogMgr();
-    log->logDebug(QStringLiteral("[PlayVideoFile] called, file:")
-                  + TaviWebModuleInternal::escapeForLog(*path));
+    const QString shown = slashedPath(file); // as judged, refused or not
+    HostLine::log(QStringLiteral("[PlayVideoFile] called, file:") + shown);
 
     // The old dialog deletes itself once back in the event loop, so its
     // playback stops after the new one has started.
@@ -83,7 +85,7 @@ void CWebComm::PlayVideoFile(QString file)
         m_pPlayVideoDlg = nullptr;
     }
 
-    log->logDebug(QStringLiteral("[PlayVideoFile] creating PlayVideoDialog"));
+    HostLine::log(QStringLiteral("[PlayVideoFile] creating PlayVideoDialog"));
     PlayVideoDialog* dialog = new PlayVideoDialog(nullptr);
     m_pPlayVideoDlg = dialog;
     dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -96,18 +98,18 @@ void CWebComm::PlayVideoFile(QString file)
     // Still off screen: this creates the native video window for the SDK.
     dialog->show();
 
-    log->logDebug(QStringLiteral("[PlayVideoFile] calling LoadVideo with file:")
-                  + TaviWebModuleInternal::escapeForLog(*path));
-    dialog->LoadVideo(*path);
-    log->logDebug(QStringLiteral("[PlayVideoFile] LoadVideo returned"));
+    HostLine::log(QStringLiteral("[PlayVideoFile] calling LoadVideo with file:") + shown);
+    if (path)
+        dialog->LoadVideo(*path);
+    else
+        logVideoNotThere(shown);
+    HostLine::log(QStringLiteral("[PlayVideoFile] LoadVideo returned"));
 
-    // Still off screen: the file or the stream SDK was missing, so nothing
-    // will ever show. An invisible window would only pile up.
-    if (dialog->testAttribute(Qt::WA_DontShowOnScreen)) {
-        qCDebug(lcWebModule) << "PlayVideoFile: playback could not start, window closed:" << *path;
-        m_pPlayVideoDlg = nullptr;
-        dialog->close();
-    }
+    // Nothing will bring it on screen (the next call or the page's end
+    // closes it): a window no one sees must not keep the host running once
+    // the host's own windows are closed.
+    if (dialog->testAttribute(Qt::WA_DontShowOnScreen))
+        dialog->setAttribute(Qt::WA_QuitOnClose, false);
 }
 
 bool CWebComm::ShowDevAlarmTips(QString msg)

@@ -3,6 +3,7 @@
 #include "BridgeAccess.h"
 #include "DownloadInitiator.h"
 #include "FileWriter.h"
+#include "HostLines.h"
 #include "HostNotice.h"
 #include "LogText.h"
 #include "Logging.h"
@@ -224,16 +225,24 @@ void CWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, con
 
 void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
 {
+    namespace HostLine = TaviWebModuleInternal::HostLine;
     // Every page sees every request of the shared profile; the first one
     // that finds it still open handles it.
     if (!download || download->state() != QWebEngineDownloadRequest::DownloadRequested)
         return;
-    qDebug() << "Download requested:" << download->url().toString();
+    HostLine::debug() << "Download requested:" << download->url().toString();
+    // Every request logged as requested ends as rejected or accepted: one
+    // the module cancels is rejected too.
+    const auto rejected = [] { HostLine::debug() << "Download request rejected. Error: "; };
+    const auto reject = [download, rejected] {
+        download->cancel();
+        rejected();
+    };
     // Judged by the document that asked, whatever its page shows now; the
     // request's page() is never read (see DownloadInitiator).
     QPointer<QWebEnginePage> initiatorPage;
     if (refusedDownload(download->url(), &initiatorPage)) {
-        download->cancel();
+        reject();
         return;
     }
 
@@ -254,21 +263,21 @@ void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
     }
 
     if (!request || download->state() != QWebEngineDownloadRequest::DownloadRequested) {
-        qDebug() << "Download request rejected. Error: ";
+        rejected();
         return;
     }
     if (path.isEmpty()) {
         // The user closed the save dialog: nothing is saved, so no tip.
         qCDebug(lcWebModule) << "Download cancelled: no file chosen for"
                              << download->url().toString();
-        download->cancel();
+        reject();
         return;
     }
     if (!TaviWebModuleInternal::mayWritePath(initiatorPage, "DownloadRequested", path)) {
         if (initiatorPage)
             TaviWebModuleInternal::reportRefusedCall(initiatorPage, "DownloadRequested",
                                                      VmsWebWidgets::OutsideFileRoots);
-        download->cancel();
+        reject();
         return;
     }
     // A folder that cannot hold the file would end the download cancelled
@@ -277,12 +286,12 @@ void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
     if (!TaviWebModuleInternal::withinPathLimits(path) || !QDir().mkpath(folder)
         || !QFileInfo(folder).isWritable()) {
         qCDebug(lcWebModule) << "Download refused: the folder cannot be written:" << folder;
-        download->cancel();
+        reject();
         return;
     }
     download->setDownloadFileName(path);
 
-    qDebug() << "Download accepted. Starting download...";
+    HostLine::debug() << "Download accepted. Starting download...";
     download->accept();
     pendingTargets().insert(path);
     connect(download, &QWebEngineDownloadRequest::isFinishedChanged, download,
