@@ -1,5 +1,6 @@
 # Debian packages made by CPack from this build tree, without building again:
-#   cpack -G DEB -B <folder>     (in the build folder; or the target "package")
+#   cpack --preset package       (the package preset's tree, build/package)
+#   cpack -G DEB -B <folder>     (in any build folder; or the target "package")
 #
 # libtaviwebmodule<soversion>  the library, its translations, taviweb.js
 # libtaviwebmodule-dev         headers, CMake package, taviwebmodule.pc, the .so link,

@@ -1,8 +1,10 @@
 # Included by webmodule/CMakeLists.txt, which names the headers.
-# The reference for host developers: Doxygen on the installed headers (the
-# public folder and the generated export and version headers), as HTML and as
-# a Qt help file. Built with everything (target docs_reference); installed by
-# the development package under share/doc/libtaviwebmodule-dev/.
+# The reference for host developers: Doxygen on every installed header (the
+# TAVI_INSTALLED_HEADERS of the module, with the host interface, and of the
+# stand-ins when they are installed), as HTML and as a Qt help file. Built
+# with everything (target docs_reference); installed by the development
+# package under share/doc/libtaviwebmodule-dev/. Its tag file lists the pages
+# for the test reference_pages (tests/headers/).
 option(TAVI_BUILD_REFERENCE "Build the API reference (Doxygen)" ON)
 if(NOT TAVI_BUILD_REFERENCE)
     return()
@@ -26,32 +28,44 @@ else()
     set(TAVI_REFERENCE_WARN_AS_ERROR NO)
 endif()
 set(TAVI_REFERENCE_QHP YES)
+get_target_property(reference_headers TaviWebModule TAVI_INSTALLED_HEADERS)
+get_target_property(standin_headers TaviLogic TAVI_INSTALLED_HEADERS)
+if(standin_headers)
+    list(APPEND reference_headers ${standin_headers})
+endif()
 set(reference_inputs
-    ${TAVI_MODULE_HEADERS}
-    ${TAVI_GENERATED_PUBLIC_DIR}/taviwebmodule_export.h
-    ${TAVI_GENERATED_PUBLIC_DIR}/TaviWebModuleVersion.h
+    ${reference_headers}
     ${PROJECT_SOURCE_DIR}/docs/reference/mainpage.md
     ${PROJECT_SOURCE_DIR}/docs/reference/files.dox)
 list(JOIN reference_inputs " " TAVI_REFERENCE_INPUT)
-set(TAVI_REFERENCE_STRIP "${PROJECT_SOURCE_DIR}/webmodule/include/TaviWebModule ${TAVI_GENERATED_PUBLIC_DIR}")
+set(reference_folders ${reference_headers})
+list(TRANSFORM reference_folders REPLACE "/[^/]*$" "")
+list(REMOVE_DUPLICATES reference_folders)
+list(JOIN reference_folders " " TAVI_REFERENCE_STRIP)
+set(TAVI_REFERENCE_TAGFILE ${TAVI_REFERENCE_DIR}/TaviWebModule.tag)
 configure_file(${PROJECT_SOURCE_DIR}/docs/reference/Doxyfile.in ${TAVI_REFERENCE_DIR}/Doxyfile @ONLY)
 
-set(reference_outputs ${TAVI_REFERENCE_DIR}/html/index.html ${TAVI_REFERENCE_DIR}/TaviWebModule.qch)
+set(reference_outputs ${TAVI_REFERENCE_DIR}/html/index.html ${TAVI_REFERENCE_DIR}/TaviWebModule.qch
+    ${TAVI_REFERENCE_TAGFILE})
 add_custom_command(
     OUTPUT ${reference_outputs}
     COMMAND ${CMAKE_COMMAND} -E remove_directory ${TAVI_REFERENCE_DIR}/html
     COMMAND ${CMAKE_COMMAND} -E remove -f ${TAVI_REFERENCE_DIR}/TaviWebModule.qch
+        ${TAVI_REFERENCE_TAGFILE}
     COMMAND Doxygen::doxygen ${TAVI_REFERENCE_DIR}/Doxyfile
     # Doxygen reports a failed qhelpgenerator without failing itself: this
     # fails without the files.
     COMMAND ${CMAKE_COMMAND} -E sha256sum ${reference_outputs}
+    # The configured Doxyfile, for a changed list of inputs.
     DEPENDS ${reference_inputs}
+        ${TAVI_REFERENCE_DIR}/Doxyfile
         ${PROJECT_SOURCE_DIR}/docs/reference/Doxyfile.in
         ${PROJECT_SOURCE_DIR}/docs/reference/doc-comments.awk
     WORKING_DIRECTORY ${TAVI_REFERENCE_DIR}
     COMMENT "Generating the API reference (Doxygen)"
     VERBATIM)
 add_custom_target(docs_reference ALL DEPENDS ${reference_outputs})
+set_target_properties(docs_reference PROPERTIES TAVI_REFERENCE_TAGFILE ${TAVI_REFERENCE_TAGFILE})
 
 set(TAVI_REFERENCE_INSTALL_DIR ${CMAKE_INSTALL_DATADIR}/doc/libtaviwebmodule-dev)
 install(DIRECTORY ${TAVI_REFERENCE_DIR}/html

@@ -10,11 +10,11 @@
 struct __tagKelCommand
 {
     char* sn; // NUL-terminated UTF-8, may be null
-    char reserved0[128];
+    char reserved0[128]; // the host's, never read
     char* msg; // NUL-terminated UTF-8, may be null
-    char reserved1[24];
+    char reserved1[24]; // the host's, never read
     int ack; // result code, passed on unchanged
-    char reserved2[84];
+    char reserved2[84]; // the host's, never read
 };
 
 static_assert(sizeof(void*) != 8 || offsetof(__tagKelCommand, sn) == 0, "sn must be at offset 0");

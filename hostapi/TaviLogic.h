@@ -11,8 +11,10 @@
 
 // Entry points of the host's logic library (libTaviLogic).
 
+// The host's notification hook, TaviLogic::s_transmitNotify.
 using TransmitNotifyFunc = void (*)(TAVI::_NOTIFY_PARAM* notify);
 
+// What the host's logic library holds for every part of the client.
 class TAVILOGIC_API TaviLogic
 {
 public:
@@ -22,6 +24,7 @@ public:
     static TransmitNotifyFunc s_transmitNotify;
 };
 
+// The host's device data (taviClientData()).
 class TAVILOGIC_API ClientData
 {
 public:
@@ -33,6 +36,7 @@ public:
     virtual int GetDeviceStatus(std::list<std::string>& ids, DeviceStatusMap& status);
 };
 
+// The host's settings (taviParamsMgr()).
 class TAVILOGIC_API ParamsMgr
 {
 public:
@@ -43,6 +47,7 @@ public:
     virtual bool isBrisel() const;
 };
 
+// The host's log (taviLogMgr()).
 class TAVILOGIC_API LogMgr
 {
 public:
@@ -53,6 +58,9 @@ public:
     virtual void logDebug(QString line);
 };
 
+// The host's one ClientData.
 TAVILOGIC_API ClientData* taviClientData();
+// The host's one ParamsMgr.
 TAVILOGIC_API ParamsMgr* taviParamsMgr();
+// The host's one LogMgr.
 TAVILOGIC_API LogMgr* taviLogMgr();

@@ -11,11 +11,13 @@ class TAVICOMMONUI_API VolumeMenu : public QWidget
 {
     Q_OBJECT
 public:
+    // A popup child of parent; the caller sets its window flags.
     explicit VolumeMenu(QWidget* parent);
     ~VolumeMenu() override;
 
     // Brings the slider up to the host's current volume.
     void updateVolume();
+    // The popup's slider.
     QSlider* slider() const { return m_pSlider; }
 
 Q_SIGNALS:

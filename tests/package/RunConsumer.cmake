@@ -4,10 +4,11 @@
 # with dpkg -x, and
 # builds and runs a host there twice: a CMake project that finds the module
 # with find_package (compiling the host guide's snippets on the way) and the
-# same program compiled from pkg-config's flags alone; then a host built with
-# QT_NO_KEYWORDS opens two tabs and sees each per-page signal on its own tab.
+# same program built with the README's pkg-config line, word for word; then a
+# host built with QT_NO_KEYWORDS opens two tabs and sees each per-page signal
+# on its own tab.
 #   -DBUILD_DIR=<module build tree> -DSOURCE_DIR=<consumer sources> -DWORK_DIR=<scratch>
-#   -DGUIDE=<host guide> -DVERSION=<project version> -DCXX=<C++ compiler>
+#   -DGUIDE=<host guide> -DREADME=<README.md> -DVERSION=<project version>
 #   -DLIBDIR=<CMAKE_INSTALL_LIBDIR> -DLINTIAN=<lintian>
 file(REMOVE_RECURSE "${WORK_DIR}")
 set(root "${WORK_DIR}/root")
@@ -83,6 +84,7 @@ check_package(libtaviwebmodule-dev
           share/doc/libtaviwebmodule-dev/copyright share/doc/libtaviwebmodule-dev/changelog.Debian.gz
           share/doc/libtaviwebmodule-dev/html/index.html
           share/doc/libtaviwebmodule-dev/html/classVmsWebWidgets.html
+          share/doc/libtaviwebmodule-dev/html/TaviPage_8h.html
           share/doc/libtaviwebmodule-dev/TaviWebModule.qch)
 check_package(tavi-host-standins
     DEPENDS "libqt6core6"
@@ -110,19 +112,44 @@ set(pc_file "${root}/usr/${LIBDIR}/pkgconfig/taviwebmodule.pc")
 file(READ "${pc_file}" pc)
 string(REGEX REPLACE "^prefix=/usr\n" "prefix=${root}/usr\n" pc "${pc}")
 file(WRITE "${pc_file}" "${pc}")
-run("pkg-config" pkg-config --cflags --libs taviwebmodule)
-separate_arguments(flags UNIX_COMMAND "${out}")
+# The README's line as a host developer types it, in a folder holding the
+# program as myhost.cpp: nothing added, so that a flag the host needs and
+# the .pc file lacks fails here (without -fPIC the casts to Qt's classes
+# fail). The folders pkg-config names are the program's arguments.
+file(STRINGS "${README}" pc_line REGEX "^c\\+\\+ .*\\$\\(pkg-config --cflags --libs taviwebmodule\\)$")
+list(LENGTH pc_line pc_lines)
+if(NOT pc_lines EQUAL 1 OR NOT pc_line MATCHES " myhost\\.cpp ")
+    message(FATAL_ERROR "the README has no single pkg-config line building myhost.cpp: ${pc_line}")
+endif()
+set(pc_dir "${WORK_DIR}/pkg-config")
+file(MAKE_DIRECTORY "${pc_dir}")
+file(COPY_FILE "${SOURCE_DIR}/main.cpp" "${pc_dir}/myhost.cpp")
+execute_process(COMMAND sh -c "${pc_line}" WORKING_DIRECTORY "${pc_dir}"
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0 OR NOT EXISTS "${pc_dir}/a.out")
+    message(FATAL_ERROR "the README's line failed (${rc}): ${pc_line}\n${out}${err}")
+endif()
+set(pc_args)
 foreach(dir translationsdir jsdir)
     run("pkg-config" pkg-config --variable=${dir} taviwebmodule)
-    string(STRIP "${out}" ${dir})
+    string(STRIP "${out}" dir)
+    list(APPEND pc_args "${dir}")
 endforeach()
-run("compiling with pkg-config's flags" ${CXX} -std=c++17 "${SOURCE_DIR}/main.cpp" ${flags}
-    "-DTAVI_TRANSLATIONS_DIR=\"${translationsdir}\"" "-DTAVI_JS_DIR=\"${jsdir}\""
-    "-Wl,-rpath,${root}/usr/${LIBDIR}" -o "${WORK_DIR}/tavi_consumer_pc")
 
-foreach(consumer "${WORK_DIR}/build/tavi_consumer" "${WORK_DIR}/tavi_consumer_pc")
-    run("running ${consumer}" "${consumer}")
-    if(NOT out MATCHES "^WebViewDataCenter ${VERSION} ${VERSION} 11 [^\n]*\"result\":\"ok\"")
+# Each prints the data center's class, both versions, whether the
+# translation and the page library were found, the three casts and the
+# simulated SDK's answer. The README's line sets no run path: that host finds
+# the unpacked libraries through LD_LIBRARY_PATH, as an installed host finds
+# them in the system's folder.
+foreach(consumer "${WORK_DIR}/build/tavi_consumer" "${pc_dir}/a.out")
+    if(consumer MATCHES "a\\.out$")
+        set(command ${CMAKE_COMMAND} -E env "LD_LIBRARY_PATH=${root}/usr/${LIBDIR}" "${consumer}"
+            ${pc_args})
+    else()
+        set(command "${consumer}")
+    endif()
+    run("running ${consumer}" ${command})
+    if(NOT out MATCHES "^WebViewDataCenter ${VERSION} ${VERSION} 11 111 [^\n]*\"result\":\"ok\"")
         message(FATAL_ERROR "${consumer} answered: ${out}")
     endif()
     message(STATUS "${consumer}: ${out}")
