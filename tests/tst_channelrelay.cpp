@@ -73,8 +73,7 @@ private slots:
         QTest::newRow("int out of range")
             << invoke.arg("RequestToVmsServer", R"([3e9, "", "", ""])");
         QTest::newRow("int as text") << invoke.arg("RequestToVmsServer", R"(["7", "", "", ""])");
-        QTest::newRow("text as number")
-            << invoke.arg("RequestToVmsServer", R"([7, 8, "", ""])");
+        QTest::newRow("text as number") << invoke.arg("RequestToVmsServer", R"([7, 8, "", ""])");
         QTest::newRow("text result") << invoke.arg("GetDevSessionId", R"(["cam-1"])");
         QTest::newRow("void result") << invoke.arg("GetUserToken", "[]");
         QTest::newRow("default argument") << invoke.arg("NotifyToHostSync", R"(["m", 1])");
@@ -118,9 +117,9 @@ private slots:
     {
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("line");
-        QTest::newRow("debug message") << R"({"type": 5, "data": "D1\nforged\u001b"})"
-                                       << "Channel debug message from " + kOrigin
-                + ": D1\\nforged\\x1b";
+        QTest::newRow("debug message")
+            << R"({"type": 5, "data": "D1\nforged\u001b"})"
+            << "Channel debug message from " + kOrigin + ": D1\\nforged\\x1b";
         QTest::newRow("unknown object")
             << R"({"type": 6, "object": "Nope\n", "method": "x", "args": [], "id": 1})"
             << "Refused a channel message for unknown object Nope\\n from " + kOrigin;
@@ -143,8 +142,8 @@ private slots:
     {
         const int n = 1000;
         Bridge side(true);
-        const QString each = "tavi.webmodule: Refused a channel message for unknown object x from "
-            + kOrigin;
+        const QString each
+            = "tavi.webmodule: Refused a channel message for unknown object x from " + kOrigin;
         const QRegularExpression count(
             "^tavi\\.webmodule: Dropped (\\d+) warnings about channel messages from "
             + QRegularExpression::escape(kOrigin) + " \\(at most 20 a second\\)$");

@@ -86,8 +86,7 @@ ChannelRelay::ChannelRelay(QWebChannel* channel, QWebChannelAbstractTransport* s
 {
     channel->disconnectFrom(source);
     channel->connectTo(this);
-    connect(source, &QWebChannelAbstractTransport::messageReceived, this,
-            &ChannelRelay::onMessage);
+    connect(source, &QWebChannelAbstractTransport::messageReceived, this, &ChannelRelay::onMessage);
 }
 
 ChannelRelay::~ChannelRelay()
