@@ -3,6 +3,7 @@
 #include "LogText.h"
 #include "Logging.h"
 #include "PageEvents.h"
+#include "SideObject.h"
 #include "WarningBudget.h"
 #include "WebAccessPolicy.h"
 
@@ -51,7 +52,7 @@ DocumentOrigin::DocumentOrigin(QWebEnginePage* page)
 
 DocumentOrigin* DocumentOrigin::of(const QWebEnginePage* page)
 {
-    return page ? page->findChild<DocumentOrigin*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+    return sideObject<DocumentOrigin>(page);
 }
 
 bool DocumentOrigin::trusted() const
@@ -98,7 +99,7 @@ BridgeGate::BridgeGate(QObject* bridge, QWebEnginePage* page, QWebChannel* chann
 
 BridgeGate* BridgeGate::of(const QObject* bridge)
 {
-    return bridge ? bridge->findChild<BridgeGate*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+    return sideObject<BridgeGate>(bridge);
 }
 
 QUrl BridgeGate::documentUrl() const
