@@ -19,8 +19,8 @@ namespace TaviWebModuleInternal {
 namespace {
 
 // In the page's own world, where the channel's script runs too: a world of
-// its own costs every document a script context of its own (a tenth of the
-// time to the bridge). It runs before any script of the document and takes
+// its own costs every document a script context of its own (see
+// bench_pageopen). It runs before any script of the document and takes
 // then all it calls later; the secret stays in its closure, which no page
 // script can reach ('use strict' keeps callers and arguments hidden too);
 // later it reads only what a page cannot replace (location, isTrusted).
