@@ -8,6 +8,10 @@
 // - a storm of server responses through the module, against a QWebChannel
 //   signal emitted by the host thread into the same kind of page, and
 //   against one runJavaScript per event; for one page and for four.
+//
+// The big push goes in pieces of 512 KiB (PagePush.cpp): each keeps the GUI
+// thread for a few milliseconds, where one script of many megabytes held it
+// for a tenth of a second.
 
 #include "BenchSupport.h"
 #include "TestSupport.h"

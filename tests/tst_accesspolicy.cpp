@@ -463,14 +463,6 @@ private slots:
         QTest::addColumn<QString>("about"); // of the count
         QTest::addColumn<QString>("after"); // run right after the flood
         QTest::addColumn<QString>("afterLine"); // which still makes its line
-        QTest::newRow("unknown objects")
-            << "b" << false
-            << "qt.webChannelTransport.send(JSON.stringify({ type: 6, object: 'CWebComm',"
-               " method: 'GetUserToken', args: [], id: i }))"
-            << "Refused a channel message for unknown object CWebComm from {B}"
-            << "channel messages from {B}"
-            << ""
-            << "";
         QTest::newRow("paths, then a navigation")
             << "a" << true << "bridge.PlaySoundFile('')"
             << "Refused PlaySoundFile: an empty path"
@@ -492,9 +484,7 @@ private slots:
         m_policy.setTrustedOrigins({ originA() });
         BridgePage p;
         QVERIFY(open(p, urlOf(page)));
-        // Origins in lines, URLs in scripts.
-        line.replace(
-            "{B}", line.contains("unknown object") ? originOf(urlOf("b")) : urlOf("b").toString());
+        line.replace("{B}", urlOf("b").toString());
         about.replace("{B}", originOf(urlOf("b")));
         if (trustedOnly)
             m_policy.setNavigationPolicy(WebAccessPolicy::TrustedOnly);

@@ -5,10 +5,8 @@
 #include "TestSupport.h"
 
 #include <MyMessageBox.h>
-#include <QtCore/QRegularExpression>
 #include <QtWebChannel/QWebChannel>
 #include <TaviSim.h>
-#include <climits>
 
 using namespace TestSupport;
 
@@ -117,109 +115,6 @@ private slots:
         QCOMPARE(host.sns(), QStringList { sn });
     }
 
-    // The log lines quote every text; null pointers reach the SDK as null.
-    // A synchronous answer loses its line breaks (not in the log) and ends at
-    // a NUL; the time-out is passed on unchanged.
-    void requestsLogAndReachTheSdk()
-    {
-        FakeClientSdk sdk;
-        sdk.request.asyncResult = -7;
-        sdk.request.syncResult = 4;
-        SdkInstaller install(&sdk);
-        LogCapture log;
-        QByteArray devid("cam \"1\"");
-        QCOMPARE(dc()->RequestToServer(-2, "{\"a\":1}\nb\\c\t", "sn-1", devid.data()), -7);
-        QCOMPARE(dc()->RequestToServer(-2, nullptr, nullptr, nullptr), -7);
-        QString answer;
-        sdk.request.syncAnswer = "{\r\n\t\"a\": 1\n}";
-        QCOMPARE(dc()->RequestToServerSync(12, "q=1", devid.data(), INT_MAX, answer), 4);
-        QCOMPARE(answer, "{\"a\": 1}");
-        sdk.request.syncAnswer = std::string("head\0tail", 9);
-        QCOMPARE(dc()->RequestToServerSync(12, "", nullptr, INT_MIN, answer), 4);
-        QCOMPARE(answer, "head");
-        QCOMPARE(
-            log.debugLines(),
-            (QStringList { "RequestToServer:cmd= -2 devid= \"cam \\\"1\\\"\" sn= \"sn-1\" param= "
-                           "\"{\\\"a\\\":1}\\nb\\\\c\\t\"",
-                           "RequestToServer:cmd= -2 devid= \"\" sn= \"\" param= \"\"",
-                           "RequestToServerSync:cmd= 12 devid= \"cam \\\"1\\\"\" msg= \"q=1\"",
-                           "RequestToServerSync:result= \"{\\r\\n\\t\\\"a\\\": 1\\n}\"",
-                           "RequestToServerSync:cmd= 12 devid= \"\" msg= \"\"",
-                           "RequestToServerSync:result= \"head\"" }));
-        const QList<FakeRequest> sent = sdk.request.requests();
-        QCOMPARE(sent.size(), 4);
-        QCOMPARE(QList<QByteArray>({ sent[0].msg, sent[0].sn, sent[0].devid }),
-                 QList<QByteArray>({ "{\"a\":1}\nb\\c\t", "sn-1", devid }));
-        QVERIFY(sent[1].msg.isNull() && sent[1].sn.isNull() && sent[1].devid.isNull());
-        QCOMPARE(std::make_pair(sent[2].timeout, sent[3].timeout),
-                 std::make_pair(INT_MAX, INT_MIN));
-    }
-
-    // The request line is built by hand for speed; whatever the text, it
-    // must read exactly as Qt's own debug stream writes the same values.
-    void requestLineAsTheDebugStreamWritesIt_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::newRow("plain ASCII") << "{\"cmd\":1}";
-        QTest::newRow("empty") << "";
-        QTest::newRow("backslash and quote") << "a\\b\"c";
-        QTest::newRow("control characters") << "tab\there\r\n\x01\x7f";
-        QTest::newRow("printable non-ASCII") << QString::fromUtf8("Kamera Süd, 摄像机");
-    }
-
-    void requestLineAsTheDebugStreamWritesIt()
-    {
-        QFETCH(QString, text);
-        FakeClientSdk sdk;
-        SdkInstaller install(&sdk);
-        const QByteArray utf8 = text.toUtf8();
-        QByteArray devid = utf8;
-        QString expected;
-        QDebug(&expected).nospace()
-            << "RequestToServer:cmd= 7 devid= " << QString::fromUtf8(utf8)
-            << " sn= " << QString::fromUtf8(utf8) << " param= " << QString::fromUtf8(utf8);
-        LogCapture log;
-        dc()->RequestToServer(7, utf8.constData(), utf8.constData(), devid.data());
-        QCOMPARE(log.debugLines(), QStringList { expected });
-    }
-
-    void missingSdk_data()
-    {
-        QTest::addColumn<bool>("haveClientSdk");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("no client SDK") << false << "no client SDK, request not sent";
-        QTest::newRow("no request interface")
-            << true << "client SDK has no request interface, request not sent";
-    }
-
-    void missingSdk()
-    {
-        QFETCH(bool, haveClientSdk);
-        QFETCH(QString, reason);
-        FakeClientSdk sdk;
-        sdk.requestAvailable = false;
-        SdkInstaller install(haveClientSdk ? &sdk : nullptr);
-        QByteArray devid("d");
-        LogCapture log;
-        QCOMPARE(dc()->RequestToServer(1, "m", "s", devid.data()), -1);
-        QString result = QStringLiteral("stale");
-        QCOMPARE(dc()->RequestToServerSync(2, "m", devid.data(), 300, result), -1);
-        QVERIFY(result.isEmpty());
-        std::string session = "stale";
-        QCOMPARE(dc()->GetDevSessionId("d", session), -1);
-        QVERIFY(session.empty());
-        QCOMPARE(log.debugLines(),
-                 (QStringList { R"(RequestToServer:cmd= 1 devid= "d" sn= "s" param= "m")",
-                                "tavi.webmodule: RequestToServer: " + reason,
-                                R"(RequestToServerSync:cmd= 2 devid= "d" msg= "m")",
-                                "tavi.webmodule: RequestToServerSync: " + reason,
-                                "tavi.webmodule: GetDevSessionId: " + reason }));
-        // The page sees the same defined results.
-        QCOMPARE(call("RequestToVmsServer", { 1, "m", "s", "d" }).toInt(), -1);
-        QCOMPARE(call("RequestToVmsServerSync", { 1, "m", "d" }).toString(), QString());
-        QCOMPARE(call("GetDevSessionId", { "d" }).toString(), QString());
-    }
-
     // Texts reach the SDK as UTF-8 (as toUtf8() writes it, lone surrogates
     // too), empty ones as empty C strings (never null); a synchronous call
     // without a time-out passes 300; a UTF-8 session id comes back intact, an
@@ -258,79 +153,6 @@ private slots:
         QVERIFY(call("GetUserToken", {}).isNull());
         QCOMPARE(host.notices(),
                  QStringList { "{\n    \"cmd\": \"getUserToken\",\n    \"data\": {\n    }\n}\n" });
-    }
-
-    // The module answers some calls of its bridge itself, for speed; each
-    // answer must be the channel's own, as a bare channel gives it for a
-    // bridge of its own. Rows with arguments the channel has to convert go
-    // to the channel.
-    void answersAsTheChannel_data()
-    {
-        QTest::addColumn<QString>("method");
-        QTest::addColumn<QString>("args"); // in the page's script
-        QTest::newRow("int result") << "RequestToVmsServer"
-                                    << "[1001, '{\"a\":1}', 's', 'd']";
-        QTest::newRow("int with a fraction") << "RequestToVmsServer"
-                                             << "[1.5, '', '', '']";
-        QTest::newRow("int as text") << "RequestToVmsServer"
-                                     << "['7', '', '', '']";
-        QTest::newRow("text as number") << "RequestToVmsServer"
-                                        << "[7, 8, '', '']";
-        QTest::newRow("text result") << "GetDevSessionId"
-                                     << "['cam-1']";
-        QTest::newRow("void result") << "GetUserToken"
-                                     << "[]";
-        QTest::newRow("default argument") << "NotifyToHostSync"
-                                          << "['m', 1]";
-    }
-    void answersAsTheChannel()
-    {
-        QFETCH(QString, method);
-        QFETCH(QString, args);
-        FakeClientSdk sdk;
-        sdk.request.asyncResult = 17;
-        sdk.request.sessionIdAnswer = "session-1";
-        SdkInstaller install(&sdk);
-        CWebComm bridge;
-        QWebChannel channel;
-        channel.registerObject(QStringLiteral("CWebComm"), &bridge);
-        QWebEnginePage bare;
-        bare.setWebChannel(&channel);
-        bare.load(bridgePageUrl());
-        QVERIFY(waitForJs(&bare, QStringLiteral("window.bridgeReady === true"), 30000));
-        // The answer as the page's transport receives it, but for its id.
-        const QString script
-            = QStringLiteral("window.answer = undefined;"
-                             "var t = qt.webChannelTransport, handle = t.onmessage;"
-                             "t.onmessage = function (m) {"
-                             "    var d = JSON.parse(m.data);"
-                             "    if (d.type === 10) {"
-                             "        delete d.id;"
-                             "        window.answer = JSON.stringify(d);"
-                             "        t.onmessage = handle;"
-                             "    }"
-                             "    handle(m);"
-                             "};"
-                             "window.bridge['%1'].apply(window.bridge, %2); true")
-                  .arg(method, args);
-        // With what the SDK received.
-        const auto answer = [&](QWebEnginePage* page) {
-            const qsizetype before = sdk.request.requests().size();
-            evalJs(page, script);
-            QString text = waitForJs(page, QStringLiteral("window.answer !== undefined"))
-                ? evalJs(page, QStringLiteral("window.answer")).toString()
-                : QStringLiteral("<no answer>");
-            for (const FakeRequest& r : sdk.request.requests().mid(before))
-                text += QStringLiteral(" / %1 %2 %3 %4 %5")
-                            .arg(r.cmd)
-                            .arg(QString::fromUtf8(r.msg), QString::fromUtf8(r.sn),
-                                 QString::fromUtf8(r.devid))
-                            .arg(r.msg.isNull());
-            return text;
-        };
-        const QString channelAnswer = answer(&bare);
-        QVERIFY(channelAnswer.startsWith(QLatin1String("{\"data\":")));
-        QCOMPARE(answer(m_bridge.page()), channelAnswer);
     }
 
     // A call may wait in a dialog, and the host may close the page

@@ -3,6 +3,7 @@
 #include "LogText.h"
 #include "Logging.h"
 #include "PageEvents.h"
+#include "SideObject.h"
 #include "WarningBudget.h"
 #include "WebAccessPolicy.h"
 
@@ -18,8 +19,8 @@ namespace TaviWebModuleInternal {
 namespace {
 
 // In the page's own world, where the channel's script runs too: a world of
-// its own costs every document a script context of its own (a tenth of the
-// time to the bridge). It runs before any script of the document and takes
+// its own costs every document a script context of its own (see
+// bench_pageopen). It runs before any script of the document and takes
 // then all it calls later; the secret stays in its closure, which no page
 // script can reach ('use strict' keeps callers and arguments hidden too);
 // later it reads only what a page cannot replace (location, isTrusted).
@@ -51,7 +52,7 @@ DocumentOrigin::DocumentOrigin(QWebEnginePage* page)
 
 DocumentOrigin* DocumentOrigin::of(const QWebEnginePage* page)
 {
-    return page ? page->findChild<DocumentOrigin*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+    return sideObject<DocumentOrigin>(page);
 }
 
 bool DocumentOrigin::trusted() const
@@ -98,7 +99,7 @@ BridgeGate::BridgeGate(QObject* bridge, QWebEnginePage* page, QWebChannel* chann
 
 BridgeGate* BridgeGate::of(const QObject* bridge)
 {
-    return bridge ? bridge->findChild<BridgeGate*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+    return sideObject<BridgeGate>(bridge);
 }
 
 QUrl BridgeGate::documentUrl() const

@@ -10,14 +10,8 @@
 // transport to itself. So the probe puts a small object of its own on the
 // channel; a client's "init" reads its property from inside the channel's
 // handling of that message, which names the transport. From then on the
-// page's messages reach the channel through a relay of the probe, which
-// sees each one first: it keeps the channel's "debug" messages (Qt would
-// write them raw to stdout) and messages for objects the channel does not
-// hold (Qt would warn for each) to one escaped line each, within the page's
-// budget of warnings (WarningBudget.h). A call of the bridge's method where
-// the name picks one method it makes itself, as the channel would, when the
-// arguments and the result are of plain types; otherwise it hands the call
-// on by the method's index.
+// page's messages reach the channel through a ChannelRelay, whose "idle"
+// the probe watches.
 
 #include <QtCore/QObject>
 #include <QtCore/QPointer>
@@ -25,10 +19,7 @@
 #include <QtCore/QUrl>
 #include <optional>
 
-class QJsonArray;
-class QJsonObject;
 class QWebChannel;
-class QWebChannelAbstractTransport;
 class QWebEnginePage;
 
 namespace TaviWebModuleInternal {
@@ -53,12 +44,7 @@ Q_SIGNALS:
     void connected();
 
 private:
-    void onMessage(const QJsonObject& message);
-    // Calls the bridge's method index for message and answers the page, as
-    // the channel would; false, having done nothing, where the arguments or
-    // the result are not of the plain types this handles.
-    bool callDirectly(QObject* target, int index, const QJsonObject& message,
-                      const QJsonArray& args);
+    void idle();
     void loadStarted();
     void loadFinished(bool ok);
     void report();
@@ -66,8 +52,6 @@ private:
     QWebEnginePage* m_page;
     QPointer<QWebChannel> m_channel;
     QObject* m_object;
-    // The page's transport (the engine's; see asTransport()).
-    QPointer<QObject> m_source;
     ChannelRelay* m_relay = nullptr;
     quint64 m_document = 1; // counts the main-frame documents
     quint64 m_initDocument = 0; // the one whose "init" came last

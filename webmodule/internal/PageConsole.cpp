@@ -1,6 +1,7 @@
 #include "PageConsole.h"
 
 #include "LogText.h"
+#include "SideObject.h"
 #include "WebAccessPolicy.h"
 
 #include <TaviLogic.h>
@@ -67,7 +68,7 @@ PageConsole::~PageConsole()
 
 PageConsole* PageConsole::of(const QWebEnginePage* page)
 {
-    return page->findChild<PageConsole*>(QString(), Qt::FindDirectChildrenOnly);
+    return sideObject<PageConsole>(page);
 }
 
 bool PageConsole::log(QWebEnginePage::JavaScriptConsoleMessageLevel level, const QString& message,

@@ -29,7 +29,7 @@ public:
     explicit PageConsole(QWebEnginePage* page);
     ~PageConsole() override;
 
-    // The console of page, or null.
+    // The console of page, or null (also for a null page).
     static PageConsole* of(const QWebEnginePage* page);
     // Logs one message; false when it was dropped.
     bool log(QWebEnginePage::JavaScriptConsoleMessageLevel level, const QString& message,

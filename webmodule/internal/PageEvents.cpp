@@ -1,6 +1,7 @@
 #include "PageEvents.h"
 
 #include "BridgeAccess.h"
+#include "SideObject.h"
 
 #include <QtCore/QByteArray>
 #include <QtCore/QCoreApplication>
@@ -20,7 +21,7 @@ PageEvents::PageEvents(QWebEnginePage* page)
 
 PageEvents* PageEvents::of(const QWebEnginePage* page)
 {
-    return page ? page->findChild<PageEvents*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+    return sideObject<PageEvents>(page);
 }
 
 QString pageIdOf(const QWebEnginePage* page)

@@ -11,9 +11,9 @@ namespace TaviWebModuleInternal {
 
 namespace {
 
-// Arguments longer than this go in pieces of this size: each piece keeps
-// the GUI thread for a few milliseconds, where one script of many megabytes
-// would hold it for a tenth of a second.
+// Arguments longer than this go in pieces of this size: the GUI thread
+// serves its events between them, where one script of many megabytes would
+// hold it (see bench_push).
 constexpr qsizetype kPieceLength = 512 * 1024;
 // The most that waiting pushes put into one script, for the same reason.
 constexpr qsizetype kBatchLength = 1024 * 1024;

@@ -16,6 +16,7 @@ namespace {
 
 struct Budget
 {
+    int limit = kWarningsPerSecond; // as the first warning of its second gave it
     int logged = 0;
     int dropped = 0;
 };
@@ -30,6 +31,7 @@ struct Dropped
 {
     QString source;
     int count;
+    int limit;
 };
 
 class Budgets
@@ -38,7 +40,8 @@ public:
     Budgets() { m_clock.start(); }
 
     // *watch: owner is new here and its end must be watched.
-    bool take(const QObject* owner, const QString& source, bool* scheduleReport, bool* watch)
+    bool take(const QObject* owner, const QString& source, int limit, bool* scheduleReport,
+              bool* watch)
     {
         std::vector<Dropped> over;
         bool allowed = false;
@@ -58,7 +61,9 @@ public:
             if (!o.sources.contains(key) && o.sources.size() >= kWarningSourcesPerOwner)
                 key = QStringLiteral("other sources");
             Budget& b = o.sources[key];
-            allowed = b.logged < kWarningsPerSecond;
+            if (b.logged == 0 && b.dropped == 0)
+                b.limit = limit;
+            allowed = b.logged < b.limit;
             if (allowed) {
                 ++b.logged;
             } else if (b.dropped++ == 0 && !m_reportScheduled) {
@@ -104,7 +109,7 @@ private:
     {
         for (auto s = o.sources.cbegin(); s != o.sources.cend(); ++s)
             if (s->dropped > 0)
-                over->push_back({ s.key(), s->dropped });
+                over->push_back({ s.key(), s->dropped, s->limit });
     }
 
     bool sweep(qint64 now, std::vector<Dropped>* over)
@@ -130,7 +135,7 @@ private:
             qCWarning(lcWebModule).noquote()
                 << QStringLiteral("Dropped %1 warnings about %2 (at most %3 a second)")
                        .arg(QString::number(d.count), escapeForLog(d.source),
-                            QString::number(kWarningsPerSecond));
+                            QString::number(d.limit));
     }
 
     std::mutex m_mutex;
@@ -171,11 +176,11 @@ void scheduleReport()
 
 } // namespace
 
-bool mayWarn(const QObject* owner, const QString& source)
+bool mayWarn(const QObject* owner, const QString& source, int perSecond)
 {
     bool schedule = false;
     bool watch = false;
-    const bool allowed = budgets().take(owner, source, &schedule, &watch);
+    const bool allowed = budgets().take(owner, source, perSecond, &schedule, &watch);
     // Called where owner ends, on whichever thread that is.
     if (watch)
         QObject::connect(owner, &QObject::destroyed,

@@ -7,6 +7,7 @@
 #include "Logging.h"
 #include "PageEvents.h"
 #include "PagePush.h"
+#include "SideObject.h"
 #include "TextCleanup.h"
 #include "WebAccessPolicy.h"
 #include "WebComm.h"
@@ -337,6 +338,6 @@ void VmsWebWidgets::pushToPage(QLatin1String function, std::initializer_list<QSt
                                bool dropLineFeeds)
 {
     using TaviWebModuleInternal::PagePush;
-    if (auto* push = findChild<PagePush*>(QString(), Qt::FindDirectChildrenOnly))
+    if (auto* push = TaviWebModuleInternal::sideObject<PagePush>(this))
         push->push(function, args, dropLineFeeds);
 }
