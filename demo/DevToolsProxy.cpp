@@ -161,7 +161,8 @@ private:
                   .toJson(QJsonDocument::Compact);
         m_pClient->write("HTTP/1.1 " + QByteArray::number(status) + ' ' + reason
                          + "\r\nContent-Type: application/json\r\nContent-Length: "
-                         + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+                         + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n"
+                         + body);
         m_pClient->disconnectFromHost();
     }
 
