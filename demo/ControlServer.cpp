@@ -16,8 +16,12 @@ QByteArray reasonOf(int status)
     switch (status) {
     case 200:
         return "OK";
+    case 204:
+        return "No Content";
     case 400:
         return "Bad Request";
+    case 403:
+        return "Forbidden";
     case 404:
         return "Not Found";
     case 405:
@@ -33,15 +37,19 @@ QByteArray reasonOf(int status)
 
 } // namespace
 
-ControlServer::ControlServer(QObject* parent)
+ControlServer::ControlServer(const RequestGate& gate, QObject* parent)
     : QTcpServer(parent)
+    , m_gate(gate)
 {
     connect(this, &QTcpServer::newConnection, this, &ControlServer::onNewConnection);
 }
 
 bool ControlServer::start()
 {
-    return listen(QHostAddress::LocalHost, 0);
+    if (!listen(QHostAddress::LocalHost, 0))
+        return false;
+    m_gate.setPort(serverPort());
+    return true;
 }
 
 QString ControlServer::baseUrl() const
@@ -77,16 +85,31 @@ void ControlServer::onReadyRead(QTcpSocket* socket)
         socket->setProperty("request", buffer);
         return;
     }
-    const QList<QByteArray> lines = buffer.left(headEnd).split('\n');
-    const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
-    qint64 length = 0;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray line = lines.at(i).trimmed();
-        const qsizetype colon = line.indexOf(':');
-        if (colon > 0 && line.left(colon).trimmed().toLower() == "content-length")
-            length = line.mid(colon + 1).trimmed().toLongLong();
+    const std::optional<HttpHead> head = HttpHead::parse(buffer.left(headEnd));
+    if (!head) {
+        socket->setProperty("request", QByteArray());
+        disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
+        reply(socket, error(400, QStringLiteral("not an HTTP request")));
+        return;
     }
-    if (length < 0 || length > kMaxRequest) {
+    // Decided on the head alone: a refused request's body is never read.
+    const RequestGate::Verdict verdict = m_gate.check(*head);
+    if (!verdict.allowed) {
+        socket->setProperty("request", QByteArray());
+        disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
+        if (m_gate.allowsPreflight(*head)) {
+            reply(socket, { 204, {} }, head->field("origin"));
+            return;
+        }
+        reply(socket,
+              error(403, QStringLiteral("forbidden: %1").arg(QString::fromUtf8(verdict.why))));
+        return;
+    }
+    bool lengthOk = true;
+    const qint64 length = head->field("content-length").isEmpty()
+        ? 0
+        : head->field("content-length").toLongLong(&lengthOk);
+    if (!lengthOk || length < 0 || length > kMaxRequest) {
         socket->setProperty("request", QByteArray());
         reply(socket, error(413, QStringLiteral("request too large")));
         return;
@@ -97,18 +120,15 @@ void ControlServer::onReadyRead(QTcpSocket* socket)
     }
     socket->setProperty("request", QByteArray());
     disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
-    if (requestLine.size() < 2) {
-        reply(socket, error(400, QStringLiteral("no request line")));
-        return;
-    }
-    const QString path = QString::fromUtf8(requestLine.at(1)).section(QLatin1Char('?'), 0, 0);
+    const QString path = QString::fromUtf8(verdict.target).section(QLatin1Char('?'), 0, 0);
+    const QByteArray origin = verdict.origin;
     const auto route = m_routes.constFind(path);
     if (route == m_routes.constEnd()) {
-        reply(socket, error(404, QStringLiteral("no such control: %1").arg(path)));
+        reply(socket, error(404, QStringLiteral("no such control: %1").arg(path)), origin);
         return;
     }
-    if (requestLine.at(0) != "POST") {
-        reply(socket, error(405, QStringLiteral("POST only")));
+    if (head->method != "POST") {
+        reply(socket, error(405, QStringLiteral("POST only")), origin);
         return;
     }
     const QByteArray body = buffer.mid(headEnd + 4, length);
@@ -122,20 +142,29 @@ void ControlServer::onReadyRead(QTcpSocket* socket)
                 error(400,
                       parseError.error != QJsonParseError::NoError
                           ? QStringLiteral("the body is not JSON: %1").arg(parseError.errorString())
-                          : QStringLiteral("the body is not a JSON object")));
+                          : QStringLiteral("the body is not a JSON object")),
+                origin);
             return;
         }
         request = document.object();
     }
-    reply(socket, route.value()(request));
+    reply(socket, route.value()(request), origin);
 }
 
-void ControlServer::reply(QTcpSocket* socket, const Answer& answer)
+void ControlServer::reply(QTcpSocket* socket, const Answer& answer, const QByteArray& allowedOrigin)
 {
-    const QByteArray body = QJsonDocument(answer.body).toJson(QJsonDocument::Compact);
+    const QByteArray body = answer.status == 204
+        ? QByteArray()
+        : QJsonDocument(answer.body).toJson(QJsonDocument::Compact);
     QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + ' '
         + reasonOf(answer.status) + "\r\nContent-Type: application/json\r\nContent-Length: "
-        + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n";
+        + QByteArray::number(body.size()) + "\r\nConnection: close\r\n";
+    // Only an origin the test named with --allow-origin reads an answer.
+    if (!allowedOrigin.isEmpty())
+        head += "Access-Control-Allow-Origin: " + allowedOrigin
+            + "\r\nAccess-Control-Allow-Methods: POST\r\n"
+              "Access-Control-Allow-Headers: Authorization, Content-Type\r\nVary: Origin\r\n";
+    head += "\r\n";
     socket->write(head + body);
     socket->disconnectFromHost();
 }

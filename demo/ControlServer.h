@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RequestGate.h"
+
 #include <QtCore/QHash>
 #include <QtCore/QJsonObject>
 #include <QtCore/QString>
@@ -9,8 +11,9 @@
 class QTcpSocket;
 
 // The demo's control endpoint for tests: HTTP on 127.0.0.1 only, a POST
-// with a JSON body (or none) to a path, a JSON answer. Served on the GUI
-// thread, one request per connection.
+// with a JSON body (or none) to a path, a JSON answer, for the holder of the
+// run's secret only (RequestGate). Served on the GUI thread, one request per
+// connection.
 class ControlServer : public QTcpServer
 {
     Q_OBJECT
@@ -23,7 +26,7 @@ public:
     };
     using Handler = std::function<Answer(const QJsonObject& request)>;
 
-    explicit ControlServer(QObject* parent = nullptr);
+    ControlServer(const RequestGate& gate, QObject* parent = nullptr);
 
     // Listens on a free port of 127.0.0.1; false when that fails.
     bool start();
@@ -37,7 +40,9 @@ public:
 private:
     void onNewConnection();
     void onReadyRead(QTcpSocket* socket);
-    static void reply(QTcpSocket* socket, const Answer& answer);
+    static void reply(QTcpSocket* socket, const Answer& answer,
+                      const QByteArray& allowedOrigin = {});
 
+    RequestGate m_gate;
     QHash<QString, Handler> m_routes;
 };

@@ -3,8 +3,10 @@
 #include "ControlServer.h"
 #include "DemoFiles.h"
 #include "DemoMedia.h"
+#include "DevToolsProxy.h"
 #include "HostScenario.h"
 #include "RelaySimulation.h"
+#include "RequestGate.h"
 
 #include <QtCore/QDateTime>
 #include <QtCore/QFile>
@@ -134,8 +136,10 @@ DemoHost::DemoHost(const Options& options)
 
     record(QStringLiteral("host"),
            QStringLiteral("opening %1").arg(m_options.url.toDisplayString()));
-    if (m_options.serve)
+    if (m_options.serve) {
+        m_secret = RequestGate::newSecret();
         startControl();
+    }
     if (m_options.devTools)
         openDevTools();
 }
@@ -233,7 +237,7 @@ void DemoHost::notePageError()
 
 void DemoHost::startControl()
 {
-    m_pControl = new ControlServer(this);
+    m_pControl = new ControlServer(RequestGate(m_secret, m_options.allowedOrigins, false), this);
     m_pControl->route(QStringLiteral("/stop"), [this](const QJsonObject&) {
         // After the answer has gone.
         QTimer::singleShot(0, this, [this] { finish(); });
@@ -252,16 +256,21 @@ void DemoHost::startControl()
                    .arg(m_pControl->errorString()));
     else
         record(QStringLiteral("host"),
-               QStringLiteral("control endpoint on %1 (loopback only)").arg(m_pControl->baseUrl()));
+               QStringLiteral("control endpoint on %1 (with the run's secret, to no web page)")
+                   .arg(m_pControl->baseUrl()));
 }
 
-void DemoHost::announceReady(const QString& devTools)
+void DemoHost::announceReady(const QString& devTools, const QString& browserWebSocket)
 {
     if (m_bAnnounced || !m_options.serve)
         return;
     m_bAnnounced = true;
+    // Standard output goes to the process that started the host, and the
+    // secret nowhere else: not to the transcript.
     const QJsonObject ready {
         { QStringLiteral("devtools"), devTools },
+        { QStringLiteral("browserWSEndpoint"), browserWebSocket },
+        { QStringLiteral("secret"), QString::fromLatin1(m_secret) },
         { QStringLiteral("control"),
           m_pControl && m_pControl->isListening() ? QJsonValue(m_pControl->baseUrl())
                                                   : QJsonValue() },
@@ -329,7 +338,8 @@ void DemoHost::checkRemoteDebugging()
             record(QStringLiteral("host"),
                    QStringLiteral("remote debugging on %1 (loopback only), pages: %2")
                        .arg(base, pages.join(QLatin1String(", "))));
-            announceReady(base);
+            if (m_options.serve)
+                serveDevTools(base);
         } else {
             record(QStringLiteral("host"),
                    QStringLiteral("remote debugging: nothing answers on %1: %2")
@@ -339,6 +349,41 @@ void DemoHost::checkRemoteDebugging()
                 finish(1);
         }
         network->deleteLater();
+    });
+}
+
+void DemoHost::serveDevTools(const QString& engineBase)
+{
+    auto* network = new QNetworkAccessManager(this);
+    QNetworkReply* reply
+        = network->get(QNetworkRequest(QUrl(engineBase + QStringLiteral("/json/version"))));
+    connect(reply, &QNetworkReply::finished, this, [this, reply, network, engineBase] {
+        network->deleteLater();
+        // The browser's WebSocket, ws://<engine>/devtools/browser/<id>.
+        const QString browser = QUrl(QJsonDocument::fromJson(reply->readAll())
+                                         .object()
+                                         .value(QLatin1String("webSocketDebuggerUrl"))
+                                         .toString())
+                                    .path();
+        m_pDevToolsProxy = new DevToolsProxy(RequestGate(m_secret, m_options.allowedOrigins, true),
+                                             quint16(QUrl(engineBase).port()), this);
+        if (reply->error() != QNetworkReply::NoError
+            || !browser.startsWith(QLatin1String("/devtools/browser/"))
+            || !m_pDevToolsProxy->start()) {
+            record(QStringLiteral("host"),
+                   QStringLiteral("DevTools could not be served: %1")
+                       .arg(reply->error() != QNetworkReply::NoError ? reply->errorString()
+                                : !browser.startsWith(QLatin1String("/devtools/browser/"))
+                                ? QStringLiteral("no browser in /json/version")
+                                : m_pDevToolsProxy->errorString()));
+            finish(1);
+            return;
+        }
+        record(QStringLiteral("host"),
+               QStringLiteral("DevTools for automated browsers on %1 (with the run's secret, to "
+                              "no web page); the engine's own port is not announced")
+                   .arg(m_pDevToolsProxy->baseUrl()));
+        announceReady(m_pDevToolsProxy->baseUrl(), m_pDevToolsProxy->webSocketUrl(browser));
     });
 }
 

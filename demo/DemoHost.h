@@ -38,6 +38,7 @@ public:
         bool devTools = false;
         int remoteDebuggingPort = 0; // 0: off
         bool serve = false; // for automated browsers: ready line, control endpoint
+        QStringList allowedOrigins; // web origins the served endpoints answer as well
         bool failOnPageError = false;
         // The simulated host's script; none: the random tour.
         std::shared_ptr<HostScenario> scenario;
@@ -83,6 +84,8 @@ private:
     void onLoadingChanged(const QWebEngineLoadingInfo& info);
     void openDevTools();
     void checkRemoteDebugging();
+    // A served run's DevTools, through the proxy; then the ready line.
+    void serveDevTools(const QString& engineBase);
     // Host log lines other than the page console's own, which the
     // transcript has from Qt's log already.
     void forwardHostLog();
@@ -90,7 +93,7 @@ private:
     // The control endpoint of a served run.
     void startControl();
     // Prints the ready line, once.
-    void announceReady(const QString& devTools);
+    void announceReady(const QString& devTools, const QString& browserWebSocket);
 
     Options m_options;
     QTabWidget* m_pTabs = nullptr;
@@ -102,6 +105,8 @@ private:
     std::unique_ptr<RelaySimulation> m_pRelay;
     std::shared_ptr<HostScenario> m_pScenario;
     class ControlServer* m_pControl = nullptr;
+    class DevToolsProxy* m_pDevToolsProxy = nullptr;
+    QByteArray m_secret; // of a served run
     bool m_bAnnounced = false;
     std::atomic<bool> m_bPageError { false };
 

@@ -8,6 +8,7 @@
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 #include <QtCore/QLoggingCategory>
+#include <QtCore/QRegularExpression>
 #include <QtCore/QSocketNotifier>
 #include <QtCore/QUrl>
 #include <QtNetwork/QHostAddress>
@@ -15,10 +16,12 @@
 #include <QtWidgets/QApplication>
 #include <cerrno>
 #include <csignal>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -86,11 +89,34 @@ bool watchStopSignals(QObject* parent, std::function<void(int)> stop)
     return sigaction(SIGTERM, &action, nullptr) == 0 && sigaction(SIGINT, &action, nullptr) == 0;
 }
 
-// A port of 127.0.0.1 that nothing listens on now.
-int freeLoopbackPort()
+// Ports that browsers refuse to connect to, whatever a page asks (those
+// above 1023 of Chromium's and Firefox's restricted ports, ERR_UNSAFE_PORT):
+// the engine's own DevTools on one of them is out of reach of every page, the
+// one in this host included. Only programs reach it.
+constexpr int kPortsPagesCannotReach[] = { 1719, 1720, 1723, 2049, 3659, 4045, 5060, 5061, 6000,
+                                           6566, 6665, 6666, 6667, 6668, 6669, 6697, 10080 };
+
+// One of kPortsPagesCannotReach that nothing listens on now, 0 when none is
+// free. Two hosts starting at once never take the same one: each holds a name
+// in Linux's abstract socket namespace for its port while it runs.
+int claimPortPagesCannotReach()
 {
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+    for (const int port : kPortsPagesCannotReach) {
+        const int claim = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (claim < 0)
+            return 0;
+        sockaddr_un address = {};
+        address.sun_family = AF_UNIX;
+        const QByteArray name = "tavi-demo-devtools-" + QByteArray::number(port);
+        std::memcpy(address.sun_path + 1, name.constData(), name.size()); // [0] stays 0: abstract
+        const socklen_t size = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+        QTcpServer probe;
+        if (::bind(claim, reinterpret_cast<const sockaddr*>(&address), size) == 0
+            && probe.listen(QHostAddress::LocalHost, quint16(port)))
+            return port; // the claim stays open until the process ends
+        ::close(claim);
+    }
+    return 0;
 }
 
 bool hasDisplay()
@@ -171,8 +197,9 @@ int main(int argc, char** argv)
         "Unattended runs (--headless, also the default without a display, and --tour) end by "
         "themselves and write a screenshot and a transcript. For automated browsers, --serve runs "
         "until SIGTERM, SIGINT or a POST to /stop of its control endpoint, and prints one line "
-        "when the page has loaded: TAVI-READY {\"devtools\": ..., \"control\": ..., "
-        "\"pid\": ...}.\n\n"
+        "when the page has loaded: TAVI-READY {\"devtools\": ..., \"browserWSEndpoint\": ..., "
+        "\"control\": ..., \"secret\": ..., \"pid\": ...}. Both endpoints answer only requests "
+        "that carry the run's secret, and none of a web page.\n\n"
         "Exit codes: 0 done; 1 an unknown option, or the screenshot or the transcript could not "
         "be written; 2 a --url path that names no file, a bad port, or a scenario that cannot be "
         "read; 3 the page did not load; "
@@ -221,15 +248,22 @@ int main(int argc, char** argv)
     QCommandLineOption remoteOption(
         QStringLiteral("remote-debugging"),
         QStringLiteral("Let a Chromium-based browser on this machine inspect every page: open "
-                       "http://127.0.0.1:<port> or chrome://inspect. Loopback only."),
+                       "http://127.0.0.1:<port> or chrome://inspect. Loopback only, but "
+                       "with no secret: every program on this machine reaches it."),
         QStringLiteral("port"));
     QCommandLineOption serveOption(
         QStringLiteral("serve"),
         QStringLiteral("Serve the page to an automated browser: offscreen without a display, "
-                       "DevTools on a free loopback port (or --remote-debugging), a control "
-                       "endpoint on another, one TAVI-READY line on standard output once the "
-                       "page has loaded; runs until SIGTERM, SIGINT or POST /stop, then writes "
-                       "the screenshot and the transcript (when asked for) and exits 0."));
+                       "DevTools and a control endpoint on loopback for the holder of the run's "
+                       "secret, one TAVI-READY line on standard output once the page has "
+                       "loaded; runs until SIGTERM, SIGINT or POST /stop, then writes the "
+                       "screenshot and the transcript (when asked for) and exits 0."));
+    QCommandLineOption allowOriginOption(
+        QStringLiteral("allow-origin"),
+        QStringLiteral("With --serve: requests of this web origin (scheme://host:port) that carry "
+                       "the secret are answered too, e.g. a test runner's own page; repeatable. "
+                       "Default: none, requests of web pages are refused."),
+        QStringLiteral("origin"));
     QCommandLineOption pageErrorOption(
         QStringLiteral("fail-on-page-error"),
         QStringLiteral("Exit with 4 instead of 0 when the page left an exception or a rejected "
@@ -242,7 +276,7 @@ int main(int argc, char** argv)
         QStringLiteral("file"));
     parser.addOptions({ urlOption, headlessOption, tourOption, shotOption, transcriptOption,
                         quitOption, closeOption, devToolsOption, remoteOption, serveOption,
-                        pageErrorOption, scenarioOption });
+                        allowOriginOption, pageErrorOption, scenarioOption });
     parser.process(app);
 
     const auto fail = [](const QString& problem) {
@@ -260,6 +294,13 @@ int main(int argc, char** argv)
             return fail(problem);
     }
     options.serve = parser.isSet(serveOption);
+    options.allowedOrigins = parser.values(allowOriginOption);
+    static const QRegularExpression webOrigin(QStringLiteral("^https?://[^/?#\\s]+$"));
+    for (const QString& origin : std::as_const(options.allowedOrigins))
+        if (!webOrigin.match(origin).hasMatch())
+            return fail(QStringLiteral("--allow-origin needs an origin as a browser sends it, "
+                                       "http://host:port or https://host:port: %1")
+                            .arg(origin));
     options.failOnPageError = parser.isSet(pageErrorOption);
     if (parser.isSet(remoteOption)) {
         bool ok = false;
@@ -267,9 +308,10 @@ int main(int argc, char** argv)
         if (!ok || options.remoteDebuggingPort < 1 || options.remoteDebuggingPort > 65535)
             return fail(QStringLiteral("--remote-debugging needs a port from 1 to 65535"));
     } else if (options.serve) {
-        options.remoteDebuggingPort = freeLoopbackPort();
+        options.remoteDebuggingPort = claimPortPagesCannotReach();
         if (options.remoteDebuggingPort == 0)
-            return fail(QStringLiteral("no free loopback port for DevTools"));
+            return fail(QStringLiteral("no free loopback port for DevTools: each of those "
+                                       "browsers refuse is taken"));
     }
     if (options.remoteDebuggingPort > 0) {
         // Read when the first page is made: loopback only, never the network.

@@ -1,14 +1,15 @@
 // The demo host served to automated browsers through the npm package's
 // launcher: the ready line, how the run ends and what it leaves behind,
-// failing on an uncaught page error, and the puppeteer-core recipe of the
-// page guide.
+// failing on an uncaught page error, the puppeteer-core recipe of the page
+// guide, and that no web page drives a served run.
 'use strict';
 
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
+const http = require('node:http');
 const path = require('node:path');
-const { withServed, waitFor, attach, demoProgram } = require('./support/served.js');
+const { withServed, waitFor, attach, demoProgram, pagesDir } = require('./support/served.js');
 
 const skip = demoProgram() ? false : 'TAVI_DEMO does not name the tavi-demo program';
 
@@ -29,9 +30,13 @@ for (const { how, stop } of endings) {
         await withServed('plain.html', {}, async (host) => {
             assert.match(host.devtools, /^http:\/\/127\.0\.0\.1:\d+$/);
             assert.match(host.control, /^http:\/\/127\.0\.0\.1:\d+$/);
+            assert.match(host.secret, /^[0-9a-f]{32}$/);
             assert.equal(host.pid, host.process.pid);
-            const version = await (await fetch(`${host.devtools}/json/version`)).json();
-            assert.equal(typeof version.webSocketDebuggerUrl, 'string');
+            // The addresses DevTools hands out lead back through its gate.
+            const version = await (await fetch(`${host.devtools}/json/version`,
+                { headers: { Authorization: `Bearer ${host.secret}` } })).json();
+            assert.equal(version.webSocketDebuggerUrl, host.browserWSEndpoint);
+            assert.ok(host.browserWSEndpoint.startsWith(`${host.devtools.replace('http', 'ws')}/${host.secret}/devtools/browser/`));
             const exit = await host.stop(stop);
             assert.deepEqual({ code: exit.code, signal: exit.signal }, { code: 0, signal: null });
             const transcript = host.transcriptText();
@@ -67,8 +72,9 @@ for (const { page, fail, code } of pageErrors) {
 test('a control that is not there, a GET, a body that is not JSON: refused, the host runs on', { skip }, async () => {
     await withServed('plain.html', {}, async (host) => {
         await assert.rejects(host.send('/no-such-thing'), (e) => e.status === 404);
-        assert.equal((await fetch(`${host.control}/stop`)).status, 405);
-        const bad = await fetch(`${host.control}/stop`, { method: 'POST', body: '{"unclosed' });
+        const headers = { Authorization: `Bearer ${host.secret}` };
+        assert.equal((await fetch(`${host.control}/stop`, { headers })).status, 405);
+        const bad = await fetch(`${host.control}/stop`, { method: 'POST', body: '{"unclosed', headers });
         assert.equal(bad.status, 400);
         assert.match((await host.send('/transcript')).text, /plain page up/);
         assert.equal((await host.stop()).code, 0);
@@ -93,7 +99,7 @@ test('with the inspector open, its own console stays out of the page\'s lines', 
     });
 });
 
-test('puppeteer-core: connect({ browserURL }), read and click in the page, disconnect', { skip }, async () => {
+test('puppeteer-core: connect({ browserWSEndpoint }), read and click in the page, disconnect', { skip }, async () => {
     await withServed('plain.html', {}, async (host) => {
         const { browser, page } = await attach(host);
         assert.equal(await page.title(), 'served page');
@@ -104,4 +110,43 @@ test('puppeteer-core: connect({ browserURL }), read and click in the page, disco
         await browser.disconnect();
         assert.equal((await host.stop()).code, 0);
     });
+});
+
+// The test pages over HTTP on loopback: as 127.0.0.1 and as localhost, two sites.
+function servePages() {
+    const server = http.createServer((request, response) => {
+        const file = path.join(pagesDir, path.basename(new URL(request.url, 'http://pages').pathname));
+        fs.readFile(file, (error, data) => {
+            response.writeHead(error ? 404 : 200, { 'Content-Type': file.endsWith('.js') ? 'text/javascript' : 'text/html' });
+            response.end(data);
+        });
+    });
+    return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
+}
+
+test('no page drives a served run: not the page under test, not a frame of another site in it', { skip }, async () => {
+    const pages = await servePages();
+    try {
+        await withServed(`http://127.0.0.1:${pages.address().port}/doors.html`, {}, async (host) => {
+            const { browser, page } = await attach(host);
+            await page.waitForFunction(() => window.frameReady === true);
+            // Everything a page could learn by scanning loopback and more: the
+            // page's own DevTools target, the engine's port, the secret.
+            const listing = await (await fetch(`${host.devtools}/json/list`,
+                { headers: { Authorization: `Bearer ${host.secret}` } })).json();
+            const target = listing.find((t) => t.url === host.url).id;
+            const engine = /remote debugging on http:\/\/127\.0\.0\.1:(\d+)/.exec((await host.send('/transcript')).text)[1];
+            const doors = { control: host.control, devtools: host.devtools, engine, target, secret: host.secret };
+            assert.deepEqual(await page.evaluate((d) => tryEveryDoor({ ...d, tag: 'page' }), doors), []);
+            assert.deepEqual(await page.evaluate((d) => tryFromFrame({ ...d, tag: 'frame' }), doors), []);
+            // No POST took effect: the host runs on, with no forged state or token.
+            assert.doesNotMatch((await host.send('/transcript')).text, /forged-/);
+            // And the launcher still drives the page.
+            assert.equal(await page.evaluate(() => document.title), 'doors');
+            await browser.disconnect();
+            assert.equal((await host.stop()).code, 0);
+        });
+    } finally {
+        pages.close();
+    }
 });

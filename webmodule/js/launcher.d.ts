@@ -14,6 +14,12 @@ export interface LaunchOptions {
     failOnPageError?: boolean;
     screenshot?: string;
     transcript?: string;
+    /**
+     * Web origins (scheme://host:port) whose requests that carry the secret
+     * the host answers too, e.g. a test runner's own page (default: none;
+     * every request of a web page is refused).
+     */
+    allowOrigins?: string[];
     /** More arguments for tavi-demo. */
     args?: string[];
     env?: Record<string, string>;
@@ -31,10 +37,14 @@ export interface HostExit {
 }
 
 export interface ServedHost {
-    /** http://127.0.0.1:PORT: puppeteer.connect({ browserURL: host.devtools }). */
+    /** DevTools, http://127.0.0.1:PORT: each request needs the secret (Authorization: Bearer). */
     readonly devtools: string;
+    /** puppeteer.connect({ browserWSEndpoint: host.browserWSEndpoint }): the secret is in it. */
+    readonly browserWSEndpoint: string;
     /** The control endpoint, http://127.0.0.1:PORT (null when it could not listen). */
     readonly control: string | null;
+    /** The run's secret, which both endpoints want (host.send() sends it). */
+    readonly secret: string;
     readonly pid: number;
     /** The page the host opened. */
     readonly url: string;
@@ -44,7 +54,7 @@ export interface ServedHost {
     stderr(): string;
     /** Standard output lines other than the ready line. */
     stdout(): string[];
-    /** POSTs body as JSON to a control path; rejects on a status other than 200. */
+    /** POSTs body as JSON to a control path, with the secret; rejects on a status other than 200. */
     send(path: string, body?: object, timeoutMs?: number): Promise<Record<string, unknown>>;
     /** Sets a channel's state and pushes the device status to the page now. */
     pushDeviceState(device: string, channel: number, status: number): Promise<Record<string, unknown>>;

@@ -1,7 +1,9 @@
 'use strict';
 // Starts the demo host in its serving mode for an automated browser and
 // hands back where to attach (DevTools) and how to drive the simulated host
-// (its control endpoint). Node only; never part of a page.
+// (its control endpoint). Both answer only requests with the run's secret,
+// which the host prints on its ready line to this process alone. Node only;
+// never part of a page.
 
 const { spawn } = require('node:child_process');
 const http = require('node:http');
@@ -9,12 +11,16 @@ const readline = require('node:readline');
 
 const READY = 'TAVI-READY ';
 
-function post(base, path, body, timeoutMs) {
+function post(base, secret, path, body, timeoutMs) {
     const data = Buffer.from(body === undefined ? '' : JSON.stringify(body));
     return new Promise((resolve, reject) => {
         const request = http.request(new URL(path, base), {
             method: 'POST',
-            headers: { 'Content-Type': 'application/json', 'Content-Length': data.length },
+            headers: {
+                'Content-Type': 'application/json',
+                'Content-Length': data.length,
+                Authorization: `Bearer ${secret}`,
+            },
             timeout: timeoutMs,
         }, (response) => {
             const chunks = [];
@@ -50,7 +56,9 @@ function post(base, path, body, timeoutMs) {
  * options.url: the page (a URL or a file path; default: the demo page);
  * options.scenario: a scenario file for the simulated host;
  * options.failOnPageError, options.screenshot, options.transcript,
- * options.args (more arguments), options.env, options.cwd,
+ * options.allowOrigins (web origins whose requests with the secret the
+ * host answers too; default none), options.args (more arguments),
+ * options.env, options.cwd,
  * options.readyTimeoutMs (default 60000), options.stderr ('inherit' or
  * 'pipe', default 'pipe': kept in host.stderr()).
  */
@@ -69,6 +77,8 @@ function launch(options = {}) {
         args.push('--screenshot', String(options.screenshot));
     if (options.transcript)
         args.push('--transcript', String(options.transcript));
+    for (const origin of options.allowOrigins || [])
+        args.push('--allow-origin', String(origin));
     args.push(...(options.args || []));
     const timeoutMs = options.readyTimeoutMs || 60000;
 
@@ -128,10 +138,14 @@ function launch(options = {}) {
 function makeHost(child, ready, exited, stderr, stdoutLines) {
     let ending;
     const host = {
-        /** http://127.0.0.1:PORT, for puppeteer.connect({ browserURL }). */
+        /** DevTools, http://127.0.0.1:PORT: requests need the secret (Authorization: Bearer). */
         devtools: ready.devtools,
+        /** For puppeteer.connect({ browserWSEndpoint }): the secret is in it. */
+        browserWSEndpoint: ready.browserWSEndpoint,
         /** The control endpoint, http://127.0.0.1:PORT. */
         control: ready.control,
+        /** The run's secret, which both endpoints want; keep it to the test. */
+        secret: ready.secret,
         pid: ready.pid,
         url: ready.url,
         process: child,
@@ -143,7 +157,7 @@ function makeHost(child, ready, exited, stderr, stdoutLines) {
         send(path, body, timeoutMs = 30000) {
             if (!host.control)
                 return Promise.reject(new Error('tavi-demo has no control endpoint'));
-            return post(host.control, path, body, timeoutMs);
+            return post(host.control, host.secret, path, body, timeoutMs);
         },
         pushDeviceState(device, channel, status) {
             return host.send('/push-device-state', { device, channel, status });
