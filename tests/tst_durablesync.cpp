@@ -1,10 +1,11 @@
 // Durable writes: a copy or a snapshot is on the disk, data and folder entry,
 // before anyone is told it was written; a sync the disk refuses is a failed
-// write that tells no one.
+// write that tells no one. The folders MakePath makes are on the disk too.
 
 #include "SyncRecorder.h"
 #include "TestSupport.h"
 
+#include <MakePath.h>
 #include <cerrno>
 
 using namespace TestSupport;
@@ -121,6 +122,36 @@ private slots:
         QVERIFY2(log.contains(line), qPrintable(log.lines().join('\n')));
         QCOMPARE(readFile(dir.filePath("existing.bin")), content);
         QCOMPARE(filesUnder(dir.path()), (QStringList { "existing.bin", "src.bin" }));
+    }
+
+    // Each folder MakePath makes is synced into its parent as it is made;
+    // those that were there are not.
+    void makePathSyncsEachFolderMade_data()
+    {
+        QTest::addColumn<QString>("existing");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QStringList>("syncs");
+        QTest::newRow("three made")
+            << ""
+            << "{D}/a/b/c" << QStringList { "fsync {D}", "fsync {D}/a", "fsync {D}/a/b" };
+        QTest::newRow("relative, two made")
+            << "a"
+            << "a/b/c" << QStringList { "fsync {D}/a", "fsync {D}/a/b" };
+        QTest::newRow("all there") << "a/b/c"
+                                   << "{D}/a/b/c" << QStringList();
+    }
+
+    void makePathSyncsEachFolderMade()
+    {
+        QFETCH(QString, existing);
+        QFETCH(QString, path);
+        QFETCH(QStringList, syncs);
+        ScratchDir dir; // the current folder too
+        QVERIFY(existing.isEmpty() || QDir().mkpath(dir.filePath(existing)));
+        SyncRecorder recorder(dir.path());
+        QCOMPARE(MakePath(dir.fill(path)), 0);
+        QCOMPARE(recorder.events(), syncs);
+        QVERIFY(QFileInfo(dir.filePath("a/b/c")).isDir());
     }
 };
 
