@@ -2,6 +2,7 @@
 
 #include "BridgeAccess.h"
 #include "DownloadInitiator.h"
+#include "DownloadSync.h"
 #include "FileWriter.h"
 #include "HostNotice.h"
 #include "LogText.h"
@@ -274,7 +275,9 @@ void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
     // A folder that cannot hold the file would end the download cancelled
     // after the host had been told of it.
     const QString folder = QFileInfo(path).absolutePath();
-    if (!TaviWebModuleInternal::withinPathLimits(path) || !QDir().mkpath(folder)
+    QStringList created;
+    if (!TaviWebModuleInternal::withinPathLimits(path)
+        || !TaviWebModuleInternal::makeDownloadFolder(folder, &created)
         || !QFileInfo(folder).isWritable()) {
         qCDebug(lcWebModule) << "Download refused: the folder cannot be written:" << folder;
         download->cancel();
@@ -285,7 +288,8 @@ void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
     qDebug() << "Download accepted. Starting download...";
     download->accept();
     pendingTargets().insert(path);
-    connect(download, &QWebEngineDownloadRequest::isFinishedChanged, download,
-            [path] { pendingTargets().remove(path); });
+    // A completed download is on the disk, entries and all, before it counts as ended.
+    TaviWebModuleInternal::syncWhenEnded(download, path, created,
+                                         [path] { pendingTargets().remove(path); });
     TaviWebModuleInternal::sendShowTip(path, suggested);
 }
