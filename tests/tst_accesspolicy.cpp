@@ -326,10 +326,13 @@ private slots:
                     QString("frames[0].postMessage('%1', '*')").arg(url.toString()));
             }
             QTRY_VERIFY_WITH_TIMEOUT(request && request->isFinished(), 15000);
-            QCOMPARE(log.lines().filter("tavi.webmodule: Download").join('\n'),
-                     landed ? QString()
-                            : "tavi.webmodule: Download refused: started by " + initiator
-                             + ", not a trusted origin");
+            // A landed one ends with its line once it is on the disk.
+            QTRY_COMPARE_WITH_TIMEOUT(log.lines().filter("tavi.webmodule: Download").join('\n'),
+                                      landed ? "tavi.webmodule: Download saved: "
+                                              + debugQuoted(dl + "/" + file)
+                                             : "tavi.webmodule: Download refused: started by "
+                                              + initiator + ", not a trusted origin",
+                                      15000);
             QCOMPARE(log.contains("Download request rejected. Error: "), !landed);
         }
         disconnect(seen);

@@ -156,10 +156,13 @@ private slots:
         const QString file = "dl/" + expectedText.section('/', -1);
         QCOMPARE(filesUnder(m_dir->path()), QStringList { file });
         QCOMPARE(readFile(m_dir->filePath(file)), m_body);
+        // The end line comes once the file is on the disk, after the engine's end.
+        const QString saved = "tavi.webmodule: Download saved: " + debugQuoted(expectedText);
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains(saved), 15000);
         QCOMPARE(
             log.debugLines(),
             QStringList({ "Download requested: " + debugQuoted(m_server.url(urlPath).toString()),
-                          "Download accepted. Starting download..." }));
+                          "Download accepted. Starting download...", saved }));
     }
 
     // A response that comes once the document that asked is gone: the

@@ -1,10 +1,13 @@
 // Durable writes: a copy or a snapshot is on the disk, data and folder entry,
 // before anyone is told it was written; a sync the disk refuses is a failed
-// write that tells no one.
+// write that tells no one. A finished download and the folders MakePath makes
+// are on the disk too.
 
 #include "SyncRecorder.h"
 #include "TestSupport.h"
 
+#include <DownloadServer.h>
+#include <MakePath.h>
 #include <cerrno>
 
 using namespace TestSupport;
@@ -29,12 +32,30 @@ bool writeThroughBridge(const QString& how, const ScratchDir& dir, const QString
     return true;
 }
 
+// Marks each host notice among the recorded calls: "notice <cmd>".
+QMetaObject::Connection markNotices(SyncRecorder& recorder)
+{
+    return QObject::connect(WebViewDataCenter::GetInstance(),
+                            &WebViewDataCenter::emitFuncInfoCenterNotify,
+                            [&recorder](QString& text) {
+                                recorder.mark("notice " + text.section('"', 3, 3)); // "cmd"
+                            });
+}
+
 } // namespace
 
 class TestDurableSync : public QObject
 {
     Q_OBJECT
+    DownloadServer m_server;
+
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_server.start());
+        m_server.addFile("/report.pdf", kNew, "report.pdf");
+    }
+
     // The file's data is synced before it takes the target's name, the
     // folder after; the host hears of it only then.
     void syncedBeforeTheNotice_data()
@@ -60,11 +81,7 @@ private slots:
         QVERIFY(writeFile(dir.filePath("existing.bin"), kOld));
         QVERIFY(QDir().mkpath(dir.filePath("new")));
         SyncRecorder recorder(dir.path());
-        const auto marker = QObject::connect(
-            WebViewDataCenter::GetInstance(), &WebViewDataCenter::emitFuncInfoCenterNotify,
-            [&recorder](QString& text) {
-                recorder.mark("notice " + text.section('"', 3, 3)); // the "cmd" value
-            });
+        const auto marker = markNotices(recorder);
         const bool written = writeThroughBridge(how, dir, name);
         QObject::disconnect(marker);
 
@@ -121,6 +138,101 @@ private slots:
         QVERIFY2(log.contains(line), qPrintable(log.lines().join('\n')));
         QCOMPARE(readFile(dir.filePath("existing.bin")), content);
         QCOMPARE(filesUnder(dir.path()), (QStringList { "existing.bin", "src.bin" }));
+    }
+
+    // The engine syncs a download's data and renames it; then the module
+    // syncs the file and the entries that lead to it, before its line that
+    // the download ended. The tip comes at acceptance, as ever.
+    void downloadSyncedBeforeItEnds_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("refused"); // a sync call the disk refuses
+        QTest::addColumn<QStringList>("syncs"); // after the rename
+        QTest::addColumn<QString>("end");
+        QTest::newRow("into its folder")
+            << "dl"
+            << "" << QStringList { "fdatasync {D}/dl/report.pdf", "fsync {D}/dl" }
+            << "Download saved: %1";
+        QTest::newRow("into folders made for it")
+            << "new/sub"
+            << ""
+            << QStringList { "fdatasync {D}/new/sub/report.pdf", "fsync {D}/new/sub",
+                             "fsync {D}/new", "fsync {D}" }
+            << "Download saved: %1";
+        QTest::newRow("folder sync refused")
+            << "dl"
+            << "fsync" << QStringList { "fdatasync {D}/dl/report.pdf", "fsync {D}/dl" }
+            << "Failed to sync the download: %1 \"Input/output error\"";
+    }
+
+    void downloadSyncedBeforeItEnds()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, refused);
+        QFETCH(QStringList, syncs);
+        QFETCH(QString, end);
+        ScratchDir dir;
+        QVERIFY(QDir().mkpath(dir.filePath("dl")));
+        BridgePage page;
+        QVERIFY(page.load());
+        QVERIFY(callBridge(page.page(), "SetDownloadPath", { dir.filePath(folder) }).isNull());
+        const QString target = dir.filePath(folder + "/report.pdf");
+        SyncRecorder recorder(dir.path());
+        if (!refused.isEmpty())
+            recorder.failCalls(refused, EIO);
+        LogCapture log;
+        log.observe([&recorder](const QString& line) {
+            if (line.startsWith("tavi.webmodule: "))
+                recorder.mark("log " + line);
+        });
+        const auto marker = markNotices(recorder);
+        QVERIFY(evalJs(page.page(),
+                       downloadLinkScript(m_server.url("/report.pdf").toString(QUrl::FullyEncoded)))
+                    .toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.events().filter(QRegularExpression("^log ")).isEmpty(),
+                                 20000);
+        QObject::disconnect(marker);
+
+        const QStringList events = recorder.events();
+        qsizetype renamed = events.size();
+        while (--renamed >= 0
+               && !(events[renamed].startsWith("rename ")
+                    && events[renamed].endsWith(" {D}/" + folder + "/report.pdf"))) {}
+        QVERIFY2(renamed >= 0, qPrintable(events.join('\n')));
+        QVERIFY2(events.indexOf("notice showTip") < renamed, qPrintable(events.join('\n')));
+        QCOMPARE(events.mid(renamed + 1),
+                 syncs << "log tavi.webmodule: " + end.arg(debugQuoted(target)));
+        QCOMPARE(readFile(target), kNew);
+    }
+
+    // Each folder MakePath makes is synced into its parent as it is made;
+    // those that were there are not.
+    void makePathSyncsEachFolderMade_data()
+    {
+        QTest::addColumn<QString>("existing");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QStringList>("syncs");
+        QTest::newRow("three made")
+            << ""
+            << "{D}/a/b/c" << QStringList { "fsync {D}", "fsync {D}/a", "fsync {D}/a/b" };
+        QTest::newRow("relative, two made")
+            << "a"
+            << "a/b/c" << QStringList { "fsync {D}/a", "fsync {D}/a/b" };
+        QTest::newRow("all there") << "a/b/c"
+                                   << "{D}/a/b/c" << QStringList();
+    }
+
+    void makePathSyncsEachFolderMade()
+    {
+        QFETCH(QString, existing);
+        QFETCH(QString, path);
+        QFETCH(QStringList, syncs);
+        ScratchDir dir; // the current folder too
+        QVERIFY(existing.isEmpty() || QDir().mkpath(dir.filePath(existing)));
+        SyncRecorder recorder(dir.path());
+        QCOMPARE(MakePath(dir.fill(path)), 0);
+        QCOMPARE(recorder.events(), syncs);
+        QVERIFY(QFileInfo(dir.filePath("a/b/c")).isDir());
     }
 };
 

@@ -116,6 +116,15 @@ TAVI_INTERPOSE int fdatasync(int fd)
     return passSync("fdatasync", next, fd);
 }
 
+// The engine's way to give a finished download its name.
+TAVI_INTERPOSE int rename(const char* from, const char* to)
+{
+    static const auto next = real<int (*)(const char*, const char*)>("rename");
+    recordFails(
+        "rename", [=] { return atPath(AT_FDCWD, from); }, [=] { return atPath(AT_FDCWD, to); });
+    return next(from, to);
+}
+
 // The writer's one way to give a file its name.
 TAVI_INTERPOSE int renameat(int fromDir, const char* from, int toDir, const char* to)
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-// Sees the process's fsync, fdatasync and renameat: the test program that
+// Sees the process's fsync, fdatasync, rename and renameat: the test program that
 // links this takes those calls over for the whole process, the module's
 // shared library included (the program's symbols must be exported), and
 // passes them on to the C library.

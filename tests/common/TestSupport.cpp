@@ -292,19 +292,28 @@ void LogCapture::handler(QtMsgType type, const QMessageLogContext& context, cons
     LogCapture* self = s_current;
     if (!self)
         return;
+    // Lines of a category of their own carry its name, so that a test sees
+    // the channel as well as the text.
+    const bool ownCategory = context.category && qstrcmp(context.category, "default") != 0;
+    const QString line
+        = ownCategory ? QString::fromLatin1(context.category) + QLatin1String(": ") + msg : msg;
+    std::function<void(const QString&)> observer;
     {
         std::lock_guard<std::mutex> lock(self->m_mutex);
-        // Lines of a category of their own carry its name, so that a test
-        // sees the channel as well as the text.
-        const bool ownCategory = context.category && qstrcmp(context.category, "default") != 0;
-        self->m_entries.append(
-            { type,
-              ownCategory ? QString::fromLatin1(context.category) + QLatin1String(": ") + msg
-                          : msg });
+        self->m_entries.append({ type, line });
+        observer = self->m_observer;
     }
+    if (observer)
+        observer(line);
     // Warnings still reach the test runner, so QTest::ignoreMessage keeps working.
     if (type != QtDebugMsg && type != QtInfoMsg && self->m_previous)
         self->m_previous(type, context, msg);
+}
+
+void LogCapture::observe(std::function<void(const QString& line)> observer)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_observer = std::move(observer);
 }
 
 QStringList LogCapture::lines(bool debugOnly) const

@@ -187,6 +187,8 @@ public:
     QStringList lines(bool debugOnly = false) const;
     QStringList debugLines() const { return lines(true); }
     bool contains(const QString& line) const { return lines().contains(line); }
+    // Hands each later line to observer too, as it comes, on the thread that logs it.
+    void observe(std::function<void(const QString& line)> observer);
 
 private:
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& msg);
@@ -194,6 +196,7 @@ private:
 
     mutable std::mutex m_mutex;
     QList<std::pair<QtMsgType, QString>> m_entries;
+    std::function<void(const QString&)> m_observer;
     QtMessageHandler m_previous = nullptr;
     const bool m_moduleDebug;
     QLoggingCategory::CategoryFilter m_previousFilter = nullptr;

@@ -31,6 +31,19 @@ bool syncFile(int fd, QString* error)
     return synced(result, error);
 }
 
+bool syncFile(const QString& path, QString* error)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (error)
+            *error = qt_error_string(errno);
+        return false;
+    }
+    const bool ok = syncFile(fd, error);
+    ::close(fd);
+    return ok;
+}
+
 // Syncs fd, a folder this function opened (or -1 with errno set), and
 // closes it.
 static bool syncOpenedDirectory(int fd, QString* error)

@@ -11,6 +11,8 @@ namespace TaviWebModuleInternal {
 // Forces the data of the open file fd to the disk (fdatasync). False, with
 // the reason in error, when the disk did not take it.
 bool syncFile(int fd, QString* error = nullptr);
+// The same for the file at path, opened for it.
+bool syncFile(const QString& path, QString* error = nullptr);
 
 // Forces the entries of the folder at path to the disk (fsync of the folder),
 // which makes a file renamed or created in it stay there.

@@ -1,7 +1,9 @@
 #include "MakePath.h"
 
+#include "DurableSync.h"
 #include "FileWriter.h"
 #include "Logging.h"
+#include "WarningBudget.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
@@ -30,9 +32,16 @@ int MakePath(QString path)
     for (qsizetype end = path.indexOf(QLatin1Char('/'), firstEnd + 1);;
          end = path.indexOf(QLatin1Char('/'), end + 1)) {
         const QString prefix = end < 0 ? path : path.left(end);
-        // An existing directory is fine; a file in the way fails below.
-        if (!prefix.endsWith(QLatin1Char('/')))
-            dir.mkdir(prefix);
+        // An existing directory is fine; a file in the way fails below. A
+        // folder made is synced into its parent, or a power loss could take
+        // it and what is written in it later.
+        if (!prefix.endsWith(QLatin1Char('/')) && dir.mkdir(prefix)) {
+            const QString parent = prefix.left(prefix.lastIndexOf(QLatin1Char('/')));
+            QString error;
+            if (!TaviWebModuleInternal::syncDirectory(parent, &error)
+                && TaviWebModuleInternal::mayWarn(nullptr, QStringLiteral("folder syncs")))
+                qCWarning(lcWebModule) << "MakePath: failed to sync the folder" << prefix << error;
+        }
         if (end < 0)
             break;
     }

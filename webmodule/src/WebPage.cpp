@@ -2,6 +2,7 @@
 
 #include "BridgeAccess.h"
 #include "DownloadInitiator.h"
+#include "DownloadSync.h"
 #include "FileWriter.h"
 #include "HostLines.h"
 #include "HostNotice.h"
@@ -283,7 +284,9 @@ void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
     // A folder that cannot hold the file would end the download cancelled
     // after the host had been told of it.
     const QString folder = QFileInfo(path).absolutePath();
-    if (!TaviWebModuleInternal::withinPathLimits(path) || !QDir().mkpath(folder)
+    QStringList created;
+    if (!TaviWebModuleInternal::withinPathLimits(path)
+        || !TaviWebModuleInternal::makeDownloadFolder(folder, &created)
         || !QFileInfo(folder).isWritable()) {
         qCDebug(lcWebModule) << "Download refused: the folder cannot be written:" << folder;
         reject();
@@ -294,7 +297,8 @@ void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
     HostLine::debug() << "Download accepted. Starting download...";
     download->accept();
     pendingTargets().insert(path);
-    connect(download, &QWebEngineDownloadRequest::isFinishedChanged, download,
-            [path] { pendingTargets().remove(path); });
+    // A completed download is on the disk, entries and all, before it counts as ended.
+    TaviWebModuleInternal::syncWhenEnded(download, path, created,
+                                         [path] { pendingTargets().remove(path); });
     TaviWebModuleInternal::sendShowTip(path, suggested);
 }
