@@ -212,7 +212,9 @@ void CWebComm::CopyFileFunc(QString command)
             if (told > 0 && told != done)
                 tellProgress();
             tellCopy(this, index, source, target, "written");
-            sendShowTip(target, target);
+            // The file as written, backslashes mended: the page's own text
+            // may name a file that is not there.
+            sendShowTip(*to, *to);
         } else {
             const QFileInfo info(source);
             tellCopy(this, index, source, target, "failed",
