@@ -292,6 +292,35 @@ private slots:
         QCOMPARE(leftovers(m_dir->path()), QStringList());
     }
 
+    // The host's tip names the file as written, the page's backslashes
+    // mended, never a path that is not on the disk; its suffix is that
+    // path's last three characters.
+    void tipNamesTheWrittenFile_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<QString>("suffix");
+        QTest::newRow("backslashes throughout") << "{D\\}\\out\\clip.mp4"
+                                                << "{D}/out/clip.mp4"
+                                                << "mp4";
+        QTest::newRow("a backslash among the last three") << "{D}/out\\ab"
+                                                          << "{D}/out/ab"
+                                                          << "/ab";
+    }
+
+    void tipNamesTheWrittenFile()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, written);
+        QFETCH(QString, suffix);
+        const QJsonObject order { { "sourceFile", path("src.bin") },
+                                  { "targetFile", m_dir->fill(target) } };
+        HostRecorder host;
+        CWebComm().CopyFileFunc(QString::fromUtf8(QJsonDocument(QJsonArray { order }).toJson()));
+        QCOMPARE(host.notices(), QStringList { tipText(m_dir->fill(written), suffix) });
+        QCOMPARE(readFile(m_dir->fill(written)), m_source);
+    }
+
     // A host without logging rules sees the lines it reads word for word
     // and the module's refusals, not the module's own progress and detail.
     void hostSeesInfoAndAbove_data()

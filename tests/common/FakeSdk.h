@@ -8,9 +8,11 @@
 #include <QtCore/QByteArray>
 #include <QtCore/QList>
 #include <TaviLogic.h>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 
 struct FakeRequest
 {
@@ -34,6 +36,10 @@ public:
                               std::string& result) override
     {
         record({ cmd, msg, {}, devid, timeout, true });
+        // A server that never answers in time: the SDK waits its time-out.
+        if (syncWaitsUpToMs > 0)
+            std::this_thread::sleep_for(
+                std::chrono::milliseconds(qBound(0, timeout, syncWaitsUpToMs)));
         result = syncAnswer;
         return syncResult;
     }
@@ -55,6 +61,8 @@ public:
     int syncResult = 0;
     std::string syncAnswer;
     std::string sessionIdAnswer;
+    // When set, each synchronous request sleeps its time-out, at most this long.
+    int syncWaitsUpToMs = 0;
     // Called after each asynchronous request is recorded (e.g. to answer it).
     std::function<void(const FakeRequest&)> onRequest;
 

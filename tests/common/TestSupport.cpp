@@ -115,6 +115,22 @@ QVariant callBridge(QWebEnginePage* page, const QString& method, const QVariantL
     return bridgeResult(page, startBridgeCall(page, method, args), ok, timeoutMs);
 }
 
+QVariantList loopBridgeCall(QWebEnginePage* page, const QString& method, const QVariantList& args,
+                            int runMs, bool* ok)
+{
+    const QString argsJson = QString::fromUtf8(
+        QJsonDocument(QJsonArray::fromVariantList(args)).toJson(QJsonDocument::Compact));
+    const QString script = QStringLiteral(R"JS(window.loop = { results: [], done: false };
+        (function next(start) {
+            if (Date.now() - start >= %3) return void (window.loop.done = true);
+            window.bridge['%1'](...%2, (v) => { window.loop.results.push(v); next(start); });
+        })(Date.now()); true)JS")
+                               .arg(method, argsJson)
+                               .arg(runMs);
+    *ok = evalJs(page, script).toBool() && waitForJs(page, "window.loop.done", runMs + 60000);
+    return *ok ? evalJs(page, "window.loop.results").toList() : QVariantList();
+}
+
 QString downloadLinkScript(const QString& href)
 {
     return QStringLiteral("var a = document.createElement('a'); a.href = '%1'; a.download = '';"

@@ -67,6 +67,12 @@ QVariant callBridge(QWebEnginePage* page, const QString& method, const QVariantL
 int startBridgeCall(QWebEnginePage* page, const QString& method, const QVariantList& args);
 QVariant bridgeResult(QWebEnginePage* page, int id, bool* ok = nullptr, int timeoutMs = 10000);
 
+// Has the page call method with args again as soon as each call returns,
+// for runMs of its own clock, and waits for the end; the results in order.
+// ok tells whether the loop ended.
+QVariantList loopBridgeCall(QWebEnginePage* page, const QString& method, const QVariantList& args,
+                            int runMs, bool* ok);
+
 // A script that has the page click a download link to href, as a user
 // would; true is its value.
 QString downloadLinkScript(const QString& href);

@@ -32,6 +32,7 @@ Q_SIGNALS:
     void bridgeWithheld(const QString& origin);
     void bridgeCallRefused(const QString& method, const QString& origin,
                            VmsWebWidgets::RefusalReason reason);
+    void blockingBudgetExceeded(const QString& method);
 
 private:
     QString m_id;

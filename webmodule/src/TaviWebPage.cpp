@@ -42,6 +42,8 @@ TaviWebPage::TaviWebPage(QWidget* parent, const QString& url)
     connect(&m_webWidgets, &VmsWebWidgets::bridgeWithheld, this, &TaviWebPage::bridgeWithheld);
     connect(&m_webWidgets, &VmsWebWidgets::bridgeCallRefused, this,
             &TaviWebPage::bridgeCallRefused);
+    connect(&m_webWidgets, &VmsWebWidgets::blockingBudgetExceeded, this,
+            &TaviWebPage::blockingBudgetExceeded);
     connect(&m_webWidgets, &VmsWebWidgets::renderProcessEnded, this,
             &TaviWebPage::renderProcessEnded);
 

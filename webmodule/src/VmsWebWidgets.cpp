@@ -1,5 +1,6 @@
 #include "VmsWebWidgets.h"
 
+#include "BlockingBudget.h"
 #include "BridgeAccess.h"
 #include "BridgeReady.h"
 #include "HostNotice.h"
@@ -50,6 +51,9 @@ VmsWebWidgets::VmsWebWidgets(QWidget* parent)
             &VmsWebWidgets::bridgeWithheld);
     connect(events, &TaviWebModuleInternal::PageEvents::bridgeCallRefused, this,
             &VmsWebWidgets::bridgeCallRefused);
+    connect(events, &TaviWebModuleInternal::PageEvents::blockingBudgetExceeded, this,
+            &VmsWebWidgets::blockingBudgetExceeded);
+    new TaviWebModuleInternal::BlockingBudget(m_pPage);
 
     m_pProfile = QWebEngineProfile::defaultProfile();
     m_pProfile->setDownloadPath(QDir::homePath());
@@ -183,6 +187,34 @@ void VmsWebWidgets::reload()
 QString VmsWebWidgets::pageId() const
 {
     return TaviWebModuleInternal::pageIdOf(m_pPage);
+}
+
+void VmsWebWidgets::setBlockingBudget(int budgetMs, int windowMs)
+{
+    using TaviWebModuleInternal::BlockingBudget;
+    if (BlockingBudget* budget = BlockingBudget::of(m_pPage))
+        budget->setLimits(budgetMs < 0 ? std::nullopt
+                                       : std::optional<TaviWebModuleInternal::BlockingLimits>(
+                                           { budgetMs, windowMs }));
+}
+
+int VmsWebWidgets::blockingBudgetMs() const
+{
+    using TaviWebModuleInternal::BlockingBudget;
+    const BlockingBudget* budget = BlockingBudget::of(m_pPage);
+    return (budget ? budget->limits() : BlockingBudget::defaultLimits()).budgetMs;
+}
+
+int VmsWebWidgets::blockingWindowMs() const
+{
+    using TaviWebModuleInternal::BlockingBudget;
+    const BlockingBudget* budget = BlockingBudget::of(m_pPage);
+    return (budget ? budget->limits() : BlockingBudget::defaultLimits()).windowMs;
+}
+
+void VmsWebWidgets::setDefaultBlockingBudget(int budgetMs, int windowMs)
+{
+    TaviWebModuleInternal::BlockingBudget::setDefaultLimits({ budgetMs, windowMs });
 }
 
 // ---- Page event push --------------------------------------------------------

@@ -3,6 +3,7 @@
 
 #include "WebComm.h"
 
+#include "BlockingBudget.h"
 #include "BridgeAccess.h"
 #include "DeviceStatusJson.h"
 #include "HostNotice.h"
@@ -102,6 +103,10 @@ QString CWebComm::NotifyToHostSync(QString msg, int timeout)
                              << limit << "ms";
         timeout = limit;
     }
+    // Nor how much of the time it holds it; over its budget nothing is sent.
+    const TaviWebModuleInternal::BlockingCall call(this, "NotifyToHostSync", &timeout);
+    if (call.refused())
+        return QString();
     return dataCenter->NotifyToHostEx(msg, timeout);
 }
 
@@ -121,6 +126,17 @@ QString CWebComm::RequestToVmsServerSync(int cmd, QString msg, QString devid, in
         return QString();
     QString result;
     WebViewDataCenter* dataCenter = WebViewDataCenter::GetInstance();
+    // As for NotifyToHostSync: the SDK waits at most the host's limit, and
+    // only while the page's budget lasts.
+    const int limit = dataCenter->RequestWaitLimit();
+    if (timeout > limit) {
+        qCDebug(lcWebModule) << "RequestToVmsServerSync: time-out" << timeout
+                             << "ms cut to the limit of" << limit << "ms";
+        timeout = limit;
+    }
+    const TaviWebModuleInternal::BlockingCall call(this, "RequestToVmsServerSync", &timeout);
+    if (call.refused())
+        return result;
     std::string strDevid = devid.toUtf8().toStdString();
     const std::string strMsg = msg.toUtf8().toStdString();
     dataCenter->RequestToServerSync(cmd, strMsg.c_str(), strDevid.data(), timeout, result);

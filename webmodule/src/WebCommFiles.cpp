@@ -4,6 +4,7 @@
 // are done. The bridge may be destroyed meanwhile, with its page: after the
 // work, nothing of it is touched unless it is still there.
 
+#include "BlockingBudget.h"
 #include "BridgeAccess.h"
 #include "FileCopy.h"
 #include "FileWriter.h"
@@ -119,6 +120,10 @@ QString CWebComm::BrowseFilePath(QString originalPath)
         : pagePath(this, "BrowseFilePath", originalPath, PathUse::Read);
     if (!start)
         return QString();
+    // A page reopening the dialog at once leaves the operator turns of the window.
+    const ModalTurn turn(this, "BrowseFilePath");
+    if (turn.refused())
+        return originalPath;
     QWidget parent; // the dialog's parent, never shown
     const QString chosen = QFileDialog::getExistingDirectory(
         &parent, QString(), startFolder(*start), QFileDialog::ShowDirsOnly);
@@ -134,6 +139,9 @@ QString CWebComm::BrowseFile(QString originalPath)
         : pagePath(this, "BrowseFile", originalPath, PathUse::Read);
     if (!start)
         return QString();
+    const ModalTurn turn(this, "BrowseFile");
+    if (turn.refused())
+        return originalPath;
     QWidget parent; // the dialog's parent, never shown
     const QString chosen
         = QFileDialog::getOpenFileName(&parent, QString(), startFolder(*start),
@@ -212,7 +220,9 @@ void CWebComm::CopyFileFunc(QString command)
             if (told > 0 && told != done)
                 tellProgress();
             tellCopy(this, index, source, target, "written");
-            sendShowTip(target, target);
+            // The file as written, backslashes mended: the page's own text
+            // may name a file that is not there.
+            sendShowTip(*to, *to);
         } else {
             const QFileInfo info(source);
             tellCopy(this, index, source, target, "failed",

@@ -1,5 +1,6 @@
 // CWebComm: sound, picture viewer, video window and alarm tip.
 
+#include "BlockingBudget.h"
 #include "BridgeAccess.h"
 #include "HostLines.h"
 #include "ImageDialog.h"
@@ -64,6 +65,9 @@ void CWebComm::ShowPicture(QString filePath)
         logPictureNotLoaded();
         return;
     }
+    const ModalTurn turn(this, "ShowPicture");
+    if (turn.refused())
+        return;
     ImageDialog dialog(*path, nullptr);
     dialog.exec();
 }
@@ -115,6 +119,9 @@ void CWebComm::PlayVideoFile(QString file)
 bool CWebComm::ShowDevAlarmTips(QString msg)
 {
     if (!bridgeCallAllowed(this, "ShowDevAlarmTips"))
+        return false;
+    const ModalTurn turn(this, "ShowDevAlarmTips");
+    if (turn.refused())
         return false;
     QDialog owner; // never shown; keeps the box off the task bar
     CMessageBox box(&owner);

@@ -1,5 +1,6 @@
 #include "WebPage.h"
 
+#include "BlockingBudget.h"
 #include "BridgeAccess.h"
 #include "DownloadInitiator.h"
 #include "DownloadSync.h"
@@ -259,8 +260,12 @@ void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
         // The user's choice in the dialog may replace a file; a page's may not.
         path = m_strDownloadPath + QLatin1Char('/') + freeName(m_strDownloadPath, name);
     } else {
-        path = QFileDialog::getSaveFileName(&dialogParent, QString(),
-                                            QDir::homePath() + QLatin1Char('/') + name);
+        // A page that starts download after download must not keep the
+        // dialog up: over its budget the dialog is cancelled at once.
+        const TaviWebModuleInternal::ModalTurn turn(initiatorPage.data(), "DownloadRequested");
+        if (!turn.refused())
+            path = QFileDialog::getSaveFileName(&dialogParent, QString(),
+                                                QDir::homePath() + QLatin1Char('/') + name);
     }
 
     if (!request || download->state() != QWebEngineDownloadRequest::DownloadRequested) {

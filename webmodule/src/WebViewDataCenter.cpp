@@ -149,6 +149,7 @@ int WebViewDataCenter::GetDevSessionId(const char* devid, std::string& sessionId
 namespace {
 // Outside the class, so that its layout stays as hosts compiled against it.
 std::atomic<int> s_notifyWaitLimitMs { 5000 };
+std::atomic<int> s_requestWaitLimitMs { 5000 };
 } // namespace
 
 void WebViewDataCenter::SetNotifyWaitLimit(int ms)
@@ -159,6 +160,16 @@ void WebViewDataCenter::SetNotifyWaitLimit(int ms)
 int WebViewDataCenter::NotifyWaitLimit() const
 {
     return s_notifyWaitLimitMs;
+}
+
+void WebViewDataCenter::SetRequestWaitLimit(int ms)
+{
+    s_requestWaitLimitMs = qMax(0, ms);
+}
+
+int WebViewDataCenter::RequestWaitLimit() const
+{
+    return s_requestWaitLimitMs;
 }
 
 QString WebViewDataCenter::NotifyToHostEx(QString& msg, int timeout)

@@ -41,6 +41,8 @@ Q_SIGNALS:
     // VmsWebWidgets::bridgeCallRefused of the hosted page.
     void bridgeCallRefused(const QString& method, const QString& origin,
                            VmsWebWidgets::RefusalReason reason);
+    // VmsWebWidgets::blockingBudgetExceeded of the hosted page.
+    void blockingBudgetExceeded(const QString& method);
     // VmsWebWidgets::renderProcessEnded of the hosted page.
     void renderProcessEnded(QWebEnginePage::RenderProcessTerminationStatus status, bool reloads);
 

@@ -50,6 +50,22 @@ public:
     // member: unique in the process, never reused.
     QString pageId() const;
 
+    // The most this page may hold the host's window within any windowMs:
+    // time spent waiting in NotifyToHostSync and RequestToVmsServerSync, and
+    // time under its modal dialogs (file dialogs, picture viewer, alarm tip,
+    // download save dialog) except the first dialog after windowMs without
+    // one. Over it, a blocking call answers at once as a time-out would and
+    // a dialog as if cancelled (see blockingBudgetExceeded); a call's
+    // time-out is cut to what is left. budgetMs >= windowMs: no budget;
+    // budgetMs < 0: the process default again. GUI thread.
+    void setBlockingBudget(int budgetMs, int windowMs = 10000);
+    // The budget that applies to this page, in ms.
+    int blockingBudgetMs() const;
+    // The window of that budget, in ms.
+    int blockingWindowMs() const;
+    // The budget of every page that sets none (5000 ms in 10000 unless set).
+    static void setDefaultBlockingBudget(int budgetMs, int windowMs = 10000);
+
 Q_SIGNALS:
     // The page's web channel client has initialised (its QWebChannel callback
     // has run): pushes from now on reach it. Once per page load, and only for
@@ -66,6 +82,10 @@ Q_SIGNALS:
     // refused download reports method "DownloadRequested".
     void bridgeCallRefused(const QString& method, const QString& origin,
                            VmsWebWidgets::RefusalReason reason);
+    // A blocking call or a dialog (method) of the page was answered at once:
+    // the page had used up its blocking budget. Once per budget window and
+    // method, however often the page tries.
+    void blockingBudgetExceeded(const QString& method);
     // The page's renderer process ended; reloads tells whether the module
     // reloads the page (at most three times a minute).
     void renderProcessEnded(QWebEnginePage::RenderProcessTerminationStatus status, bool reloads);

@@ -57,6 +57,12 @@ public:
     void SetNotifyWaitLimit(int ms);
     // The limit SetNotifyWaitLimit() set, in ms.
     int NotifyWaitLimit() const;
+    // The longest time-out a page's RequestToVmsServerSync may pass to the
+    // SDK (default 5000); a page's longer one is cut to it. Any thread.
+    // RequestToServerSync itself passes the host's time-out unchanged.
+    void SetRequestWaitLimit(int ms);
+    // The limit SetRequestWaitLimit() set.
+    int RequestWaitLimit() const;
 
     // The host's answer for sn; any thread. Answers nobody waits for go to
     // the pages as emitInfoNotifyEx.
