@@ -112,6 +112,32 @@ test('puppeteer-core: connect({ browserWSEndpoint }), read and click in the page
     });
 });
 
+// window.open in a page with the driver attached: answered, and the page's
+// timers go on (the engine held the opener until a driver released the new
+// window's target, which the module never made).
+const popups = [
+    { name: 'same-origin', url: (port) => `http://127.0.0.1:${port}/plain.html` },
+    { name: 'cross-origin', url: (port) => `http://localhost:${port}/plain.html` },
+    { name: 'blank', url: () => '' },
+];
+for (const { name, url } of popups) {
+    test(`puppeteer-core attached: a ${name} window.open returns and the page runs on`, { skip }, async () => {
+        const pages = await servePages();
+        try {
+            const port = pages.address().port;
+            await withServed(`http://127.0.0.1:${port}/plain.html`, {}, async (host) => {
+                const { browser, page } = await attach(host, { protocolTimeout: 20000 });
+                assert.equal(await page.evaluate((u) => String(window.open(u)), url(port)), '[object Window]');
+                assert.equal(await page.evaluate(() => new Promise((r) => setTimeout(() => r('ran'), 10))), 'ran');
+                await browser.disconnect();
+                assert.equal((await host.stop()).code, 0);
+            });
+        } finally {
+            pages.close();
+        }
+    });
+}
+
 // The test pages over HTTP on loopback: as 127.0.0.1 and as localhost, two sites.
 function servePages() {
     const server = http.createServer((request, response) => {

@@ -25,6 +25,7 @@
 #include <QtWebEngineCore/QWebEngineCertificateError>
 #include <QtWebEngineCore/QWebEngineDownloadRequest>
 #include <QtWebEngineCore/QWebEngineNewWindowRequest>
+#include <QtWebEngineCore/QWebEngineScript>
 #include <QtWidgets/QFileDialog>
 #include <QtWidgets/QWidget>
 
@@ -167,6 +168,46 @@ QString freeName(const QString& folder, const QString& name)
     }
 }
 
+// With the engine's remote debugging on, a driver that auto-attaches to
+// the browser (puppeteer, Playwright) makes the engine hold each new
+// window's renderer, which is its opener's too, until the driver releases
+// the window's target. A window the view never adopts never becomes a
+// target, so nothing releases it and the opener stays frozen. Such a window
+// is adopted by a page that loads nothing, and dropped once the opener runs
+// again.
+class PopupSink : public QWebEnginePage
+{
+public:
+    using QWebEnginePage::QWebEnginePage;
+
+protected:
+    bool acceptNavigationRequest(const QUrl&, NavigationType, bool) override { return false; }
+};
+
+bool remoteDebugging()
+{
+    static const bool on = qEnvironmentVariableIsSet("QTWEBENGINE_REMOTE_DEBUGGING")
+        || qEnvironmentVariable("QTWEBENGINE_CHROMIUM_FLAGS")
+               .contains(QLatin1String("--remote-debugging-port"))
+        || QCoreApplication::arguments().filter(QStringLiteral("--remote-debugging-port")).size()
+            > 0;
+    return on;
+}
+
+void dropNewWindow(QWebEnginePage* opener, QWebEngineNewWindowRequest& request)
+{
+    if (!remoteDebugging())
+        return; // not adopted: the engine drops it at once
+    const QPointer<QWebEnginePage> sink(new PopupSink(opener->profile(), opener));
+    request.openIn(sink);
+    // Answered when the opener's renderer runs again, after the release.
+    opener->runJavaScript(QStringLiteral("0"), QWebEngineScript::ApplicationWorld,
+                          [sink](const QVariant&) {
+                              if (sink)
+                                  sink->deleteLater();
+                          });
+}
+
 } // namespace
 
 CWebPage::CWebPage(QObject* parent)
@@ -182,6 +223,7 @@ CWebPage::CWebPage(QObject* parent)
     connect(this, &QWebEnginePage::newWindowRequested, this,
             [this](QWebEngineNewWindowRequest& request) {
                 refusedNavigation(this, request.requestedUrl(), true);
+                dropNewWindow(this, request);
             });
     connect(this, &QWebEnginePage::certificateError, this,
             [this](const QWebEngineCertificateError& error) { onCertificateError(this, error); });

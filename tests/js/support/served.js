@@ -38,9 +38,9 @@ async function serve(page, options = {}) {
 }
 
 // The page target of the served page, through puppeteer-core.
-async function attach(host) {
+async function attach(host, options = {}) {
     const puppeteer = require('puppeteer-core');
-    const browser = await puppeteer.connect({ browserWSEndpoint: host.browserWSEndpoint, defaultViewport: null });
+    const browser = await puppeteer.connect({ browserWSEndpoint: host.browserWSEndpoint, defaultViewport: null, ...options });
     const pages = await browser.pages();
     const page = pages.find((p) => p.url() === host.url || p.url() === new URL(host.url).href)
         || pages.find((p) => !p.url().startsWith('devtools:'));
