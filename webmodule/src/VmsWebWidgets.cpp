@@ -192,10 +192,12 @@ QString VmsWebWidgets::pageId() const
 void VmsWebWidgets::setBlockingBudget(int budgetMs, int windowMs)
 {
     using TaviWebModuleInternal::BlockingBudget;
+    using TaviWebModuleInternal::BlockingLimits;
+    std::optional<BlockingLimits> limits;
+    if (budgetMs >= 0)
+        limits = BlockingLimits { budgetMs, windowMs };
     if (BlockingBudget* budget = BlockingBudget::of(m_pPage))
-        budget->setLimits(budgetMs < 0 ? std::nullopt
-                                       : std::optional<TaviWebModuleInternal::BlockingLimits>(
-                                           { budgetMs, windowMs }));
+        budget->setLimits(limits);
 }
 
 int VmsWebWidgets::blockingBudgetMs() const
