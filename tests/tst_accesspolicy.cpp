@@ -124,14 +124,23 @@ private slots:
         m_a.addFile("/a.bin", "from a", "a.bin");
         m_b.addFile("/b.bin", "from b", "b.bin");
         m_b.addFile("/late.bin", "late from b", "late.bin");
+        m_a.addFile("/late-a.bin", "late from a", "late-a.bin");
         m_a.addPage("/framed-download.html",
-                    "<iframe src='" + m_b.url("/download-frame.html").toEncoded() + "'></iframe>"
-                        + html);
+                    "<script>window.fetched = 0; addEventListener('message', function (e) {"
+                    " if (e.data === 'fetched') ++fetched; });</script>"
+                    "<iframe src='"
+                        + m_b.url("/download-frame.html").toEncoded() + "'></iframe>" + html);
+        // Told "fetch <url>" or "flood <n>" (requests of its own), it fetches
+        // and tells the page; told a URL, it downloads it.
         m_b.addPage("/download-frame.html",
                     "<script>function get(u) { var a = document.createElement('a'); a.href = u;"
                     " a.download = ''; document.body.appendChild(a); a.click(); }"
-                    " addEventListener('message', function (e) { get(e.data); });</script>"
-                    "<body></body>");
+                    " addEventListener('message', function (e) {"
+                    " var m = /^(fetch|flood) (.*)$/.exec(e.data); if (!m) return get(e.data);"
+                    " var urls = m[1] === 'fetch' ? [m[2]] : []; for (var i = 0; i < +m[2]; ++i)"
+                    " urls.push('/n' + i); Promise.allSettled(urls.map(function (u) {"
+                    " return fetch(u); })).then(function () {"
+                    " parent.postMessage('fetched', '*'); }); });</script><body></body>");
         // Pages that record every emitInfoNotify from their first script on.
         const QByteArray recorder
             = "<script>window.got = []; function emitInfoNotify(m) { got.push(m); }</script>";
@@ -341,6 +350,89 @@ private slots:
         QDir(dl).removeRecursively();
     }
 
+    // A download is told to the tab whose document started it, naming that
+    // document: whichever tab's frame asked for the URL before, and however
+    // many requests another document made meanwhile. Rounds repeat the race.
+    void downloadsToTheirTab_data()
+    {
+        QTest::addColumn<int>("before"); // the tab whose frame fetches first
+        QTest::addColumn<QString>("fetch"); // "b.bin", or "flood" while the download waits
+        QTest::addColumn<int>("tab"); // whose document downloads
+        QTest::addColumn<QString>("what"); // "frame b.bin" or "page late-a.bin"
+        QTest::newRow("tab 2's frame fetched it, tab 1's frame downloads")
+            << 1 << "b.bin" << 0 << "frame b.bin";
+        QTest::newRow("tab 1's frame fetched it, tab 2's frame downloads")
+            << 0 << "b.bin" << 1 << "frame b.bin";
+        QTest::newRow("a trusted tab's own, its frame's 1,100 requests meanwhile")
+            << 0 << "flood" << 0 << "page late-a.bin";
+        QTest::newRow("a frame's, another tab's frame's 1,100 requests meanwhile")
+            << 1 << "flood" << 0 << "frame late.bin";
+    }
+    void downloadsToTheirTab()
+    {
+        QFETCH(int, before);
+        QFETCH(QString, fetch);
+        QFETCH(int, tab);
+        QFETCH(QString, what);
+        m_policy.setTrustedOrigins({ originA() });
+        const QString dl = m_dir.filePath("downloads");
+        CWebPage::m_strDownloadPath = dl;
+        const auto cleanDl = qScopeGuard([&dl] { QDir(dl).removeRecursively(); });
+        BridgePage tabs[2];
+        std::vector<std::unique_ptr<QSignalSpy>> refused;
+        for (BridgePage& t : tabs) {
+            QVERIFY(open(t, urlOf("a/framed-download.html")));
+            refused.push_back(
+                std::make_unique<QSignalSpy>(&t.widgets, &VmsWebWidgets::bridgeCallRefused));
+        }
+        const bool byFrame = what.startsWith("frame");
+        const QString file = what.section(' ', 1);
+        DownloadServer& server = file == "late-a.bin" ? m_a : m_b;
+        const QUrl url = server.url("/" + file);
+        const auto tell = [](BridgePage& t, const QString& message) {
+            t.page()->runJavaScript(QString("frames[0].postMessage('%1', '*')").arg(message));
+        };
+        const bool flood = fetch == "flood";
+        QElapsedTimer clock;
+        clock.start();
+        // Rounds, at most 3 and within 60 s of the clock: the order is the race.
+        for (int round = 0; round < 3 && (round == 0 || clock.elapsed() < 60000); ++round) {
+            for (auto& spy : refused)
+                spy->clear();
+            QPointer<QWebEngineDownloadRequest> request;
+            const QMetaObject::Connection seen = connect(
+                QWebEngineProfile::defaultProfile(), &QWebEngineProfile::downloadRequested, this,
+                [&request](QWebEngineDownloadRequest* r) { request = r; });
+            const auto done = qScopeGuard([&] { disconnect(seen); });
+            const int fetchedBefore = evalJs(tabs[before].page(), "fetched").toInt();
+            if (!flood) {
+                tell(tabs[before], "fetch " + url.toString());
+                QVERIFY(waitForJs(tabs[before].page(), QString("fetched > %1").arg(fetchedBefore)));
+            }
+            if (flood)
+                server.hold("/" + file);
+            QSignalSpy held(&server, &DownloadServer::held);
+            if (byFrame)
+                tell(tabs[tab], url.toString());
+            else
+                tabs[tab].page()->runJavaScript(downloadLinkScript(url.toString()));
+            if (flood) {
+                QVERIFY(!held.isEmpty() || held.wait(15000));
+                tell(tabs[before], "flood 1100");
+                QVERIFY(waitForJs(tabs[before].page(), QString("fetched > %1").arg(fetchedBefore),
+                                  30000));
+                server.release("/" + file);
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(request && request->isFinished(), 15000);
+            const bool landed = request->state() == QWebEngineDownloadRequest::DownloadCompleted;
+            QCOMPARE(landed, !byFrame);
+            QCOMPARE(refused[tab]->count(), byFrame ? 1 : 0);
+            QCOMPARE(refused[1 - tab]->count(), 0);
+            if (byFrame)
+                QCOMPARE(refused[tab]->at(0).at(1).toString(), originOf(m_b.url("/")));
+        }
+    }
+
     // Pushes every millisecond while a trusted page goes to an untrusted
     // one: none runs in the untrusted document, whenever it comes.
     void pushesDuringNavigation()
@@ -472,6 +564,12 @@ private slots:
             << "paths"
             << "location.href = '{B}'"
             << "Refused navigation to {B}: not a trusted origin";
+        QTest::newRow("paths, then another cause's")
+            << "a" << false << "bridge.PlaySoundFile('')"
+            << "Refused PlaySoundFile: an empty path"
+            << "paths"
+            << "bridge.PlaySoundFile('http://x/')"
+            << "Refused PlaySoundFile: a URL, not a local file path: http://x/";
     }
     void warningFloodsAreCounted()
     {

@@ -79,6 +79,9 @@ private slots:
         QTest::newRow("default argument") << invoke.arg("NotifyToHostSync", R"(["m", 1])");
         QTest::newRow("by signature") << invoke.arg("GetDevSessionId(QString)", R"(["cam-1"])");
         QTest::newRow("too many arguments") << invoke.arg("GetUserToken", "[1]");
+        QTest::newRow("unknown name") << invoke.arg("Nope", "[]");
+        QTest::newRow("unknown index")
+            << R"({"type": 6, "object": "CWebComm", "method": 100000, "args": [], "id": 7})";
         QTest::newRow("no id")
             << R"({"type": 6, "object": "CWebComm", "method": "RequestToVmsServer",
                    "args": [1, "m", "s", "d"]})";
@@ -123,6 +126,14 @@ private slots:
         QTest::newRow("unknown object")
             << R"({"type": 6, "object": "Nope\n", "method": "x", "args": [], "id": 1})"
             << "Refused a channel message for unknown object Nope\\n from " + kOrigin;
+        QTest::newRow("unknown method")
+            << R"({"type": 6, "object": "CWebComm", "method": "Nope\n", "args": [1], "id": 1})"
+            << "Refused a call of unknown method Nope\\n with 1 arguments of CWebComm from "
+                + kOrigin;
+        QTest::newRow("unknown method index")
+            << R"({"type": 6, "object": "CWebComm", "method": 100000, "args": [], "id": 1})"
+            << "Refused a call of unknown method 100000 with 0 arguments of CWebComm from "
+                + kOrigin;
     }
 
     void filteredMessages()
@@ -133,29 +144,52 @@ private slots:
         LogCapture log;
         side.transport.receive(::message(message));
         QCOMPARE(log.lines(), QStringList { "tavi.webmodule: " + line });
-        QCOMPARE(side.transport.sent.size(), 0);
+        // A call is answered as the channel answers it (see answersAsTheChannel).
+        QCOMPARE(side.transport.sent.size(), line.contains("unknown method") ? 1 : 0);
     }
 
-    // Messages for unknown objects in a loop make at most 20 lines a second
-    // and a count of the rest; none is lost from the count.
-    void floodOfUnknownObjects()
+    // Messages for unknown objects or methods in a loop make at most 20 lines
+    // a second and a count of the rest, none lost from the count; another
+    // refusal right after the flood still gets its line.
+    void floods_data()
     {
+        QTest::addColumn<QString>("flood"); // "%1" the message's number
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<QString>("afterLine");
+        QTest::newRow("unknown objects")
+            << R"({"type": 6, "object": "x", "method": "y", "id": %1})"
+            << "Refused a channel message for unknown object x from " + kOrigin
+            << R"({"type": 6, "object": "z", "method": "y", "id": 0})"
+            << "Refused a channel message for unknown object z from " + kOrigin;
+        QTest::newRow("unknown methods")
+            << R"({"type": 6, "object": "CWebComm", "method": "y", "args": [], "id": %1})"
+            << "Refused a call of unknown method y with 0 arguments of CWebComm from " + kOrigin
+            << R"({"type": 6, "object": "CWebComm", "method": "z", "args": [], "id": 0})"
+            << "Refused a call of unknown method z with 0 arguments of CWebComm from " + kOrigin;
+    }
+    void floods()
+    {
+        QFETCH(QString, flood);
+        QFETCH(QString, line);
+        QFETCH(QString, after);
+        QFETCH(QString, afterLine);
         const int n = 1000;
         Bridge side(true);
-        const QString each
-            = "tavi.webmodule: Refused a channel message for unknown object x from " + kOrigin;
+        const QString each = "tavi.webmodule: " + line;
         const QRegularExpression count(
             "^tavi\\.webmodule: Dropped (\\d+) warnings about channel messages from "
-            + QRegularExpression::escape(kOrigin) + " \\(at most 20 a second\\)$");
+            + QRegularExpression::escape(kOrigin) + " \\(at most 20 a second\\)");
         LogCapture log;
         QElapsedTimer clock;
         clock.start();
         for (int i = 0; i < n; ++i)
-            side.transport.receive(::message(
-                QStringLiteral(R"({"type": 6, "object": "x", "method": "y", "id": %1})").arg(i)));
+            side.transport.receive(::message(flood.arg(i)));
+        side.transport.receive(::message(after));
         const qint64 elapsed = clock.elapsed();
         const int lines = int(log.lines().count(each));
         QVERIFY2(lines <= 20 * (elapsed / 1000 + 1), qPrintable(QString::number(lines)));
+        QVERIFY(log.contains("tavi.webmodule: " + afterLine));
         const auto total = [&] {
             int sum = lines;
             for (const QString& l : log.lines())

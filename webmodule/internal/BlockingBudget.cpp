@@ -77,7 +77,8 @@ void BlockingBudget::refused(const char* method, const char* answeredAs)
 {
     const BlockingLimits l = limits();
     const qint64 at = now();
-    if (mayWarn(m_page, QStringLiteral("calls over the blocking budget")))
+    if (mayWarn(m_page, QStringLiteral("calls over the blocking budget"), kWarningsPerSecond,
+                QLatin1String(method)))
         qCWarning(lcWebModule).noquote()
             << QStringLiteral("Refused %1: the page has held the window %2 ms of the last %3 ms "
                               "(its budget: %4 ms); answered at once as %5")

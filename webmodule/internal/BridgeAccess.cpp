@@ -130,7 +130,8 @@ void BridgeGate::documentChanged()
     m_withheldFrom = document;
     const QString origin = originText(documentUrl());
     // A page can make documents in a loop.
-    if (mayWarn(page(), QStringLiteral("documents withheld the bridge")))
+    if (mayWarn(page(), QStringLiteral("documents withheld the bridge"), kWarningsPerSecond,
+                origin))
         qCWarning(lcWebModule).noquote()
             << QStringLiteral("Bridge withheld from %1: not a trusted origin").arg(origin);
     if (PageEvents* events = PageEvents::of(page()))
@@ -179,7 +180,8 @@ bool bridgeCallAllowed(const QObject* bridge, const char* method)
     if (policy.isTrusted(url))
         return true;
     const QString origin = originText(url);
-    if (mayWarn(bridge, QStringLiteral("bridge calls from ") + origin))
+    if (mayWarn(bridge, QStringLiteral("bridge calls from ") + origin, kWarningsPerSecond,
+                QLatin1String(method)))
         qCWarning(lcWebModule).noquote()
             << QStringLiteral("Refused %1 from %2: not a trusted origin")
                    .arg(QLatin1String(method), origin);
@@ -190,10 +192,13 @@ bool bridgeCallAllowed(const QObject* bridge, const char* method)
 
 namespace {
 
-// owner: the bridge whose call it was, or null.
+// owner: the bridge whose call it was, or null. A flood of one cause leaves
+// each other method and cause its line (the cause's words before the path).
 std::nullopt_t refused(const QObject* owner, const char* method, const QString& cause)
 {
-    if (mayWarn(owner, QStringLiteral("paths")))
+    if (mayWarn(owner, QStringLiteral("paths"), kWarningsPerSecond,
+                QLatin1String(method) + QStringLiteral(": ")
+                    + cause.section(QLatin1Char(':'), 0, 0)))
         qCWarning(lcWebModule).noquote()
             << QStringLiteral("Refused %1: %2").arg(QLatin1String(method), cause);
     return std::nullopt;

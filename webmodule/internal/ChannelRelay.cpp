@@ -67,6 +67,41 @@ int bridgeMethodIndex(const QString& name, qsizetype argc)
     return std::max((*entry)[argc], -1);
 }
 
+// The method of an invoke message as text: its name, or its index.
+QString methodText(const QJsonObject& message)
+{
+    const QJsonValue method = message.value(QLatin1String("method"));
+    return method.isString() ? method.toString() : QString::number(method.toDouble());
+}
+
+// True when the channel finds a method of target for message, by name and
+// argument count as it looks, or by index: a public method or slot.
+bool hasMethod(const QObject* target, const QJsonObject& message)
+{
+    const QMetaObject* meta = target->metaObject();
+    const QJsonValue method = message.value(QLatin1String("method"));
+    const qsizetype argc = message.value(QLatin1String("args")).toArray().size();
+    const auto callable = [](const QMetaMethod& m) {
+        return m.access() == QMetaMethod::Public
+            && (m.methodType() == QMetaMethod::Method || m.methodType() == QMetaMethod::Slot);
+    };
+    if (method.isDouble()) {
+        const double index = method.toDouble();
+        return index >= 0 && index < meta->methodCount() && index == std::trunc(index)
+            && callable(meta->method(int(index)));
+    }
+    if (!method.isString())
+        return false;
+    // A signature is no name to the channel either.
+    const QByteArray name = method.toString().toUtf8();
+    for (int i = 0; i < meta->methodCount(); ++i) {
+        const QMetaMethod m = meta->method(i);
+        if (m.name() == name && m.parameterCount() == argc && callable(m))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 // No member of the object is called here.
@@ -188,7 +223,8 @@ void ChannelRelay::onMessage(const QJsonObject& message)
         QObject* target = m_channel->registeredObjects().value(object);
         if (!target) {
             const QString origin = m_origin();
-            if (mayWarn(m_owner, QStringLiteral("channel messages from ") + origin))
+            if (mayWarn(m_owner, QStringLiteral("channel messages from ") + origin,
+                        kWarningsPerSecond, object))
                 qCWarning(lcWebModule).noquote()
                     << QStringLiteral("Refused a channel message for unknown object %1 from %2")
                            .arg(escapeForLog(object), origin);
@@ -207,6 +243,26 @@ void ChannelRelay::onMessage(const QJsonObject& message)
                 deliver(byIndex);
                 return;
             }
+        }
+        // The channel would warn for each such call, outside any budget.
+        if (type == kInvokeMethod && !hasMethod(target, message)) {
+            const QString origin = m_origin();
+            const QString method = methodText(message);
+            if (mayWarn(m_owner, QStringLiteral("channel messages from ") + origin,
+                        kWarningsPerSecond, method))
+                qCWarning(lcWebModule).noquote()
+                    << QStringLiteral("Refused a call of unknown method %1 with %2 arguments of "
+                                      "%3 from %4")
+                           .arg(escapeForLog(method),
+                                QString::number(
+                                    message.value(QLatin1String("args")).toArray().size()),
+                                escapeForLog(object), origin);
+            // The channel's own answer to such a call.
+            if (const QJsonValue id = message.value(QLatin1String("id")); !id.isUndefined())
+                sendMessage(QJsonObject { { QLatin1String("type"), kResponse },
+                                          { QLatin1String("id"), id },
+                                          { QLatin1String("data"), QJsonArray() } });
+            return;
         }
     }
     deliver(message);

@@ -33,12 +33,15 @@ QString pageIdOf(const QWebEnginePage* page)
 void reportRefusedCall(const QWebEnginePage* page, const char* method,
                        VmsWebWidgets::RefusalReason reason)
 {
-    PageEvents* events = PageEvents::of(page);
-    if (!events)
-        return;
     const DocumentOrigin* origin = DocumentOrigin::of(page);
-    Q_EMIT events->bridgeCallRefused(QLatin1String(method),
-                                     originText(origin ? origin->url() : QUrl()), reason);
+    reportRefusedCall(page, method, reason, origin ? origin->url() : QUrl());
+}
+
+void reportRefusedCall(const QWebEnginePage* page, const char* method,
+                       VmsWebWidgets::RefusalReason reason, const QUrl& origin)
+{
+    if (PageEvents* events = PageEvents::of(page))
+        Q_EMIT events->bridgeCallRefused(QLatin1String(method), originText(origin), reason);
 }
 
 void reportRefusedBridgeCall(const QPointer<QObject>& bridge, const char* method,

@@ -47,6 +47,10 @@ QString pageIdOf(const QWebEnginePage* page);
 // hosts. The download path reports its refusals so too ("DownloadRequested").
 void reportRefusedCall(const QWebEnginePage* page, const char* method,
                        VmsWebWidgets::RefusalReason reason);
+// The same for a call that a document other than the page's current one
+// made (a frame's download, say): the signal names origin, that document's.
+void reportRefusedCall(const QWebEnginePage* page, const char* method,
+                       VmsWebWidgets::RefusalReason reason, const QUrl& origin);
 // The same for the page of a bridge, from any thread: work off the GUI thread
 // reports through a guard taken on the GUI thread, and nothing is told when
 // the bridge has gone meanwhile.

@@ -7,6 +7,7 @@
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QHash>
 #include <QtCore/QSet>
+#include <QtCore/QStringList>
 #include <QtCore/QTimer>
 #include <mutex>
 
@@ -19,19 +20,31 @@ struct Budget
     int limit = kWarningsPerSecond; // as the first warning of its second gave it
     int logged = 0;
     int dropped = 0;
+    QSet<QString> keys; // that passed this second
+    QStringList unlogged; // keys dropped without any line, the first few
+    int moreUnlogged = 0; // beyond those
 };
+
+// Of the unlogged keys, the count's line names this many.
+constexpr int kNamedUnlogged = 8;
 
 struct Owner
 {
     qint64 start = 0; // of its current second
-    QHash<QString, Budget> sources;
+    int firsts = 0; // keys let past the budget this second
+    QHash<QString, Budget> sources; // by kind and source
 };
+
+enum class Kind : char { Lines = 'l', Signals = 's' };
 
 struct Dropped
 {
+    Kind kind;
     QString source;
     int count;
     int limit;
+    QStringList unlogged;
+    int moreUnlogged;
 };
 
 class Budgets
@@ -40,8 +53,8 @@ public:
     Budgets() { m_clock.start(); }
 
     // *watch: owner is new here and its end must be watched.
-    bool take(const QObject* owner, const QString& source, int limit, bool* scheduleReport,
-              bool* watch)
+    bool take(const QObject* owner, Kind kind, const QString& source, const QString& key, int limit,
+              bool* scheduleReport, bool* watch)
     {
         std::vector<Dropped> over;
         bool allowed = false;
@@ -57,18 +70,30 @@ public:
             Owner& o = m_owners[quintptr(owner)];
             if (o.sources.isEmpty())
                 o.start = now;
-            QString key = source;
-            if (!o.sources.contains(key) && o.sources.size() >= kWarningSourcesPerOwner)
-                key = QStringLiteral("other sources");
-            Budget& b = o.sources[key];
+            QString name = QChar(char(kind)) + source;
+            if (!o.sources.contains(name) && o.sources.size() >= kWarningSourcesPerOwner)
+                name = QChar(char(kind)) + QStringLiteral("other sources");
+            Budget& b = o.sources[name];
             if (b.logged == 0 && b.dropped == 0)
                 b.limit = limit;
-            allowed = b.logged < b.limit;
+            const bool newKey = !key.isEmpty() && !b.keys.contains(key);
+            allowed = b.logged < b.limit || (newKey && o.firsts < kWarningFirstsPerSecond);
             if (allowed) {
-                ++b.logged;
-            } else if (b.dropped++ == 0 && !m_reportScheduled) {
-                m_reportScheduled = true;
-                *scheduleReport = true;
+                if (b.logged++ >= b.limit)
+                    ++o.firsts;
+                if (!key.isEmpty())
+                    b.keys.insert(key);
+            } else {
+                if (newKey && !b.unlogged.contains(key)) {
+                    if (b.unlogged.size() < kNamedUnlogged)
+                        b.unlogged.append(key);
+                    else
+                        ++b.moreUnlogged;
+                }
+                if (b.dropped++ == 0 && !m_reportScheduled) {
+                    m_reportScheduled = true;
+                    *scheduleReport = true;
+                }
             }
         }
         log(over);
@@ -109,7 +134,8 @@ private:
     {
         for (auto s = o.sources.cbegin(); s != o.sources.cend(); ++s)
             if (s->dropped > 0)
-                over->push_back({ s.key(), s->dropped, s->limit });
+                over->push_back({ Kind(s.key().at(0).toLatin1()), s.key().mid(1), s->dropped,
+                                  s->limit, s->unlogged, s->moreUnlogged });
     }
 
     bool sweep(qint64 now, std::vector<Dropped>* over)
@@ -131,11 +157,21 @@ private:
 
     static void log(const std::vector<Dropped>& over)
     {
-        for (const Dropped& d : over)
-            qCWarning(lcWebModule).noquote()
-                << QStringLiteral("Dropped %1 warnings about %2 (at most %3 a second)")
-                       .arg(QString::number(d.count), escapeForLog(d.source),
-                            QString::number(d.limit));
+        for (const Dropped& d : over) {
+            QString line = QStringLiteral("Dropped %1 %2 about %3 (at most %4 a second)")
+                               .arg(QString::number(d.count),
+                                    QLatin1String(d.kind == Kind::Lines ? "warnings" : "signals"),
+                                    escapeForLog(d.source), QString::number(d.limit));
+            if (!d.unlogged.isEmpty()) {
+                QStringList names;
+                for (const QString& key : d.unlogged)
+                    names.append(escapeForLog(key));
+                line += QStringLiteral(", none logged of: ") + names.join(QLatin1String(", "));
+                if (d.moreUnlogged > 0)
+                    line += QStringLiteral(" and %1 more").arg(d.moreUnlogged);
+            }
+            qCWarning(lcWebModule).noquote() << line;
+        }
     }
 
     std::mutex m_mutex;
@@ -174,20 +210,31 @@ void scheduleReport()
         Qt::QueuedConnection);
 }
 
-} // namespace
-
-bool mayWarn(const QObject* owner, const QString& source, int perSecond)
+bool mayPass(const QObject* owner, Kind kind, const QString& source, const QString& key,
+             int perSecond)
 {
     bool schedule = false;
     bool watch = false;
-    const bool allowed = budgets().take(owner, source, perSecond, &schedule, &watch);
+    const bool allowed = budgets().take(owner, kind, source, key, perSecond, &schedule, &watch);
     // Called where owner ends, on whichever thread that is.
     if (watch)
         QObject::connect(owner, &QObject::destroyed,
-                         [key = quintptr(owner)] { budgets().forget(key); });
+                         [ended = quintptr(owner)] { budgets().forget(ended); });
     if (schedule)
         scheduleReport();
     return allowed;
+}
+
+} // namespace
+
+bool mayWarn(const QObject* owner, const QString& source, int perSecond, const QString& key)
+{
+    return mayPass(owner, Kind::Lines, source, key, perSecond);
+}
+
+bool maySignal(const QObject* owner, const QString& source, const QString& key)
+{
+    return mayPass(owner, Kind::Signals, source, key, kWarningsPerSecond);
 }
 
 } // namespace TaviWebModuleInternal

@@ -116,9 +116,12 @@ bool refusedDownload(const QUrl& url, QPointer<QWebEnginePage>* initiatorPage)
             qCWarning(lcWebModule).noquote()
                 << QStringLiteral("Download refused: started by %1, not a trusted origin")
                        .arg(origin);
+        // Told to the tab whose document asked, naming that document (a
+        // frame's own origin, not the page's); to none when none asked.
         if (initiator.page)
             TaviWebModuleInternal::reportRefusedCall(initiator.page, "DownloadRequested",
-                                                     VmsWebWidgets::UntrustedOrigin);
+                                                     VmsWebWidgets::UntrustedOrigin,
+                                                     initiator.origin);
         return true;
     }
     if (initiator.state == DownloadInitiator::PageGone
