@@ -21,9 +21,13 @@ QSize pageHint(const QWidget& page, QSize viewHint)
 } // namespace
 
 TaviWebPage::TaviWebPage(QWidget* parent, const QString& url)
+    : TaviWebPage(parent, url, nullptr)
+{}
+
+TaviWebPage::TaviWebPage(QWidget* parent, const QString& url, QWebEngineProfile* profile)
     : TaviPage(nullptr)
     , m_pParentWidget(nullptr)
-    , m_webWidgets(this)
+    , m_webWidgets(profile, this)
 {
     setObjectName(QStringLiteral("webPageFrame"));
     setWindowFlags(Qt::Widget);

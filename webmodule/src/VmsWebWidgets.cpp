@@ -7,6 +7,7 @@
 #include "JsScript.h"
 #include "Logging.h"
 #include "PageEvents.h"
+#include "PageProfiles.h"
 #include "PagePush.h"
 #include "SideObject.h"
 #include "TextCleanup.h"
@@ -31,6 +32,10 @@
 #include <SkinMgr.h>
 
 VmsWebWidgets::VmsWebWidgets(QWidget* parent)
+    : VmsWebWidgets(nullptr, parent)
+{}
+
+VmsWebWidgets::VmsWebWidgets(QWebEngineProfile* profile, QWidget* parent)
     : QObject(nullptr)
     , m_pParent(parent)
     , m_pView(nullptr)
@@ -42,7 +47,10 @@ VmsWebWidgets::VmsWebWidgets(QWidget* parent)
     , m_nWidth(0)
     , m_nHeight(0)
 {
-    m_pPage = new CWebPage(nullptr);
+    if (!profile)
+        profile = TaviWebModuleInternal::pagesProfile();
+    // Without the host's choice, exactly as before: Qt's default profile.
+    m_pPage = profile ? new CWebPage(profile, nullptr) : new CWebPage(nullptr);
     // What the page's own code refuses reaches the host as this widget's signals.
     auto* events = new TaviWebModuleInternal::PageEvents(m_pPage);
     connect(events, &TaviWebModuleInternal::PageEvents::navigationRefused, this,
@@ -55,7 +63,8 @@ VmsWebWidgets::VmsWebWidgets(QWidget* parent)
             &VmsWebWidgets::blockingBudgetExceeded);
     new TaviWebModuleInternal::BlockingBudget(m_pPage);
 
-    m_pProfile = QWebEngineProfile::defaultProfile();
+    m_pProfile = profile ? profile : QWebEngineProfile::defaultProfile();
+    TaviWebModuleInternal::prepareProfile(m_pProfile);
     m_pProfile->setDownloadPath(QDir::homePath());
     connect(m_pProfile, &QWebEngineProfile::downloadRequested, m_pPage,
             &CWebPage::DownloadRequested);
@@ -151,6 +160,28 @@ VmsWebWidgets::~VmsWebWidgets()
         delete m_pView.data();
         m_pView = nullptr;
     }
+}
+
+QWebEngineProfile* VmsWebWidgets::profile() const
+{
+    return m_pProfile;
+}
+
+QWebEngineProfile* VmsWebWidgets::persistentProfile(const QString& storageName,
+                                                    const QString& folder)
+{
+    return TaviWebModuleInternal::persistentProfile(storageName, folder);
+}
+
+void VmsWebWidgets::setDefaultProfile(QWebEngineProfile* profile)
+{
+    TaviWebModuleInternal::setPagesProfile(profile);
+}
+
+QWebEngineProfile* VmsWebWidgets::defaultProfile()
+{
+    QWebEngineProfile* profile = TaviWebModuleInternal::pagesProfile();
+    return profile ? profile : QWebEngineProfile::defaultProfile();
 }
 
 MyWebEngineView* VmsWebWidgets::view() const

@@ -213,6 +213,17 @@ void dropNewWindow(QWebEnginePage* opener, QWebEngineNewWindowRequest& request)
 CWebPage::CWebPage(QObject* parent)
     : QWebEnginePage(parent)
 {
+    setUp();
+}
+
+CWebPage::CWebPage(QWebEngineProfile* profile, QObject* parent)
+    : QWebEnginePage(profile, parent)
+{
+    setUp();
+}
+
+void CWebPage::setUp()
+{
     // The profile's signal reaches this slot through the meta-object too.
     qRegisterMetaType<QWebEngineDownloadRequest*>("QWebEngineDownloadRequest*");
     new TaviWebModuleInternal::PageConsole(this);

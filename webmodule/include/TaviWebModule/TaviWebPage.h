@@ -18,6 +18,8 @@ public:
     // A tab page opening url at once. parent is recorded only: the host puts
     // the page into its tabs.
     TaviWebPage(QWidget* parent, const QString& url);
+    // The same, the page on profile (see VmsWebWidgets' constructor).
+    TaviWebPage(QWidget* parent, const QString& url, QWebEngineProfile* profile);
     ~TaviWebPage() override;
 
     // Reloads the hosted page.

@@ -33,7 +33,28 @@ public:
     // Creates the view, page, channel and bridge; connects the data center's
     // signals to the slots below. parent becomes the view's parent.
     explicit VmsWebWidgets(QWidget* parent = nullptr);
+    // The same, the page on profile (not owned: it must outlive this
+    // object); null: the pages' profile (see setDefaultProfile). The page
+    // keeps that profile for every document it shows, wherever it navigates.
+    VmsWebWidgets(QWebEngineProfile* profile, QWidget* parent);
     ~VmsWebWidgets() override;
+
+    // The profile the page lives on.
+    QWebEngineProfile* profile() const;
+
+    // The module's profile storageName, keeping localStorage, IndexedDB,
+    // cookies (session cookies too) and the HTTP cache in folder across
+    // restarts; made at the first call, the same object for every later
+    // call with that name, alive until the application object ends. Null,
+    // with a log line, for an empty name or folder, or a name or folder
+    // already taken by another pair. GUI thread, with an application object.
+    static QWebEngineProfile* persistentProfile(const QString& storageName, const QString& folder);
+    // The profile of pages created from now on without one of their own;
+    // null (the start): Qt's default profile, which keeps nothing. Pages
+    // already open stay where they are. Not owned.
+    static void setDefaultProfile(QWebEngineProfile* profile);
+    // The profile setDefaultProfile() set, or Qt's default profile.
+    static QWebEngineProfile* defaultProfile();
 
     // The widget to put into a layout; null once its parent destroyed it.
     MyWebEngineView* view() const;
