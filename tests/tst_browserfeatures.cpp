@@ -1,5 +1,5 @@
 // What pages get of the browser beyond the bridge: profiles whose storage
-// lasts and keeps servers apart. Real pages from two loopback origins.
+// lasts and keeps servers apart, a policy per page. Real pages from two loopback origins.
 
 #include "TestSupport.h"
 
@@ -8,6 +8,7 @@
 #include <QtNetwork/QTcpServer>
 #include <QtWebEngineCore/QWebEngineProfile>
 #include <TaviWebPage.h>
+#include <WebAccessPolicy.h>
 
 using namespace TestSupport;
 
@@ -118,7 +119,8 @@ private slots:
         QFETCH(bool, ownProfiles);
         QFETCH(QString, cookieOfA);
         const QString tag = QTest::currentDataTag();
-        QWebEngineProfile* pa = VmsWebWidgets::persistentProfile(tag + "-a", m_dir.filePath(tag + "-a"));
+        QWebEngineProfile* pa
+            = VmsWebWidgets::persistentProfile(tag + "-a", m_dir.filePath(tag + "-a"));
         QWebEngineProfile* pb = ownProfiles
             ? VmsWebWidgets::persistentProfile(tag + "-b", m_dir.filePath(tag + "-b"))
             : pa;
@@ -154,6 +156,52 @@ private slots:
         QCOMPARE(onP.profile(), p);
         QCOMPARE(pageOf(onP)->profile(), p);
         QCOMPARE(pageOf(onDefault)->profile(), QWebEngineProfile::defaultProfile());
+    }
+
+    // A page's own policy judges that page alone, in each of its parts, and
+    // the global one judges it again once the host deletes its own.
+    void pagePolicyJudgesItsPageOnly_data()
+    {
+        QTest::addColumn<QString>("part");
+        QTest::addColumn<QString>("signal");
+        QTest::newRow("origins") << "origins"
+                                 << "bridgeWithheld";
+        QTest::newRow("file roots") << "roots"
+                                    << "bridgeCallRefused";
+        QTest::newRow("navigation") << "navigation"
+                                    << "navigationRefused";
+    }
+    void pagePolicyJudgesItsPageOnly()
+    {
+        QFETCH(QString, part);
+        QFETCH(QString, signal);
+        auto own = std::make_unique<WebAccessPolicy>();
+        own->setTrustedOrigins({ part == "origins" ? "http://vms.invalid" : "qrc:" });
+        if (part == "roots")
+            own->setFileRoots({ m_dir.path() }, {});
+        if (part == "navigation")
+            own->setNavigationPolicy(WebAccessPolicy::TrustedOnly);
+        BridgePage mine, other;
+        mine.widgets.setAccessPolicy(own.get());
+        QCOMPARE(&mine.widgets.accessPolicy(), own.get());
+        QStringList seen;
+        for (BridgePage* p : { &mine, &other }) {
+            const QString who = p == &mine ? "mine " : "other ";
+            connect(&p->widgets, &VmsWebWidgets::bridgeWithheld, this,
+                    [&seen, who] { seen << who + "bridgeWithheld"; });
+            connect(&p->widgets, &VmsWebWidgets::bridgeCallRefused, this,
+                    [&seen, who] { seen << who + "bridgeCallRefused"; });
+            connect(&p->widgets, &VmsWebWidgets::navigationRefused, this,
+                    [&seen, who] { seen << who + "navigationRefused"; });
+            QVERIFY(loadPage(p->widgets, bridgePageUrl()));
+            if (part == "roots")
+                callBridge(p->page(), "PlaySoundFile", { "/nowhere/outside.wav" });
+            if (part == "navigation")
+                evalJs(p->page(), QString("location.href = '%1'").arg(m_a.url("/").toString()));
+        }
+        QTRY_COMPARE(seen, QStringList { "mine " + signal });
+        own.reset();
+        QCOMPARE(&mine.widgets.accessPolicy(), &WebAccessPolicy::global());
     }
 };
 

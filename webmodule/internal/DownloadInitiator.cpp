@@ -1,6 +1,7 @@
 #include "DownloadInitiator.h"
 
 #include "BridgeAccess.h"
+#include "PagePolicy.h"
 #include "WebAccessPolicy.h"
 
 #include <QtWebEngineCore/QWebEnginePage>
@@ -64,7 +65,9 @@ DownloadInitiator DownloadInitiator::take(const QUrl& url)
         result.state = Known;
         result.origin = blobOrigin(url);
     }
-    const WebAccessPolicy& policy = WebAccessPolicy::global();
+    // Each request judged by its own page's policy.
+    const auto trusted
+        = [](const DownloadInitiator& d) { return policyFor(d.page.data()).isTrusted(d.origin); };
     std::deque<Request>& list = requests();
     bool found = false;
     for (auto it = list.begin(); it != list.end();) {
@@ -84,10 +87,8 @@ DownloadInitiator DownloadInitiator::take(const QUrl& url)
             one.state = DocumentGone;
         else
             one.state = Known;
-        const bool worse = !found
-            || (policy.isTrusted(result.origin) && !policy.isTrusted(one.origin))
-            || (policy.isTrusted(result.origin) == policy.isTrusted(one.origin)
-                && one.state > result.state);
+        const bool worse = !found || (trusted(result) && !trusted(one))
+            || (trusted(result) == trusted(one) && one.state > result.state);
         if (worse)
             result = one;
         found = true;

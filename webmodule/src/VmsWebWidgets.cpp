@@ -7,6 +7,7 @@
 #include "JsScript.h"
 #include "Logging.h"
 #include "PageEvents.h"
+#include "PagePolicy.h"
 #include "PageProfiles.h"
 #include "PagePush.h"
 #include "SideObject.h"
@@ -105,7 +106,8 @@ VmsWebWidgets::VmsWebWidgets(QWebEngineProfile* profile, QWidget* parent)
     new TaviWebModuleInternal::PagePush(
         m_pPage,
         [gate = QPointer(gate)] {
-            if (!WebAccessPolicy::global().restrictsOrigins())
+            if (!(gate ? TaviWebModuleInternal::policyFor(gate->page()) : WebAccessPolicy::global())
+                     .restrictsOrigins())
                 return QStringLiteral("true");
             if (!gate || !gate->trusted())
                 return QString();
@@ -182,6 +184,17 @@ QWebEngineProfile* VmsWebWidgets::defaultProfile()
 {
     QWebEngineProfile* profile = TaviWebModuleInternal::pagesProfile();
     return profile ? profile : QWebEngineProfile::defaultProfile();
+}
+
+void VmsWebWidgets::setAccessPolicy(WebAccessPolicy* policy)
+{
+    if (auto* own = TaviWebModuleInternal::PagePolicy::of(m_pPage))
+        own->set(policy);
+}
+
+WebAccessPolicy& VmsWebWidgets::accessPolicy() const
+{
+    return TaviWebModuleInternal::policyFor(m_pPage);
 }
 
 MyWebEngineView* VmsWebWidgets::view() const

@@ -134,8 +134,9 @@ QByteArray normalisedPin(const QString& text)
 
 } // namespace
 
-WebAccessPolicy::WebAccessPolicy()
-    : m_d(std::make_unique<WebAccessPolicyPrivate>())
+WebAccessPolicy::WebAccessPolicy(QObject* parent)
+    : QObject(parent)
+    , m_d(std::make_unique<WebAccessPolicyPrivate>())
 {}
 
 WebAccessPolicy::~WebAccessPolicy() = default;

@@ -16,6 +16,7 @@ class CWebPage;
 class QWebChannel;
 class QWebEngineProfile;
 class QWidget;
+class WebAccessPolicy;
 
 // One hosted page: view, page, web channel and the "CWebComm" bridge. Create
 // it on the GUI thread and destroy it before the parent widget of its view.
@@ -55,6 +56,14 @@ public:
     static void setDefaultProfile(QWebEngineProfile* profile);
     // The profile setDefaultProfile() set, or Qt's default profile.
     static QWebEngineProfile* defaultProfile();
+
+    // The policy that judges this page from now on (its trusted origins, file
+    // roots, navigation, pinned certificates, permissions) instead of
+    // WebAccessPolicy::global(); not owned. Null, and the policy's deletion:
+    // the global one again. The current document is judged anew at once.
+    void setAccessPolicy(WebAccessPolicy* policy);
+    // The policy that judges this page now.
+    WebAccessPolicy& accessPolicy() const;
 
     // The widget to put into a layout; null once its parent destroyed it.
     MyWebEngineView* view() const;

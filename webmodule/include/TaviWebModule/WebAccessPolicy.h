@@ -11,9 +11,10 @@
 
 class WebAccessPolicyPrivate;
 
-// Which pages get the "CWebComm" bridge and what it may touch, for the whole
-// process. Every setter and query may be called from any thread. The
-// defaults restrict nothing, as before the policy existed.
+// Which pages get the "CWebComm" bridge and what it may touch: global() for
+// the whole process, or a policy of the host's own for some pages (see
+// VmsWebWidgets::setAccessPolicy). Every setter and query may be called from
+// any thread. The defaults restrict nothing, as before the policy existed.
 class TAVIWEBMODULE_EXPORT WebAccessPolicy : public QObject
 {
     Q_OBJECT
@@ -25,7 +26,13 @@ public:
     };
     Q_ENUM(NavigationPolicy)
 
-    // The one policy of the process; never delete it.
+    // A policy for the pages the host gives it to, restricting nothing until
+    // set; owned by the host (or parent), which deletes it on the GUI thread.
+    explicit WebAccessPolicy(QObject* parent = nullptr);
+    ~WebAccessPolicy() override;
+
+    // The policy of the process, which judges every page without a policy of
+    // its own; never delete it.
     static WebAccessPolicy& global();
 
     // Entries such as "https://vms.example.com:8443", "http://10.0.0.5",
@@ -83,9 +90,6 @@ Q_SIGNALS:
     void changed();
 
 private:
-    WebAccessPolicy();
-    ~WebAccessPolicy() override;
-
     // Behind a pointer, so that what the policy holds may change in later
     // releases without changing the class's layout.
     const std::unique_ptr<WebAccessPolicyPrivate> m_d;
