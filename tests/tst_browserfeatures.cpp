@@ -1,5 +1,6 @@
 // What pages get of the browser beyond the bridge: profiles whose storage
-// lasts and keeps servers apart, a policy per page. Real pages from two loopback origins.
+// lasts and keeps servers apart, a policy per page, permissions. Real pages from two loopback
+// origins.
 
 #include "TestSupport.h"
 
@@ -63,6 +64,14 @@ int storageRun(int argc, char** argv)
     std::printf("%s\n", qPrintable(answer));
     return 0;
 }
+
+QString originOf(const DownloadServer& s)
+{
+    return WebAccessPolicy::originOf(s.url("/"));
+}
+
+const char kAskNotifications[]
+    = "Notification.requestPermission().then(function (r) { document.title = r; }); true";
 
 } // namespace
 
@@ -202,6 +211,68 @@ private slots:
         QTRY_COMPARE(seen, QStringList { "mine " + signal });
         own.reset();
         QCOMPARE(&mine.widgets.accessPolicy(), &WebAccessPolicy::global());
+    }
+
+    // Every request is answered at once: an untrusted document is denied, a
+    // trusted one as its policy says (denied unless set, with one line), or
+    // by the host, later, when the policy leaves it the answer.
+    void permissionsAnswered_data()
+    {
+        QTest::addColumn<WebAccessPolicy::Feature>("feature");
+        QTest::addColumn<WebAccessPolicy::PermissionAnswer>("answer");
+        QTest::addColumn<bool>("trusted");
+        QTest::addColumn<int>("host"); // -1: not listening; 0 denies, 1 grants later
+        QTest::addColumn<QString>("result");
+        QTest::addColumn<QString>("line");
+        const auto n = WebAccessPolicy::Notifications;
+        using P = WebAccessPolicy;
+        QTest::newRow("untrusted") << n << P::Grant << false << -1 << "denied"
+                                   << "not a trusted origin";
+        QTest::newRow("not set") << n << P::Deny << true << -1 << "denied"
+                                 << "not granted by the host's policy";
+        QTest::newRow("granted") << n << P::Grant << true << -1 << "granted"
+                                 << "";
+        QTest::newRow("host grants") << n << P::AskHost << true << 1 << "granted"
+                                     << "";
+        QTest::newRow("host denies") << n << P::AskHost << true << 0 << "denied"
+                                     << "";
+        QTest::newRow("nobody listens") << n << P::AskHost << true << -1 << "denied"
+                                        << "does not listen";
+    }
+    void permissionsAnswered()
+    {
+        QFETCH(WebAccessPolicy::Feature, feature);
+        QFETCH(WebAccessPolicy::PermissionAnswer, answer);
+        QFETCH(bool, trusted);
+        QFETCH(int, host);
+        QFETCH(QString, result);
+        QFETCH(QString, line);
+        WebAccessPolicy policy;
+        policy.setTrustedOrigins({ trusted ? originOf(m_a) : "http://vms.invalid" });
+        policy.setPermission(feature, answer, { originOf(m_a) });
+        BridgePage p;
+        p.widgets.setAccessPolicy(&policy);
+        QList<QVariantList> asked;
+        if (host >= 0)
+            connect(&p.widgets, &VmsWebWidgets::permissionRequested, this,
+                    [&](const QString& origin, WebAccessPolicy::Feature f) {
+                        asked << QVariantList { origin, f };
+                        QTimer::singleShot(100, &p.widgets, [&p, origin, f, host] {
+                            p.widgets.answerPermission(origin, f, host == 1);
+                        });
+                    });
+        QVERIFY(loadPage(p.widgets, m_a.url("/")));
+        LogCapture log;
+        evalJs(p.page(), kAskNotifications);
+        QVERIFY(waitForJs(p.page(), "document.title != 'page'"));
+        QCOMPARE(p.page()->title(), result);
+        QCOMPARE(asked.size(), host >= 0 ? 1 : 0);
+        if (host >= 0)
+            QCOMPARE(asked.first(), QVariantList({ originOf(m_a), feature }));
+        QCOMPARE(log.lines().filter("denied to").size(), line.isEmpty() ? 0 : 1);
+        if (!line.isEmpty())
+            QCOMPARE(log.lines().filter(line).size(), 1);
+        QVERIFY(!p.widgets.answerPermission(originOf(m_a), feature, true));
     }
 };
 

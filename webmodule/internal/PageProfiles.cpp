@@ -85,6 +85,12 @@ void prepareProfile(QWebEngineProfile* profile)
     if (!profile || profile->findChild<QObject*>(mark, Qt::FindDirectChildrenOnly))
         return;
     (new QObject(profile))->setObjectName(mark);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+    // The page's policy answers each request: a stored answer would outlast
+    // a change of the policy.
+    profile->setPersistentPermissionsPolicy(
+        QWebEngineProfile::PersistentPermissionsPolicy::AskEveryTime);
+#endif
 }
 
 } // namespace TaviWebModuleInternal

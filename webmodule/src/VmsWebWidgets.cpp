@@ -7,6 +7,7 @@
 #include "JsScript.h"
 #include "Logging.h"
 #include "PageEvents.h"
+#include "PagePermissions.h"
 #include "PagePolicy.h"
 #include "PageProfiles.h"
 #include "PagePush.h"
@@ -22,6 +23,7 @@
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
+#include <QtCore/QMetaMethod>
 #include <QtCore/QTimer>
 #include <QtGui/QBrush>
 #include <QtGui/QColor>
@@ -63,6 +65,12 @@ VmsWebWidgets::VmsWebWidgets(QWebEngineProfile* profile, QWidget* parent)
     connect(events, &TaviWebModuleInternal::PageEvents::blockingBudgetExceeded, this,
             &VmsWebWidgets::blockingBudgetExceeded);
     new TaviWebModuleInternal::BlockingBudget(m_pPage);
+    connect(events, &TaviWebModuleInternal::PageEvents::permissionRequested, this,
+            &VmsWebWidgets::permissionRequested);
+    if (auto* permissions = TaviWebModuleInternal::PagePermissions::of(m_pPage))
+        permissions->setHostListens([this] {
+            return isSignalConnected(QMetaMethod::fromSignal(&VmsWebWidgets::permissionRequested));
+        });
 
     m_pProfile = profile ? profile : QWebEngineProfile::defaultProfile();
     TaviWebModuleInternal::prepareProfile(m_pProfile);
@@ -184,6 +192,13 @@ QWebEngineProfile* VmsWebWidgets::defaultProfile()
 {
     QWebEngineProfile* profile = TaviWebModuleInternal::pagesProfile();
     return profile ? profile : QWebEngineProfile::defaultProfile();
+}
+
+bool VmsWebWidgets::answerPermission(const QString& origin, WebAccessPolicy::Feature feature,
+                                     bool granted)
+{
+    auto* permissions = TaviWebModuleInternal::PagePermissions::of(m_pPage);
+    return permissions && permissions->answer(origin, feature, granted);
 }
 
 void VmsWebWidgets::setAccessPolicy(WebAccessPolicy* policy)

@@ -11,6 +11,7 @@
 #include "Logging.h"
 #include "PageConsole.h"
 #include "PageEvents.h"
+#include "PagePermissions.h"
 #include "PagePolicy.h"
 #include "WarningBudget.h"
 #include "WebAccessPolicy.h"
@@ -232,6 +233,8 @@ void CWebPage::setUp()
     new TaviWebModuleInternal::PagePolicy(this);
     // Before any document: every one reports its origin.
     new TaviWebModuleInternal::DocumentOrigin(this);
+    // After it: what a document asks is judged by its origin.
+    new TaviWebModuleInternal::PagePermissions(this);
     // After it: each request knows the document it came from.
     new TaviWebModuleInternal::RequestLog(this);
     connect(this, &QWebEnginePage::newWindowRequested, this,

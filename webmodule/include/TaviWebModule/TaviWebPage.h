@@ -45,6 +45,8 @@ Q_SIGNALS:
                            VmsWebWidgets::RefusalReason reason);
     // VmsWebWidgets::blockingBudgetExceeded of the hosted page.
     void blockingBudgetExceeded(const QString& method);
+    // VmsWebWidgets::permissionRequested of the hosted page.
+    void permissionRequested(const QString& origin, WebAccessPolicy::Feature feature);
     // VmsWebWidgets::renderProcessEnded of the hosted page.
     void renderProcessEnded(QWebEnginePage::RenderProcessTerminationStatus status, bool reloads);
 

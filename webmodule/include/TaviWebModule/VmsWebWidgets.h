@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MyWebEngineView.h"
+#include "WebAccessPolicy.h"
 #include "taviwebmodule_export.h"
 
 #include <QtCore/QList>
@@ -65,6 +66,11 @@ public:
     // The policy that judges this page now.
     WebAccessPolicy& accessPolicy() const;
 
+    // Answers the request of a document of origin ("scheme://host:port", as
+    // permissionRequested gave it) for feature; false, with a log line, when
+    // none waits. GUI thread.
+    bool answerPermission(const QString& origin, WebAccessPolicy::Feature feature, bool granted);
+
     // The widget to put into a layout; null once its parent destroyed it.
     MyWebEngineView* view() const;
     // Records parent only; the view is not reparented.
@@ -116,6 +122,12 @@ Q_SIGNALS:
     // the page had used up its blocking budget. Once per budget window and
     // method, however often the page tries.
     void blockingBudgetExceeded(const QString& method);
+    // A trusted document of origin asked for feature, and the page's policy
+    // leaves the answer to the host (WebAccessPolicy::AskHost): answer with
+    // answerPermission(), at once or later; the request waits until then, or
+    // until the page shows another document. Without a receiver it is
+    // denied at once.
+    void permissionRequested(const QString& origin, WebAccessPolicy::Feature feature);
     // The page's renderer process ended; reloads tells whether the module
     // reloads the page (at most three times a minute).
     void renderProcessEnded(QWebEnginePage::RenderProcessTerminationStatus status, bool reloads);

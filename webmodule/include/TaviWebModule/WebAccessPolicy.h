@@ -78,6 +78,39 @@ public:
     // True when the raw SHA-256 digest sha256 is pinned.
     bool isPinned(const QByteArray& sha256) const;
 
+    // Browser features a page may ask for.
+    enum Feature {
+        Notifications, // Notification.requestPermission(), new Notification()
+        Geolocation, // navigator.geolocation
+        Microphone, // getUserMedia({ audio: true })
+        Camera, // getUserMedia({ video: true })
+        CameraAndMicrophone, // getUserMedia({ audio: true, video: true })
+        ScreenCapture, // getDisplayMedia()
+        ScreenAndAudioCapture, // getDisplayMedia({ audio: true })
+        PointerLock, // element.requestPointerLock()
+        ClipboardRead, // navigator.clipboard.readText()
+    };
+    Q_ENUM(Feature)
+    // How a trusted document's request of a feature is answered.
+    enum PermissionAnswer {
+        Deny, // the default; one log line
+        Grant,
+        AskHost, // VmsWebWidgets::permissionRequested; the host answers
+    };
+    Q_ENUM(PermissionAnswer)
+
+    // Requests of feature from trusted documents of origins (entries as for
+    // setTrustedOrigins; empty: every trusted origin) get answer; replaces
+    // the origins set for that feature and answer before. Deny with origins
+    // denies them whatever else is set; Deny without origins forgets all
+    // that was set for feature. Documents the policy does not trust are
+    // always denied.
+    void setPermission(Feature feature, PermissionAnswer answer, const QStringList& origins = {});
+    // The answer for a request of feature from a document of url, its trust
+    // aside: Deny over Grant over AskHost where several name it; Deny when
+    // none does.
+    PermissionAnswer permission(Feature feature, const QUrl& url) const;
+
     // "scheme://host:port" of url, or "scheme:" for schemes without hosts;
     // what log lines name.
     static QString originOf(const QUrl& url);
@@ -85,7 +118,8 @@ public:
     static QString fingerprintText(const QByteArray& sha256);
 
 Q_SIGNALS:
-    // Trusted origins, file roots or the navigation policy changed. Emitted
+    // Trusted origins, file roots, the navigation policy or a permission
+    // changed. Emitted
     // on the thread that changed them.
     void changed();
 
