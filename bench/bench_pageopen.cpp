@@ -2,6 +2,8 @@
 // channel client holding "CWebComm", one page at a time and eight at once,
 // against a bare QWebEngineView + QWebChannel with one object of that name
 // showing the same page; and the memory of the process tree per open page.
+// Also a page on a persistent profile against one on Qt's default profile
+// (alone: "bench_pageopen --profiles").
 //
 // The script that reports a document's origin (BridgeAccess.cpp) runs in
 // the page's own world: in a world of its own, every document paid for a
@@ -13,7 +15,9 @@
 
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QEventLoop>
+#include <QtCore/QTemporaryDir>
 #include <QtWebChannel/QWebChannel>
+#include <QtWebEngineCore/QWebEngineProfile>
 #include <QtWebEngineWidgets/QWebEngineView>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QWidget>
@@ -54,8 +58,8 @@ public:
 class ModulePage : public Opened
 {
 public:
-    explicit ModulePage(QWidget* parent)
-        : m_widgets(parent)
+    explicit ModulePage(QWidget* parent, QWebEngineProfile* profile = nullptr)
+        : m_widgets(profile, parent)
     {
         m_widgets.setFixedSize(kSize.width(), kSize.height());
         m_widgets.OpenUrl(kPage.toString());
@@ -205,6 +209,43 @@ bool anyFailed(const std::vector<double>& values)
     return std::any_of(values.cbegin(), values.cend(), [](double v) { return v < 0; });
 }
 
+// A page on a persistent profile against one on Qt's default profile, one
+// page at a time, rounds alternating which goes first. The ratio, or -1
+// when a page did not hold the bridge.
+double profileRounds(QWidget* parent)
+{
+    QTemporaryDir folder;
+    QWebEngineProfile* persistent
+        = VmsWebWidgets::persistentProfile(QStringLiteral("bench"), folder.path());
+    if (!persistent)
+        return -1;
+    const Kind onDefault { "default profile",
+                           [](QWidget* p) { return std::make_unique<ModulePage>(p); } };
+    const Kind onPersistent { "persistent profile", [persistent](QWidget* p) {
+                                 return std::make_unique<ModulePage>(p, persistent);
+                             } };
+    Figures defaultFigures, persistentFigures, warmUp;
+    for (const Kind* kind : { &onPersistent, &onDefault }) {
+        std::vector<std::unique_ptr<Opened>> pages;
+        warmUp.single.push_back(openPages(*kind, parent, 1, pages, warmUp.constructionMs));
+    }
+    for (int i = 0; i < kSingleRounds; ++i) {
+        const bool persistentFirst = i % 2 == 0;
+        round(persistentFirst ? onPersistent : onDefault, parent,
+              persistentFirst ? persistentFigures : defaultFigures, false);
+        round(persistentFirst ? onDefault : onPersistent, parent,
+              persistentFirst ? defaultFigures : persistentFigures, false);
+    }
+    if (anyFailed(warmUp.single) || anyFailed(defaultFigures.single)
+        || anyFailed(persistentFigures.single))
+        return -1;
+    std::printf("A page on a persistent profile (mean of %d openings a round), median of %d "
+                "rounds:\n",
+                kOpensPerRound, kSingleRounds);
+    return Bench::printPairedResult("persistent profile (ms)", persistentFigures.single,
+                                    "default profile (ms)", defaultFigures.single, "", "<= 1.05");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -216,6 +257,17 @@ int main(int argc, char** argv)
     QWidget parent;
     parent.resize(1024, 768);
     parent.show();
+
+    if (app.arguments().contains(QStringLiteral("--profiles"))) {
+        const double ratio = profileRounds(&parent);
+        if (ratio < 0) {
+            std::fprintf(stderr, "a page did not hold the bridge\n");
+            return 1;
+        }
+        return Bench::goalLine("a page on a persistent profile <= 1.05x one on the default "
+                               "profile",
+                               ratio <= 1.05);
+    }
 
     const Kind module { "module", [](QWidget* p) { return std::make_unique<ModulePage>(p); } };
     const Kind bare { "bare", [](QWidget* p) { return std::make_unique<BarePage>(p); } };
@@ -285,8 +337,11 @@ int main(int argc, char** argv)
                        "bare view + channel (ms)",
                        bareFigures.constructionMs / bareFigures.pagesOpened, "", "for reference");
 
-    const bool met = single <= 1.05 && many <= 1.05 && memory <= 1.05;
+    const double profile = profileRounds(&parent);
+    const bool met
+        = single <= 1.05 && many <= 1.05 && memory <= 1.05 && profile >= 0 && profile <= 1.05;
     return Bench::goalLine("<= 1.05x bare for one page and for eight at once, memory per page "
-                           "<= 1.05x bare",
+                           "<= 1.05x bare, a page on a persistent profile <= 1.05x one on the "
+                           "default profile",
                            met);
 }

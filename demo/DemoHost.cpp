@@ -80,6 +80,10 @@ DemoHost::DemoHost(const Options& options)
 
     // What a real host does once at start: the SDK and its answer path.
     TaviSim::installClientSdk();
+    // The page's storage lasts from one run to the next, as a desktop web
+    // app's does.
+    VmsWebWidgets::setDefaultProfile(
+        VmsWebWidgets::persistentProfile(QStringLiteral("tavi-demo"), m_options.profileFolder));
     // Before the page: it publishes the samples.
     auto* media = new DemoMedia(this, m_options.closeDialogsMs);
     TaviSim::setResponseHandler(
@@ -226,7 +230,7 @@ void DemoHost::publishToPages(const QString& name, const QJsonObject& data)
     script.setSourceCode(
         QStringLiteral("window.%1 = %2;")
             .arg(name, QString::fromUtf8(QJsonDocument(data).toJson(QJsonDocument::Compact))));
-    QWebEngineProfile::defaultProfile()->scripts()->insert(script);
+    VmsWebWidgets::defaultProfile()->scripts()->insert(script);
 }
 
 void DemoHost::notePageError()

@@ -40,6 +40,8 @@ public:
         bool serve = false; // for automated browsers: ready line, control endpoint
         QStringList allowedOrigins; // web origins the served endpoints answer as well
         bool failOnPageError = false;
+        // Where the page's persistent profile keeps its storage.
+        QString profileFolder;
         // The simulated host's script; none: the random tour.
         std::shared_ptr<HostScenario> scenario;
     };

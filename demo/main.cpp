@@ -10,6 +10,7 @@
 #include <QtCore/QLoggingCategory>
 #include <QtCore/QRegularExpression>
 #include <QtCore/QSocketNotifier>
+#include <QtCore/QStandardPaths>
 #include <QtCore/QUrl>
 #include <QtNetwork/QHostAddress>
 #include <QtNetwork/QTcpServer>
@@ -274,9 +275,16 @@ int main(int argc, char** argv)
                        "device states, notices and data-cache values, answers to notifications "
                        "and from the server, the random tour's seed) instead of its random tour."),
         QStringLiteral("file"));
+    QCommandLineOption profileOption(
+        QStringLiteral("profile"),
+        QStringLiteral("The folder where the page's persistent profile keeps its localStorage, "
+                       "IndexedDB, cookies and cache. Default: the folder \"profile\" in the "
+                       "demo's data folder (%1).")
+            .arg(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)),
+        QStringLiteral("folder"));
     parser.addOptions({ urlOption, headlessOption, tourOption, shotOption, transcriptOption,
                         quitOption, closeOption, devToolsOption, remoteOption, serveOption,
-                        allowOriginOption, pageErrorOption, scenarioOption });
+                        allowOriginOption, pageErrorOption, scenarioOption, profileOption });
     parser.process(app);
 
     const auto fail = [](const QString& problem) {
@@ -293,6 +301,10 @@ int main(int argc, char** argv)
         if (!options.scenario)
             return fail(problem);
     }
+    options.profileFolder = parser.isSet(profileOption)
+        ? parser.value(profileOption)
+        : QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)
+            + QStringLiteral("/profile");
     options.serve = parser.isSet(serveOption);
     options.allowedOrigins = parser.values(allowOriginOption);
     static const QRegularExpression webOrigin(QStringLiteral("^https?://[^/?#\\s]+$"));

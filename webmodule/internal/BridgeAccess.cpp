@@ -3,6 +3,7 @@
 #include "LogText.h"
 #include "Logging.h"
 #include "PageEvents.h"
+#include "PagePolicy.h"
 #include "SideObject.h"
 #include "WarningBudget.h"
 #include "WebAccessPolicy.h"
@@ -57,7 +58,7 @@ DocumentOrigin* DocumentOrigin::of(const QWebEnginePage* page)
 
 bool DocumentOrigin::trusted() const
 {
-    return WebAccessPolicy::global().isTrusted(m_url);
+    return policyFor(parent()).isTrusted(m_url);
 }
 
 bool DocumentOrigin::take(const QString& message)
@@ -92,8 +93,10 @@ BridgeGate::BridgeGate(QObject* bridge, QWebEnginePage* page, QWebChannel* chann
     if (!m_origin)
         m_origin = new DocumentOrigin(page);
     connect(m_origin, &DocumentOrigin::changed, this, &BridgeGate::documentChanged);
-    connect(&WebAccessPolicy::global(), &WebAccessPolicy::changed, this,
-            &BridgeGate::policyChanged);
+    if (PagePolicy* policy = PagePolicy::of(page)) {
+        policy->addOwner(bridge);
+        connect(policy, &PagePolicy::changed, this, &BridgeGate::policyChanged);
+    }
     documentChanged();
 }
 
@@ -172,7 +175,7 @@ QString originText(const QUrl& url)
 
 bool bridgeCallAllowed(const QObject* bridge, const char* method)
 {
-    const WebAccessPolicy& policy = WebAccessPolicy::global();
+    const WebAccessPolicy& policy = policyFor(bridge);
     if (!policy.restrictsOrigins())
         return true;
     const BridgeGate* gate = BridgeGate::of(bridge);
@@ -230,7 +233,7 @@ std::optional<QString> judgedPath(const QObject* owner, const char* method, cons
     if (looksLikeUrl(path))
         return refused(owner, method,
                        QStringLiteral("a URL, not a local file path: ") + escapeForLog(path));
-    const WebAccessPolicy& policy = WebAccessPolicy::global();
+    const WebAccessPolicy& policy = policyFor(owner);
     const bool write = use == PathUse::Write;
     const QString outside
         = QStringLiteral("%1 outside the file roots: %2")
@@ -241,7 +244,7 @@ std::optional<QString> judgedPath(const QObject* owner, const char* method, cons
     }
     // A viewer or player opens the path by name later: at least now it must
     // lead to a file beneath its root, not out of it by a link.
-    if (use == PathUse::Play && probeForReading(path, currentFileRoots()) != 0
+    if (use == PathUse::Play && probeForReading(path, currentFileRoots(owner)) != 0
         && (errno == EXDEV || errno == ELOOP)) {
         *outsideRoots = true;
         return refused(owner, method, outside);
@@ -284,15 +287,15 @@ std::optional<QString> pagePath(const QPointer<QObject>& bridge, const char* met
 
 bool mayWritePath(const QObject* owner, const char* method, const QString& path)
 {
-    if (WebAccessPolicy::global().mayWrite(path))
+    if (policyFor(owner).mayWrite(path))
         return true;
     refused(owner, method, QStringLiteral("writing outside the file roots: ") + escapeForLog(path));
     return false;
 }
 
-FileRoots currentFileRoots()
+FileRoots currentFileRoots(const QObject* owner)
 {
-    const WebAccessPolicy& policy = WebAccessPolicy::global();
+    const WebAccessPolicy& policy = policyFor(owner);
     FileRoots roots;
     roots.read = policy.readRoots();
     roots.write = policy.writeRoots();

@@ -110,7 +110,8 @@ std::optional<QString> pagePath(const QPointer<QObject>& bridge, const char* met
 // True when the file roots let method write path (taken as it is);
 // otherwise the same log line as pagePath's, within owner's budget.
 bool mayWritePath(const QObject* owner, const char* method, const QString& path);
-// The file roots of the policy now, for the work that follows a check.
-FileRoots currentFileRoots();
+// The file roots of owner's policy now (see policyFor), for the work that
+// follows a check.
+FileRoots currentFileRoots(const QObject* owner);
 
 } // namespace TaviWebModuleInternal

@@ -1,6 +1,7 @@
 #include "DownloadInitiator.h"
 
 #include "BridgeAccess.h"
+#include "PagePolicy.h"
 #include "WebAccessPolicy.h"
 
 #include <QtWebEngineCore/QWebEnginePage>
@@ -82,7 +83,7 @@ void RequestLog::interceptRequest(QWebEngineUrlRequestInfo& info)
 
 void RequestLog::record(Request request)
 {
-    const WebAccessPolicy& policy = WebAccessPolicy::global();
+    const WebAccessPolicy& policy = policyFor(parent());
     const QString origin = WebAccessPolicy::originOf(request.initiator);
     auto list = m_requests.find(origin);
     if (list == m_requests.end()) {
@@ -136,7 +137,8 @@ DownloadInitiator DownloadInitiator::take(const QUrl& url)
     }
     if (!log)
         return result;
-    const WebAccessPolicy& policy = WebAccessPolicy::global();
+    // Judged by the policy of the page that asked.
+    const WebAccessPolicy& policy = policyFor(log->parent());
     bool found = false;
     for (auto list = log->m_requests.begin(); list != log->m_requests.end();) {
         for (auto it = list->begin(); it != list->end();) {

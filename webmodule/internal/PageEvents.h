@@ -6,6 +6,7 @@
 // checks, the bridge's gate, the downloads) reports through it.
 
 #include "VmsWebWidgets.h"
+#include "WebAccessPolicy.h"
 
 #include <QtCore/QObject>
 #include <QtCore/QPointer>
@@ -33,6 +34,7 @@ Q_SIGNALS:
     void bridgeCallRefused(const QString& method, const QString& origin,
                            VmsWebWidgets::RefusalReason reason);
     void blockingBudgetExceeded(const QString& method);
+    void permissionRequested(const QString& origin, WebAccessPolicy::Feature feature);
 
 private:
     QString m_id;

@@ -1,5 +1,8 @@
 #include "TaviWebPage.h"
 
+#include "PagePermissions.h"
+
+#include <QtCore/QMetaMethod>
 #include <QtGui/QResizeEvent>
 #include <QtWidgets/QVBoxLayout>
 #include <SkinMgr.h>
@@ -21,9 +24,13 @@ QSize pageHint(const QWidget& page, QSize viewHint)
 } // namespace
 
 TaviWebPage::TaviWebPage(QWidget* parent, const QString& url)
+    : TaviWebPage(parent, url, nullptr)
+{}
+
+TaviWebPage::TaviWebPage(QWidget* parent, const QString& url, QWebEngineProfile* profile)
     : TaviPage(nullptr)
     , m_pParentWidget(nullptr)
-    , m_webWidgets(this)
+    , m_webWidgets(profile, this)
 {
     setObjectName(QStringLiteral("webPageFrame"));
     setWindowFlags(Qt::Widget);
@@ -46,6 +53,15 @@ TaviWebPage::TaviWebPage(QWidget* parent, const QString& url)
             &TaviWebPage::blockingBudgetExceeded);
     connect(&m_webWidgets, &VmsWebWidgets::renderProcessEnded, this,
             &TaviWebPage::renderProcessEnded);
+    connect(&m_webWidgets, &VmsWebWidgets::permissionRequested, this,
+            &TaviWebPage::permissionRequested);
+    // The host that listens is this page's: the web widget's own signal
+    // always has this page as its receiver.
+    using TaviWebModuleInternal::PagePermissions;
+    if (auto* permissions = PagePermissions::of(m_webWidgets.view()->page()))
+        permissions->setHostListens([this] {
+            return isSignalConnected(QMetaMethod::fromSignal(&TaviWebPage::permissionRequested));
+        });
 
     m_pParentWidget = parent;
     m_webWidgets.OpenUrl(url);

@@ -7,6 +7,9 @@
 #include "JsScript.h"
 #include "Logging.h"
 #include "PageEvents.h"
+#include "PagePermissions.h"
+#include "PagePolicy.h"
+#include "PageProfiles.h"
 #include "PagePush.h"
 #include "SideObject.h"
 #include "TextCleanup.h"
@@ -20,6 +23,7 @@
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
+#include <QtCore/QMetaMethod>
 #include <QtCore/QTimer>
 #include <QtGui/QBrush>
 #include <QtGui/QColor>
@@ -31,6 +35,10 @@
 #include <SkinMgr.h>
 
 VmsWebWidgets::VmsWebWidgets(QWidget* parent)
+    : VmsWebWidgets(nullptr, parent)
+{}
+
+VmsWebWidgets::VmsWebWidgets(QWebEngineProfile* profile, QWidget* parent)
     : QObject(nullptr)
     , m_pParent(parent)
     , m_pView(nullptr)
@@ -42,7 +50,10 @@ VmsWebWidgets::VmsWebWidgets(QWidget* parent)
     , m_nWidth(0)
     , m_nHeight(0)
 {
-    m_pPage = new CWebPage(nullptr);
+    if (!profile)
+        profile = TaviWebModuleInternal::pagesProfile();
+    // Without the host's choice, exactly as before: Qt's default profile.
+    m_pPage = profile ? new CWebPage(profile, nullptr) : new CWebPage(nullptr);
     // What the page's own code refuses reaches the host as this widget's signals.
     auto* events = new TaviWebModuleInternal::PageEvents(m_pPage);
     connect(events, &TaviWebModuleInternal::PageEvents::navigationRefused, this,
@@ -54,8 +65,15 @@ VmsWebWidgets::VmsWebWidgets(QWidget* parent)
     connect(events, &TaviWebModuleInternal::PageEvents::blockingBudgetExceeded, this,
             &VmsWebWidgets::blockingBudgetExceeded);
     new TaviWebModuleInternal::BlockingBudget(m_pPage);
+    connect(events, &TaviWebModuleInternal::PageEvents::permissionRequested, this,
+            &VmsWebWidgets::permissionRequested);
+    if (auto* permissions = TaviWebModuleInternal::PagePermissions::of(m_pPage))
+        permissions->setHostListens([this] {
+            return isSignalConnected(QMetaMethod::fromSignal(&VmsWebWidgets::permissionRequested));
+        });
 
-    m_pProfile = QWebEngineProfile::defaultProfile();
+    m_pProfile = profile ? profile : QWebEngineProfile::defaultProfile();
+    TaviWebModuleInternal::prepareProfile(m_pProfile);
     m_pProfile->setDownloadPath(QDir::homePath());
     connect(m_pProfile, &QWebEngineProfile::downloadRequested, m_pPage,
             &CWebPage::DownloadRequested);
@@ -96,7 +114,8 @@ VmsWebWidgets::VmsWebWidgets(QWidget* parent)
     new TaviWebModuleInternal::PagePush(
         m_pPage,
         [gate = QPointer(gate)] {
-            if (!WebAccessPolicy::global().restrictsOrigins())
+            if (!(gate ? TaviWebModuleInternal::policyFor(gate->page()) : WebAccessPolicy::global())
+                     .restrictsOrigins())
                 return QStringLiteral("true");
             if (!gate || !gate->trusted())
                 return QString();
@@ -151,6 +170,46 @@ VmsWebWidgets::~VmsWebWidgets()
         delete m_pView.data();
         m_pView = nullptr;
     }
+}
+
+QWebEngineProfile* VmsWebWidgets::profile() const
+{
+    return m_pProfile;
+}
+
+QWebEngineProfile* VmsWebWidgets::persistentProfile(const QString& storageName,
+                                                    const QString& folder)
+{
+    return TaviWebModuleInternal::persistentProfile(storageName, folder);
+}
+
+void VmsWebWidgets::setDefaultProfile(QWebEngineProfile* profile)
+{
+    TaviWebModuleInternal::setPagesProfile(profile);
+}
+
+QWebEngineProfile* VmsWebWidgets::defaultProfile()
+{
+    QWebEngineProfile* profile = TaviWebModuleInternal::pagesProfile();
+    return profile ? profile : QWebEngineProfile::defaultProfile();
+}
+
+bool VmsWebWidgets::answerPermission(const QString& origin, WebAccessPolicy::Feature feature,
+                                     bool granted)
+{
+    auto* permissions = TaviWebModuleInternal::PagePermissions::of(m_pPage);
+    return permissions && permissions->answer(origin, feature, granted);
+}
+
+void VmsWebWidgets::setAccessPolicy(WebAccessPolicy* policy)
+{
+    if (auto* own = TaviWebModuleInternal::PagePolicy::of(m_pPage))
+        own->set(policy);
+}
+
+WebAccessPolicy& VmsWebWidgets::accessPolicy() const
+{
+    return TaviWebModuleInternal::policyFor(m_pPage);
 }
 
 MyWebEngineView* VmsWebWidgets::view() const

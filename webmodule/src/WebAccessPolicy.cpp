@@ -10,6 +10,7 @@
 #include <QtCore/QRegularExpression>
 #include <algorithm>
 #include <climits>
+#include <map>
 #include <mutex>
 #include <unistd.h>
 #include <vector>
@@ -39,6 +40,13 @@ public:
     QStringList m_writeRoots;
     WebAccessPolicy::NavigationPolicy m_navigation = WebAccessPolicy::AllowAll;
     QList<QByteArray> m_pins;
+    // Per feature and answer: the origins it holds for (none: every one).
+    struct Permission
+    {
+        bool everyOrigin = false;
+        std::vector<TaviWebModuleInternal::TrustedOrigin> origins;
+    };
+    std::map<std::pair<int, int>, Permission> m_permissions;
 };
 
 namespace {
@@ -134,8 +142,9 @@ QByteArray normalisedPin(const QString& text)
 
 } // namespace
 
-WebAccessPolicy::WebAccessPolicy()
-    : m_d(std::make_unique<WebAccessPolicyPrivate>())
+WebAccessPolicy::WebAccessPolicy(QObject* parent)
+    : QObject(parent)
+    , m_d(std::make_unique<WebAccessPolicyPrivate>())
 {}
 
 WebAccessPolicy::~WebAccessPolicy() = default;
@@ -276,6 +285,47 @@ bool WebAccessPolicy::isPinned(const QByteArray& sha256) const
 {
     std::lock_guard<std::mutex> lock(m_d->m_mutex);
     return !sha256.isEmpty() && m_d->m_pins.contains(sha256);
+}
+
+void WebAccessPolicy::setPermission(Feature feature, PermissionAnswer answer,
+                                    const QStringList& origins)
+{
+    WebAccessPolicyPrivate::Permission permission;
+    permission.everyOrigin = origins.isEmpty();
+    for (const QString& entry : origins) {
+        TrustedOrigin origin = parseEntry(entry);
+        if (origin.scheme.isEmpty())
+            qCWarning(lcWebModule) << "Permitted origin not understood, ignored:" << entry;
+        else
+            permission.origins.push_back(std::move(origin));
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_d->m_mutex);
+        if (answer == Deny && origins.isEmpty()) {
+            for (const PermissionAnswer a : { Deny, Grant, AskHost })
+                m_d->m_permissions.erase({ feature, a });
+        } else {
+            m_d->m_permissions[{ feature, answer }] = std::move(permission);
+        }
+    }
+    Q_EMIT changed();
+}
+
+WebAccessPolicy::PermissionAnswer WebAccessPolicy::permission(Feature feature,
+                                                              const QUrl& url) const
+{
+    std::lock_guard<std::mutex> lock(m_d->m_mutex);
+    for (const PermissionAnswer answer : { Deny, Grant, AskHost }) {
+        const auto it = m_d->m_permissions.find({ feature, answer });
+        if (it == m_d->m_permissions.end())
+            continue;
+        const WebAccessPolicyPrivate::Permission& p = it->second;
+        if (p.everyOrigin
+            || std::any_of(p.origins.cbegin(), p.origins.cend(),
+                           [&url](const TrustedOrigin& o) { return matches(o, url); }))
+            return answer;
+    }
+    return Deny;
 }
 
 QString WebAccessPolicy::originOf(const QUrl& url)

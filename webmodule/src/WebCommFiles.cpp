@@ -185,7 +185,7 @@ void CWebComm::CopyFileFunc(QString command)
             tellCopy(this, index, source, target, "refused", refusalWhy("target", target));
             continue;
         }
-        const FileRoots roots = currentFileRoots();
+        const FileRoots roots = currentFileRoots(this);
         std::atomic<qint64> done { 0 }, total { 0 };
         qint64 told = 0;
         const auto tellProgress = [&, self = QPointer<CWebComm>(this)] {
@@ -242,7 +242,7 @@ void CWebComm::DelFileFunc(QString command)
 {
     if (!bridgeCallAllowed(this, "DelFileFunc"))
         return;
-    const FileRoots roots = currentFileRoots();
+    const FileRoots roots = currentFileRoots(this);
     runOffThread(
         this, [&command, &roots, bridge = QPointer<QObject>(this)](const std::atomic<bool>& stop) {
             QJsonArray paths;
@@ -280,7 +280,7 @@ int CWebComm::AfterSnapshot(QString base64, QString channelId, int time, QString
         return -1;
     HostLine::debug() << "filePath:" << filePath;
     const QString path = slashedPath(filePath);
-    const FileRoots roots = currentFileRoots();
+    const FileRoots roots = currentFileRoots(this);
     int result = -1;
     runOffThread(this, [&, bridge = QPointer<QObject>(this)](const std::atomic<bool>& stop) {
         result = saveSnapshot(bridge, base64, path, roots, stop);

@@ -11,6 +11,8 @@
 #include "Logging.h"
 #include "PageConsole.h"
 #include "PageEvents.h"
+#include "PagePermissions.h"
+#include "PagePolicy.h"
 #include "WarningBudget.h"
 #include "WebAccessPolicy.h"
 
@@ -51,7 +53,7 @@ using TaviWebModuleInternal::sendHostNotice;
 // can open the link elsewhere.
 bool refusedNavigation(CWebPage* page, const QUrl& url, bool newWindow)
 {
-    const WebAccessPolicy& policy = WebAccessPolicy::global();
+    const WebAccessPolicy& policy = TaviWebModuleInternal::policyFor(page);
     if (policy.navigationPolicy() != WebAccessPolicy::TrustedOnly || policy.isTrusted(url))
         return false;
     // A frame's window.open in a loop has a budget apart from the page's
@@ -80,7 +82,7 @@ void onCertificateError(CWebPage* page, QWebEngineCertificateError error)
     const QByteArray digest = chain.isEmpty()
         ? QByteArray()
         : QCryptographicHash::hash(chain.constFirst().toDer(), QCryptographicHash::Sha256);
-    if (error.isOverridable() && WebAccessPolicy::global().isPinned(digest)) {
+    if (error.isOverridable() && TaviWebModuleInternal::policyFor(page).isPinned(digest)) {
         qCDebug(lcWebModule) << "Pinned certificate accepted for" << error.url().toString();
         error.acceptCertificate();
         return;
@@ -107,7 +109,7 @@ bool refusedDownload(const QUrl& url, QPointer<QWebEnginePage>* initiatorPage)
 {
     const DownloadInitiator initiator = DownloadInitiator::take(url);
     *initiatorPage = initiator.page;
-    const WebAccessPolicy& policy = WebAccessPolicy::global();
+    const WebAccessPolicy& policy = TaviWebModuleInternal::policyFor(initiator.page.data());
     if (policy.restrictsOrigins()
         && (initiator.state == DownloadInitiator::Unknown || !policy.isTrusted(initiator.origin))) {
         const QString origin = escapeForLog(TaviWebModuleInternal::originText(initiator.origin));
@@ -216,11 +218,26 @@ void dropNewWindow(QWebEnginePage* opener, QWebEngineNewWindowRequest& request)
 CWebPage::CWebPage(QObject* parent)
     : QWebEnginePage(parent)
 {
+    setUp();
+}
+
+CWebPage::CWebPage(QWebEngineProfile* profile, QObject* parent)
+    : QWebEnginePage(profile, parent)
+{
+    setUp();
+}
+
+void CWebPage::setUp()
+{
     // The profile's signal reaches this slot through the meta-object too.
     qRegisterMetaType<QWebEngineDownloadRequest*>("QWebEngineDownloadRequest*");
     new TaviWebModuleInternal::PageConsole(this);
+    // Before the document origin: its trust is this policy's.
+    new TaviWebModuleInternal::PagePolicy(this);
     // Before any document: every one reports its origin.
     new TaviWebModuleInternal::DocumentOrigin(this);
+    // After it: what a document asks is judged by its origin.
+    new TaviWebModuleInternal::PagePermissions(this);
     // After it: each request knows the document it came from.
     new TaviWebModuleInternal::RequestLog(this);
     connect(this, &QWebEnginePage::newWindowRequested, this,

@@ -18,6 +18,8 @@ public:
     // A tab page opening url at once. parent is recorded only: the host puts
     // the page into its tabs.
     TaviWebPage(QWidget* parent, const QString& url);
+    // The same, the page on profile (see VmsWebWidgets' constructor).
+    TaviWebPage(QWidget* parent, const QString& url, QWebEngineProfile* profile);
     ~TaviWebPage() override;
 
     // Reloads the hosted page.
@@ -43,6 +45,8 @@ Q_SIGNALS:
                            VmsWebWidgets::RefusalReason reason);
     // VmsWebWidgets::blockingBudgetExceeded of the hosted page.
     void blockingBudgetExceeded(const QString& method);
+    // VmsWebWidgets::permissionRequested of the hosted page.
+    void permissionRequested(const QString& origin, WebAccessPolicy::Feature feature);
     // VmsWebWidgets::renderProcessEnded of the hosted page.
     void renderProcessEnded(QWebEnginePage::RenderProcessTerminationStatus status, bool reloads);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MyWebEngineView.h"
+#include "WebAccessPolicy.h"
 #include "taviwebmodule_export.h"
 
 #include <QtCore/QList>
@@ -16,6 +17,7 @@ class CWebPage;
 class QWebChannel;
 class QWebEngineProfile;
 class QWidget;
+class WebAccessPolicy;
 
 // One hosted page: view, page, web channel and the "CWebComm" bridge. Create
 // it on the GUI thread and destroy it before the parent widget of its view.
@@ -33,7 +35,41 @@ public:
     // Creates the view, page, channel and bridge; connects the data center's
     // signals to the slots below. parent becomes the view's parent.
     explicit VmsWebWidgets(QWidget* parent = nullptr);
+    // The same, the page on profile (not owned: it must outlive this
+    // object); null: the pages' profile (see setDefaultProfile). The page
+    // keeps that profile for every document it shows, wherever it navigates.
+    VmsWebWidgets(QWebEngineProfile* profile, QWidget* parent);
     ~VmsWebWidgets() override;
+
+    // The profile the page lives on.
+    QWebEngineProfile* profile() const;
+
+    // The module's profile storageName, keeping localStorage, IndexedDB,
+    // cookies (session cookies too) and the HTTP cache in folder across
+    // restarts; made at the first call, the same object for every later
+    // call with that name, alive until the application object ends. Null,
+    // with a log line, for an empty name or folder, or a name or folder
+    // already taken by another pair. GUI thread, with an application object.
+    static QWebEngineProfile* persistentProfile(const QString& storageName, const QString& folder);
+    // The profile of pages created from now on without one of their own;
+    // null (the start): Qt's default profile, which keeps nothing. Pages
+    // already open stay where they are. Not owned.
+    static void setDefaultProfile(QWebEngineProfile* profile);
+    // The profile setDefaultProfile() set, or Qt's default profile.
+    static QWebEngineProfile* defaultProfile();
+
+    // The policy that judges this page from now on (its trusted origins, file
+    // roots, navigation, pinned certificates, permissions) instead of
+    // WebAccessPolicy::global(); not owned. Null, and the policy's deletion:
+    // the global one again. The current document is judged anew at once.
+    void setAccessPolicy(WebAccessPolicy* policy);
+    // The policy that judges this page now.
+    WebAccessPolicy& accessPolicy() const;
+
+    // Answers the request of a document of origin ("scheme://host:port", as
+    // permissionRequested gave it) for feature; false, with a log line, when
+    // none waits. GUI thread.
+    bool answerPermission(const QString& origin, WebAccessPolicy::Feature feature, bool granted);
 
     // The widget to put into a layout; null once its parent destroyed it.
     MyWebEngineView* view() const;
@@ -86,6 +122,12 @@ Q_SIGNALS:
     // the page had used up its blocking budget. Once per budget window and
     // method, however often the page tries.
     void blockingBudgetExceeded(const QString& method);
+    // A trusted document of origin asked for feature, and the page's policy
+    // leaves the answer to the host (WebAccessPolicy::AskHost): answer with
+    // answerPermission(), at once or later; the request waits until then, or
+    // until the page shows another document. Without a receiver it is
+    // denied at once.
+    void permissionRequested(const QString& origin, WebAccessPolicy::Feature feature);
     // The page's renderer process ended; reloads tells whether the module
     // reloads the page (at most three times a minute).
     void renderProcessEnded(QWebEnginePage::RenderProcessTerminationStatus status, bool reloads);

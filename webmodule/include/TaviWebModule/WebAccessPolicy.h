@@ -11,9 +11,10 @@
 
 class WebAccessPolicyPrivate;
 
-// Which pages get the "CWebComm" bridge and what it may touch, for the whole
-// process. Every setter and query may be called from any thread. The
-// defaults restrict nothing, as before the policy existed.
+// Which pages get the "CWebComm" bridge and what it may touch: global() for
+// the whole process, or a policy of the host's own for some pages (see
+// VmsWebWidgets::setAccessPolicy). Every setter and query may be called from
+// any thread. The defaults restrict nothing, as before the policy existed.
 class TAVIWEBMODULE_EXPORT WebAccessPolicy : public QObject
 {
     Q_OBJECT
@@ -25,7 +26,13 @@ public:
     };
     Q_ENUM(NavigationPolicy)
 
-    // The one policy of the process; never delete it.
+    // A policy for the pages the host gives it to, restricting nothing until
+    // set; owned by the host (or parent), which deletes it on the GUI thread.
+    explicit WebAccessPolicy(QObject* parent = nullptr);
+    ~WebAccessPolicy() override;
+
+    // The policy of the process, which judges every page without a policy of
+    // its own; never delete it.
     static WebAccessPolicy& global();
 
     // Entries such as "https://vms.example.com:8443", "http://10.0.0.5",
@@ -71,6 +78,39 @@ public:
     // True when the raw SHA-256 digest sha256 is pinned.
     bool isPinned(const QByteArray& sha256) const;
 
+    // Browser features a page may ask for.
+    enum Feature {
+        Notifications, // Notification.requestPermission(), new Notification()
+        Geolocation, // navigator.geolocation
+        Microphone, // getUserMedia({ audio: true })
+        Camera, // getUserMedia({ video: true })
+        CameraAndMicrophone, // getUserMedia({ audio: true, video: true })
+        ScreenCapture, // getDisplayMedia()
+        ScreenAndAudioCapture, // getDisplayMedia({ audio: true })
+        PointerLock, // element.requestPointerLock()
+        ClipboardRead, // navigator.clipboard.readText()
+    };
+    Q_ENUM(Feature)
+    // How a trusted document's request of a feature is answered.
+    enum PermissionAnswer {
+        Deny, // the default; one log line
+        Grant,
+        AskHost, // VmsWebWidgets::permissionRequested; the host answers
+    };
+    Q_ENUM(PermissionAnswer)
+
+    // Requests of feature from trusted documents of origins (entries as for
+    // setTrustedOrigins; empty: every trusted origin) get answer; replaces
+    // the origins set for that feature and answer before. Deny with origins
+    // denies them whatever else is set; Deny without origins forgets all
+    // that was set for feature. Documents the policy does not trust are
+    // always denied.
+    void setPermission(Feature feature, PermissionAnswer answer, const QStringList& origins = {});
+    // The answer for a request of feature from a document of url, its trust
+    // aside: Deny over Grant over AskHost where several name it; Deny when
+    // none does.
+    PermissionAnswer permission(Feature feature, const QUrl& url) const;
+
     // "scheme://host:port" of url, or "scheme:" for schemes without hosts;
     // what log lines name.
     static QString originOf(const QUrl& url);
@@ -78,14 +118,12 @@ public:
     static QString fingerprintText(const QByteArray& sha256);
 
 Q_SIGNALS:
-    // Trusted origins, file roots or the navigation policy changed. Emitted
+    // Trusted origins, file roots, the navigation policy or a permission
+    // changed. Emitted
     // on the thread that changed them.
     void changed();
 
 private:
-    WebAccessPolicy();
-    ~WebAccessPolicy() override;
-
     // Behind a pointer, so that what the policy holds may change in later
     // releases without changing the class's layout.
     const std::unique_ptr<WebAccessPolicyPrivate> m_d;

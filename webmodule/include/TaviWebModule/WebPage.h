@@ -16,6 +16,8 @@ class TAVIWEBMODULE_EXPORT CWebPage : public QWebEnginePage
 public:
     // A page in the default profile, its downloads handled by DownloadRequested().
     explicit CWebPage(QObject* parent = nullptr);
+    // The same, in profile (which must outlive the page).
+    CWebPage(QWebEngineProfile* profile, QObject* parent);
     ~CWebPage() override;
 
     // Download folder chosen by a page, shared by every page of the process.
@@ -39,4 +41,8 @@ protected:
     // second per page) and then to Qt's "js" category as QWebEnginePage does.
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
                                   int lineNumber, const QString& sourceID) override;
+
+private:
+    // What both constructors set up.
+    void setUp();
 };
