@@ -25,7 +25,7 @@ function guideFiles() {
 }
 
 test('the testing chapter names its page, scenario and test', () => {
-    assert.deepEqual(Object.keys(guideFiles()).sort(), ['page/index.html', 'page/scenario.json', 'test/doors.test.mjs']);
+    assert.deepEqual(Object.keys(guideFiles()).sort(), ['page/index.html', 'page/scenario.json', 'test/doors.playwright.test.mjs', 'test/doors.test.mjs']);
     JSON.parse(guideFiles()['page/scenario.json']);
 });
 
@@ -36,10 +36,11 @@ test('the testing chapter\'s test passes in the demo host', { skip: demoProgram(
             fs.mkdirSync(path.dirname(path.join(project, file)), { recursive: true });
             fs.writeFileSync(path.join(project, file), text);
         }
-        // As installed: the package from its folder, puppeteer-core from the tests' lock file.
+        // As installed: the package from its folder, the drivers from the tests' lock file.
         fs.mkdirSync(path.join(project, 'node_modules/@tavi'), { recursive: true });
         fs.symlinkSync(path.join(root, 'webmodule/js'), path.join(project, 'node_modules/@tavi/taviweb'));
-        fs.symlinkSync(path.join(__dirname, 'node_modules/puppeteer-core'), path.join(project, 'node_modules/puppeteer-core'));
+        for (const driver of ['puppeteer-core', 'playwright-core'])
+            fs.symlinkSync(path.join(__dirname, 'node_modules', driver), path.join(project, 'node_modules', driver));
         const env = { ...process.env, QT_QPA_PLATFORM: 'offscreen' };
         delete env.NODE_TEST_CONTEXT;
         try {
