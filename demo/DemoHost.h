@@ -40,6 +40,7 @@ public:
         bool serve = false; // for automated browsers: ready line, control endpoint
         QStringList allowedOrigins; // web origins the served endpoints answer as well
         bool failOnPageError = false;
+        bool watch = false; // reload when a file under the page's folder changes
         // The simulated host's script; none: the random tour.
         std::shared_ptr<HostScenario> scenario;
     };

@@ -138,6 +138,32 @@ for (const { name, url } of popups) {
     });
 }
 
+test('--watch: a changed page, a new file in a new folder, then that file changed: each reloads the page', { skip }, async () => {
+    const folder = fs.mkdtempSync(path.join(require('node:os').tmpdir(), 'tavi-watch-'));
+    try {
+        fs.copyFileSync(path.join(pagesDir, 'plain.html'), path.join(folder, 'index.html'));
+        await withServed(path.join(folder, 'index.html'), { args: ['--watch'] }, async (host) => {
+            const { browser, page } = await attach(host);
+            const changes = [
+                () => fs.appendFileSync(path.join(folder, 'index.html'), '<!-- edited -->\n'),
+                () => { fs.mkdirSync(path.join(folder, 'lib')); fs.writeFileSync(path.join(folder, 'lib/app.js'), '1;\n'); },
+                () => fs.writeFileSync(path.join(folder, 'lib/app.js'), '2;\n'),
+            ];
+            for (const change of changes) {
+                await page.evaluate(() => { window.marker = true; });
+                change();
+                // A reload drops the marker.
+                await waitFor(() => page.evaluate(() => window.marker === undefined).catch(() => false));
+            }
+            assert.match((await host.send('/transcript')).text, /reloading the page: \S+lib(\/app\.js)? changed/);
+            await browser.disconnect();
+            assert.equal((await host.stop()).code, 0);
+        });
+    } finally {
+        fs.rmSync(folder, { recursive: true, force: true });
+    }
+});
+
 // The test pages over HTTP on loopback: as 127.0.0.1 and as localhost, two sites.
 function servePages() {
     const server = http.createServer((request, response) => {

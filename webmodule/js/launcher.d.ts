@@ -12,6 +12,8 @@ export interface LaunchOptions {
     scenario?: string;
     /** Exit code 4 instead of 0 when the page left an error uncaught. */
     failOnPageError?: boolean;
+    /** Reload the page when a file under its folder changes (a local page only). */
+    watch?: boolean;
     screenshot?: string;
     transcript?: string;
     /**
