@@ -29,6 +29,17 @@ test('the testing chapter names its page, scenario and test', () => {
     JSON.parse(guideFiles()['page/scenario.json']);
 });
 
+test('the stand-in\'s chapter names each of its options and controls', () => {
+    const types = fs.readFileSync(path.join(root, 'webmodule/js/taviweb-mock.d.ts'), 'utf8');
+    const members = (name) => [...new RegExp(`interface ${name} \\{([\\s\\S]*?)\\n\\}`).exec(types)[1]
+        .matchAll(/^ {4}(?:readonly )?(\w+)\??[(:]/gm)].map((m) => m[1]);
+    const guide = fs.readFileSync(path.join(root, 'docs/page-api.md'), 'utf8');
+    const chapter = guide.slice(guide.indexOf('## A page without the client'), guide.indexOf('## Debugging a page'));
+    const names = [...members('MockOptions'), ...members('MockHost')];
+    assert.ok(names.length > 20);
+    assert.deepEqual(names.filter((n) => !new RegExp('`(mock\\.)?' + n + '\\b').test(chapter)), []);
+});
+
 test('the testing chapter\'s test passes in the demo host', { skip: demoProgram() ? false : 'TAVI_DEMO does not name the tavi-demo program' }, () => {
     const project = fs.mkdtempSync(path.join(os.tmpdir(), 'tavi-guide-'));
     try {
