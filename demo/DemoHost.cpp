@@ -299,6 +299,8 @@ void DemoHost::announceReady(const QString& devTools, const QString& browserWebS
 
 void DemoHost::onLoadingChanged(const QWebEngineLoadingInfo& info)
 {
+    if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus)
+        m_pScenario->pageLoaded();
     if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus
         && m_options.remoteDebuggingPort > 0) {
         checkRemoteDebugging();

@@ -40,6 +40,26 @@ test('the stand-in\'s chapter names each of its options and controls', () => {
     assert.deepEqual(names.filter((n) => !new RegExp('`(mock\\.)?' + n + '\\b').test(chapter)), []);
 });
 
+// The keys of value that schema does not declare, as paths.
+function undeclared(schema, value, at = '') {
+    if (Array.isArray(value))
+        return value.flatMap((v, i) => undeclared(schema.items || {}, v, `${at}[${i}]`));
+    if (value === null || typeof value !== 'object' || !(schema.properties || schema.additionalProperties))
+        return [];
+    return Object.entries(value).flatMap(([k, v]) => {
+        const inner = (schema.properties || {})[k] || schema.additionalProperties;
+        return inner ? undeclared(inner === true ? {} : inner, v, `${at}.${k}`) : [`${at}.${k}`];
+    });
+}
+
+test('the shipped scenario schema declares every key of the scenarios in use and no other', () => {
+    const schema = JSON.parse(fs.readFileSync(path.join(root, 'webmodule/js/scenario.schema.json'), 'utf8'));
+    const scenarios = [JSON.parse(guideFiles()['page/scenario.json']), require('./contract/scenario.json'),
+        require('./doorboard/scenario.json'), { $schema: 'x', timeline: [{ afterStart: 1, dataCache: { key: 'k', value: 'v' } }] }];
+    assert.deepEqual(scenarios.flatMap((s) => undeclared(schema, s)), []);
+    assert.deepEqual(undeclared(schema, { timeline: [{ at: 1, after: 2 }], tours: true }), ['.timeline[0].after', '.tours']);
+});
+
 test('the testing chapter\'s test passes in the demo host', { skip: demoProgram() ? false : 'TAVI_DEMO does not name the tavi-demo program' }, () => {
     const project = fs.mkdtempSync(path.join(os.tmpdir(), 'tavi-guide-'));
     try {
