@@ -5,11 +5,13 @@
 #include "DemoMedia.h"
 #include "DevToolsProxy.h"
 #include "HostScenario.h"
+#include "PageWatcher.h"
 #include "RelaySimulation.h"
 #include "RequestGate.h"
 
 #include <QtCore/QDateTime>
 #include <QtCore/QFile>
+#include <QtCore/QFileInfo>
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
@@ -110,6 +112,18 @@ DemoHost::DemoHost(const Options& options)
     m_pTabs->addTab(m_pPage, QStringLiteral("Web page"));
     connect(m_pPage->webWidgets()->view()->page(), &QWebEnginePage::loadingChanged, this,
             &DemoHost::onLoadingChanged);
+    if (m_options.watch) {
+        const QString folder = QFileInfo(m_options.url.toLocalFile()).absolutePath();
+        auto* watcher = new PageWatcher(folder, this);
+        connect(watcher, &PageWatcher::changed, this, [this](const QString& path) {
+            record(QStringLiteral("host"),
+                   QStringLiteral("reloading the page: %1 changed").arg(path));
+            m_pPage->webWidgets()->view()->reload();
+        });
+        record(
+            QStringLiteral("host"),
+            QStringLiteral("watching %1: the page reloads when a file there changes").arg(folder));
+    }
 
     auto* side = new QWidget(splitter);
     auto* sideLayout = new QVBoxLayout(side);
@@ -289,6 +303,8 @@ void DemoHost::announceReady(const QString& devTools, const QString& browserWebS
 
 void DemoHost::onLoadingChanged(const QWebEngineLoadingInfo& info)
 {
+    if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus)
+        m_pScenario->pageLoaded();
     if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus
         && m_options.remoteDebuggingPort > 0) {
         checkRemoteDebugging();

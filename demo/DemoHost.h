@@ -42,6 +42,7 @@ public:
         bool failOnPageError = false;
         // Where the page's persistent profile keeps its storage.
         QString profileFolder;
+        bool watch = false; // reload when a file under the page's folder changes
         // The simulated host's script; none: the random tour.
         std::shared_ptr<HostScenario> scenario;
     };

@@ -5,8 +5,93 @@
 #include <QtCore/QPointer>
 #include <QtNetwork/QHostAddress>
 #include <QtNetwork/QTcpSocket>
+#include <optional>
 
 namespace {
+
+// One direction of a WebSocket, cut into its frames: a frame up to
+// kMaxWhole bytes comes whole to whole(), the bytes of a larger one to
+// part() as they arrive (last: its end).
+class FrameSplitter
+{
+public:
+    static constexpr qint64 kMaxWhole = 1 << 20;
+
+    template<typename Whole, typename Part> void feed(QByteArray data, Whole whole, Part part)
+    {
+        if (m_nRest > 0) {
+            const qint64 n = qMin<qint64>(m_nRest, data.size());
+            m_nRest -= n;
+            part(data.left(n), m_nRest == 0);
+            data.remove(0, n);
+        }
+        m_buffer += data;
+        while (m_nRest == 0 && m_buffer.size() >= 2) {
+            const auto b1 = quint8(m_buffer.at(1));
+            const int lengthBytes = (b1 & 0x7f) == 126 ? 2 : (b1 & 0x7f) == 127 ? 8 : 0;
+            const qint64 head = 2 + lengthBytes + ((b1 & 0x80) ? 4 : 0);
+            if (m_buffer.size() < head)
+                return;
+            quint64 length = b1 & 0x7f;
+            if (lengthBytes > 0) {
+                length = 0;
+                for (int i = 0; i < lengthBytes; ++i)
+                    length = (length << 8) | quint8(m_buffer.at(2 + i));
+            }
+            if (length > quint64(kMaxWhole)) {
+                const qint64 n = qMin<qint64>(m_buffer.size(), head + qint64(length));
+                m_nRest = head + qint64(length) - n;
+                part(m_buffer.left(n), m_nRest == 0);
+                m_buffer.remove(0, n);
+                continue;
+            }
+            if (m_buffer.size() < head + qint64(length))
+                return;
+            whole(m_buffer.left(head + qint64(length)), head);
+            m_buffer.remove(0, head + qint64(length));
+        }
+    }
+
+private:
+    QByteArray m_buffer;
+    qint64 m_nRest = 0; // of a large frame still to come
+};
+
+// A text frame from the proxy to the client (unmasked, as servers send).
+QByteArray textFrame(const QByteArray& text)
+{
+    QByteArray frame(1, char(0x81));
+    if (text.size() < 126) {
+        frame += char(text.size());
+    } else if (text.size() < 65536) {
+        frame += char(126);
+        frame += char(text.size() >> 8);
+        frame += char(text.size() & 0xff);
+    } else {
+        frame += char(127);
+        for (int shift = 56; shift >= 0; shift -= 8)
+            frame += char((quint64(text.size()) >> shift) & 0xff);
+    }
+    return frame + text;
+}
+
+// The answer the proxy gives itself to a DevTools command that the engine
+// does not serve but a driver needs as it attaches: Playwright's
+// connectOverCDP sets the download behaviour of the default browser
+// context, which the engine refuses ("Browser context management is not
+// supported"). Downloads stay the host's (the module decides on each).
+std::optional<QByteArray> ownAnswer(const QByteArray& message)
+{
+    const QJsonObject command = QJsonDocument::fromJson(message).object();
+    if (command.value(QLatin1String("method")).toString()
+            != QLatin1String("Browser.setDownloadBehavior")
+        || command.contains(QLatin1String("sessionId"))
+        || !command.value(QLatin1String("id")).isDouble())
+        return std::nullopt;
+    return QJsonDocument(QJsonObject { { QStringLiteral("id"), command.value(QLatin1String("id")) },
+                                       { QStringLiteral("result"), QJsonObject() } })
+        .toJson(QJsonDocument::Compact);
+}
 
 // One client's connection and, once let through, the engine's.
 class Relay : public QObject
@@ -28,8 +113,29 @@ private:
     {
         const QByteArray data = m_pClient->readAll();
         if (m_pEngine) {
-            // A WebSocket's frames, or the rest of a request's body.
-            m_pEngine->write(data);
+            if (!m_bWebSocket) {
+                m_pEngine->write(data); // the rest of a request's body
+                return;
+            }
+            m_fromClient.feed(
+                data,
+                [this](const QByteArray& frame, qsizetype head) {
+                    const auto b0 = quint8(frame.at(0));
+                    if (b0 == 0x81 && (quint8(frame.at(1)) & 0x80)) {
+                        QByteArray text = frame.mid(head);
+                        const QByteArray mask = frame.mid(head - 4, 4);
+                        for (qsizetype i = 0; i < text.size(); ++i)
+                            text[i] = char(text.at(i) ^ mask.at(i % 4));
+                        if (std::optional<QByteArray> answer = ownAnswer(text)) {
+                            m_ownAnswers.append(textFrame(*answer));
+                            if (m_bEngineAtFrameEnd)
+                                sendOwnAnswers();
+                            return;
+                        }
+                    }
+                    m_pEngine->write(frame);
+                },
+                [this](const QByteArray& bytes, bool) { m_pEngine->write(bytes); });
             return;
         }
         if (m_bDecided)
@@ -55,6 +161,8 @@ private:
             return;
         }
         m_bWebSocket = head->field("upgrade").toLower() == "websocket";
+        // Frames as they are, so that the proxy can read and answer some.
+        head->removeField("sec-websocket-extensions");
         m_host = head->field("host");
         m_bRewrite = !m_bWebSocket && verdict.target.startsWith("/json");
         head->target = verdict.target;
@@ -80,6 +188,10 @@ private:
     {
         const QByteArray data = m_pEngine->readAll();
         m_bAnswered = m_bAnswered || !data.isEmpty();
+        if (m_bWebSocket) {
+            fromEngine(data);
+            return;
+        }
         if (!m_bRewrite) {
             m_pClient->write(data);
             return;
@@ -91,6 +203,43 @@ private:
         const std::optional<qsizetype> length = contentLength(m_response.left(headEnd));
         if (length && m_response.size() - headEnd - 4 >= *length)
             sendRewritten();
+    }
+
+    // The engine's handshake answer, then its frames; the proxy's own
+    // answers go between two of them.
+    void fromEngine(QByteArray data)
+    {
+        if (!m_bEngineHeadDone) {
+            m_response += data;
+            const qsizetype headEnd = m_response.indexOf("\r\n\r\n");
+            if (headEnd < 0)
+                return;
+            m_bEngineHeadDone = true;
+            m_pClient->write(m_response.left(headEnd + 4));
+            data = m_response.mid(headEnd + 4);
+            m_response.clear();
+            m_bEngineAtFrameEnd = true;
+            sendOwnAnswers();
+        }
+        m_fromEngine.feed(
+            data,
+            [this](const QByteArray& frame, qsizetype) {
+                m_pClient->write(frame);
+                sendOwnAnswers();
+            },
+            [this](const QByteArray& bytes, bool last) {
+                m_pClient->write(bytes);
+                m_bEngineAtFrameEnd = last;
+                if (last)
+                    sendOwnAnswers();
+            });
+    }
+
+    void sendOwnAnswers()
+    {
+        for (const QByteArray& frame : std::as_const(m_ownAnswers))
+            m_pClient->write(frame);
+        m_ownAnswers.clear();
     }
 
     void onEngineGone()
@@ -177,6 +326,12 @@ private:
     bool m_bWebSocket = false;
     bool m_bRewrite = false;
     bool m_bAnswered = false;
+    // A WebSocket's: its frames each way, the proxy's own answers to send.
+    FrameSplitter m_fromClient;
+    FrameSplitter m_fromEngine;
+    QList<QByteArray> m_ownAnswers;
+    bool m_bEngineHeadDone = false;
+    bool m_bEngineAtFrameEnd = false;
 };
 
 } // namespace

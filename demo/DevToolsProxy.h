@@ -8,7 +8,8 @@
 // DevTools of a served run, as announced: a loopback port in front of the
 // engine's own DevTools port that lets through only what RequestGate lets
 // through (the run's secret, as the first path segment or as a bearer
-// token; no web page), then relays the bytes both ways. The engine's port
+// token; no web page), then relays the bytes both ways, answering itself
+// the one command a driver needs that the engine refuses (see ownAnswer()). The engine's port
 // itself checks the Host of a request but not the Origin of a WebSocket
 // handshake, so it is never announced (and lies on a port browsers refuse).
 class DevToolsProxy : public QTcpServer

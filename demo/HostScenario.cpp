@@ -76,9 +76,13 @@ std::unique_ptr<HostScenario> HostScenario::load(const QString& path, QString* e
         const int kinds = int(object.contains(QLatin1String("deviceState")))
             + int(object.contains(QLatin1String("notice")))
             + int(object.contains(QLatin1String("dataCache")));
-        if (!object.value(QLatin1String("at")).isDouble() || kinds != 1) {
-            *error = QStringLiteral("scenario: each timeline step has \"at\" (milliseconds) and "
-                                    "one of \"deviceState\", \"notice\", \"dataCache\": %1")
+        const int times = int(object.value(QLatin1String("at")).isDouble())
+            + int(object.value(QLatin1String("afterStart")).isDouble());
+        if (times != 1 || kinds != 1) {
+            *error = QStringLiteral("scenario: each timeline step has \"at\" (milliseconds after "
+                                    "the page's load) or \"afterStart\" (after the host's "
+                                    "start) and one of \"deviceState\", \"notice\", "
+                                    "\"dataCache\": %1")
                          .arg(compact(step));
             return nullptr;
         }
@@ -150,10 +154,25 @@ void HostScenario::start(RelaySimulation* relay)
         }
         TaviSim::setDeviceStatus(map);
     }
+    postSteps(QStringLiteral("afterStart"));
+}
+
+void HostScenario::pageLoaded()
+{
+    if (m_bPageLoaded || !m_pRelay)
+        return;
+    m_bPageLoaded = true;
+    postSteps(QStringLiteral("at"));
+}
+
+void HostScenario::postSteps(const QString& timeKey)
+{
     for (const QJsonValue& value : m_scenario.value(QLatin1String("timeline")).toArray()) {
         const QJsonObject step = value.toObject();
-        const auto at = std::chrono::milliseconds(step.value(QLatin1String("at")).toInteger());
-        relay->post(at, [step] {
+        if (!step.value(timeKey).isDouble())
+            continue;
+        const auto at = std::chrono::milliseconds(step.value(timeKey).toInteger());
+        m_pRelay->post(at, [step] {
             if (step.contains(QLatin1String("deviceState"))) {
                 const QJsonObject state = step.value(QLatin1String("deviceState")).toObject();
                 pushDeviceState(state.value(QLatin1String("device")).toString(),

@@ -29,8 +29,12 @@ public:
     bool tour() const { return m_bTour; }
     quint32 seed() const { return m_nSeed; }
 
-    // Sets the host's devices and starts the timeline on relay's thread.
+    // Sets the host's devices and starts the steps timed from the host's
+    // start ("afterStart") on relay's thread.
     void start(RelaySimulation* relay);
+    // The page has loaded for the first time: the steps timed from then
+    // ("at") start.
+    void pageLoaded();
     // Adds the control requests of the simulated host.
     void addControls(ControlServer* control);
     // A page notification: true when the scenario answers it (or keeps it
@@ -55,12 +59,15 @@ private:
     // Sets a channel's state and pushes the devices to the pages.
     static void pushDeviceState(const QString& device, int channel, int status);
     static void sendNotice(const QJsonValue& notice);
+    // The timeline's steps whose time is under timeKey.
+    void postSteps(const QString& timeKey);
 
     QJsonObject m_scenario;
     bool m_bTour = true;
     quint32 m_nSeed = 0;
     QList<Rule> m_rules;
     RelaySimulation* m_pRelay = nullptr;
+    bool m_bPageLoaded = false;
     std::mutex m_mutex;
     QList<Pending> m_pending; // manual answers a test gives
 };

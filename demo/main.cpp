@@ -203,7 +203,7 @@ int main(int argc, char** argv)
         "that carry the run's secret, and none of a web page.\n\n"
         "Exit codes: 0 done; 1 an unknown option, or the screenshot or the transcript could not "
         "be written; 2 a --url path that names no file, a bad port, or a scenario that cannot be "
-        "read; 3 the page did not load; "
+        "read, or --watch without a local page; 3 the page did not load; "
         "4 the page left an error uncaught (with --fail-on-page-error)."));
     parser.addHelpOption();
     QCommandLineOption urlOption(
@@ -282,9 +282,15 @@ int main(int argc, char** argv)
                        "demo's data folder (%1).")
             .arg(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)),
         QStringLiteral("folder"));
+    QCommandLineOption watchOption(
+        QStringLiteral("watch"),
+        QStringLiteral("Reload the page when a file under its folder changes, a new one too "
+                       "(hidden files and node_modules left out). For a --url that is a local "
+                       "file."));
     parser.addOptions({ urlOption, headlessOption, tourOption, shotOption, transcriptOption,
                         quitOption, closeOption, devToolsOption, remoteOption, serveOption,
-                        allowOriginOption, pageErrorOption, scenarioOption, profileOption });
+                        allowOriginOption, pageErrorOption, scenarioOption, profileOption,
+                        watchOption });
     parser.process(app);
 
     const auto fail = [](const QString& problem) {
@@ -296,6 +302,10 @@ int main(int argc, char** argv)
     options.url = pageUrl(parser.value(urlOption), &problem);
     if (!options.url.isValid())
         return fail(problem);
+    options.watch = parser.isSet(watchOption);
+    if (options.watch && !options.url.isLocalFile())
+        return fail(QStringLiteral("--watch needs a page that is a local file: %1")
+                        .arg(options.url.toDisplayString()));
     if (parser.isSet(scenarioOption)) {
         options.scenario = HostScenario::load(parser.value(scenarioOption), &problem);
         if (!options.scenario)

@@ -25,8 +25,39 @@ function guideFiles() {
 }
 
 test('the testing chapter names its page, scenario and test', () => {
-    assert.deepEqual(Object.keys(guideFiles()).sort(), ['page/index.html', 'page/scenario.json', 'test/doors.test.mjs']);
+    assert.deepEqual(Object.keys(guideFiles()).sort(), ['page/index.html', 'page/scenario.json', 'test/doors.playwright.test.mjs', 'test/doors.test.mjs']);
     JSON.parse(guideFiles()['page/scenario.json']);
+});
+
+test('the stand-in\'s chapter names each of its options and controls', () => {
+    const types = fs.readFileSync(path.join(root, 'webmodule/js/taviweb-mock.d.ts'), 'utf8');
+    const members = (name) => [...new RegExp(`interface ${name} \\{([\\s\\S]*?)\\n\\}`).exec(types)[1]
+        .matchAll(/^ {4}(?:readonly )?(\w+)\??[(:]/gm)].map((m) => m[1]);
+    const guide = fs.readFileSync(path.join(root, 'docs/page-api.md'), 'utf8');
+    const chapter = guide.slice(guide.indexOf('## A page without the client'), guide.indexOf('## Debugging a page'));
+    const names = [...members('MockOptions'), ...members('MockHost')];
+    assert.ok(names.length > 20);
+    assert.deepEqual(names.filter((n) => !new RegExp('`(mock\\.)?' + n + '\\b').test(chapter)), []);
+});
+
+// The keys of value that schema does not declare, as paths.
+function undeclared(schema, value, at = '') {
+    if (Array.isArray(value))
+        return value.flatMap((v, i) => undeclared(schema.items || {}, v, `${at}[${i}]`));
+    if (value === null || typeof value !== 'object' || !(schema.properties || schema.additionalProperties))
+        return [];
+    return Object.entries(value).flatMap(([k, v]) => {
+        const inner = (schema.properties || {})[k] || schema.additionalProperties;
+        return inner ? undeclared(inner === true ? {} : inner, v, `${at}.${k}`) : [`${at}.${k}`];
+    });
+}
+
+test('the shipped scenario schema declares every key of the scenarios in use and no other', () => {
+    const schema = JSON.parse(fs.readFileSync(path.join(root, 'webmodule/js/scenario.schema.json'), 'utf8'));
+    const scenarios = [JSON.parse(guideFiles()['page/scenario.json']), require('./contract/scenario.json'),
+        require('./doorboard/scenario.json'), { $schema: 'x', timeline: [{ afterStart: 1, dataCache: { key: 'k', value: 'v' } }] }];
+    assert.deepEqual(scenarios.flatMap((s) => undeclared(schema, s)), []);
+    assert.deepEqual(undeclared(schema, { timeline: [{ at: 1, after: 2 }], tours: true }), ['.timeline[0].after', '.tours']);
 });
 
 test('the testing chapter\'s test passes in the demo host', { skip: demoProgram() ? false : 'TAVI_DEMO does not name the tavi-demo program' }, () => {
@@ -36,10 +67,11 @@ test('the testing chapter\'s test passes in the demo host', { skip: demoProgram(
             fs.mkdirSync(path.dirname(path.join(project, file)), { recursive: true });
             fs.writeFileSync(path.join(project, file), text);
         }
-        // As installed: the package from its folder, puppeteer-core from the tests' lock file.
+        // As installed: the package from its folder, the drivers from the tests' lock file.
         fs.mkdirSync(path.join(project, 'node_modules/@tavi'), { recursive: true });
         fs.symlinkSync(path.join(root, 'webmodule/js'), path.join(project, 'node_modules/@tavi/taviweb'));
-        fs.symlinkSync(path.join(__dirname, 'node_modules/puppeteer-core'), path.join(project, 'node_modules/puppeteer-core'));
+        for (const driver of ['puppeteer-core', 'playwright-core'])
+            fs.symlinkSync(path.join(__dirname, 'node_modules', driver), path.join(project, 'node_modules', driver));
         const env = { ...process.env, QT_QPA_PLATFORM: 'offscreen' };
         delete env.NODE_TEST_CONTEXT;
         try {

@@ -138,9 +138,41 @@ for (const { name, url } of popups) {
     });
 }
 
+test('--watch: a changed page, a new file in a new folder, then that file changed: each reloads the page', { skip }, async () => {
+    const folder = fs.mkdtempSync(path.join(require('node:os').tmpdir(), 'tavi-watch-'));
+    try {
+        fs.copyFileSync(path.join(pagesDir, 'plain.html'), path.join(folder, 'index.html'));
+        await withServed(path.join(folder, 'index.html'), { args: ['--watch'] }, async (host) => {
+            const { browser, page } = await attach(host);
+            const changes = [
+                () => fs.appendFileSync(path.join(folder, 'index.html'), '<!-- edited -->\n'),
+                () => { fs.mkdirSync(path.join(folder, 'lib')); fs.writeFileSync(path.join(folder, 'lib/app.js'), '1;\n'); },
+                () => fs.writeFileSync(path.join(folder, 'lib/app.js'), '2;\n'),
+            ];
+            for (const change of changes) {
+                await page.evaluate(() => { window.marker = true; });
+                change();
+                // A reload drops the marker.
+                await waitFor(() => page.evaluate(() => window.marker === undefined).catch(() => false));
+            }
+            assert.match((await host.send('/transcript')).text, /reloading the page: \S+lib(\/app\.js)? changed/);
+            await browser.disconnect();
+            assert.equal((await host.stop()).code, 0);
+        });
+    } finally {
+        fs.rmSync(folder, { recursive: true, force: true });
+    }
+});
+
 // The test pages over HTTP on loopback: as 127.0.0.1 and as localhost, two sites.
 function servePages() {
     const server = http.createServer((request, response) => {
+        // ?slow: a page that takes a while to come, so that it loads well after the host started.
+        if (request.url.endsWith('?slow') && !request.held) {
+            request.held = true;
+            setTimeout(() => server.emit('request', request, response), 1500);
+            return;
+        }
         const file = path.join(pagesDir, path.basename(new URL(request.url, 'http://pages').pathname));
         fs.readFile(file, (error, data) => {
             response.writeHead(error ? 404 : 200, { 'Content-Type': file.endsWith('.js') ? 'text/javascript' : 'text/html' });
@@ -149,6 +181,24 @@ function servePages() {
     });
     return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
 }
+
+test('a timeline step "at": 0 comes after the page\'s load, one "afterStart" before it', { skip }, async () => {
+    const pages = await servePages();
+    const scenario = path.join(fs.mkdtempSync(path.join(require('node:os').tmpdir(), 'tavi-at-')), 'scenario.json');
+    fs.writeFileSync(scenario, JSON.stringify({ timeline: [
+        { afterStart: 0, notice: 'timed from the start' }, { at: 0, notice: 'timed from the load' }] }));
+    try {
+        await withServed(`http://127.0.0.1:${pages.address().port}/notices.html?slow`, { scenario }, async (host) => {
+            const { browser, page } = await attach(host);
+            await page.waitForFunction(() => window.notices.length > 0);
+            assert.deepEqual(await page.evaluate(() => window.notices), ['timed from the load']);
+            await browser.disconnect();
+        });
+    } finally {
+        pages.close();
+        fs.rmSync(path.dirname(scenario), { recursive: true, force: true });
+    }
+});
 
 test('no page drives a served run: not the page under test, not a frame of another site in it', { skip }, async () => {
     const pages = await servePages();

@@ -1,7 +1,17 @@
 // Types of launcher.js: the demo host served to an automated browser
 // ("@tavi/taviweb/launcher"). Node only.
 
-import type { ChildProcess } from 'node:child_process';
+/**
+ * The host's process: Node's ChildProcess, declared here as far as a test
+ * needs it, so that these types want no @types/node.
+ */
+export interface HostProcess {
+    readonly pid?: number;
+    readonly exitCode: number | null;
+    kill(signal?: string | number): boolean;
+    on(event: 'exit', listener: (code: number | null, signal: string | null) => void): this;
+    on(event: string, listener: (...args: unknown[]) => void): this;
+}
 
 export interface LaunchOptions {
     /** The tavi-demo program (default: the TAVI_DEMO environment variable). */
@@ -12,6 +22,8 @@ export interface LaunchOptions {
     scenario?: string;
     /** Exit code 4 instead of 0 when the page left an error uncaught. */
     failOnPageError?: boolean;
+    /** Reload the page when a file under its folder changes (a local page only). */
+    watch?: boolean;
     screenshot?: string;
     transcript?: string;
     /**
@@ -32,7 +44,8 @@ export interface LaunchOptions {
 
 export interface HostExit {
     code: number | null;
-    signal: NodeJS.Signals | null;
+    /** The signal that ended it, as 'SIGTERM'. */
+    signal: string | null;
     error?: Error;
 }
 
@@ -48,7 +61,7 @@ export interface ServedHost {
     readonly pid: number;
     /** The page the host opened. */
     readonly url: string;
-    readonly process: ChildProcess;
+    readonly process: HostProcess;
     readonly exited: Promise<HostExit>;
     /** The end of the host's standard error. */
     stderr(): string;

@@ -55,7 +55,7 @@ function post(base, secret, path, body, timeoutMs) {
  * options.demo: the tavi-demo program (default: $TAVI_DEMO);
  * options.url: the page (a URL or a file path; default: the demo page);
  * options.scenario: a scenario file for the simulated host;
- * options.failOnPageError, options.screenshot, options.transcript,
+ * options.failOnPageError, options.watch, options.screenshot, options.transcript,
  * options.allowOrigins (web origins whose requests with the secret the
  * host answers too; default none), options.args (more arguments),
  * options.env, options.cwd,
@@ -73,6 +73,8 @@ function launch(options = {}) {
         args.push('--scenario', String(options.scenario));
     if (options.failOnPageError)
         args.push('--fail-on-page-error');
+    if (options.watch)
+        args.push('--watch');
     if (options.screenshot)
         args.push('--screenshot', String(options.screenshot));
     if (options.transcript)
