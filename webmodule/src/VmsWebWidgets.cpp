@@ -47,6 +47,8 @@ VmsWebWidgets::VmsWebWidgets(QWidget* parent)
     auto* events = new TaviWebModuleInternal::PageEvents(m_pPage);
     connect(events, &TaviWebModuleInternal::PageEvents::navigationRefused, this,
             &VmsWebWidgets::navigationRefused);
+    connect(events, &TaviWebModuleInternal::PageEvents::linkRefused, this,
+            &VmsWebWidgets::linkRefused);
     connect(events, &TaviWebModuleInternal::PageEvents::bridgeWithheld, this,
             &VmsWebWidgets::bridgeWithheld);
     connect(events, &TaviWebModuleInternal::PageEvents::bridgeCallRefused, this,
