@@ -433,6 +433,88 @@ private slots:
         }
     }
 
+    // Under TrustedOnly only http(s) and file links reach the host, as asked
+    // for, and linkRefused says whether an untrusted document may have asked;
+    // any other scheme is refused with its line alone. A loop of them gets
+    // at most 20 signals a second, the rest counted.
+    void refusedLinks_data()
+    {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("script"); // "{B}": the untrusted page
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("untrusted"); // linkRefused's flag; -1: no signal
+        const QString notPassed = ": not a trusted origin; a %1: address, not passed to the host";
+        QTest::newRow("a new window, http")
+            << "a"
+            << "window.open('{B}')"
+            << "Refused a new window to {B}: not a trusted origin" << 0;
+        QTest::newRow("a new window, a page holding an untrusted frame")
+            << "a/framed-download.html"
+            << "window.open('{B}')"
+            << "Refused a new window to {B}: not a trusted origin" << 1;
+        QTest::newRow("smb") << "a"
+                             << "window.open('smb://host/share')"
+                             << "Refused a new window to smb://host/share" + notPassed.arg("smb")
+                             << -1;
+        QTest::newRow("ssh") << "a"
+                             << "window.open('ssh://root@host/')"
+                             << "Refused a new window to ssh://root@host/" + notPassed.arg("ssh")
+                             << -1;
+        QTest::newRow("mailto") << "a"
+                                << "window.open('mailto:a@b.c')"
+                                << "Refused a new window to mailto:a@b.c" + notPassed.arg("mailto")
+                                << -1;
+        QTest::newRow("a custom scheme")
+            << "a"
+            << "window.open('tavi-x:run')"
+            << "Refused a new window to tavi-x:run" + notPassed.arg("tavi-x") << -1;
+    }
+    void refusedLinks()
+    {
+        QFETCH(QString, page);
+        QFETCH(QString, script);
+        QFETCH(QString, line);
+        QFETCH(int, untrusted);
+        const QString b = urlOf("b").toString();
+        script.replace("{B}", b);
+        line.replace("{B}", b);
+        m_policy.setTrustedOrigins({ originA() });
+        BridgePage p;
+        QVERIFY(open(p, urlOf(page)));
+        m_policy.setNavigationPolicy(WebAccessPolicy::TrustedOnly);
+        QSignalSpy refused(&p.widgets, &VmsWebWidgets::navigationRefused);
+        QSignalSpy links(&p.widgets, &VmsWebWidgets::linkRefused);
+        HostRecorder host;
+        LogCapture log;
+        p.page()->runJavaScript(script);
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains("tavi.webmodule: " + line), 10000);
+        // What the page did has been handled before this answer.
+        QVERIFY(evalJs(p.page(), "true").toBool());
+        QCOMPARE(links.count(), untrusted < 0 ? 0 : 1);
+        QCOMPARE(refused.count(), links.count());
+        int told = 0;
+        for (const QString& n : host.notices())
+            told += noticeData(n, "navigationRefused").value("untrustedDocument")
+                == QJsonValue(untrusted == 1);
+        QCOMPARE(told, links.count());
+        if (untrusted >= 0) {
+            QCOMPARE(links[0][0].toUrl().toString(), b);
+            QCOMPARE(links[0][2].toBool(), bool(untrusted));
+        }
+        if (QTest::currentDataTag() != QByteArray("a new window, http"))
+            return;
+        // A loop: within the page's budget of signals, the rest counted.
+        QElapsedTimer clock;
+        clock.start();
+        links.clear();
+        p.page()->runJavaScript(QString("for (var i = 0; i < 300; ++i) window.open('%1')").arg(b));
+        const QRegularExpression count("^tavi\\.webmodule: Dropped \\d+ signals about refused "
+                                       "links \\(at most 20 a second\\)$");
+        QTRY_VERIFY_WITH_TIMEOUT(!log.lines().filter(count).isEmpty(), 10000);
+        QVERIFY2(links.count() <= 20 * (clock.elapsed() / 1000 + 1),
+                 qPrintable(QString::number(links.count())));
+    }
+
     // Pushes every millisecond while a trusted page goes to an untrusted
     // one: none runs in the untrusted document, whenever it comes.
     void pushesDuringNavigation()
@@ -763,6 +845,7 @@ private slots:
             QCOMPARE(callBridge(p.page(), "NotifyToHost", { "m", "s" }).toInt(), 0);
         const QJsonObject refusal { { "url", fill(refused).remove('+') },
                                     { "newWindow", refused.startsWith('+') },
+                                    { "untrustedDocument", false },
                                     { "page", p.widgets.pageId() } };
         QCOMPARE(host.notices().size(), refused.isEmpty() ? 0 : 1);
         if (!refused.isEmpty())

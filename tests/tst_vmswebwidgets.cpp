@@ -203,6 +203,9 @@ private slots:
         QTest::newRow("navigationRefused")
             << QByteArray("navigationRefused")
             << QVariantList { QUrl("https://elsewhere.example/"), true };
+        QTest::newRow("linkRefused")
+            << QByteArray("linkRefused")
+            << QVariantList { QUrl("https://elsewhere.example/"), true, true };
         QTest::newRow("bridgeWithheld")
             << QByteArray("bridgeWithheld") << QVariantList { "https://elsewhere.example:443" };
         QTest::newRow("bridgeCallRefused")

@@ -2,6 +2,7 @@
 
 #include "BridgeAccess.h"
 #include "PagePolicy.h"
+#include "SideObject.h"
 #include "WebAccessPolicy.h"
 
 #include <QtWebEngineCore/QWebEnginePage>
@@ -74,8 +75,29 @@ RequestLog::~RequestLog()
         gone.remove(0, gone.size() - kMaxGoneRequests);
 }
 
+RequestLog* RequestLog::of(const QWebEnginePage* page)
+{
+    return sideObject<RequestLog>(page);
+}
+
+bool RequestLog::untrustedMayAsk() const
+{
+    const DocumentOrigin* origin = DocumentOrigin::of(qobject_cast<QWebEnginePage*>(parent()));
+    // A frame's first request may come before the report of its page's new
+    // document: the document before counts too.
+    return !origin || !origin->trusted()
+        || (m_untrustedFrameIn != 0 && m_generation <= m_untrustedFrameIn);
+}
+
 void RequestLog::interceptRequest(QWebEngineUrlRequestInfo& info)
 {
+    // A frame's own document is of its URL's origin; any request is of its
+    // initiator's.
+    const WebAccessPolicy& policy = policyFor(parent());
+    if ((info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeSubFrame
+         && !policy.isTrusted(info.requestUrl()))
+        || (!info.initiator().isEmpty() && !policy.isTrusted(info.initiator())))
+        m_untrustedFrameIn = m_generation + 1;
     if (!mayBecomeDownload(info))
         return;
     record(Request { info.requestUrl(), info.initiator(), m_generation, ++s_sequence });

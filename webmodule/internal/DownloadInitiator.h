@@ -38,6 +38,13 @@ public:
     ~RequestLog() override;
 
     void interceptRequest(QWebEngineUrlRequestInfo& info) override;
+    // The log of page, or null.
+    static RequestLog* of(const QWebEnginePage* page);
+    // True when a document of an untrusted origin may be the one asking
+    // now: the page's current document is one, or it holds (or held since it
+    // was shown) a frame of one. No request tells its frame; this errs
+    // towards untrusted.
+    bool untrustedMayAsk() const;
 
     struct Request
     {
@@ -57,6 +64,9 @@ private:
     // Counts the page's main-frame documents (each report of one that comes
     // or goes), so that a request can tell that its document is gone.
     quint64 m_generation = 0;
+    // The last document generation that held an untrusted frame, plus one
+    // (0: none).
+    quint64 m_untrustedFrameIn = 0;
     // By the initiator's origin text; each list oldest first.
     QHash<QString, QList<Request>> m_requests;
     friend struct DownloadInitiator;

@@ -30,6 +30,7 @@ public:
 
 Q_SIGNALS:
     void navigationRefused(const QUrl& url, bool newWindow);
+    void linkRefused(const QUrl& url, bool newWindow, bool untrustedDocument);
     void bridgeWithheld(const QString& origin);
     void bridgeCallRefused(const QString& method, const QString& origin,
                            VmsWebWidgets::RefusalReason reason);

@@ -46,6 +46,7 @@ TaviWebPage::TaviWebPage(QWidget* parent, const QString& url, QWebEngineProfile*
     // A host that holds tab pages handles their pages' events here.
     connect(&m_webWidgets, &VmsWebWidgets::navigationRefused, this,
             &TaviWebPage::navigationRefused);
+    connect(&m_webWidgets, &VmsWebWidgets::linkRefused, this, &TaviWebPage::linkRefused);
     connect(&m_webWidgets, &VmsWebWidgets::bridgeWithheld, this, &TaviWebPage::bridgeWithheld);
     connect(&m_webWidgets, &VmsWebWidgets::bridgeCallRefused, this,
             &TaviWebPage::bridgeCallRefused);

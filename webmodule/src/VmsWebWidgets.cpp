@@ -58,6 +58,8 @@ VmsWebWidgets::VmsWebWidgets(QWebEngineProfile* profile, QWidget* parent)
     auto* events = new TaviWebModuleInternal::PageEvents(m_pPage);
     connect(events, &TaviWebModuleInternal::PageEvents::navigationRefused, this,
             &VmsWebWidgets::navigationRefused);
+    connect(events, &TaviWebModuleInternal::PageEvents::linkRefused, this,
+            &VmsWebWidgets::linkRefused);
     connect(events, &TaviWebModuleInternal::PageEvents::bridgeWithheld, this,
             &VmsWebWidgets::bridgeWithheld);
     connect(events, &TaviWebModuleInternal::PageEvents::bridgeCallRefused, this,

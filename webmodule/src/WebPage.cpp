@@ -49,28 +49,67 @@ QString plainFileName(const QString& suggested)
 
 using TaviWebModuleInternal::sendHostNotice;
 
-// Refused by the navigation policy: logged, and the host told so that it
-// can open the link elsewhere.
+// A page's text of a link for a log line: on one line, and not the megabytes
+// a data: URL can hold.
+QString linkText(const QUrl& url)
+{
+    constexpr qsizetype kMaxLink = 256;
+    const QString text = url.toString();
+    return TaviWebModuleInternal::escapeForLog(text.left(kMaxLink))
+        + (text.size() > kMaxLink ? QStringLiteral("\u2026") : QString());
+}
+
+// Addresses a host may be handed as a link: the web's and local files'.
+// Anything else (smb:, ssh:, mailto:, a custom scheme, data:, javascript:)
+// would have the system launch what a page chose.
+bool handedToHost(const QUrl& url)
+{
+    const QString scheme = url.scheme();
+    return url.isValid()
+        && (scheme == QLatin1String("http") || scheme == QLatin1String("https")
+            || scheme == QLatin1String("file"));
+}
+
+// Refused by the navigation policy: logged, and, for an address a host may
+// open, the host told so that it can open the link elsewhere, within the
+// page's budget of signals.
 bool refusedNavigation(CWebPage* page, const QUrl& url, bool newWindow)
 {
     const WebAccessPolicy& policy = TaviWebModuleInternal::policyFor(page);
     if (policy.navigationPolicy() != WebAccessPolicy::TrustedOnly || policy.isTrusted(url))
         return false;
+    const QString what = newWindow ? QStringLiteral("a new window") : QStringLiteral("navigation");
+    const QString target = WebAccessPolicy::originOf(url);
+    const bool handed = handedToHost(url);
     // A frame's window.open in a loop has a budget apart from the page's
-    // own navigations.
+    // own navigations; a flood towards one site leaves another its line.
     if (TaviWebModuleInternal::mayWarn(
-            page, newWindow ? QStringLiteral("new windows") : QStringLiteral("navigations")))
-        qCWarning(lcWebModule).noquote()
-            << QStringLiteral("Refused %1 to %2: not a trusted origin")
-                   .arg(newWindow ? QLatin1String("a new window") : QLatin1String("navigation"),
-                        url.toString());
+            page, newWindow ? QStringLiteral("new windows") : QStringLiteral("navigations"),
+            TaviWebModuleInternal::kWarningsPerSecond, target)) {
+        if (handed)
+            qCWarning(lcWebModule).noquote()
+                << QStringLiteral("Refused %1 to %2: not a trusted origin")
+                       .arg(what, linkText(url));
+        else
+            qCWarning(lcWebModule).noquote()
+                << QStringLiteral("Refused %1 to %2: not a trusted origin; a %3: address, not "
+                                  "passed to the host")
+                       .arg(what, linkText(url), TaviWebModuleInternal::escapeForLog(url.scheme()));
+    }
+    if (!handed || !TaviWebModuleInternal::maySignal(page, QStringLiteral("refused links"), target))
+        return true;
+    const TaviWebModuleInternal::RequestLog* log = TaviWebModuleInternal::RequestLog::of(page);
+    const bool untrusted = !log || log->untrustedMayAsk();
     sendHostNotice(
         QStringLiteral("navigationRefused"),
         QJsonObject { { QStringLiteral("url"), url.toString() },
                       { QStringLiteral("newWindow"), newWindow },
+                      { QStringLiteral("untrustedDocument"), untrusted },
                       { QStringLiteral("page"), TaviWebModuleInternal::pageIdOf(page) } });
-    if (auto* events = TaviWebModuleInternal::PageEvents::of(page))
+    if (auto* events = TaviWebModuleInternal::PageEvents::of(page)) {
         Q_EMIT events->navigationRefused(url, newWindow);
+        Q_EMIT events->linkRefused(url, newWindow, untrusted);
+    }
     return true;
 }
 

@@ -38,6 +38,8 @@ Q_SIGNALS:
     // The hosted page's own signals, passed on (see VmsWebWidgets).
     // VmsWebWidgets::navigationRefused of the hosted page.
     void navigationRefused(const QUrl& url, bool newWindow);
+    // VmsWebWidgets::linkRefused of the hosted page.
+    void linkRefused(const QUrl& url, bool newWindow, bool untrustedDocument);
     // VmsWebWidgets::bridgeWithheld of the hosted page.
     void bridgeWithheld(const QString& origin);
     // VmsWebWidgets::bridgeCallRefused of the hosted page.

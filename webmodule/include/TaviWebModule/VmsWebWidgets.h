@@ -109,8 +109,17 @@ Q_SIGNALS:
     void bridgeConnected();
 
     // Under WebAccessPolicy::TrustedOnly, a main-frame navigation (newWindow
-    // false) or a new window (true) towards url was refused; the page stays.
+    // false) or a new window (true) towards url, an http, https or file
+    // address, was refused; the page stays.
     void navigationRefused(const QUrl& url, bool newWindow);
+    // Beside navigationRefused, for the links a host may open: url is an
+    // http, https or file address as asked for (others are refused with a
+    // log line only, neither signal comes). untrustedDocument: a document of
+    // an origin the host does not trust may have asked (the page's own, or
+    // a frame it holds or held since shown): do not open the link for it.
+    // At most 20 a second for each target origin, the rest counted in a log
+    // line.
+    void linkRefused(const QUrl& url, bool newWindow, bool untrustedDocument);
     // A document of origin, which the host does not trust, was shown without
     // the bridge. Once per document.
     void bridgeWithheld(const QString& origin);
