@@ -3,6 +3,7 @@
 #include "LogText.h"
 #include "Logging.h"
 #include "PageEvents.h"
+#include "PageHealth.h"
 #include "SideObject.h"
 #include "WarningBudget.h"
 #include "WebAccessPolicy.h"
@@ -172,6 +173,7 @@ QString originText(const QUrl& url)
 
 bool bridgeCallAllowed(const QObject* bridge, const char* method)
 {
+    PageHealth::countBridgeCall(bridge);
     const WebAccessPolicy& policy = WebAccessPolicy::global();
     if (!policy.restrictsOrigins())
         return true;
