@@ -26,7 +26,8 @@ ErrorState::ErrorState(QWidget* view, std::function<void()> reload)
                            skin->lineEditColor(), skin->dlgBorderColor(), skin->themeThirdColor()));
     auto* layout = new QVBoxLayout(this);
     layout->addStretch();
-    auto* title = new QLabel(QCoreApplication::translate("ErrorState", "This page has stopped"), this);
+    auto* title
+        = new QLabel(QCoreApplication::translate("ErrorState", "This page has stopped"), this);
     QFont font = title->font();
     font.setPointSizeF(font.pointSizeF() * 1.4);
     font.setBold(true);

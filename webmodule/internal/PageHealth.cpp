@@ -7,11 +7,11 @@
 #include "WarningBudget.h"
 
 #include <QtCore/QThread>
-#include <climits>
-#include <utility>
 #include <QtWebEngineCore/QWebEnginePage>
 #include <QtWebEngineCore/QWebEngineScript>
 #include <QtWidgets/QApplication>
+#include <climits>
+#include <utility>
 
 namespace TaviWebModuleInternal {
 
@@ -109,11 +109,13 @@ void PageHealth::tick()
                        .arg(pageText(m_page));
         Q_EMIT unresponsive(int(silent));
     }
-    if (m_unresponsive && m_recoveryMs > 0 && !m_recoveryTold && now - m_goneSince >= m_recoveryMs) {
+    if (m_unresponsive && m_recoveryMs > 0 && !m_recoveryTold
+        && now - m_goneSince >= m_recoveryMs) {
         m_recoveryTold = true;
         if (mayWarn(parent(), QStringLiteral("renderer restarts of pages that stop answering"), 1))
             qCWarning(lcWebModule).noquote()
-                << QStringLiteral("The page has not answered for %1 ms: restarting its renderer (%2)")
+                << QStringLiteral(
+                       "The page has not answered for %1 ms: restarting its renderer (%2)")
                        .arg(now - m_goneSince)
                        .arg(pageText(m_page));
         Q_EMIT recoveryDue();
@@ -134,8 +136,9 @@ void PageHealth::answered(quint64 probe, quint64 sequence)
     m_unresponsive = false;
     const qint64 gone = now - m_goneSince;
     if (mayWarn(parent(), QStringLiteral("pages answering again"), 1))
-        qCInfo(lcWebModule).noquote()
-            << QStringLiteral("The page answers again after %1 ms: %2").arg(gone).arg(pageText(m_page));
+        qCInfo(lcWebModule).noquote() << QStringLiteral("The page answers again after %1 ms: %2")
+                                             .arg(gone)
+                                             .arg(pageText(m_page));
     Q_EMIT responsive(int(qMin<qint64>(gone, INT_MAX)));
 }
 

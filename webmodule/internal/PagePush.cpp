@@ -6,6 +6,7 @@
 #include "WarningBudget.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QElapsedTimer>
 #include <QtWebEngineCore/QWebEnginePage>
 #include <climits>
 #include <utility>
@@ -114,6 +115,23 @@ void PagePush::noteDropped()
         m_dropReport.start();
 }
 
+namespace {
+
+qint64 monotonicMs()
+{
+    static QElapsedTimer clock; // GUI thread only
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
+}
+
+} // namespace
+
+bool PagePush::behind() const
+{
+    return !m_inFlight.empty() && monotonicMs() - m_inFlight.begin()->second.sentAt >= kBehindMs;
+}
+
 bool PagePush::mayRun() const
 {
     return m_inFlightChars < kInFlightChars;
@@ -124,7 +142,7 @@ void PagePush::answered(quint64 sequence)
     const auto it = m_inFlight.find(sequence);
     if (it == m_inFlight.end())
         return;
-    m_inFlightChars -= it->second;
+    m_inFlightChars -= it->second.chars;
     m_inFlight.erase(it);
     if (!m_waiting.empty())
         scheduleFlush();
@@ -134,7 +152,7 @@ void PagePush::answeredUpTo(quint64 sequence)
 {
     bool freed = false;
     while (!m_inFlight.empty() && m_inFlight.begin()->first < sequence) {
-        m_inFlightChars -= m_inFlight.begin()->second;
+        m_inFlightChars -= m_inFlight.begin()->second.chars;
         m_inFlight.erase(m_inFlight.begin());
         freed = true;
     }
@@ -202,7 +220,7 @@ void PagePush::run(const QString& script, const std::function<void(const QVarian
     const QString& sent = guarded.isNull() ? script : guarded;
     // Held until the page answers: counted against what may go ahead.
     const quint64 sequence = m_sequence++;
-    m_inFlight.emplace(sequence, sent.size());
+    m_inFlight.emplace(sequence, InFlight { sent.size(), monotonicMs() });
     m_inFlightChars += sent.size();
     m_page->runJavaScript(sent, [self = QPointer(this), sequence, result](const QVariant& value) {
         if (result)
@@ -234,7 +252,7 @@ void PagePush::push(QLatin1String function, std::initializer_list<QString> args,
         item.dropLineFeeds = dropLineFeeds;
         item.transfer = nextTransfer();
     }
-    if (m_waiting.add(std::move(item), mayRun()) == PushBacklog::Dropped) {
+    if (m_waiting.add(std::move(item), behind()) == PushBacklog::Dropped) {
         noteDropped();
         return;
     }

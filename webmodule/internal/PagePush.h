@@ -33,7 +33,8 @@ namespace TaviWebModuleInternal {
 // What the page has not yet answered is held by the engine for it: at most
 // kInFlightChars of script go ahead of the page's answers, the rest waits
 // here in a PushBacklog within the page's budget. A page that does not
-// answer thus costs the host at most both, however long it is gone; the
+// answer thus costs the host at most both (and what came within kBehindMs
+// of its last answer), however long it is gone; the
 // device statuses it missed reach it as one full status (fullStatus) once it
 // answers. Messages dropped over the budget are told once a second, in one
 // line and as droppedOverBudget(count).
@@ -72,6 +73,7 @@ public:
 
     // Scripts ahead of the page's answers, in characters.
     static constexpr qsizetype kInFlightChars = 256 * 1024;
+    static constexpr qint64 kBehindMs = 1000;
 
 Q_SIGNALS:
     // count messages were dropped over the budget since the last time.
@@ -87,6 +89,8 @@ private:
     void send(QLatin1String function, const QString& script);
     void answered(quint64 sequence);
     bool mayRun() const;
+    // The page has left a script unanswered for kBehindMs: the budget holds.
+    bool behind() const;
     void noteDropped();
     void fullStatusWritten(const QString& text);
     // Notes, once per document, a push that found no page function.
@@ -104,8 +108,13 @@ private:
     QList<QLatin1String> m_absentNoted;
     FullStatus m_fullStatus;
     bool m_fullStatusAsked = false;
-    // Scripts not answered: sequence -> characters.
-    std::map<quint64, qsizetype> m_inFlight;
+    struct InFlight
+    {
+        qsizetype chars;
+        qint64 sentAt; // ms of the module's monotonic clock
+    };
+    // Scripts not answered, by sequence.
+    std::map<quint64, InFlight> m_inFlight;
     qsizetype m_inFlightChars = 0;
     quint64 m_sequence = 1;
     quint64 m_sent = 0;

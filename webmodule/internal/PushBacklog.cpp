@@ -98,7 +98,7 @@ bool PushBacklog::fullStatusWaiting() const
                        [](const PushItem& item) { return item.fullStatus && !item.begun(); });
 }
 
-PushBacklog::Outcome PushBacklog::add(PushItem item, bool alone)
+PushBacklog::Outcome PushBacklog::add(PushItem item, bool enforce)
 {
     const Kind kind = kindOf(item.function);
     // The full status due is written when it goes: it holds this one too.
@@ -107,7 +107,7 @@ PushBacklog::Outcome PushBacklog::add(PushItem item, bool alone)
         return Replaced;
     }
     const qsizetype size = item.bytes();
-    if (m_bytes + size <= m_budget || (alone && m_items.empty())) {
+    if (m_bytes + size <= m_budget || !enforce) {
         m_bytes += size;
         m_items.push_back(std::move(item));
         return Queued;
@@ -146,9 +146,10 @@ PushBacklog::Outcome PushBacklog::add(PushItem item, bool alone)
         // A state is kept: the oldest messages make room for it. The states
         // waiting are at most one a key, which the host's own state bounds.
         while (m_bytes + size > m_budget) {
-            const auto message = std::find_if(m_items.begin(), m_items.end(), [](const PushItem& w) {
-                return !w.begun() && kindOf(w.function) == Kind::Message;
-            });
+            const auto message
+                = std::find_if(m_items.begin(), m_items.end(), [](const PushItem& w) {
+                      return !w.begun() && kindOf(w.function) == Kind::Message;
+                  });
             if (message == m_items.end())
                 break;
             m_bytes -= message->bytes();

@@ -55,9 +55,9 @@ public:
     void setBudget(qsizetype bytes);
     qsizetype budget() const { return m_budget; }
 
-    // alone: the item may exceed the budget when nothing else waits (a
-    // long call for a page that keeps up, which goes at once).
-    Outcome add(PushItem item, bool alone = false);
+    // enforce false (the page keeps up): the item waits, over the budget
+    // too; a burst for a page that answers is not thinned out.
+    Outcome add(PushItem item, bool enforce = true);
 
     bool empty() const { return m_items.empty(); }
     size_t size() const { return m_items.size(); }
