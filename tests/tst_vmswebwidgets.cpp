@@ -216,6 +216,11 @@ private slots:
             << QByteArray("renderProcessEnded")
             << QVariantList { QVariant::fromValue(QWebEnginePage::CrashedTerminationStatus),
                               false };
+        QTest::newRow("pageUnresponsive")
+            << QByteArray("pageUnresponsive") << QVariantList { 5200 };
+        QTest::newRow("pageResponsive") << QByteArray("pageResponsive") << QVariantList { 7300 };
+        QTest::newRow("pushesDropped") << QByteArray("pushesDropped") << QVariantList { 12 };
+        QTest::newRow("errorStateShown") << QByteArray("errorStateShown") << QVariantList {};
     }
     void tabPagePassesPageEventsOn()
     {
@@ -267,7 +272,11 @@ private slots:
                          && host.notices().last().contains(
                              QStringLiteral("\"reloading\": %1").arg(reloading ? "true" : "false")),
                      qPrintable(host.notices().last()));
-            QVERIFY(log.lines().last().startsWith("tavi.webmodule: The page's renderer ended:"));
+            // Then, once it stays down, its error state.
+            const QStringList lines = log.lines();
+            QVERIFY(lines.at(lines.size() - (reloading ? 1 : 2))
+                        .startsWith("tavi.webmodule: The page's renderer ended:"));
+            QCOMPARE(lines.last().startsWith("tavi.webmodule: The page stays down:"), !reloading);
             // Back as a host sees it: the new document's bridge connects, and
             // the page answers.
             if (reloading) {

@@ -4,6 +4,7 @@
 #include "Logging.h"
 #include "PageEvents.h"
 #include "PagePolicy.h"
+#include "PageHealth.h"
 #include "SideObject.h"
 #include "WarningBudget.h"
 #include "WebAccessPolicy.h"
@@ -175,6 +176,7 @@ QString originText(const QUrl& url)
 
 bool bridgeCallAllowed(const QObject* bridge, const char* method)
 {
+    PageHealth::countBridgeCall(bridge);
     const WebAccessPolicy& policy = policyFor(bridge);
     if (!policy.restrictsOrigins())
         return true;

@@ -3,9 +3,13 @@
 #include "HostLines.h"
 #include "JsScript.h"
 #include "Logging.h"
+#include "WarningBudget.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QElapsedTimer>
 #include <QtWebEngineCore/QWebEnginePage>
+#include <climits>
+#include <utility>
 
 namespace TaviWebModuleInternal {
 
@@ -71,14 +75,115 @@ QList<QPointer<PagePush>>& flushesDue()
 
 } // namespace
 
-PagePush::PagePush(QWebEnginePage* page, std::function<QString()> documentCheck, QObject* parent)
+PagePush::PagePush(QWebEnginePage* page, std::function<QString()> documentCheck, QObject* parent,
+                   FullStatus fullStatus)
     : QObject(parent)
     , m_page(page)
     , m_documentCheck(std::move(documentCheck))
+    , m_fullStatus(std::move(fullStatus))
 {
-    // A new document defines its functions anew.
-    if (page)
-        connect(page, &QWebEnginePage::loadStarted, this, [this] { m_absentNoted.clear(); });
+    // A new document defines its functions anew; what the old one had not
+    // answered, it never will.
+    if (page) {
+        connect(page, &QWebEnginePage::loadStarted, this, [this] {
+            m_absentNoted.clear();
+            forgetInFlight();
+        });
+        connect(page, &QWebEnginePage::renderProcessTerminated, this, [this] { forgetInFlight(); });
+    }
+    m_dropReport.setSingleShot(true);
+    m_dropReport.setInterval(1000);
+    connect(&m_dropReport, &QTimer::timeout, this, [this] {
+        const quint64 count = dropped() - std::exchange(m_droppedTold, dropped());
+        if (count == 0)
+            return;
+        if (mayWarn(this->parent(), QStringLiteral("pushes over the budget"), 1))
+            qCWarning(lcWebModule).noquote()
+                << QStringLiteral("%1 pushes to a page that does not keep up were dropped over its "
+                                  "budget of %2 bytes (%3)")
+                       .arg(count)
+                       .arg(budget())
+                       .arg(m_page ? m_page->url().toDisplayString(QUrl::RemovePassword)
+                                   : QString());
+        Q_EMIT droppedOverBudget(int(qMin<quint64>(count, INT_MAX)));
+    });
+}
+
+void PagePush::noteDropped()
+{
+    if (!m_dropReport.isActive())
+        m_dropReport.start();
+}
+
+namespace {
+
+qint64 monotonicMs()
+{
+    static QElapsedTimer clock; // GUI thread only
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
+}
+
+} // namespace
+
+bool PagePush::behind() const
+{
+    return !m_inFlight.empty() && monotonicMs() - m_inFlight.begin()->second.sentAt >= kBehindMs;
+}
+
+bool PagePush::mayRun() const
+{
+    return m_inFlightChars < kInFlightChars;
+}
+
+void PagePush::answered(quint64 sequence)
+{
+    const auto it = m_inFlight.find(sequence);
+    if (it == m_inFlight.end())
+        return;
+    m_inFlightChars -= it->second.chars;
+    m_inFlight.erase(it);
+    if (!m_waiting.empty())
+        scheduleFlush();
+}
+
+void PagePush::answeredUpTo(quint64 sequence)
+{
+    bool freed = false;
+    while (!m_inFlight.empty() && m_inFlight.begin()->first < sequence) {
+        m_inFlightChars -= m_inFlight.begin()->second.chars;
+        m_inFlight.erase(m_inFlight.begin());
+        freed = true;
+    }
+    if (freed && !m_waiting.empty())
+        scheduleFlush();
+}
+
+void PagePush::forgetInFlight()
+{
+    m_inFlight.clear();
+    m_inFlightChars = 0;
+    if (!m_waiting.empty())
+        scheduleFlush();
+}
+
+void PagePush::fullStatusWritten(const QString& text)
+{
+    if (m_waiting.empty() || !m_waiting.front().fullStatus)
+        return;
+    Item item;
+    item.function = QLatin1String("emitDevStatus");
+    if (text.size() <= kPieceLength) {
+        item.arguments = jsArguments({ text }, true);
+    } else {
+        item.inPieces = true;
+        item.args = { text };
+        item.dropLineFeeds = true;
+        item.transfer = nextTransfer();
+    }
+    m_waiting.replaceFront(std::move(item));
+    scheduleFlush();
 }
 
 void PagePush::noteResult(QLatin1String function, const QVariant& result)
@@ -113,10 +218,16 @@ void PagePush::run(const QString& script, const std::function<void(const QVarian
         guarded += QLatin1String(") : undefined");
     }
     const QString& sent = guarded.isNull() ? script : guarded;
-    if (result)
-        m_page->runJavaScript(sent, result);
-    else
-        m_page->runJavaScript(sent);
+    // Held until the page answers: counted against what may go ahead.
+    const quint64 sequence = m_sequence++;
+    m_inFlight.emplace(sequence, InFlight { sent.size(), monotonicMs() });
+    m_inFlightChars += sent.size();
+    m_page->runJavaScript(sent, [self = QPointer(this), sequence, result](const QVariant& value) {
+        if (result)
+            result(value);
+        if (self)
+            self->answered(sequence);
+    });
 }
 
 void PagePush::push(QLatin1String function, std::initializer_list<QString> args, bool dropLineFeeds)
@@ -127,9 +238,10 @@ void PagePush::push(QLatin1String function, std::initializer_list<QString> args,
     Item item;
     item.function = function;
     if (length <= kPieceLength) {
-        if (m_waiting.empty() && !m_flushScheduled) {
+        if (m_waiting.empty() && !m_flushScheduled && mayRun()) {
             // Alone: at once, as one script. Whatever follows in this turn waits.
             send(function, guardedCallOnce(function, args, dropLineFeeds));
+            ++m_sent;
             scheduleFlush();
             return;
         }
@@ -140,7 +252,10 @@ void PagePush::push(QLatin1String function, std::initializer_list<QString> args,
         item.dropLineFeeds = dropLineFeeds;
         item.transfer = nextTransfer();
     }
-    m_waiting.push_back(std::move(item));
+    if (m_waiting.add(std::move(item), behind()) == PushBacklog::Dropped) {
+        noteDropped();
+        return;
+    }
     scheduleFlush();
 }
 
@@ -178,19 +293,44 @@ void PagePush::flushDue()
 void PagePush::flush()
 {
     m_flushScheduled = false;
-    if (m_waiting.empty())
+    // The page's answers schedule the next flush.
+    if (m_waiting.empty() || !mayRun())
         return;
-    if (!m_waiting.front().inPieces) {
+    Item& front = m_waiting.front();
+    if (front.fullStatus) {
+        if (front.asked)
+            return;
+        front.asked = true;
+        if (!m_fullStatus) {
+            m_waiting.popFront();
+            scheduleFlush();
+            return;
+        }
+        // Taken now, as the page is ready for it: a device status pushed
+        // after this waits behind it.
+        m_fullStatus([self = QPointer(this)](const QString& text) {
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [self, text] {
+                    if (self)
+                        self->fullStatusWritten(text);
+                },
+                Qt::QueuedConnection);
+        });
+        return;
+    }
+    if (!front.inPieces) {
         QList<JsCall> calls;
         qsizetype length = 0;
-        while (
-            !m_waiting.empty() && !m_waiting.front().inPieces
-            && (calls.isEmpty() || length + m_waiting.front().arguments.size() <= kBatchLength)) {
-            Item& item = m_waiting.front();
+        // No more than may go ahead of the page's answers.
+        const qsizetype limit = qMin(kBatchLength, kInFlightChars - m_inFlightChars);
+        while (!m_waiting.empty() && !m_waiting.front().inPieces && !m_waiting.front().fullStatus
+               && (calls.isEmpty() || length + m_waiting.front().arguments.size() <= limit)) {
+            Item item = m_waiting.takeFront();
             length += item.arguments.size();
             calls.append(JsCall { item.function, std::move(item.arguments) });
-            m_waiting.pop_front();
         }
+        m_sent += quint64(calls.size());
         if (calls.size() == 1) {
             send(calls.constFirst().function, jsGuardedCall(calls.constFirst()));
         } else {
@@ -237,7 +377,8 @@ void PagePush::sendPiece(Item& item)
     }
     send(item.function,
          jsPiecedCall(item.function, item.transfer, int(item.args.size()), item.sent));
-    m_waiting.pop_front();
+    ++m_sent;
+    m_waiting.popFront();
 }
 
 } // namespace TaviWebModuleInternal

@@ -63,6 +63,10 @@ TaviWebPage::TaviWebPage(QWidget* parent, const QString& url, QWebEngineProfile*
         permissions->setHostListens([this] {
             return isSignalConnected(QMetaMethod::fromSignal(&TaviWebPage::permissionRequested));
         });
+    connect(&m_webWidgets, &VmsWebWidgets::pageUnresponsive, this, &TaviWebPage::pageUnresponsive);
+    connect(&m_webWidgets, &VmsWebWidgets::pageResponsive, this, &TaviWebPage::pageResponsive);
+    connect(&m_webWidgets, &VmsWebWidgets::pushesDropped, this, &TaviWebPage::pushesDropped);
+    connect(&m_webWidgets, &VmsWebWidgets::errorStateShown, this, &TaviWebPage::errorStateShown);
 
     m_pParentWidget = parent;
     m_webWidgets.OpenUrl(url);

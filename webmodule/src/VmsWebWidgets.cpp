@@ -3,6 +3,7 @@
 #include "BlockingBudget.h"
 #include "BridgeAccess.h"
 #include "BridgeReady.h"
+#include "ErrorState.h"
 #include "HostNotice.h"
 #include "JsScript.h"
 #include "Logging.h"
@@ -10,17 +11,21 @@
 #include "PagePermissions.h"
 #include "PagePolicy.h"
 #include "PageProfiles.h"
+#include "PageHealth.h"
 #include "PagePush.h"
 #include "SideObject.h"
+#include "StatusWriter.h"
 #include "TextCleanup.h"
 #include "WebAccessPolicy.h"
 #include "WebComm.h"
 #include "WebPage.h"
 #include "WebViewDataCenter.h"
 
+#include <QtCore/QCoreApplication>
 #include <QtCore/QDebug>
 #include <QtCore/QDir>
 #include <QtCore/QElapsedTimer>
+#include <QtCore/QFile>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
 #include <QtCore/QMetaMethod>
@@ -33,6 +38,8 @@
 #include <QtWebEngineCore/QWebEngineProfile>
 #include <QtWebEngineCore/QWebEngineScript>
 #include <SkinMgr.h>
+#include <csignal>
+#include <unistd.h>
 
 VmsWebWidgets::VmsWebWidgets(QWidget* parent)
     : VmsWebWidgets(nullptr, parent)
@@ -113,7 +120,7 @@ VmsWebWidgets::VmsWebWidgets(QWebEngineProfile* profile, QWidget* parent)
 
     // Host events are for trusted documents only: the one the gate trusts,
     // and only if it is still there when the push runs.
-    new TaviWebModuleInternal::PagePush(
+    auto* push = new TaviWebModuleInternal::PagePush(
         m_pPage,
         [gate = QPointer(gate)] {
             if (!(gate ? TaviWebModuleInternal::policyFor(gate->page()) : WebAccessPolicy::global())
@@ -123,7 +130,16 @@ VmsWebWidgets::VmsWebWidgets(QWebEngineProfile* profile, QWidget* parent)
                 return QString();
             return TaviWebModuleInternal::documentCheck(gate->documentUrl());
         },
-        this);
+        this,
+        // The device statuses a page missed reach it as the host's whole
+        // status, as GetDevStatus gives it.
+        [](std::function<void(const QString&)> deliver) {
+            std::list<std::string> ids;
+            DeviceStatusMap status;
+            WebViewDataCenter::GetInstance()->GetDeviceStatus(ids, status);
+            TaviWebModuleInternal::writeDeviceStatus(status, std::move(deliver));
+        });
+    initHealth(push);
 
     connect(WebViewDataCenter::GetInstance(), &WebViewDataCenter::emitInfoNotifyEx, this,
             &VmsWebWidgets::InfoNotifySlotEx);
@@ -241,6 +257,15 @@ void VmsWebWidgets::setFixedSize(int w, int h)
 
 void VmsWebWidgets::reload()
 {
+    using TaviWebModuleInternal::PageHealth;
+    // A page that does not answer would not take a reload either.
+    const PageHealth* health = TaviWebModuleInternal::sideObject<PageHealth>(this);
+    if (health && !health->answering() && m_pPage->renderProcessPid() > 0) {
+        restartRenderer();
+        return;
+    }
+    if (auto* error = TaviWebModuleInternal::ErrorState::of(m_pView))
+        error->hide();
     if (m_pView)
         m_pView->reload();
 }
@@ -361,7 +386,8 @@ constexpr int kReloadTries = 3;
 class CrashReload : public QObject
 {
 public:
-    explicit CrashReload(QWebEnginePage* page)
+    // gaveUp: after the last try.
+    CrashReload(QWebEnginePage* page, std::function<void()> gaveUp)
         : QObject(page)
     {
         // A renderer that dies again starts the tries afresh. (By name: this
@@ -375,10 +401,11 @@ public:
                 deleteLater();
         });
         m_timer.setSingleShot(true);
-        connect(&m_timer, &QTimer::timeout, this, [this, page] {
+        connect(&m_timer, &QTimer::timeout, this, [this, page, gaveUp = std::move(gaveUp)] {
             if (m_tries == kReloadTries) {
                 qCWarning(lcWebModule) << "The page did not come back after its renderer ended:"
                                        << page->url().toString() << "- giving up";
+                gaveUp();
                 deleteLater();
                 return;
             }
@@ -422,11 +449,19 @@ void VmsWebWidgets::onRenderProcessTerminated(int status, int exitCode)
                       { QStringLiteral("reloading"), reloading },
                       { QStringLiteral("page"), pageId() } });
     Q_EMIT renderProcessEnded(QWebEnginePage::RenderProcessTerminationStatus(status), reloading);
-    if (!reloading)
+    if (!reloading) {
+        showErrorState(QCoreApplication::translate(
+                           "ErrorState", "Its renderer ended (%1) too often within a minute.")
+                           .arg(terminationName(status)));
         return;
+    }
     m_crashReloads.append(now);
     // Not from inside the page's own signal.
-    new CrashReload(m_pPage);
+    new CrashReload(m_pPage, [self = QPointer(this)] {
+        if (self)
+            self->showErrorState(QCoreApplication::translate(
+                "ErrorState", "Its renderer ended and the page did not come back."));
+    });
 }
 
 void VmsWebWidgets::pushToPage(QLatin1String function, std::initializer_list<QString> args,
@@ -435,4 +470,131 @@ void VmsWebWidgets::pushToPage(QLatin1String function, std::initializer_list<QSt
     using TaviWebModuleInternal::PagePush;
     if (auto* push = TaviWebModuleInternal::sideObject<PagePush>(this))
         push->push(function, args, dropLineFeeds);
+}
+
+// ---- Pages that stop answering -----------------------------------------------
+
+void VmsWebWidgets::initHealth(QObject* pushObject)
+{
+    using TaviWebModuleInternal::PageHealth;
+    auto* push = static_cast<TaviWebModuleInternal::PagePush*>(pushObject);
+    auto* health = new PageHealth(m_pPage, m_pView, push, this);
+    connect(health, &PageHealth::unresponsive, this, &VmsWebWidgets::pageUnresponsive);
+    connect(health, &PageHealth::responsive, this, &VmsWebWidgets::pageResponsive);
+    connect(health, &PageHealth::recoveryDue, this, &VmsWebWidgets::restartRenderer);
+    connect(push, &TaviWebModuleInternal::PagePush::droppedOverBudget, this,
+            &VmsWebWidgets::pushesDropped);
+    new TaviWebModuleInternal::ErrorState(m_pView, [this] { reload(); });
+    // A page back from a restart takes its error state away.
+    connect(m_pPage, &QWebEnginePage::loadFinished, this, [this](bool ok) {
+        if (auto* error = TaviWebModuleInternal::ErrorState::of(m_pView); error && ok)
+            error->hide();
+    });
+}
+
+void VmsWebWidgets::setUnresponsiveTimeout(int ms)
+{
+    if (auto* health = TaviWebModuleInternal::sideObject<TaviWebModuleInternal::PageHealth>(this))
+        health->setTimeoutMs(ms);
+}
+
+int VmsWebWidgets::unresponsiveTimeoutMs() const
+{
+    using TaviWebModuleInternal::PageHealth;
+    const auto* health = TaviWebModuleInternal::sideObject<PageHealth>(this);
+    return health ? health->timeoutMs() : PageHealth::kDefaultTimeoutMs;
+}
+
+void VmsWebWidgets::setAutoRecoveryTimeout(int ms)
+{
+    if (auto* health = TaviWebModuleInternal::sideObject<TaviWebModuleInternal::PageHealth>(this))
+        health->setRecoveryMs(ms);
+}
+
+int VmsWebWidgets::autoRecoveryTimeoutMs() const
+{
+    const auto* health = TaviWebModuleInternal::sideObject<TaviWebModuleInternal::PageHealth>(this);
+    return health ? health->recoveryMs() : 0;
+}
+
+void VmsWebWidgets::restartRenderer()
+{
+    const qint64 pid = m_pPage->renderProcessPid();
+    qCInfo(lcWebModule).noquote() << QStringLiteral(
+                                         "Restarting the page's renderer (process %1): %2")
+                                         .arg(pid)
+                                         .arg(m_pPage->url().toDisplayString(QUrl::RemovePassword));
+    // Its end reaches onRenderProcessTerminated, which reloads the page.
+    if (pid > 0 && ::kill(pid_t(pid), SIGKILL) == 0)
+        return;
+    if (auto* error = TaviWebModuleInternal::ErrorState::of(m_pView))
+        error->hide();
+    m_pPage->triggerAction(QWebEnginePage::Reload);
+}
+
+void VmsWebWidgets::setPushBudget(qint64 bytes)
+{
+    using TaviWebModuleInternal::PagePush;
+    if (auto* push = TaviWebModuleInternal::sideObject<PagePush>(this))
+        push->setBudget(qsizetype(bytes));
+}
+
+qint64 VmsWebWidgets::pushBudget() const
+{
+    using TaviWebModuleInternal::PagePush;
+    const auto* push = TaviWebModuleInternal::sideObject<PagePush>(this);
+    return push ? qint64(push->budget())
+                : qint64(TaviWebModuleInternal::PushBacklog::kDefaultBudget);
+}
+
+namespace {
+
+// The resident memory of process pid in kB; 0 when unknown.
+qint64 residentKb(qint64 pid)
+{
+    if (pid <= 0)
+        return 0;
+    QFile statm(QStringLiteral("/proc/%1/statm").arg(pid));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readLine().split(' ');
+    const long pageKb = sysconf(_SC_PAGESIZE) / 1024;
+    return fields.size() > 1 ? fields.at(1).toLongLong() * pageKb : 0;
+}
+
+} // namespace
+
+QJsonObject VmsWebWidgets::health() const
+{
+    using namespace TaviWebModuleInternal;
+    const auto* push = sideObject<PagePush>(this);
+    const auto* health = sideObject<PageHealth>(this);
+    const ErrorState* error = ErrorState::of(m_pView);
+    const qint64 pid = m_pPage->renderProcessPid();
+    return QJsonObject {
+        { QStringLiteral("rendererPid"), pid },
+        { QStringLiteral("rendererMemoryKb"), residentKb(pid) },
+        { QStringLiteral("pushesSent"), push ? qint64(push->sent()) : 0 },
+        { QStringLiteral("pushesWaiting"), push ? qint64(push->waiting()) : 0 },
+        { QStringLiteral("pushesInFlight"), push ? qint64(push->inFlight()) : 0 },
+        { QStringLiteral("pushesReplaced"), push ? qint64(push->replaced()) : 0 },
+        { QStringLiteral("pushesDropped"), push ? qint64(push->dropped()) : 0 },
+        { QStringLiteral("bridgeCalls"), health ? qint64(health->bridgeCalls()) : 0 },
+        { QStringLiteral("bridgeRefusals"), health ? qint64(health->refusals()) : 0 },
+        { QStringLiteral("msSinceAnswer"), health ? health->msSinceAnswer() : 0 },
+        { QStringLiteral("answering"), !health || health->answering() },
+        { QStringLiteral("errorState"), error && error->isVisible() },
+    };
+}
+
+void VmsWebWidgets::showErrorState(const QString& detail)
+{
+    auto* error = TaviWebModuleInternal::ErrorState::of(m_pView);
+    if (!error)
+        return;
+    error->showWith(detail);
+    qCWarning(lcWebModule).noquote()
+        << QStringLiteral("The page stays down: %1 (%2)")
+               .arg(detail, m_pPage->url().toDisplayString(QUrl::RemovePassword));
+    Q_EMIT errorStateShown();
 }

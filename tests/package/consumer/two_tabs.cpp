@@ -89,6 +89,16 @@ int main(int argc, char** argv)
                          [record](QWebEnginePage::RenderProcessTerminationStatus s, bool reloads) {
                              record(QStringLiteral("renderProcessEnded %1 %2").arg(s).arg(reloads));
                          });
+        // Neither tab stops answering, loses pushes or stays down here.
+        QObject::connect(tab, &VmsWebWidgets::pageUnresponsive, [record](int ms) {
+            record(QStringLiteral("pageUnresponsive %1").arg(ms));
+        });
+        QObject::connect(tab, &VmsWebWidgets::pageResponsive,
+                         [record](int ms) { record(QStringLiteral("pageResponsive %1").arg(ms)); });
+        QObject::connect(tab, &VmsWebWidgets::pushesDropped,
+                         [record](int n) { record(QStringLiteral("pushesDropped %1").arg(n)); });
+        QObject::connect(tab, &VmsWebWidgets::errorStateShown,
+                         [record] { record(QStringLiteral("errorStateShown")); });
     }
     QObject::connect(&a, &VmsWebWidgets::bridgeConnected, [&connectedA] { ++connectedA; });
     a.OpenUrl(url.toString() + QStringLiteral("#a"));

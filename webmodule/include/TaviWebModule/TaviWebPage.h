@@ -51,6 +51,15 @@ Q_SIGNALS:
     void permissionRequested(const QString& origin, WebAccessPolicy::Feature feature);
     // VmsWebWidgets::renderProcessEnded of the hosted page.
     void renderProcessEnded(QWebEnginePage::RenderProcessTerminationStatus status, bool reloads);
+    // ---- Pages that stop answering ----
+    // VmsWebWidgets::pageUnresponsive of the hosted page.
+    void pageUnresponsive(int silentMs);
+    // VmsWebWidgets::pageResponsive of the hosted page.
+    void pageResponsive(int goneMs);
+    // VmsWebWidgets::pushesDropped of the hosted page.
+    void pushesDropped(int count);
+    // VmsWebWidgets::errorStateShown of the hosted page.
+    void errorStateShown();
 
 protected:
     // Gives the view this page's width and its height less two pixels.

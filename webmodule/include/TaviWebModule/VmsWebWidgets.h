@@ -4,6 +4,7 @@
 #include "WebAccessPolicy.h"
 #include "taviwebmodule_export.h"
 
+#include <QtCore/QJsonObject>
 #include <QtCore/QList>
 #include <QtCore/QObject>
 #include <QtCore/QPointer>
@@ -79,7 +80,8 @@ public:
     void OpenUrl(const QString& url);
     // Applied at once, or when the current load finishes.
     void setFixedSize(int w, int h);
-    // Reloads the current page.
+    // Reloads the current page; one that does not answer is reloaded
+    // through restartRenderer(). Takes away an error state.
     void reload();
     // This page's name in the host notices the module adds ("navigationRefused",
     // "certificateRefused", "renderProcessTerminated"), as their "page"
@@ -101,6 +103,38 @@ public:
     int blockingWindowMs() const;
     // The budget of every page that sets none (5000 ms in 10000 unless set).
     static void setDefaultBlockingBudget(int budgetMs, int windowMs = 10000);
+
+    // ---- Pages that stop answering (see the guide) ----
+    // How long the page's main thread may leave the module's small question
+    // unanswered before pageUnresponsive (default 5000 ms; < 0: the
+    // default). Not judged while the page loads, its view is hidden, a modal
+    // dialog is open (a JavaScript alert among them) or it has no renderer.
+    void setUnresponsiveTimeout(int ms);
+    int unresponsiveTimeoutMs() const;
+    // After how long without an answer the module calls restartRenderer()
+    // itself, once each time the page stops answering; 0 (the default):
+    // never.
+    void setAutoRecoveryTimeout(int ms);
+    int autoRecoveryTimeoutMs() const;
+    // Ends the page's renderer process and reloads the page, as after a
+    // crash: renderProcessEnded, the same limit of three reloads a minute.
+    // Pages sharing that process come back the same way. Without a
+    // renderer: reload().
+    void restartRenderer();
+    // The most the module holds, in bytes, for pushes the page has not yet
+    // taken (default 2 MiB; < 0: the default), besides at most 256 Ki
+    // characters of script ahead of its answers. Over it, the device
+    // statuses waiting give way to one full status (as GetDevStatus gives
+    // it) sent when the page is ready, a data cache value or token to the
+    // newest of its key, and other pushes are dropped (pushesDropped).
+    void setPushBudget(qint64 bytes);
+    qint64 pushBudget() const;
+    // The page's figures now: "rendererPid" (0: none), "rendererMemoryKb"
+    // (resident; 0 unknown), "pushesSent", "pushesWaiting", "pushesInFlight"
+    // (sent, not yet answered), "pushesReplaced", "pushesDropped",
+    // "bridgeCalls", "bridgeRefusals", "msSinceAnswer", "answering" (bool),
+    // "errorState" (bool). Keys may be added, never removed. GUI thread.
+    QJsonObject health() const;
 
 Q_SIGNALS:
     // The page's web channel client has initialised (its QWebChannel callback
@@ -141,6 +175,21 @@ Q_SIGNALS:
     // reloads the page (at most three times a minute).
     void renderProcessEnded(QWebEnginePage::RenderProcessTerminationStatus status, bool reloads);
 
+    // ---- Pages that stop answering ----
+    // The page has not answered for silentMs (at least the time-out). Once
+    // until pageResponsive.
+    void pageUnresponsive(int silentMs);
+    // The page answers again after goneMs without an answer (through a
+    // restart of its renderer too).
+    void pageResponsive(int goneMs);
+    // count pushes that did not fit the page's budget were dropped since the
+    // last time (at most once a second).
+    void pushesDropped(int count);
+    // The renderer stays down (the crash limit is reached, or the page did
+    // not come back): the page's place shows what happened and a Reload
+    // button. reload() brings the page back.
+    void errorStateShown();
+
 public Q_SLOTS:
     // Calls the page function emitInfoNotify(message) (line feeds removed).
     void InfoNotifySlot(QString message);
@@ -160,6 +209,10 @@ private:
     // Logs a dead renderer, tells the host and reloads the page, at most
     // kMaxCrashReloads times a minute.
     void onRenderProcessTerminated(int status, int exitCode);
+    // The page's place shows that it stays down, and why.
+    void showErrorState(const QString& detail);
+    // The page's health, push budget and error state (side objects).
+    void initHealth(QObject* push);
 
     QWidget* m_pParent;
     // Guarded: the parent widget may delete the view first.
