@@ -110,11 +110,13 @@ public:
     // default). Not judged while the page loads, its view is hidden, a modal
     // dialog is open (a JavaScript alert among them) or it has no renderer.
     void setUnresponsiveTimeout(int ms);
+    // The time that applies, in ms.
     int unresponsiveTimeoutMs() const;
     // After how long without an answer the module calls restartRenderer()
     // itself, once each time the page stops answering; 0 (the default):
     // never.
     void setAutoRecoveryTimeout(int ms);
+    // The time that applies, in ms; 0: off.
     int autoRecoveryTimeoutMs() const;
     // Ends the page's renderer process and reloads the page, as after a
     // crash: renderProcessEnded, the same limit of three reloads a minute.
@@ -128,6 +130,7 @@ public:
     // it) sent when the page is ready, a data cache value or token to the
     // newest of its key, and other pushes are dropped (pushesDropped).
     void setPushBudget(qint64 bytes);
+    // The budget that applies, in bytes.
     qint64 pushBudget() const;
     // The page's figures now: "rendererPid" (0: none), "rendererMemoryKb"
     // (resident; 0 unknown), "pushesSent", "pushesWaiting", "pushesInFlight"
