@@ -228,8 +228,6 @@ private slots:
         QTest::newRow("emoji, lone surrogate")
             << QStringLiteral("😀 café 报警 ") + QChar(0xd83d) + QStringLiteral("x");
         QTest::newRow("place markers, url-encoded") << "%1 %2 %3 http%3A%2F%2Fhost%2Fa%2F";
-        QTest::newRow("injection") << "'); window.injected = 1; ('";
-        QTest::newRow("injection with line break") << "'\n); window.injected = 1; //";
         QTest::newRow("template and script tags") << "${window.injected = 1}`</script><b>";
     }
 
