@@ -1,4 +1,4 @@
-// The bridge contract against the module itself: the contract page in the
+// The bridge contract against the module itself: the bridge test page in the
 // demo host, served through the package's launcher on the scenario of the
 // contract, driven with puppeteer-core and the host's control endpoint.
 'use strict';
@@ -14,26 +14,41 @@ const BRIDGE_METHODS = ['BrowseFilePath', 'BrowseFile', 'PlaySoundFile', 'GetDev
     'SetDownloadPath', 'AfterSnapshot', 'ReleaseWebPage', 'NotifyToHost', 'NotifyToHostSync',
     'RequestToVmsServer', 'RequestToVmsServerSync'];
 
+// It records every page function call as it arrived (window.calls).
+const PAGE = path.join(__dirname, '..', 'common', 'pages', 'bridge.html');
+
 async function open() {
-    const host = await serve('contract.html', { scenario: path.join(__dirname, 'contract', 'scenario.json') });
+    const host = await serve(PAGE, { scenario: path.join(__dirname, 'contract', 'scenario.json') });
     let browser;
     try {
         const attached = await attach(host);
         browser = attached.browser;
         const page = attached.page;
         // The bridge with every one of its methods.
-        const methods = await page.evaluate(() => window.ready);
+        await page.waitForFunction(() => window.bridgeReady === true, { timeout: 20000 });
+        const methods = await page.evaluate(() => Object.keys(window.bridge)
+            .filter((k) => typeof window.bridge[k] === 'function' && !k.includes('(')));
         assert.deepEqual(BRIDGE_METHODS.filter((m) => !methods.includes(m)), []);
         return {
-            call: (method, ...args) => page.evaluate((m, a) => window.call(m, a), method, args),
+            call: (method, ...args) => page.evaluate((m, a) => new Promise((resolve) => window.bridge[m](...a,
+                (value) => resolve(value === undefined ? null : value))), method, args),
             async pushes(count) {
-                await page.waitForFunction((n) => window.pushes.length >= n, { timeout: 20000 }, count);
-                return page.evaluate(() => window.pushes.slice());
+                await page.waitForFunction((n) => window.calls.length >= n, { timeout: 20000 }, count);
+                return page.evaluate(() => window.calls.slice());
             },
-            clearPushes: () => page.evaluate(() => { window.pushes.length = 0; }),
+            clearPushes: () => page.evaluate(() => { window.calls = []; }),
             pushDeviceState: (device, channel, status) => host.pushDeviceState(device, channel, status),
             notice: (text) => host.notice(text),
-            copy: (orders) => page.evaluate((o) => window.copy(o), orders),
+            // CopyFileFunc with the outcomes the bridge tells the page meanwhile.
+            copy: (orders) => page.evaluate((o) => new Promise((resolve) => {
+                const told = [];
+                const listen = (text) => told.push(JSON.parse(text));
+                window.bridge.emitCopyResult.connect(listen);
+                window.bridge.CopyFileFunc(JSON.stringify(o), () => {
+                    window.bridge.emitCopyResult.disconnect(listen);
+                    resolve(told);
+                });
+            }), orders),
             async answerNotification(answer) {
                 // The notification reaches the host on its own time.
                 await notificationPending(host);
