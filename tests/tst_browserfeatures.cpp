@@ -24,11 +24,14 @@ const char kStorageScript[] = R"JS((function () {
     function done(text) { document.title = text; }
     open.onupgradeneeded = function () { open.result.createObjectStore('s'); };
     open.onsuccess = function () {
-        var store = open.result.transaction('s', 'readwrite').objectStore('s');
+        var tx = open.result.transaction('s', 'readwrite'), store = tx.objectStore('s');
         if (write) {
             localStorage.setItem('k', 'local');
             document.cookie = 'sid=cookie; path=/';
-            store.put('idb', 'k').onsuccess = function () { done('written'); };
+            // Written once committed: a put's own success comes before that,
+            // and a host that quits then may lose it.
+            store.put('idb', 'k');
+            tx.oncomplete = function () { done('written'); };
         } else {
             store.get('k').onsuccess = function (e) {
                 done([localStorage.getItem('k'), document.cookie, e.target.result].join(' '));
@@ -138,8 +141,10 @@ private slots:
         TaviWebPage a(&parent, m_a.url("/").toString(), pa);
         TaviWebPage b(&parent, m_b.url("/").toString(), pb);
         QCOMPARE(a.webWidgets()->profile(), pa);
-        QVERIFY(waitForJs(pageOf(*a.webWidgets()), "document.readyState == 'complete'"));
-        QVERIFY(waitForJs(pageOf(*b.webWidgets()), "document.readyState == 'complete'"));
+        // The title is the served page's: the empty first document has an
+        // opaque origin and no cookies.
+        QVERIFY(waitForJs(pageOf(*a.webWidgets()), "document.title == 'page'"));
+        QVERIFY(waitForJs(pageOf(*b.webWidgets()), "document.title == 'page'"));
         evalJs(pageOf(*a.webWidgets()), "document.cookie = 'sid=a'");
         evalJs(pageOf(*b.webWidgets()), "document.cookie = 'sid=b'");
         QCOMPARE(evalJs(pageOf(*a.webWidgets()), "document.cookie").toString(), cookieOfA);
