@@ -139,8 +139,9 @@ private slots:
     }
 
     // A page that never answers is restarted after the host's recovery
-    // time and answers again; the crash limit's last reload leaves an error
-    // state whose Reload button brings the page back.
+    // time and answers again; the renderer is reloaded at most three times a
+    // minute, then an error state stays, whose Reload button brings the page
+    // back.
     void recoveredThenErrorState()
     {
         BridgePage bridge;
@@ -151,6 +152,8 @@ private slots:
         QSignalSpy ended(&bridge.widgets, &VmsWebWidgets::renderProcessEnded);
         QSignalSpy back(&bridge.widgets, &VmsWebWidgets::pageResponsive);
         QSignalSpy error(&bridge.widgets, &VmsWebWidgets::errorStateShown);
+        HostRecorder host;
+        LogCapture log;
         hang(bridge.page(), 600000);
         QVERIFY(back.wait(60000));
         QCOMPARE(ended.size(), 1);
@@ -162,6 +165,16 @@ private slots:
             if (crash < 4)
                 QVERIFY(waitForJs(bridge.page(), "window.bridgeReady === true", 30000));
         }
+        // Each end is logged and told to the host: the fourth in a minute stays down.
+        QStringList reloading;
+        for (const QList<QVariant>& end : std::as_const(ended))
+            reloading << end.at(1).toString();
+        QCOMPARE(reloading, QStringList({ "true", "true", "true", "false" }));
+        const QStringList notices = host.notices().filter("\"cmd\": \"renderProcessTerminated\"");
+        QCOMPARE(notices.size(), 4);
+        QCOMPARE(notices.filter("\"reloading\": true").size(), 3);
+        QCOMPARE(log.lines().filter("tavi.webmodule: The page's renderer ended:").size(), 4);
+        QCOMPARE(log.lines().filter("tavi.webmodule: The page stays down:").size(), 1);
         QCOMPARE(error.size(), 1);
         QVERIFY(bridge.widgets.health().value("errorState").toBool());
         auto* reload = bridge.widgets.view()->findChild<QPushButton*>("reload");

@@ -116,22 +116,6 @@ private slots:
         QCOMPARE(label(dialog, "pictureLabel")->pixmap().size(), shown);
     }
 
-    // The folder, made absolute, opens; the viewer stays open.
-    void openFolder()
-    {
-        QVERIFY(!writePicture(m_dir.filePath("pics/snap.png"), QSize(64, 48)).isEmpty());
-        const QString previous = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(m_dir.path()));
-        {
-            ImageDialog dialog(QStringLiteral("pics/snap.png"), nullptr);
-            dialog.show();
-            dialog.findChild<QPushButton*>("openFolderButton")->click();
-            QVERIFY(dialog.isVisible());
-        }
-        QVERIFY(QDir::setCurrent(previous));
-        QCOMPARE(m_desktop.urls, QList<QUrl>({ QUrl::fromLocalFile(m_dir.filePath("pics")) }));
-    }
-
     void showPictureRunsModally_data()
     {
         QTest::addColumn<bool>("loadable");
@@ -165,49 +149,28 @@ private slots:
                                loadable ? QString() : QStringLiteral("Image could not be loaded."),
                                "1" }));
     }
-    void choice_data()
-    {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<bool>("result");
-        QTest::newRow("Prompt later") << "promptLaterButton" << true;
-        QTest::newRow("Close prompt") << "closePromptButton" << false;
-        QTest::newRow("corner button") << "cornerCloseButton" << false;
-    }
-
-    void choice()
-    {
-        QFETCH(QString, how);
-        QFETCH(bool, result);
-        DialogDriver<CMessageBox> driver(
-            [&](CMessageBox* box) { button(box, how.toLatin1().constData())->click(); });
-        QCOMPARE(CWebComm().ShowDevAlarmTips(QStringLiteral("Door 2 forced open")), result);
-        QCOMPARE(driver.count(), 1);
-        QVERIFY(!QApplication::activeModalWidget());
-    }
-
     // From the keyboard: the box holds the focus as it opens; Enter chooses
     // the highlighted button ("Prompt later", or the one Tab reached: the
     // corner button, then the row), Escape closes as the corner button does.
+    // A button pressed so is clicked as by the mouse.
     void choiceByKeyboard_data()
     {
         QTest::addColumn<QList<int>>("keys");
         QTest::addColumn<QString>("focus"); // where the last key went
         QTest::addColumn<bool>("result");
-        QTest::newRow("Enter") << QList<int> { Qt::Key_Return } << "" << true;
-        QTest::newRow("keypad Enter") << QList<int> { Qt::Key_Enter } << "" << true;
-        QTest::newRow("Tab to the corner, Enter")
-            << QList<int> { Qt::Key_Tab, Qt::Key_Return } << "cornerCloseButton" << false;
-        QTest::newRow("Tab twice, Enter") << QList<int> { Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Return }
-                                          << "promptLaterButton" << true;
-        QTest::newRow("Tab three times, Enter")
-            << QList<int> { Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Return }
-            << "closePromptButton" << false;
-        QTest::newRow("Tab twice, Space") << QList<int> { Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Space }
-                                          << "promptLaterButton" << true;
-        QTest::newRow("Escape") << QList<int> { Qt::Key_Escape } << "" << false;
-        QTest::newRow("Tab twice, Escape")
-            << QList<int> { Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Escape } << "promptLaterButton"
-            << false;
+        const auto add = [](const char* name, QList<int> keys, const char* focus, bool result) {
+            QTest::newRow(name) << keys << focus << result;
+        };
+        const int tab = Qt::Key_Tab;
+        add("Enter", { Qt::Key_Return }, "", true);
+        add("keypad Enter", { Qt::Key_Enter }, "", true);
+        add("Tab to the corner, Enter", { tab, Qt::Key_Return }, "cornerCloseButton", false);
+        add("Tab twice, Enter", { tab, tab, Qt::Key_Return }, "promptLaterButton", true);
+        add("Tab three times, Enter", { tab, tab, tab, Qt::Key_Return }, "closePromptButton",
+            false);
+        add("Tab twice, Space", { tab, tab, Qt::Key_Space }, "promptLaterButton", true);
+        add("Escape", { Qt::Key_Escape }, "", false);
+        add("Tab twice, Escape", { tab, tab, Qt::Key_Escape }, "promptLaterButton", false);
     }
 
     void choiceByKeyboard()
@@ -229,16 +192,19 @@ private slots:
             }
         });
         QCOMPARE(CWebComm().ShowDevAlarmTips(QStringLiteral("Door 2 forced open")), result);
+        QCOMPARE(driver.count(), 1);
         QCOMPARE(where.value(0), QStringLiteral("box"));
         QCOMPARE(where.last(), focus);
     }
 
     // The picture viewer holds the focus as it opens: Enter opens the folder
-    // and leaves it open, Escape closes it.
+    // (a relative path's made absolute) and leaves it open, Escape closes it.
     void pictureViewerByKeyboard()
     {
-        const QString path = writePicture(m_dir.filePath("keys/snap.png"), QSize(64, 48));
-        m_desktop.urls.clear();
+        QVERIFY(!writePicture(m_dir.filePath("keys/snap.png"), QSize(64, 48)).isEmpty());
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        const auto back = qScopeGuard([&] { QDir::setCurrent(previous); });
         QStringList seen;
         DialogDriver<ImageDialog> driver([&](ImageDialog* dialog) {
             if (!QTest::qWaitForWindowActive(dialog))
@@ -251,37 +217,22 @@ private slots:
                 QTest::keyClick(target, Qt::Key_Escape);
             seen << QString::number(dialog->isVisible());
         });
-        CWebComm().ShowPicture(path);
+        CWebComm().ShowPicture("keys/snap.png");
         QCOMPARE(seen, QStringList({ "1", "1", "1", "0" }));
         QCOMPARE(m_desktop.urls, QList<QUrl>({ QUrl::fromLocalFile(m_dir.filePath("keys")) }));
         QCOMPARE(driver.count(), 1);
     }
 
     // The installed translation names the buttons, also to a screen reader,
-    // and leaves nothing unnamed.
-    void translatedButtons_data()
-    {
-        QTest::addColumn<QString>("locale"); // empty: no translation loaded
-        QTest::addColumn<QStringList>("texts");
-        QTest::newRow("English") << "" << QStringList({ "Prompt later", "Close prompt", "Close" });
-        QTest::newRow("Chinese") << "zh_CN"
-                                 << QStringList({ QStringLiteral("稍后提示"),
-                                                  QStringLiteral("关闭提示"),
-                                                  QStringLiteral("关闭") });
-    }
-
+    // and leaves nothing unnamed. (Without one they keep their source texts.)
     void translatedButtons()
     {
-        QFETCH(QString, locale);
-        QFETCH(QStringList, texts);
         // Beside the programs in the build tree, as after installation.
         const QString dir
             = QCoreApplication::applicationDirPath() + "/../share/TaviWebModule/translations";
         QTranslator translator;
-        if (!locale.isEmpty()) {
-            QVERIFY2(translator.load(QLocale(locale), "taviwebmodule", "_", dir), qPrintable(dir));
-            QVERIFY(QCoreApplication::installTranslator(&translator));
-        }
+        QVERIFY2(translator.load(QLocale("zh_CN"), "taviwebmodule", "_", dir), qPrintable(dir));
+        QVERIFY(QCoreApplication::installTranslator(&translator));
         QStringList shown;
         DialogDriver<CMessageBox> driver([&](CMessageBox* box) {
             shown << button(box, "promptLaterButton")->text()
@@ -290,7 +241,7 @@ private slots:
         });
         QVERIFY(!CWebComm().ShowDevAlarmTips(QStringLiteral("Camera 7 reports motion in zone 3")));
         QCoreApplication::removeTranslator(&translator);
-        QCOMPARE(shown, texts);
+        QCOMPARE(shown, QStringList({ "稍后提示", "关闭提示", "关闭" }));
     }
 
     // Centred on the primary screen, wherever it starts. The primary screen
@@ -322,10 +273,8 @@ private slots:
         CWebComm bridge;
         LogCapture log;
         bridge.PlaySoundFile(m_chime);
-        QCOMPARE(players(bridge).size(), 1);
-        QMediaPlayer* player = players(bridge).first();
-        QCOMPARE(outputs(bridge), QList<QAudioOutput*> { player->audioOutput() });
-        QCOMPARE(player->source(), QUrl::fromLocalFile(m_chime));
+        QMediaPlayer* player = players(bridge).value(0);
+        QVERIFY(player); // its output and source: pairReplacedAndGoneWithTheBridge
         const bool noDevice = QMediaDevices::defaultAudioOutput().isNull();
         QString expected = QStringLiteral("No Error");
         if (noDevice)
@@ -347,23 +296,25 @@ private slots:
         QTest::addColumn<bool>("rooted"); // pages may read only another folder
         QTest::addColumn<QStringList>("lines");
         const QString refused = "tavi.webmodule: Refused %1: ";
-        const QString picture = "Image could not be loaded.";
-        const QString sound = "Error:  \"the path is %1\"";
-        for (const char* method : { "ShowPicture", "PlaySoundFile" }) {
-            const QString line = method == QLatin1String("ShowPicture") ? picture : sound;
-            const QString refusal = refused.arg(method);
-            QTest::addRow("%s, an empty path", method)
-                << method << "" << false
-                << QStringList { refusal + "an empty path", line.arg("not a local file path") };
-            QTest::addRow("%s, a URL", method)
-                << method << "file://{F}" << false
-                << QStringList { refusal + "a URL, not a local file path: file://{F}",
-                                 line.arg("not a local file path") };
-            QTest::addRow("%s, outside the file roots", method)
-                << method << "{F}" << true
-                << QStringList { refusal + "reading outside the file roots: {F}",
-                                 line.arg("outside the host's file roots") };
-        }
+        // The picture's line is one for every cause; the sound's names the
+        // cause's kind. (Each cause's refusal: tst_accesspolicy::onePathRule.)
+        QTest::newRow("ShowPicture, a URL")
+            << "ShowPicture"
+            << "file://{F}" << false
+            << QStringList { refused.arg("ShowPicture")
+                                 + "a URL, not a local file path: file://{F}",
+                             "Image could not be loaded." };
+        const QString sound = refused.arg("PlaySoundFile");
+        QTest::newRow("PlaySoundFile, an empty path")
+            << "PlaySoundFile"
+            << "" << false
+            << QStringList { sound + "an empty path",
+                             "Error:  \"the path is not a local file path\"" };
+        QTest::newRow("PlaySoundFile, outside the file roots")
+            << "PlaySoundFile"
+            << "{F}" << true
+            << QStringList { sound + "reading outside the file roots: {F}",
+                             "Error:  \"the path is outside the host's file roots\"" };
     }
 
     void refusedPaths()

@@ -200,27 +200,21 @@ private slots:
     {
         QTest::addColumn<QByteArray>("signal");
         QTest::addColumn<QVariantList>("args");
-        QTest::newRow("navigationRefused")
-            << QByteArray("navigationRefused")
-            << QVariantList { QUrl("https://elsewhere.example/"), true };
-        QTest::newRow("linkRefused")
-            << QByteArray("linkRefused")
-            << QVariantList { QUrl("https://elsewhere.example/"), true, true };
-        QTest::newRow("bridgeWithheld")
-            << QByteArray("bridgeWithheld") << QVariantList { "https://elsewhere.example:443" };
-        QTest::newRow("bridgeCallRefused")
-            << QByteArray("bridgeCallRefused")
-            << QVariantList { "DelFileFunc",
-                              "qrc:", QVariant::fromValue(VmsWebWidgets::OutsideFileRoots) };
-        QTest::newRow("renderProcessEnded")
-            << QByteArray("renderProcessEnded")
-            << QVariantList { QVariant::fromValue(QWebEnginePage::CrashedTerminationStatus),
-                              false };
-        QTest::newRow("pageUnresponsive")
-            << QByteArray("pageUnresponsive") << QVariantList { 5200 };
-        QTest::newRow("pageResponsive") << QByteArray("pageResponsive") << QVariantList { 7300 };
-        QTest::newRow("pushesDropped") << QByteArray("pushesDropped") << QVariantList { 12 };
-        QTest::newRow("errorStateShown") << QByteArray("errorStateShown") << QVariantList {};
+        const auto add = [](const char* signal, const QVariantList& args) {
+            QTest::newRow(signal) << QByteArray(signal) << args;
+        };
+        const QUrl elsewhere("https://elsewhere.example/");
+        add("navigationRefused", { elsewhere, true });
+        add("linkRefused", { elsewhere, true, true });
+        add("bridgeWithheld", { "https://elsewhere.example:443" });
+        add("bridgeCallRefused",
+            { "DelFileFunc", "qrc:", QVariant::fromValue(VmsWebWidgets::OutsideFileRoots) });
+        add("renderProcessEnded",
+            { QVariant::fromValue(QWebEnginePage::CrashedTerminationStatus), false });
+        add("pageUnresponsive", { 5200 });
+        add("pageResponsive", { 7300 });
+        add("pushesDropped", { 12 });
+        add("errorStateShown", {});
     }
     void tabPagePassesPageEventsOn()
     {
@@ -251,42 +245,6 @@ private slots:
         QCOMPARE(own.size(), 1);
         QCOMPARE(spy.size(), 1);
         QCOMPARE(spy.at(0), own.at(0));
-    }
-
-    // A dead renderer is logged and told to the host, and the page comes
-    // back by itself, but not more than three times a minute.
-    void crashedRendererReloads()
-    {
-        BridgePage bridge;
-        QVERIFY(bridge.load());
-        HostRecorder host;
-        LogCapture log;
-        QSignalSpy connected(&bridge.widgets, &VmsWebWidgets::bridgeConnected);
-        for (int crash = 1; crash <= 4; ++crash) {
-            connected.clear();
-            QVERIFY(bridge.page()->renderProcessPid() > 0);
-            ::kill(pid_t(bridge.page()->renderProcessPid()), SIGKILL);
-            QTRY_COMPARE_WITH_TIMEOUT(host.notices().size(), crash, 30000);
-            const bool reloading = crash <= 3;
-            QVERIFY2(host.notices().last().contains("\"cmd\": \"renderProcessTerminated\"")
-                         && host.notices().last().contains(
-                             QStringLiteral("\"reloading\": %1").arg(reloading ? "true" : "false")),
-                     qPrintable(host.notices().last()));
-            // Then, once it stays down, its error state.
-            const QStringList lines = log.lines();
-            QVERIFY(lines.at(lines.size() - (reloading ? 1 : 2))
-                        .startsWith("tavi.webmodule: The page's renderer ended:"));
-            QCOMPARE(lines.last().startsWith("tavi.webmodule: The page stays down:"), !reloading);
-            // Back as a host sees it: the new document's bridge connects, and
-            // the page answers.
-            if (reloading) {
-                QVERIFY(!connected.isEmpty() || connected.wait(60000));
-                QVERIFY(waitForJs(bridge.page(), "window.bridgeReady === true", 30000));
-            }
-        }
-        QTest::qWait(300);
-        QCOMPARE(bridge.page()->renderProcessPid(), 0);
-        QVERIFY(connected.isEmpty());
     }
 
     // A reload after a crash that the engine drops (here: stopped as it
