@@ -102,24 +102,21 @@ private slots:
     {
         QTest::addColumn<QString>("how");
         QTest::addColumn<QString>("refused");
-        QTest::addColumn<int>("error");
         QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("reason");
-        for (const char* how : { "copy", "snapshot" }) {
-            QTest::addRow("%s, data", how)
-                << how << "fdatasync" << EIO << kOld << "Input/output error";
-            QTest::addRow("%s, folder", how)
-                << how << "fsync" << EIO << kNew << "Input/output error";
-        }
+        QTest::newRow("copy, data") << "copy"
+                                    << "fdatasync" << kOld;
+        QTest::newRow("copy, folder") << "copy"
+                                      << "fsync" << kNew;
+        // The folder's sync is the replacing file's, as for the copy.
+        QTest::newRow("snapshot, data") << "snapshot"
+                                        << "fdatasync" << kOld;
     }
 
     void refusedSyncIsAFailedWrite()
     {
         QFETCH(QString, how);
         QFETCH(QString, refused);
-        QFETCH(int, error);
         QFETCH(QByteArray, content);
-        QFETCH(QString, reason);
         ScratchDir dir;
         QVERIFY(writeFile(dir.filePath("src.bin"), kNew));
         QVERIFY(writeFile(dir.filePath("existing.bin"), kOld));
@@ -127,15 +124,15 @@ private slots:
         LogCapture log;
         {
             SyncRecorder recorder(dir.path());
-            recorder.failCalls(refused, error);
+            recorder.failCalls(refused, EIO);
             QCOMPARE(writeThroughBridge(how, dir, "existing.bin"), how == "copy");
             QVERIFY(recorder.events().contains(refused
                                                + (refused == "fsync" ? " {D}" : " {D}/.tavi-*")));
         }
         QCOMPARE(host.notices(), QStringList());
-        const QString line
-            = QStringLiteral("tavi.webmodule: Failed to write the %1: %2 %3")
-                  .arg(how, debugQuoted(dir.filePath("existing.bin")), debugQuoted(reason));
+        const QString line = QStringLiteral("tavi.webmodule: Failed to write the %1: %2 %3")
+                                 .arg(how, debugQuoted(dir.filePath("existing.bin")),
+                                      debugQuoted("Input/output error"));
         QVERIFY2(log.contains(line), qPrintable(log.lines().join('\n')));
         QCOMPARE(readFile(dir.filePath("existing.bin")), content);
         QCOMPARE(filesUnder(dir.path()), (QStringList { "existing.bin", "src.bin" }));
