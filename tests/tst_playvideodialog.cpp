@@ -123,7 +123,6 @@ private slots:
         QTest::addColumn<int>("result");
         QTest::addColumn<int>("handle");
         QTest::addColumn<QString>("line"); // "%1": the window id when it plays
-        QTest::newRow("started") << 0 << 7 << "StartFilePlayback ok, handle=7, winId=%1";
         QTest::newRow("handle 0 is valid") << 0 << 0 << "StartFilePlayback ok, handle=0, winId=%1";
         QTest::newRow("sdk refuses") << -5 << 3 << "StartFilePlayback failed: ret=-5";
         QTest::newRow("success without handle") << 0 << -1 << "StartFilePlayback failed: ret=0";
