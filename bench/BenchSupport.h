@@ -1,18 +1,20 @@
 #pragma once
 
-// Small helpers shared by the benchmark programs: quiet logging, statistics,
-// how long the GUI thread stands still, and the goal line. Pages and their
-// JavaScript come from the test support.
+// Small helpers shared by the benchmark programs: quiet logging, memory,
+// statistics, how long the GUI thread stands still, and the goal line. Pages
+// and their JavaScript come from the test support.
 
 #include <KelCommand.h>
 #include <QtCore/QCoreApplication>
 #include <QtCore/QElapsedTimer>
+#include <QtCore/QFile>
 #include <QtCore/QTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
 #include <time.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -42,6 +44,15 @@ inline DeviceStatusMap deviceStatus(int count)
             channels[c] = (d + c) % 3;
     }
     return map;
+}
+
+// Resident memory of this process in kB.
+inline qint64 residentKb()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    return statm.readAll().split(' ').value(1).toLongLong() * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
 // The processor time of the calling thread, in milliseconds, page faults
@@ -128,7 +139,8 @@ inline double printPairedResult(const char* figure, const std::vector<double>& v
 
 // The longest time the thread it lives in went without serving its events,
 // between start() and stop(): the largest gap between the ticks of a 1 ms
-// timer (a gap of about 1 ms means the thread never stood still).
+// timer (a gap of about 1 ms means the thread never stood still). For long
+// runs, windows() gives the longest gap of each second as well.
 class StallProbe
 {
 public:
@@ -140,8 +152,11 @@ public:
     void start()
     {
         m_longest = 0;
+        m_windowLongest = 0;
+        m_windows.clear();
         m_clock.start();
         m_last = 0;
+        m_windowEnd = kWindowNs;
         m_timer.start(1);
     }
     // In milliseconds.
@@ -151,18 +166,33 @@ public:
         m_timer.stop();
         return double(m_longest) / 1e6;
     }
+    // The longest gap of each whole second between start() and stop(), in
+    // milliseconds; a gap counts in the second it ends in.
+    const std::vector<double>& windows() const { return m_windows; }
 
 private:
+    static constexpr qint64 kWindowNs = 1000000000;
     void tick()
     {
         const qint64 now = m_clock.nsecsElapsed();
-        m_longest = std::max(m_longest, now - m_last);
+        const qint64 gap = now - m_last;
+        m_longest = std::max(m_longest, gap);
         m_last = now;
+        if (now >= m_windowEnd) {
+            m_windows.push_back(double(std::max(m_windowLongest, gap)) / 1e6);
+            m_windowLongest = 0;
+            m_windowEnd = now + kWindowNs;
+        } else {
+            m_windowLongest = std::max(m_windowLongest, gap);
+        }
     }
     QTimer m_timer;
     QElapsedTimer m_clock;
     qint64 m_last = 0;
     qint64 m_longest = 0;
+    qint64 m_windowEnd = 0;
+    qint64 m_windowLongest = 0;
+    std::vector<double> m_windows;
 };
 
 // The last line of every benchmark.

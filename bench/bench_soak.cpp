@@ -26,15 +26,6 @@ namespace {
 constexpr int kWarmUp = 30;
 constexpr int kCycles = 300;
 
-// Resident memory of this process in kB.
-qint64 residentKb()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    return statm.readAll().split(' ').value(1).toLongLong() * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
 void settle()
 {
     for (int i = 0; i < 5; ++i) {
@@ -60,9 +51,9 @@ Run churn(const std::function<void()>& cycle)
         cycle();
         settle();
         if (i + 1 == kWarmUp)
-            start = residentKb();
+            start = Bench::residentKb();
     }
-    return { double(residentKb() - start) / kCycles,
+    return { double(Bench::residentKb() - start) / kCycles,
              int(QApplication::topLevelWidgets().size()) - before };
 }
 

@@ -112,6 +112,8 @@ DemoHost::DemoHost(const Options& options)
     m_pTabs->addTab(m_pPage, QStringLiteral("Web page"));
     connect(m_pPage->webWidgets()->view()->page(), &QWebEnginePage::loadingChanged, this,
             &DemoHost::onLoadingChanged);
+    if (m_options.health)
+        watchHealth();
     if (m_options.watch) {
         const QString folder = QFileInfo(m_options.url.toLocalFile()).absolutePath();
         auto* watcher = new PageWatcher(folder, this);
@@ -476,11 +478,56 @@ bool DemoHost::writeOutputs()
     return ok;
 }
 
+QList<TaviWebPage*> DemoHost::webTabs() const
+{
+    QList<TaviWebPage*> tabs;
+    for (int i = 0; i < m_pTabs->count(); ++i)
+        if (auto* tab = qobject_cast<TaviWebPage*>(m_pTabs->widget(i)))
+            tabs << tab;
+    return tabs;
+}
+
+void DemoHost::watchHealth()
+{
+    for (TaviWebPage* tab : webTabs()) {
+        connect(tab, &TaviWebPage::pageUnresponsive, this, [this, tab](int silentMs) {
+            recordHealth(tab, QStringLiteral("stopped answering (%1 ms silent)").arg(silentMs));
+        });
+        connect(tab, &TaviWebPage::pageResponsive, this, [this, tab](int goneMs) {
+            recordHealth(tab, QStringLiteral("answers again after %1 ms").arg(goneMs));
+        });
+        connect(tab, &TaviWebPage::pushesDropped, this, [this, tab](int count) {
+            recordHealth(tab, QStringLiteral("dropped %1 pushes over its budget").arg(count));
+        });
+        connect(tab, &TaviWebPage::errorStateShown, this,
+                [this, tab] { recordHealth(tab, QStringLiteral("shows its error state")); });
+    }
+    auto* timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, [this] {
+        for (TaviWebPage* tab : webTabs())
+            recordHealth(tab, QString());
+    });
+    timer->start(kHealthEveryMs);
+}
+
+void DemoHost::recordHealth(TaviWebPage* tab, const QString& what)
+{
+    const QString figures = QString::fromUtf8(
+        QJsonDocument(tab->webWidgets()->health()).toJson(QJsonDocument::Compact));
+    const QString name = m_pTabs->tabText(m_pTabs->indexOf(tab));
+    record(QStringLiteral("host"),
+           what.isEmpty() ? QStringLiteral("health of tab \"%1\": %2").arg(name, figures)
+                          : QStringLiteral("tab \"%1\" %2: %3").arg(name, what, figures));
+}
+
 void DemoHost::finish(int exitCode)
 {
     if (m_bFinished)
         return;
     m_bFinished = true;
+    if (m_options.health)
+        for (TaviWebPage* tab : webTabs())
+            recordHealth(tab, QString());
     // The screen's picture is of the host's window: on a display the video
     // windows go first and the window repaints where they were. Offscreen
     // the picture shows them.

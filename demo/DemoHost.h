@@ -43,6 +43,7 @@ public:
         // Where the page's persistent profile keeps its storage.
         QString profileFolder;
         bool watch = false; // reload when a file under the page's folder changes
+        bool health = false; // each tab's health in the transcript
         // The simulated host's script; none: the random tour.
         std::shared_ptr<HostScenario> scenario;
     };
@@ -53,6 +54,8 @@ public:
     // The line a served run prints on standard output once the page has
     // loaded, followed by a JSON object.
     static constexpr const char* kReadyPrefix = "TAVI-READY ";
+    // How often --health writes each tab's figures.
+    static constexpr int kHealthEveryMs = 5000;
 
     explicit DemoHost(const Options& options);
     ~DemoHost() override;
@@ -93,6 +96,13 @@ private:
     // transcript has from Qt's log already.
     void forwardHostLog();
     void finish(int exitCode = 0);
+    // The tabs that show a web page.
+    QList<TaviWebPage*> webTabs() const;
+    // --health: each tab's figures now and then, and when its page stops
+    // answering and answers again.
+    void watchHealth();
+    // One line of the tab's figures after what happened.
+    void recordHealth(TaviWebPage* tab, const QString& what);
     // The control endpoint of a served run.
     void startControl();
     // Prints the ready line, once.

@@ -287,10 +287,16 @@ int main(int argc, char** argv)
         QStringLiteral("Reload the page when a file under its folder changes, a new one too "
                        "(hidden files and node_modules left out). For a --url that is a local "
                        "file."));
+    QCommandLineOption healthOption(
+        QStringLiteral("health"),
+        QStringLiteral("Write each tab's health (its figures as VmsWebWidgets::health() gives "
+                       "them, one JSON line) to the transcript every %1 s, when the page stops "
+                       "answering and answers again, and at the end of the run.")
+            .arg(DemoHost::kHealthEveryMs / 1000));
     parser.addOptions({ urlOption, headlessOption, tourOption, shotOption, transcriptOption,
                         quitOption, closeOption, devToolsOption, remoteOption, serveOption,
                         allowOriginOption, pageErrorOption, scenarioOption, profileOption,
-                        watchOption });
+                        watchOption, healthOption });
     parser.process(app);
 
     const auto fail = [](const QString& problem) {
@@ -303,6 +309,7 @@ int main(int argc, char** argv)
     if (!options.url.isValid())
         return fail(problem);
     options.watch = parser.isSet(watchOption);
+    options.health = parser.isSet(healthOption);
     if (options.watch && !options.url.isLocalFile())
         return fail(QStringLiteral("--watch needs a page that is a local file: %1")
                         .arg(options.url.toDisplayString()));

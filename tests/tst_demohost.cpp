@@ -1,6 +1,7 @@
 // The demo host as a page author runs it, headless: what it says and its exit
 // code for a path that names no file, a page that does not load, a local page
-// with its query and fragment, and the demo page's tour with the inspector
+// with its query and fragment, a page that stops answering a while (--health),
+// and the demo page's tour with the inspector
 // and remote debugging. Served for automated browsers, it answers no request
 // without the run's secret, under another name (DNS rebinding) or of a web
 // page, and such requests change nothing.
@@ -110,6 +111,13 @@ private slots:
         QTest::newRow("path with query and fragment")
             << QStringList { "--url", page + "?late#tour", "--quit-after", "1000" } << 0
             << QStringList { "[host] opening file://" + page + "?late#tour" };
+        // The module's time-out is 5 s: the page loops 9 s.
+        QTest::newRow("health of a page that stops answering")
+            << QStringList { "--health", "--url", page + "?hang=9000", "--quit-after", "16000" }
+            << 0
+            << QStringList { "[host] tab \"Web page\" stopped answering (",
+                             "[host] tab \"Web page\" answers again after ",
+                             "[host] health of tab \"Web page\": {\"answering\":true," };
         QTest::newRow("tour with the inspector")
             << QStringList { "--devtools", "--remote-debugging", port } << 0
             << QStringList { "[host] DevTools loaded: devtools://",

@@ -60,12 +60,14 @@ void PushBacklog::setBudget(qsizetype bytes)
 void PushBacklog::popFront()
 {
     m_bytes -= m_items.front().bytes();
+    m_fullStatuses -= m_items.front().fullStatus ? 1 : 0;
     m_items.pop_front();
 }
 
 PushItem PushBacklog::takeFront()
 {
     m_bytes -= m_items.front().bytes();
+    m_fullStatuses -= m_items.front().fullStatus ? 1 : 0;
     PushItem item = std::move(m_items.front());
     m_items.pop_front();
     return item;
@@ -74,6 +76,7 @@ PushItem PushBacklog::takeFront()
 void PushBacklog::replaceFront(PushItem item)
 {
     m_bytes += item.bytes() - m_items.front().bytes();
+    m_fullStatuses += (item.fullStatus ? 1 : 0) - (m_items.front().fullStatus ? 1 : 0);
     m_items.front() = std::move(item);
 }
 
@@ -94,6 +97,10 @@ template<class Match> int PushBacklog::removeWaiting(Match match)
 
 bool PushBacklog::fullStatusWaiting() const
 {
+    // Asked at every device status: under a large budget the backlog grows
+    // long without any full status, and is not walked then.
+    if (m_fullStatuses == 0)
+        return false;
     return std::any_of(m_items.begin(), m_items.end(),
                        [](const PushItem& item) { return item.fullStatus && !item.begun(); });
 }
@@ -109,6 +116,7 @@ PushBacklog::Outcome PushBacklog::add(PushItem item, bool enforce)
     const qsizetype size = item.bytes();
     if (m_bytes + size <= m_budget || !enforce) {
         m_bytes += size;
+        m_fullStatuses += item.fullStatus ? 1 : 0;
         m_items.push_back(std::move(item));
         return Queued;
     }
@@ -122,6 +130,7 @@ PushBacklog::Outcome PushBacklog::add(PushItem item, bool enforce)
         full.function = QLatin1String("emitDevStatus");
         full.fullStatus = true;
         m_bytes += full.bytes();
+        ++m_fullStatuses;
         m_items.push_back(std::move(full));
         if (kind == Kind::DeviceStatus) {
             ++m_replaced;
@@ -158,6 +167,7 @@ PushBacklog::Outcome PushBacklog::add(PushItem item, bool enforce)
         }
     }
     m_bytes += size;
+    m_fullStatuses += item.fullStatus ? 1 : 0;
     m_items.push_back(std::move(item));
     return outcome;
 }

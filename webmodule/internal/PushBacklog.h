@@ -79,6 +79,7 @@ private:
     std::deque<PushItem> m_items;
     qsizetype m_budget = kDefaultBudget;
     qsizetype m_bytes = 0;
+    qsizetype m_fullStatuses = 0; // items with fullStatus, begun or not
     quint64 m_replaced = 0;
     quint64 m_dropped = 0;
 };

@@ -8,6 +8,7 @@
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
 #include <QtCore/QLocale>
+#include <QtCore/QTimer>
 #include <QtCore/QTranslator>
 #include <QtGui/QDesktopServices>
 #include <QtWidgets/QBoxLayout>
