@@ -1,12 +1,15 @@
 // The page library, loaded from the module's resources into a real page: a
 // request through the bridge resolves with the answer the host gives later
-// from a thread of its own. Its pairing logic is tested under Node.
+// from a thread of its own; what the policy refuses rejects with the reason.
+// Its pairing logic is tested under Node.
 
 #include "FakeSdk.h"
 #include "TestSupport.h"
 
 #include <QtCore/QRegularExpression>
 #include <TaviSim.h>
+#include <WebAccessPolicy.h>
+#include <WebPage.h>
 #include <vector>
 
 using namespace TestSupport;
@@ -18,13 +21,15 @@ class TestPageLibrary : public QObject
     std::vector<std::thread> m_hostThreads;
     QWebEnginePage* page() { return m_host->page(); }
 
-    // Settles a page promise and returns {"value": ..} or {"error": ..}.
+    // Settles a page promise and returns {"value": ..} or {"error": {class:
+    // whether the library's error class, code, reason}}.
     QJsonObject await(const QString& promise)
     {
         evalJs(page(),
                QStringLiteral(
                    "window.settled = undefined; (%1).then(v => window.settled = { value: v },"
-                   " e => window.settled = { error: String(e) }); true")
+                   " e => window.settled = { error: { class: e instanceof TaviWeb.TaviWebError,"
+                   " code: e.code, reason: e.reason } }); true")
                    .arg(promise));
         waitForJs(page(), QStringLiteral("window.settled !== undefined"), 20000);
         const QString text
@@ -42,6 +47,9 @@ private slots:
 
     void cleanup()
     {
+        WebAccessPolicy::global().setTrustedOrigins({});
+        WebAccessPolicy::global().setFileRoots({}, {});
+        CWebPage::m_strDownloadPath.clear();
         for (std::thread& t : m_hostThreads)
             t.join();
         m_hostThreads.clear();
@@ -81,6 +89,54 @@ private slots:
                                      { "ack", ack },
                                      { "msg", body } };
         QCOMPARE(settled, (QJsonObject { { "value", expected } }));
+    }
+
+    // A call the policy refuses rejects in the page with the library's error
+    // class and the reason the bridge told; an allowed one resolves.
+    void refusalsReachThePage_data()
+    {
+        QTest::addColumn<QString>("call"); // {D}: a scratch folder, "in" its write root
+        QTest::addColumn<QString>("reason"); // empty: resolves
+        const auto add = [](const char* name, const char* call, const char* reason) {
+            QTest::newRow(name) << QString(call) << QString(reason);
+        };
+        add("outside the roots, off the GUI thread",
+            "tavi.saveSnapshot('data:image/png;base64,AA', 'c', 1, '{D}/out/a.png')",
+            "outside-file-roots");
+        add("a URL", "tavi.showPicture('http://127.0.0.1/a.png')", "url-not-path");
+        add("an empty path", "tavi.playSound('')", "empty-path");
+        add("trust withdrawn", "tavi.devSessionId('cam-1')", "untrusted-document");
+        add("allowed", "tavi.setDownloadPath('{D}/in')", "");
+    }
+    void refusalsReachThePage()
+    {
+        QFETCH(QString, call);
+        QFETCH(QString, reason);
+        ScratchDir dir;
+        QVERIFY(QDir().mkpath(dir.filePath("in")));
+        WebAccessPolicy::global().setFileRoots({}, { dir.filePath("in") });
+        if (reason == "untrusted-document")
+            WebAccessPolicy::global().setTrustedOrigins({ "https://vms.example" });
+        const QJsonObject error { { "class", true }, { "code", "refused" }, { "reason", reason } };
+        QCOMPARE(await(dir.fill(call)).value("error").toObject(),
+                 reason.isEmpty() ? QJsonObject() : error);
+    }
+
+    // In a document the host does not trust connect() fails at once (not by
+    // its time-out) with the library's error and the reason; given a
+    // stand-in, the page connects to that.
+    void connectInAnUntrustedDocument()
+    {
+        WebAccessPolicy::global().setTrustedOrigins({ "https://vms.example" });
+        QVERIFY(loadPage(m_host->widgets, QUrl("qrc:/tests/library.html?plain")));
+        QVERIFY(waitForJs(page(), "window.connectError", 20000));
+        QCOMPARE(evalJs(page(), "JSON.stringify(window.connectError)").toString(),
+                 R"({"class":true,"code":"no-bridge","reason":"untrusted-document"})");
+        QVERIFY(loadPage(m_host->widgets, QUrl("qrc:/tests/library.html?stand-in")));
+        QVERIFY(waitForJs(page(), "window.ready", 20000));
+        QCOMPARE(evalJs(page(), "window.withheld").toString(), "untrusted-document");
+        QCOMPARE(await("tavi.devSessionId('cam-lobby')"),
+                 (QJsonObject { { "value", "sess-cam-lobby" } }));
     }
 
     // Every console message of a page reaches the host's log on one line;

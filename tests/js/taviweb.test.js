@@ -202,6 +202,8 @@ test('connect resolves with a client over the channel object, or says what is mi
     mock.uninstall();
     await assert.rejects(TaviWeb.connect({ global, QWebChannel: mock.QWebChannel }), { code: 'no-transport' });
     await assert.rejects(TaviWeb.connect({ global }), { code: 'no-channel' });
+    const standIn = await TaviWeb.connect({ global, standIn: () => TaviWebMock.install({ global }) });
+    assert.equal(await standIn.devSessionId('cam-lobby'), 'sess-cam-lobby');
 });
 
 test('a second copy of the library on the page chains the first', () => {
@@ -281,4 +283,16 @@ test('copyFiles on a bridge that tells no outcomes resolves with undefined', asy
     delete mock.bridge.emitCopyProgress;
     const tavi = await TaviWeb.connect({ global });
     assert.equal(await tavi.copyFiles([{ sourceFile: '/a', targetFile: '/b' }]), undefined);
+});
+
+test('refused calls reject with the error class and why, as the stand-in judges paths', async () => {
+    TaviWeb._reset();
+    const global = {};
+    const mock = TaviWebMock.install({ global, fileRoots: { write: ['/in'] } });
+    const client = TaviWeb.createClient(mock.bridge, { global });
+    const snap = (path) => client.saveSnapshot('data:x;base64,AA', 'c', 1, path);
+    const settled = await Promise.all([snap('/out/a.jpg'), client.showPicture('file:///in/a.png'),
+        client.deleteFiles(['/in/a', '']), snap('/in/a.jpg')]
+        .map((p) => p.then((v) => v, (e) => e instanceof TaviWeb.TaviWebError && `${e.method} ${e.reason}`)));
+    assert.deepEqual(settled, ['AfterSnapshot outside-file-roots', 'ShowPicture url-not-path', 'DelFileFunc empty-path', 0]);
 });

@@ -8,8 +8,13 @@
 #include "SideObject.h"
 #include "WarningBudget.h"
 #include "WebAccessPolicy.h"
+#include "WebComm.h"
 
+#include <QtCore/QCoreApplication>
+#include <QtCore/QJsonDocument>
+#include <QtCore/QJsonObject>
 #include <QtCore/QRegularExpression>
+#include <QtCore/QThread>
 #include <QtCore/QUuid>
 #include <QtWebChannel/QWebChannel>
 #include <QtWebEngineCore/QWebEnginePage>
@@ -36,6 +41,30 @@ const char kReportScript[] = R"JS((function () {
     addEventListener('pageshow', function (e) { if (e.isTrusted && e.persisted) tell('shown'); });
     addEventListener('pagehide', function (e) { if (e.isTrusted) tell('hidden'); });
 })();)JS";
+
+// Tells the page of bridge why its call of method was refused, on the GUI
+// thread where the bridge lives; nothing when the bridge is gone by then.
+// The signal travels on the page's own channel, before the call's answer.
+void tellPage(const QPointer<QObject>& bridge, const char* method, const char* reason,
+              const QString& why, const QString* path = nullptr)
+{
+    QJsonObject refusal { { QStringLiteral("method"), QLatin1String(method) },
+                          { QStringLiteral("reason"), QLatin1String(reason) },
+                          { QStringLiteral("why"), why } };
+    if (path)
+        refusal.insert(QStringLiteral("path"), *path);
+    const auto tell =
+        [bridge, text = QString::fromUtf8(QJsonDocument(refusal).toJson(QJsonDocument::Compact))] {
+            if (auto* webComm = qobject_cast<CWebComm*>(bridge.data()))
+                Q_EMIT webComm->emitCallRefused(text);
+        };
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() == app->thread())
+        tell();
+    else
+        // Queued before the end of the work, so before the call's answer.
+        QMetaObject::invokeMethod(app, tell, Qt::QueuedConnection);
+}
 
 } // namespace
 
@@ -192,6 +221,10 @@ bool bridgeCallAllowed(const QObject* bridge, const char* method)
                    .arg(QLatin1String(method), origin);
     if (gate)
         reportRefusedCall(gate->page(), method, VmsWebWidgets::UntrustedOrigin);
+    // Heard only by a document that still holds the bridge (its trust
+    // withdrawn while shown): others have no object to hear it on.
+    tellPage(const_cast<QObject*>(bridge), method, "untrusted-document",
+             QStringLiteral("the host does not trust this document's origin (%1)").arg(origin));
     return false;
 }
 
@@ -220,38 +253,64 @@ bool looksLikeUrl(const QString& path)
 
 namespace {
 
-// pagePath, telling whether a refusal was the file roots'.
+// Why a path was refused, as the page hears it.
+enum class PathRefusal { None, Empty, Nul, Url, OutsideRoots };
+
+// pagePath, telling why a refusal was made.
 std::optional<QString> judgedPath(const QObject* owner, const char* method, const QString& text,
-                                  PathUse use, bool* outsideRoots)
+                                  PathUse use, PathRefusal* cause)
 {
-    *outsideRoots = false;
+    *cause = PathRefusal::None;
     const QString path = slashedPath(text);
-    if (path.isEmpty())
+    if (path.isEmpty()) {
+        *cause = PathRefusal::Empty;
         return refused(owner, method, QStringLiteral("an empty path"));
+    }
     // The system would stop at the NUL: what follows it must not be judged.
-    if (path.contains(QChar(u'\0')))
+    if (path.contains(QChar(u'\0'))) {
+        *cause = PathRefusal::Nul;
         return refused(owner, method,
                        QStringLiteral("a NUL character in the path: ") + escapeForLog(path));
-    if (looksLikeUrl(path))
+    }
+    if (looksLikeUrl(path)) {
+        *cause = PathRefusal::Url;
         return refused(owner, method,
                        QStringLiteral("a URL, not a local file path: ") + escapeForLog(path));
+    }
     const WebAccessPolicy& policy = policyFor(owner);
     const bool write = use == PathUse::Write;
     const QString outside
         = QStringLiteral("%1 outside the file roots: %2")
               .arg(QLatin1String(write ? "writing" : "reading"), escapeForLog(path));
     if (!(write ? policy.mayWrite(path) : policy.mayRead(path))) {
-        *outsideRoots = true;
+        *cause = PathRefusal::OutsideRoots;
         return refused(owner, method, outside);
     }
     // A viewer or player opens the path by name later: at least now it must
     // lead to a file beneath its root, not out of it by a link.
     if (use == PathUse::Play && probeForReading(path, currentFileRoots(owner)) != 0
         && (errno == EXDEV || errno == ELOOP)) {
-        *outsideRoots = true;
+        *cause = PathRefusal::OutsideRoots;
         return refused(owner, method, outside);
     }
     return path;
+}
+
+// The page's words for cause: its reason and why.
+std::pair<const char*, QString> refusalForPage(PathRefusal cause)
+{
+    switch (cause) {
+    case PathRefusal::Empty:
+        return { "empty-path", QStringLiteral("an empty path") };
+    case PathRefusal::Nul:
+        return { "nul-in-path", QStringLiteral("a NUL character in the path") };
+    case PathRefusal::Url:
+        return { "url-not-path", QStringLiteral("a URL, not a local file path") };
+    case PathRefusal::OutsideRoots:
+    case PathRefusal::None:
+        break;
+    }
+    return { "outside-file-roots", QStringLiteral("outside the host's file roots") };
 }
 
 } // namespace
@@ -273,17 +332,21 @@ QString refusalWhy(const QString& text)
 
 std::optional<QString> pagePath(const char* method, const QString& text, PathUse use)
 {
-    bool outsideRoots = false;
-    return judgedPath(nullptr, method, text, use, &outsideRoots);
+    PathRefusal cause = PathRefusal::None;
+    return judgedPath(nullptr, method, text, use, &cause);
 }
 
 std::optional<QString> pagePath(const QPointer<QObject>& bridge, const char* method,
                                 const QString& text, PathUse use)
 {
-    bool outsideRoots = false;
-    std::optional<QString> path = judgedPath(bridge.data(), method, text, use, &outsideRoots);
-    if (outsideRoots)
+    PathRefusal cause = PathRefusal::None;
+    std::optional<QString> path = judgedPath(bridge.data(), method, text, use, &cause);
+    if (cause == PathRefusal::OutsideRoots)
         reportRefusedBridgeCall(bridge, method, VmsWebWidgets::OutsideFileRoots);
+    if (cause != PathRefusal::None) {
+        const auto [reason, why] = refusalForPage(cause);
+        tellPage(bridge, method, reason, why, &text);
+    }
     return path;
 }
 

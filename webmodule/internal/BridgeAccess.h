@@ -86,7 +86,7 @@ QString originText(const QUrl& url);
 // True when the policy lets the bridge run method for the page's current
 // document; otherwise one log line naming the method and the origin (these
 // and the path refusals below within the bridge's budget of warnings, see
-// WarningBudget.h).
+// WarningBudget.h), and the page told (CWebComm::emitCallRefused).
 bool bridgeCallAllowed(const QObject* bridge, const char* method);
 // What a path argument of the bridge is used for: read by the module,
 // written or deleted by it, or opened by a viewer or player that reads it
@@ -103,8 +103,9 @@ QString slashedPath(const QString& text);
 // "outside the host's file roots"); the log line of the refusal has the
 // detail.
 QString refusalWhy(const QString& text);
-// The same for a call of bridge, from any thread; a refusal by the file roots
-// is also told to the host of the bridge's page (see reportRefusedBridgeCall).
+// The same for a call of bridge, from any thread; a refusal is told to the
+// bridge's page (CWebComm::emitCallRefused, before the call's answer), and
+// one by the file roots to its host too (see reportRefusedBridgeCall).
 std::optional<QString> pagePath(const QPointer<QObject>& bridge, const char* method,
                                 const QString& text, PathUse use);
 // True when the file roots let method write path (taken as it is);

@@ -61,6 +61,20 @@ export interface CWebCommBridge {
     emitCopyResult?: TaviSignal<string>;
     /** A long copy's progress, as JSON (see CopyProgress), a few times a second at most. */
     emitCopyProgress?: TaviSignal<string>;
+    /** Why the policy refused a call of this page, as JSON (see CallRefusal), before the call's answer; absent from older modules. */
+    emitCallRefused?: TaviSignal<string>;
+}
+
+/** Why the host's policy refused a bridge call. */
+export type RefusalReason = 'untrusted-document' | 'outside-file-roots' | 'url-not-path' | 'empty-path' | 'nul-in-path';
+
+/** What emitCallRefused tells: the method, the reason, a few words, and the path refused. */
+export interface CallRefusal {
+    method: string;
+    reason: RefusalReason;
+    why: string;
+    /** A refused path, as the page gave it. */
+    path?: string;
 }
 
 /** A signal of the bridge object, as qwebchannel.js gives it. */
@@ -139,6 +153,12 @@ export interface Options extends TimeoutOptions {
     transport?: unknown;
     /** Timers for the time-outs of the client's calls (default: the global ones). */
     timers?: Timers;
+    /**
+     * connect(): when there is no bridge for this page (no module, or a host that does not
+     * trust the document: codes no-channel, no-transport, no-bridge), called with the error
+     * to install a stand-in (@tavi/taviweb/mock); the client is then made on it.
+     */
+    standIn?: (error: TaviWebError) => unknown;
 }
 
 export interface CallOptions {
@@ -152,7 +172,9 @@ export interface ServerAnswer {
     msg: string;
 }
 
-export interface TaviWebError extends Error {
+/** What the library rejects with; `instanceof TaviWebError` tells its errors apart. */
+export declare class TaviWebError extends Error {
+    constructor(code: TaviWebError['code'], message: string, details?: object);
     name: 'TaviWebError';
     code: 'timeout' | 'rejected' | 'bad-json' | 'no-method' | 'no-channel' | 'no-transport' | 'no-bridge' | 'refused';
     sn?: string;
@@ -161,6 +183,16 @@ export interface TaviWebError extends Error {
     text?: string;
     /** refused: the bridge method the host refused. */
     method?: string;
+    /** refused, and no-bridge: why (a page of an origin the host does not trust: 'untrusted-document'). */
+    reason?: RefusalReason;
+    /** refused, no-bridge: why, in a few words. */
+    why?: string;
+    /** refused: the path refused, as given. */
+    path?: string;
+    /** refused: every refusal of the call when there were several (deleteFiles). */
+    refusals?: CallRefusal[];
+    /** no-bridge: the document's origin. */
+    origin?: string;
 }
 
 export interface Events {

@@ -41,7 +41,9 @@ export interface MockOptions {
     delayMs?: number;
     /**
      * The host's file roots: files are read under read and write, written under write.
-     * Outside them copies are refused and AfterSnapshot gives -1. Default: no limits.
+     * A path outside them, an empty one, a URL or one with a NUL is refused as the module
+     * refuses it (the method's failure value, the refusal on emitCallRefused).
+     * Default: no limits.
      */
     fileRoots?: { read?: string[]; write?: string[] };
     /** The longest NotifyToHostSync waits, as the host sets it (default 5000 ms). */

@@ -135,6 +135,37 @@ function (root) {
         }
         var copyResult = signal();
         var copyProgress = signal();
+        var callRefused = signal();
+
+        // The module's one rule for a path a page sends: why it is refused, or null.
+        /** @param {unknown} path @param {boolean} write */
+        function pathRefusal(path, write) {
+            var clean = String(path).replace(/\\/g, '/');
+            if (clean === '')
+                return { reason: 'empty-path', why: 'an empty path' };
+            if (clean.indexOf('\0') >= 0)
+                return { reason: 'nul-in-path', why: 'a NUL character in the path' };
+            if (/^[A-Za-z][A-Za-z0-9+.-]+:/.test(clean))
+                return { reason: 'url-not-path', why: 'a URL, not a local file path' };
+            if (!(write ? mayWrite(clean) : mayRead(clean)))
+                return { reason: 'outside-file-roots', why: 'outside the host\'s file roots' };
+            return null;
+        }
+        // True when method may use path; otherwise the page is told, as by the module.
+        /** @param {string} method @param {unknown} path @param {boolean} write */
+        function judge(method, path, write) {
+            var refusal = pathRefusal(path, write);
+            if (refusal)
+                callRefused.emit({ method: method, reason: refusal.reason, why: refusal.why,
+                                   path: String(path) });
+            return !refusal;
+        }
+        // A copy order's why for a refused path.
+        /** @param {string} what @param {{ reason: string }} refusal */
+        function copyWhy(what, refusal) {
+            return 'the ' + what + ' is ' + (refusal.reason === 'outside-file-roots'
+                ? 'outside the host\'s file roots' : 'not a local file path');
+        }
 
         /** @type {import('./taviweb-mock').MockHost} */
         var mock;
@@ -182,15 +213,41 @@ function (root) {
 
         /** @type {Object<string, (...args: any[]) => any>} */
         var behaviour = {
-            BrowseFilePath: function (path) { return path; },
-            BrowseFile: function (path) { return path; },
+            // A start folder the module may not read is refused: ''.
+            BrowseFilePath: function (path) {
+                return path === '' || judge('BrowseFilePath', path, false) ? path : '';
+            },
+            BrowseFile: function (path) {
+                return path === '' || judge('BrowseFile', path, false) ? path : '';
+            },
+            PlaySoundFile: function (file) { judge('PlaySoundFile', file, false); },
+            ShowPicture: function (file) { judge('ShowPicture', file, false); },
+            PlayVideoFile: function (file) { judge('PlayVideoFile', file, false); },
+            SetDownloadPath: function (path) {
+                if (path !== '')
+                    judge('SetDownloadPath', path, true);
+            },
+            DelFileFunc: function (command) {
+                var paths;
+                try {
+                    paths = JSON.parse(command);
+                } catch (e) {
+                    return;
+                }
+                if (Array.isArray(paths))
+                    paths.forEach(function (p) {
+                        if (typeof p === 'string')
+                            judge('DelFileFunc', p, true);
+                    });
+            },
             GetDevStatus: statusText,
             GetDevSessionId: function (id) {
                 return devices.some(function (d) { return d.guid === id; }) ? 'sess-' + id : '';
             },
             ShowDevAlarmTips: function () { return false; },
             AfterSnapshot: function (base64, channelId, time, filePath) {
-                return mayWrite(filePath) ? 0 : -1;
+                return String(base64).indexOf('base64,') >= 0 && judge('AfterSnapshot', filePath, true)
+                    ? 0 : -1;
             },
             // Each order's outcome on emitCopyResult, before the call returns,
             // as the module tells them; the files themselves are not touched.
@@ -211,12 +268,14 @@ function (root) {
                     var source = isOrder && typeof order.sourceFile === 'string' ? order.sourceFile : '';
                     var target = isOrder && typeof order.targetFile === 'string' ? order.targetFile : '';
                     var result = { index: index, sourceFile: source, targetFile: target };
+                    var refusedSource = isOrder ? pathRefusal(source, false) : null;
+                    var refusedTarget = isOrder && !refusedSource ? pathRefusal(target, true) : null;
                     if (!isOrder)
                         result.outcome = 'refused', result.why = 'not an order {sourceFile, targetFile}';
-                    else if (!mayRead(source))
-                        result.outcome = 'refused', result.why = 'the source is outside the host\'s file roots';
-                    else if (!mayWrite(target))
-                        result.outcome = 'refused', result.why = 'the target is outside the host\'s file roots';
+                    else if (refusedSource && !judge('CopyFileFunc', source, false))
+                        result.outcome = 'refused', result.why = copyWhy('source', refusedSource);
+                    else if (refusedTarget && !judge('CopyFileFunc', target, true))
+                        result.outcome = 'refused', result.why = copyWhy('target', refusedTarget);
                     else
                         Object.assign(result, { outcome: 'written' }, copier(source, target, index));
                     copyResult.emit(result);
@@ -309,6 +368,7 @@ function (root) {
 
         bridge.emitCopyResult = { connect: copyResult.connect, disconnect: copyResult.disconnect };
         bridge.emitCopyProgress = { connect: copyProgress.connect, disconnect: copyProgress.disconnect };
+        bridge.emitCallRefused = { connect: callRefused.connect, disconnect: callRefused.disconnect };
 
         var transport = { send: function () {}, onmessage: null };
         /** @type {any} */

@@ -20,6 +20,8 @@ declare namespace TaviWeb {
     type ServerAnswer = import('./taviweb-api').ServerAnswer;
     type Events = import('./taviweb-api').Events;
     type TaviWebError = import('./taviweb-api').TaviWebError;
+    type CallRefusal = import('./taviweb-api').CallRefusal;
+    type RefusalReason = import('./taviweb-api').RefusalReason;
     type Client = import('./taviweb-api').Client;
     type Timers = import('./taviweb-api').Timers;
 }

@@ -48,16 +48,25 @@ function (root) {
         connectTimeoutMs: 10000,   // connect(): waiting for the channel
     };
 
-    /** @returns {import('./taviweb-api').TaviWebError} */
+    /**
+     * The library's errors: a real class, so `e instanceof TaviWeb.TaviWebError`
+     * works; callable without `new` too.
+     * @param {string} code @param {string} message @param {object} [details]
+     * @returns {import('./taviweb-api').TaviWebError}
+     */
     function TaviWebError(code, message, details) {
         /** @type {any} */
         var e = new Error(message);
-        e.name = 'TaviWebError';
+        Object.setPrototypeOf(e, TaviWebError.prototype);
         e.code = code;
         if (details)
-            Object.keys(details).forEach(function (k) { e[k] = details[k]; });
+            Object.keys(details).forEach(function (k) { e[k] = /** @type {any} */ (details)[k]; });
         return e;
     }
+    TaviWebError.prototype = Object.create(Error.prototype, {
+        constructor: { value: TaviWebError, writable: true, configurable: true },
+        name: { value: 'TaviWebError', writable: true, configurable: true },
+    });
 
     function randomPrefix() {
         var bytes = [];
@@ -72,12 +81,22 @@ function (root) {
         return bytes.map(function (b) { return (b < 16 ? '0' : '') + b.toString(16); }).join('');
     }
 
-    // A call the bridge refused because the host does not trust this page's
-    // origin; told apart where the refused value is one the call never has
-    // otherwise (-1 from NotifyToHost, '' from GetDevStatus).
-    function refused(method) {
-        return TaviWebError('refused', 'the bridge refused ' + method + ': the host does not trust '
-                            + 'this page\'s origin', { method: method });
+    // A call the bridge refused: refusal is what the bridge told the page
+    // (emitCallRefused: {method, reason, why, path}); without it (a module
+    // that tells none) the host did not trust this page's origin, told apart
+    // where the refused value is one the call never has otherwise (-1 from
+    // NotifyToHost, '' from GetDevStatus).
+    /** @param {string} method @param {any} [refusal] @param {any[]} [all] */
+    function refused(method, refusal, all) {
+        refusal = refusal || { reason: 'untrusted-document',
+                               why: 'the host does not trust this page\'s origin' };
+        /** @type {any} */
+        var details = { method: method, reason: refusal.reason, why: refusal.why };
+        if (refusal.path !== undefined)
+            details.path = refusal.path;
+        if (all && all.length > 1)
+            details.refusals = all;
+        return TaviWebError('refused', 'the bridge refused ' + method + ': ' + refusal.why, details);
     }
 
     /** @returns {{ ok: boolean, value?: any, error?: any }} */
@@ -122,6 +141,24 @@ function (root) {
         this._tokenWaiters = [];
         /** @type {Object<string, Function[]>} */
         this._handlers = {};
+        // Calls sent and not yet answered, in order: a refusal comes before
+        // its call's answer, so it is the oldest one's of its method.
+        /** @type {Array<{ method: string, refusals: any[] }>} */
+        this._inFlight = [];
+        var self = this;
+        var signal = raw && /** @type {any} */ (raw).emitCallRefused;
+        if (signal && typeof signal.connect === 'function') {
+            signal.connect(function (/** @type {string} */ text) {
+                var refusal = parseJson(text);
+                if (!refusal.ok || !refusal.value)
+                    return;
+                var call = self._inFlight.filter(function (c) {
+                    return c.method === refusal.value.method;
+                })[0];
+                if (call)
+                    call.refusals.push(refusal.value);
+            });
+        }
     }
 
     Client.prototype.nextSn = function () {
@@ -129,11 +166,23 @@ function (root) {
         return this._snPrefix + this._snCounter;
     };
 
-    // Calls a bridge method and resolves with its result.
+    // Calls a bridge method and resolves with its result; rejects with code
+    // 'refused' when the bridge told that the policy refused the call.
     /** @param {keyof CWebCommBridge} method @param {unknown[]} args @returns {Promise<any>} */
     Client.prototype.invoke = function (method) {
-        var raw = this.raw;
         var args = Array.prototype.slice.call(arguments, 1);
+        return this._call(method, args).then(function (answer) {
+            if (answer.refusals.length)
+                throw refused(method, answer.refusals[0], answer.refusals);
+            return answer.result;
+        });
+    };
+
+    // A bridge call: its result and the refusals told for it.
+    /** @param {string} method @param {unknown[]} args @returns {Promise<{ result: any, refusals: any[] }>} */
+    Client.prototype._call = function (method, args) {
+        var raw = this.raw;
+        var inFlight = this._inFlight;
         return new Promise(function (resolve, reject) {
             /** @type {Function | undefined} */
             var fn = /** @type {any} */ (raw && raw[method]);
@@ -141,9 +190,20 @@ function (root) {
                 reject(TaviWebError('no-method', 'the bridge has no method ' + method));
                 return;
             }
+            var call = { method: method, refusals: /** @type {any[]} */ ([]) };
+            var done = function () {
+                var i = inFlight.indexOf(call);
+                if (i >= 0)
+                    inFlight.splice(i, 1);
+            };
+            inFlight.push(call);
             try {
-                fn.apply(raw, args.concat([function (result) { resolve(result); }]));
+                fn.apply(raw, args.concat([function (/** @type {any} */ result) {
+                    done();
+                    resolve({ result: result, refusals: call.refusals });
+                }]));
             } catch (e) {
+                done();
                 reject(e);
             }
         });
@@ -356,9 +416,17 @@ function (root) {
                 if (progressSignal)
                     progressSignal.disconnect(onProgress);
             };
-            return self.invoke('CopyFileFunc', JSON.stringify(orders || []))
-                .then(function () { done(); return resultSignal ? results : undefined; },
-                      function (e) { done(); throw e; });
+            // A refused order is one of the outcomes; only a refused call rejects.
+            return self._call('CopyFileFunc', [JSON.stringify(orders || [])])
+                .then(function (answer) {
+                    done();
+                    var untrusted = answer.refusals.filter(function (r) {
+                        return r.reason === 'untrusted-document';
+                    })[0];
+                    if (untrusted)
+                        throw refused('CopyFileFunc', untrusted);
+                    return resultSignal ? results : undefined;
+                }, function (e) { done(); throw e; });
         };
         var copy = (this._copying || Promise.resolve()).then(run, run);
         this._copying = copy.then(function () {}, function () {});
@@ -504,8 +572,33 @@ function (root) {
     }
 
     // Resolves with a client once the channel's "CWebComm" object is there.
+    // Without one (no module: an ordinary browser; or a host that withholds
+    // the bridge from this document) options.standIn, if given, installs a
+    // stand-in, and the client is made on it.
+    /** @param {Options} [options] @returns {Promise<import('./taviweb-api').Client>} */
     function connect(options) {
-        options = options || {};
+        var given = options || {};
+        var standIn = given.standIn;
+        if (typeof standIn !== 'function')
+            return connectOnce(given);
+        return connectOnce(given).then(null, function (/** @type {any} */ e) {
+            var known = e instanceof TaviWebError
+                && ['no-channel', 'no-transport', 'no-bridge'].indexOf(/** @type {any} */ (e).code) >= 0;
+            if (!known)
+                throw e;
+            return Promise.resolve(/** @type {Function} */ (standIn)(e)).then(function () {
+                /** @type {any} */
+                var again = Object.assign({}, given);
+                delete again.standIn;
+                delete again.QWebChannel;
+                delete again.transport;
+                return connectOnce(again);
+            });
+        });
+    }
+
+    /** @param {any} options @returns {Promise<any>} */
+    function connectOnce(options) {
         var global = options.global || root;
         return new Promise(function (resolve, reject) {
             var QWC = options.QWebChannel || (global && global.QWebChannel);
@@ -534,9 +627,14 @@ function (root) {
                 done = true;
                 clearTimeout(timer);
                 var raw = channel.objects && channel.objects.CWebComm;
+                // The module withholds the bridge from documents of origins
+                // the host does not trust, and only from them.
                 if (!raw) {
-                    reject(TaviWebError('no-bridge', 'the web channel holds no "CWebComm" object '
-                                        + '(the host may not trust this page\'s origin)'));
+                    var origin = global && global.location ? String(global.location.origin) : '';
+                    reject(TaviWebError('no-bridge', 'the host does not trust this document\'s origin ('
+                                        + origin + '): its web channel holds no "CWebComm"',
+                                        { reason: 'untrusted-document', origin: origin,
+                                          why: 'the host does not trust this document\'s origin' }));
                     return;
                 }
                 var client = createClient(raw, options);
@@ -551,6 +649,7 @@ function (root) {
     /** @type {typeof import('./taviweb-api')} */
     var api = {
         VERSION: VERSION,
+        TaviWebError: /** @type {any} */ (TaviWebError),
         DEFAULTS: DEFAULTS,
         PAGE_FUNCTIONS: PAGE_FUNCTIONS.slice(),
         connect: connect,

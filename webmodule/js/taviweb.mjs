@@ -9,6 +9,7 @@ export const VERSION = TaviWeb.VERSION;
 export const DEFAULTS = TaviWeb.DEFAULTS;
 export const PAGE_FUNCTIONS = TaviWeb.PAGE_FUNCTIONS;
 export const Client = TaviWeb.Client;
+export const TaviWebError = TaviWeb.TaviWebError;
 export const connect = TaviWeb.connect;
 export const createClient = TaviWeb.createClient;
 export const installPageFunctions = TaviWeb.installPageFunctions;

@@ -99,6 +99,12 @@ Q_SIGNALS:
     // To the same page, as a JSON text: a long copy's progress ({index,
     // sourceFile, targetFile, done, total}), four times a second at most.
     void emitCopyProgress(QString progress);
+    // To the page whose call the policy refused, before the call's own
+    // answer (which stays the method's failure value), as a JSON text:
+    // {method, reason, why} and, for a refused path, "path" as the page gave
+    // it. reason: "untrusted-document", "outside-file-roots", "url-not-path",
+    // "empty-path" or "nul-in-path". Pages that do not listen are unaffected.
+    void emitCallRefused(QString refusal);
 
 private:
     QMediaPlayer* m_pMediaPlayer;
