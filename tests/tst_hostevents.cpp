@@ -82,6 +82,50 @@ private slots:
         QCOMPARE(host.notices(), QStringList { expected });
     }
 
+    // What a page sends the host reaches, beside the data center's signals,
+    // the signal of that page's widget only, with its sn; a host answering
+    // a synchronous notification there answers the page.
+    void eachPageNamesItsMessages_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QVariantList>("args");
+        QTest::addColumn<QString>("sn"); // "host": the sn the data center made
+        QTest::addColumn<QString>("result");
+        QTest::newRow("notification") << "NotifyToHost" << QVariantList { "hi", "p-1" } << "p-1"
+                                      << "0";
+        QTest::newRow("synchronous, answered per page")
+            << "NotifyToHostSync" << QVariantList { "ask", 2000 } << "host"
+            << "answered ask";
+        QTest::newRow("notice") << "GetUserToken" << QVariantList() << ""
+                                << "";
+    }
+    void eachPageNamesItsMessages()
+    {
+        QFETCH(QString, method);
+        QFETCH(QVariantList, args);
+        QFETCH(QString, sn);
+        QFETCH(QString, result);
+        HostRecorder host;
+        QSignalSpy mine(&m_first->widgets, &VmsWebWidgets::notifiedHost);
+        QSignalSpy other(&m_second->widgets, &VmsWebWidgets::notifiedHost);
+        const QMetaObject::Connection answering
+            = connect(&m_first->widgets, &VmsWebWidgets::notifiedHost,
+                      [](const QString& m, const QString& s) {
+                          QString answer = "answered " + m, key = s;
+                          if (m == "ask")
+                              WebViewDataCenter::GetInstance()->NotifyResult(answer, key);
+                      });
+        bool ok = false;
+        const QVariant got = callBridge(m_first->page(), method, args, &ok);
+        disconnect(answering);
+        QVERIFY(ok);
+        QCOMPARE(got.toString(), result);
+        const QStringList sent { (host.msgs() + host.notices()).value(0),
+                                 sn == "host" ? host.sns().value(0) : sn };
+        QCOMPARE(QList<QVariantList>(mine), QList<QVariantList>({ { sent[0], sent[1] } }));
+        QVERIFY(other.isEmpty());
+    }
+
     // Line breaks leave the message and the value, never the sn or the key.
     void serverResponseAndDataCache_data()
     {

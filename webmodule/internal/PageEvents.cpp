@@ -61,4 +61,35 @@ void reportRefusedBridgeCall(const QPointer<QObject>& bridge, const char* method
         QMetaObject::invokeMethod(app, report, Qt::QueuedConnection);
 }
 
+namespace {
+
+// The page whose bridge call or notice this thread is sending, if any.
+thread_local QPointer<PageEvents> t_notifying;
+
+} // namespace
+
+NotifyingPage::NotifyingPage(PageEvents* events)
+    : m_previous(t_notifying)
+{
+    t_notifying = events;
+}
+
+NotifyingPage::~NotifyingPage()
+{
+    t_notifying = m_previous;
+}
+
+PageEvents* pageEventsOfBridge(const QObject* bridge)
+{
+    const BridgeGate* gate = BridgeGate::of(bridge);
+    return gate ? PageEvents::of(gate->page()) : nullptr;
+}
+
+void tellNotifyingPage(const QString& message, const QString& sn)
+{
+    // A copy: a handler may end the scope's page.
+    if (const QPointer<PageEvents> events = t_notifying)
+        Q_EMIT events->hostNotified(message, sn);
+}
+
 } // namespace TaviWebModuleInternal

@@ -36,6 +36,9 @@ Q_SIGNALS:
                            VmsWebWidgets::RefusalReason reason);
     void blockingBudgetExceeded(const QString& method);
     void permissionRequested(const QString& origin, WebAccessPolicy::Feature feature);
+    // The page sent the host message: a notification with its sn, or a
+    // notice (sn empty). See NotifyingPage.
+    void hostNotified(const QString& message, const QString& sn);
 
 private:
     QString m_id;
@@ -59,5 +62,25 @@ void reportRefusedCall(const QWebEnginePage* page, const char* method,
 // the bridge has gone meanwhile.
 void reportRefusedBridgeCall(const QPointer<QObject>& bridge, const char* method,
                              VmsWebWidgets::RefusalReason reason);
+
+// While alive, what the data center hands the host on this thread
+// (emitFuncWebNotify, emitFuncInfoCenterNotify) is also told to events as
+// hostNotified, right after, on the same thread. Scopes nest; with null
+// events nothing more is told.
+class NotifyingPage
+{
+public:
+    explicit NotifyingPage(PageEvents* events);
+    ~NotifyingPage();
+    NotifyingPage(const NotifyingPage&) = delete;
+    NotifyingPage& operator=(const NotifyingPage&) = delete;
+
+private:
+    QPointer<PageEvents> m_previous;
+};
+// The page events of bridge's page, or null.
+PageEvents* pageEventsOfBridge(const QObject* bridge);
+// Tells the innermost NotifyingPage of this thread, if any, of message.
+void tellNotifyingPage(const QString& message, const QString& sn);
 
 } // namespace TaviWebModuleInternal

@@ -67,6 +67,7 @@ TaviWebPage::TaviWebPage(QWidget* parent, const QString& url, QWebEngineProfile*
     connect(&m_webWidgets, &VmsWebWidgets::pageResponsive, this, &TaviWebPage::pageResponsive);
     connect(&m_webWidgets, &VmsWebWidgets::pushesDropped, this, &TaviWebPage::pushesDropped);
     connect(&m_webWidgets, &VmsWebWidgets::errorStateShown, this, &TaviWebPage::errorStateShown);
+    connect(&m_webWidgets, &VmsWebWidgets::notifiedHost, this, &TaviWebPage::notifiedHost);
 
     m_pParentWidget = parent;
     m_webWidgets.OpenUrl(url);

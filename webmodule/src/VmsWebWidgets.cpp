@@ -73,6 +73,8 @@ VmsWebWidgets::VmsWebWidgets(QWebEngineProfile* profile, QWidget* parent)
             &VmsWebWidgets::bridgeCallRefused);
     connect(events, &TaviWebModuleInternal::PageEvents::blockingBudgetExceeded, this,
             &VmsWebWidgets::blockingBudgetExceeded);
+    connect(events, &TaviWebModuleInternal::PageEvents::hostNotified, this,
+            &VmsWebWidgets::notifiedHost);
     new TaviWebModuleInternal::BlockingBudget(m_pPage);
     connect(events, &TaviWebModuleInternal::PageEvents::permissionRequested, this,
             &VmsWebWidgets::permissionRequested);
@@ -441,6 +443,7 @@ void VmsWebWidgets::onRenderProcessTerminated(int status, int exitCode)
     qCWarning(lcWebModule) << "The page's renderer ended:" << terminationName(status) << "exit code"
                            << exitCode << url
                            << (reloading ? "- reloading" : "- too often, the page stays down");
+    const TaviWebModuleInternal::NotifyingPage from(TaviWebModuleInternal::PageEvents::of(m_pPage));
     TaviWebModuleInternal::sendHostNotice(
         QStringLiteral("renderProcessTerminated"),
         QJsonObject { { QStringLiteral("url"), url },

@@ -8,6 +8,7 @@
 #include "DeviceStatusJson.h"
 #include "HostNotice.h"
 #include "Logging.h"
+#include "PageEvents.h"
 #include "PlayVideoDialog.h"
 #include "WebViewDataCenter.h"
 
@@ -20,6 +21,8 @@
 #include <string>
 
 using TaviWebModuleInternal::bridgeCallAllowed;
+using TaviWebModuleInternal::NotifyingPage;
+using TaviWebModuleInternal::pageEventsOfBridge;
 
 namespace {
 
@@ -88,6 +91,7 @@ int CWebComm::NotifyToHost(QString msg, QString sn)
 {
     if (!bridgeCallAllowed(this, "NotifyToHost"))
         return -1;
+    const NotifyingPage from(pageEventsOfBridge(this));
     return WebViewDataCenter::GetInstance()->NotifyToHost(msg, sn);
 }
 
@@ -107,6 +111,7 @@ QString CWebComm::NotifyToHostSync(QString msg, int timeout)
     const TaviWebModuleInternal::BlockingCall call(this, "NotifyToHostSync", &timeout);
     if (call.refused())
         return QString();
+    const NotifyingPage from(pageEventsOfBridge(this));
     return dataCenter->NotifyToHostEx(msg, timeout);
 }
 
@@ -158,6 +163,7 @@ void CWebComm::GetUserToken()
     if (!bridgeCallAllowed(this, "GetUserToken"))
         return;
     // The token comes back later as the page call emitUserToken.
+    const NotifyingPage from(pageEventsOfBridge(this));
     TaviWebModuleInternal::sendHostNotice(QStringLiteral("getUserToken"), QJsonObject());
 }
 

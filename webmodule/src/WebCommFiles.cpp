@@ -13,6 +13,7 @@
 #include "Logging.h"
 #include "OffThread.h"
 #include "PageCommands.h"
+#include "PageEvents.h"
 #include "WebComm.h"
 #include "WebPage.h"
 
@@ -222,6 +223,7 @@ void CWebComm::CopyFileFunc(QString command)
             tellCopy(this, index, source, target, "written");
             // The file as written, backslashes mended: the page's own text
             // may name a file that is not there.
+            const NotifyingPage from(pageEventsOfBridge(this));
             sendShowTip(*to, *to);
         } else {
             const QFileInfo info(source);
@@ -287,6 +289,7 @@ int CWebComm::AfterSnapshot(QString base64, QString channelId, int time, QString
     });
     if (result != 0)
         return result;
+    const NotifyingPage from(pageEventsOfBridge(this));
     sendHostNotice(QStringLiteral("afterSnapshot"),
                    QJsonObject { { QStringLiteral("filePath"), path },
                                  { QStringLiteral("channelId"), channelId },

@@ -100,6 +100,7 @@ bool refusedNavigation(CWebPage* page, const QUrl& url, bool newWindow)
         return true;
     const TaviWebModuleInternal::RequestLog* log = TaviWebModuleInternal::RequestLog::of(page);
     const bool untrusted = !log || log->untrustedMayAsk();
+    const TaviWebModuleInternal::NotifyingPage from(TaviWebModuleInternal::PageEvents::of(page));
     sendHostNotice(
         QStringLiteral("navigationRefused"),
         QJsonObject { { QStringLiteral("url"), url.toString() },
@@ -130,6 +131,7 @@ void onCertificateError(CWebPage* page, QWebEngineCertificateError error)
     qCWarning(lcWebModule).noquote()
         << QStringLiteral("Certificate error refused for %1: %2; SHA-256 %3")
                .arg(error.url().toString(), error.description(), fingerprint);
+    const TaviWebModuleInternal::NotifyingPage from(TaviWebModuleInternal::PageEvents::of(page));
     sendHostNotice(
         QStringLiteral("certificateRefused"),
         QJsonObject { { QStringLiteral("url"), error.url().toString() },
@@ -406,5 +408,7 @@ void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
     // A completed download is on the disk, entries and all, before it counts as ended.
     TaviWebModuleInternal::syncWhenEnded(download, path, created,
                                          [path] { pendingTargets().remove(path); });
+    const TaviWebModuleInternal::NotifyingPage from(
+        TaviWebModuleInternal::PageEvents::of(initiatorPage.data()));
     TaviWebModuleInternal::sendShowTip(path, suggested);
 }

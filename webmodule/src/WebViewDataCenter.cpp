@@ -2,6 +2,7 @@
 
 #include "HostLines.h"
 #include "Logging.h"
+#include "PageEvents.h"
 #include "RequestLine.h"
 #include "StatusWriter.h"
 #include "TextCleanup.h"
@@ -25,9 +26,12 @@ WebViewDataCenter* WebViewDataCenter::GetInstance()
     return &g_clientInstance;
 }
 
+// Each page's web widget hears what its own page sends too (see
+// VmsWebWidgets::notifiedHost), right after the host's signal.
 int WebViewDataCenter::NotifyToHost(QString& msg, QString& sn)
 {
     Q_EMIT emitFuncWebNotify(msg, sn);
+    TaviWebModuleInternal::tellNotifyingPage(msg, sn);
     return 0;
 }
 
@@ -35,6 +39,7 @@ int WebViewDataCenter::NotifyToHost(const char* message)
 {
     QString text = QString::fromUtf8(message);
     Q_EMIT emitFuncInfoCenterNotify(text);
+    TaviWebModuleInternal::tellNotifyingPage(text, QString());
     return 0;
 }
 
@@ -184,8 +189,10 @@ QString WebViewDataCenter::NotifyToHostEx(QString& msg, int timeout)
         m_mapNotifyFlag[key] = 0;
     }
 
-    // Not under the lock: the host may answer from inside its handler.
+    // Not under the lock: the host may answer from inside its handler, or
+    // from its page's (with the key: the host's copy may have changed).
     Q_EMIT emitFuncWebNotify(msg, sn);
+    TaviWebModuleInternal::tellNotifyingPage(msg, key);
 
     // Steady clock: a wall-clock change must not stretch or cut the wait.
     // 64-bit arithmetic, so INT_MAX ms cannot overflow.

@@ -12,6 +12,7 @@
 #include <QtWidgets/QApplication>
 #include <VmsWebWidgets.h>
 #include <WebAccessPolicy.h>
+#include <WebViewDataCenter.h>
 #include <csignal>
 #include <functional>
 
@@ -21,12 +22,15 @@
 
 namespace {
 
-// Tab A navigates out once; tab B plays a sound outside the file roots.
+// Each tab asks the host which tab it is (answered per tab) and tells it the
+// answer; tab A navigates out once; tab B plays a sound outside the file roots.
 const char kPage[] = R"(<!doctype html><script src="qrc:///qtwebchannel/qwebchannel.js"></script>
 <script>
 new QWebChannel(qt.webChannelTransport, function (channel) {
     var bridge = channel.objects.CWebComm;
     if (!bridge) return;
+    var tab = location.hash.slice(1);
+    bridge.NotifyToHostSync('which tab?', function (answer) { bridge.NotifyToHost(answer, tab); });
     // Once, and after the channel's set-up.
     if (location.hash === '#a' && !sessionStorage.navigated) {
         sessionStorage.navigated = '1';
@@ -64,6 +68,7 @@ int main(int argc, char** argv)
     policy.setNavigationPolicy(WebAccessPolicy::TrustedOnly);
 
     QStringList got;
+    QStringList told; // what the tabs told the host, per tab
     int connectedA = 0;
     VmsWebWidgets a(VmsWebWidgets::persistentProfile(QStringLiteral("tab-a"), dir.filePath("a")),
                     nullptr);
@@ -86,6 +91,15 @@ int main(int argc, char** argv)
             [record](const QString& m, const QString& o, VmsWebWidgets::RefusalReason r) {
                 record(QStringLiteral("bridgeCallRefused %1 %2 %3").arg(m, o).arg(r));
             });
+        // Answered in the tab's own handler; the notices (no sn) are not counted.
+        QObject::connect(tab, &VmsWebWidgets::notifiedHost,
+                         [&told, name](const QString& m, const QString& sn) {
+                             QString answer = QStringLiteral("tab ") + name, key = sn;
+                             if (m == QLatin1String("which tab?"))
+                                 WebViewDataCenter::GetInstance()->NotifyResult(answer, key);
+                             else if (!sn.isEmpty())
+                                 told << name + QLatin1Char(' ') + m + QLatin1Char(' ') + sn;
+                         });
         QObject::connect(tab, &VmsWebWidgets::renderProcessEnded,
                          [record](QWebEnginePage::RenderProcessTerminationStatus s, bool reloads) {
                              record(QStringLiteral("renderProcessEnded %1 %2").arg(s).arg(reloads));
@@ -104,13 +118,15 @@ int main(int argc, char** argv)
     QObject::connect(&a, &VmsWebWidgets::bridgeConnected, [&connectedA] { ++connectedA; });
     a.OpenUrl(url.toString() + QStringLiteral("#a"));
     b.OpenUrl(url.toString() + QStringLiteral("#b"));
-    const bool first = waitFor([&] { return got.size() >= 2 && connectedA >= 1; });
+    const bool first
+        = waitFor([&] { return got.size() >= 2 && told.size() >= 2 && connectedA >= 1; });
 
     // A's renderer ends; the module reloads it.
     const qint64 pid = a.view()->page()->renderProcessPid();
     if (first && pid > 0)
         ::kill(pid_t(pid), SIGKILL);
-    const bool second = first && waitFor([&] { return got.size() >= 3 && connectedA >= 2; });
+    const bool second
+        = first && waitFor([&] { return got.size() >= 3 && told.size() >= 3 && connectedA >= 2; });
 
     // The host stops trusting the tabs' origin; B shows its page again.
     policy.setNavigationPolicy(WebAccessPolicy::AllowAll);
@@ -123,6 +139,7 @@ int main(int argc, char** argv)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
 
     got.sort();
+    told.sort();
     const QStringList expected {
         QStringLiteral("A navigationRefused http://untrusted.invalid/ 0"),
         QStringLiteral("A renderProcessEnded %1 1").arg(QWebEnginePage::KilledTerminationStatus),
@@ -131,7 +148,7 @@ int main(int argc, char** argv)
             .arg(VmsWebWidgets::OutsideFileRoots),
         QStringLiteral("B bridgeWithheld ") + origin,
     };
-    QTextStream(stdout) << got.join(QLatin1Char('\n')) << '\n';
+    QTextStream(stdout) << (got + told).join(QLatin1Char('\n')) << '\n';
     if (!second)
         QTextStream(stdout) << "not seen: "
                             << (first ? "the tab back after its renderer ended"
@@ -139,5 +156,7 @@ int main(int argc, char** argv)
                             << '\n';
     if (!ownProfiles)
         QTextStream(stdout) << "not seen: a persistent profile per tab\n";
-    return got == expected && second && ownProfiles ? 0 : 1;
+    const QStringList toldExpected { QStringLiteral("A tab A a"), QStringLiteral("A tab A a"),
+                                     QStringLiteral("B tab B b") };
+    return got == expected && told == toldExpected && second && ownProfiles ? 0 : 1;
 }

@@ -49,6 +49,8 @@ Q_SIGNALS:
     void blockingBudgetExceeded(const QString& method);
     // VmsWebWidgets::permissionRequested of the hosted page.
     void permissionRequested(const QString& origin, WebAccessPolicy::Feature feature);
+    // VmsWebWidgets::notifiedHost of the hosted page.
+    void notifiedHost(const QString& message, const QString& sn);
     // VmsWebWidgets::renderProcessEnded of the hosted page.
     void renderProcessEnded(QWebEnginePage::RenderProcessTerminationStatus status, bool reloads);
     // ---- Pages that stop answering ----

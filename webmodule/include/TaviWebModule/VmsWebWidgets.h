@@ -174,6 +174,15 @@ Q_SIGNALS:
     // until the page shows another document. Without a receiver it is
     // denied at once.
     void permissionRequested(const QString& origin, WebAccessPolicy::Feature feature);
+    // The page sent the host message, right after the data center's own
+    // signal carried it, on the same thread, for direct connections:
+    // emitFuncWebNotify (NotifyToHost with the page's sn, NotifyToHostSync
+    // with the sn to answer through NotifyResult, here or on another thread,
+    // within its time-out) or emitFuncInfoCenterNotify (the module's notices
+    // for this page: "showTip", "afterSnapshot", "getUserToken",
+    // "navigationRefused", ...; sn empty). A host that answers per page
+    // answers here and leaves emitFuncWebNotify unanswered.
+    void notifiedHost(const QString& message, const QString& sn);
     // The page's renderer process ended; reloads tells whether the module
     // reloads the page (at most three times a minute).
     void renderProcessEnded(QWebEnginePage::RenderProcessTerminationStatus status, bool reloads);
