@@ -425,6 +425,39 @@ private slots:
         QCOMPARE(got, outcomes);
     }
 
+    // After each chunk (interval 0) every order tells its progress, at the
+    // latest once all its bytes are written, before its outcome (which waits
+    // for the sync), an empty file too. (By default it comes by time only.)
+    void copyProgress_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("a small file") << m_source;
+        QTest::newRow("an empty file") << QByteArray();
+    }
+    void copyProgress()
+    {
+        QFETCH(QByteArray, content);
+        QVERIFY(writeFile(path("in.bin"), content));
+        m_bridge.widgets.setCopyProgressInterval(0);
+        const auto reset = qScopeGuard([this] { m_bridge.widgets.setCopyProgressInterval(-1); });
+        auto* bridge = m_bridge.widgets.findChild<CWebComm*>();
+        QStringList got;
+        QObject context;
+        for (auto signal : { &CWebComm::emitCopyProgress, &CWebComm::emitCopyResult })
+            connect(bridge, signal, &context, [&got](const QString& text) {
+                const QJsonObject o = QJsonDocument::fromJson(text.toUtf8()).object();
+                got << (o.contains("done") ? QString("%1/%2")
+                                                 .arg(o["done"].toInteger())
+                                                 .arg(o["total"].toInteger())
+                                           : o["outcome"].toString());
+            });
+        HostRecorder host;
+        bridge->CopyFileFunc(
+            m_dir->fill(R"([{"sourceFile": "{D}/in.bin", "targetFile": "{D}/copy.bin"}])"));
+        QCOMPARE(got, QStringList({ QString("%1/%1").arg(content.size()), "written" }));
+        QCOMPARE(m_bridge.widgets.copyProgressInterval(), 0);
+    }
+
     // A new copy takes the source's permissions less the umask, as cp gives
     // them; an existing target keeps its own.
     void copyModes_data()

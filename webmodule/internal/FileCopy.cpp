@@ -3,6 +3,7 @@
 #include "FileWriter.h"
 #include "HostLines.h"
 #include "Logging.h"
+#include "SideObject.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
@@ -154,6 +155,9 @@ bool copyFile(const QString& source, const QString& target, const FileRoots& roo
                              << "of" << expected << "bytes";
         return false;
     }
+    // Every byte is there; the sync that follows may take a while.
+    if (progress)
+        progress(copied, expected);
     if (stopped(stop, target))
         return false;
     if (!out.commit()) {
@@ -161,6 +165,26 @@ bool copyFile(const QString& source, const QString& target, const FileRoots& roo
         return false;
     }
     return true;
+}
+
+CopyProgressInterval::CopyProgressInterval(QObject* bridge)
+    : QObject(bridge)
+{}
+
+int CopyProgressInterval::of(const QObject* bridge)
+{
+    const CopyProgressInterval* interval = sideObject<CopyProgressInterval>(bridge);
+    return interval ? interval->m_ms : kDefaultMs;
+}
+
+void CopyProgressInterval::set(QObject* bridge, int ms)
+{
+    if (!bridge)
+        return;
+    CopyProgressInterval* interval = sideObject<CopyProgressInterval>(bridge);
+    if (!interval)
+        interval = new CopyProgressInterval(bridge);
+    interval->m_ms = ms < 0 ? kDefaultMs : ms;
 }
 
 } // namespace TaviWebModuleInternal

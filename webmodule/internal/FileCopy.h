@@ -5,6 +5,7 @@
 
 #include "RootedFiles.h"
 
+#include <QtCore/QObject>
 #include <QtCore/QString>
 #include <atomic>
 #include <functional>
@@ -26,5 +27,22 @@ bool copyFile(const QString& source, const QString& target, const FileRoots& roo
 // exist: " when nothing is there under the source's name, else "Failed to
 // open files for copying.".
 void logRefusedCopy(const QString& source);
+
+// How often a bridge's page hears a copy's progress: a side object of the
+// bridge, set through VmsWebWidgets::setCopyProgressInterval.
+class CopyProgressInterval : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kDefaultMs = 250;
+    // Every ms while an order is copied; 0: after each chunk, and once the
+    // bytes are all there.
+    static int of(const QObject* bridge);
+    static void set(QObject* bridge, int ms);
+
+private:
+    explicit CopyProgressInterval(QObject* bridge);
+    int m_ms = kDefaultMs;
+};
 
 } // namespace TaviWebModuleInternal

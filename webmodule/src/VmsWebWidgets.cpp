@@ -4,6 +4,7 @@
 #include "BridgeAccess.h"
 #include "BridgeReady.h"
 #include "ErrorState.h"
+#include "FileCopy.h"
 #include "HostNotice.h"
 #include "JsScript.h"
 #include "Logging.h"
@@ -275,6 +276,16 @@ void VmsWebWidgets::reload()
 QString VmsWebWidgets::pageId() const
 {
     return TaviWebModuleInternal::pageIdOf(m_pPage);
+}
+
+void VmsWebWidgets::setCopyProgressInterval(int ms)
+{
+    TaviWebModuleInternal::CopyProgressInterval::set(m_pWebComm, ms);
+}
+
+int VmsWebWidgets::copyProgressInterval() const
+{
+    return TaviWebModuleInternal::CopyProgressInterval::of(m_pWebComm);
 }
 
 void VmsWebWidgets::setBlockingBudget(int budgetMs, int windowMs)

@@ -96,10 +96,6 @@ void tellCopy(CWebComm* bridge, int index, const QString& source, const QString&
         QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact)));
 }
 
-// A long copy's progress, four times a second at most, from the bytes the
-// copying thread has done so far.
-constexpr int kCopyProgressMs = 250;
-
 // Why the page's path for what ("source" or "target") was refused, for the
 // page.
 QString refusalWhy(const char* what, const QString& text)
@@ -187,29 +183,42 @@ void CWebComm::CopyFileFunc(QString command)
             continue;
         }
         const FileRoots roots = currentFileRoots(this);
+        // 0: after each chunk, queued from the copying thread; otherwise
+        // from what the thread has done so far, every so many ms.
+        const int every = CopyProgressInterval::of(this);
         std::atomic<qint64> done { 0 }, total { 0 };
-        qint64 told = 0;
-        const auto tellProgress = [&, self = QPointer<CWebComm>(this)] {
-            if (!self || done == told)
+        qint64 told = -1;
+        const auto tellProgress = [&, self = QPointer<CWebComm>(this)](qint64 now, qint64 of) {
+            if (!self || now == told)
                 return;
-            told = done;
+            told = now;
             const QJsonObject progress { { QStringLiteral("index"), index },
                                          { QStringLiteral("sourceFile"), source },
                                          { QStringLiteral("targetFile"), target },
-                                         { QStringLiteral("done"), told },
-                                         { QStringLiteral("total"), qint64(total) } };
+                                         { QStringLiteral("done"), now },
+                                         { QStringLiteral("total"), of } };
             Q_EMIT self->emitCopyProgress(
                 QString::fromUtf8(QJsonDocument(progress).toJson(QJsonDocument::Compact)));
         };
         QTimer ticker;
-        ticker.setInterval(kCopyProgressMs);
-        QObject::connect(&ticker, &QTimer::timeout, tellProgress);
-        ticker.start();
+        if (every > 0) {
+            ticker.setInterval(every);
+            QObject::connect(&ticker, &QTimer::timeout, [&] {
+                if (done > 0)
+                    tellProgress(done, total);
+            });
+            ticker.start();
+        }
         bool copied = false;
         const bool bridgeAlive = runOffThread(this, [&](const std::atomic<bool>& stop) {
             copied = copyFile(*from, *to, roots, &stop, [&](qint64 bytes, qint64 of) {
                 total = of;
                 done = bytes;
+                // Handled before the loop of runOffThread ends: before the outcome.
+                if (every == 0)
+                    QMetaObject::invokeMethod(
+                        &ticker, [&tellProgress, bytes, of] { tellProgress(bytes, of); },
+                        Qt::QueuedConnection);
             });
         });
         ticker.stop();
@@ -218,8 +227,8 @@ void CWebComm::CopyFileFunc(QString command)
             return;
         if (copied) {
             // A copy that told its progress also tells its end.
-            if (told > 0 && told != done)
-                tellProgress();
+            if (told >= 0 && told != done)
+                tellProgress(done, total);
             tellCopy(this, index, source, target, "written");
             // The file as written, backslashes mended: the page's own text
             // may name a file that is not there.

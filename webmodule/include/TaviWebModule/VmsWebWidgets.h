@@ -104,6 +104,15 @@ public:
     // The budget of every page that sets none (5000 ms in 10000 unless set).
     static void setDefaultBlockingBudget(int budgetMs, int windowMs = 10000);
 
+    // How often the page hears the progress of its copies
+    // (CWebComm::emitCopyProgress): every ms while an order is being copied,
+    // when bytes were added (250 unless set). 0: after each chunk of the
+    // copy and once all its bytes are written, before the sync, so that a
+    // test sees progress even for a small file. ms < 0: 250 again. GUI thread.
+    void setCopyProgressInterval(int ms);
+    // The interval that applies to this page, in ms.
+    int copyProgressInterval() const;
+
     // ---- Pages that stop answering (see the guide) ----
     // How long the page's main thread may leave the module's small question
     // unanswered before pageUnresponsive (default 5000 ms; < 0: the
