@@ -7,26 +7,15 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
-const os = require('node:os');
 const path = require('node:path');
 const { execFileSync } = require('node:child_process');
 const { demoProgram } = require('./support/served.js');
+const { root, guideFiles, guideProject } = require('./support/guide.js');
 
-const root = path.join(__dirname, '../..');
-
-// { path: text } of the guide's files.
-function guideFiles() {
-    const guide = fs.readFileSync(path.join(root, 'docs/page-api.md'), 'utf8');
-    const files = {};
-    const block = /<!-- guide-file: (\S+) -->\n```\w*\n([\s\S]*?)\n```/g;
-    for (let m; (m = block.exec(guide));)
-        files[m[1]] = m[2] + '\n';
-    return files;
-}
-
-test('the testing chapter names its page, scenario and test', () => {
-    assert.deepEqual(Object.keys(guideFiles()).sort(), ['page/index.html', 'page/scenario.json', 'test/doors.playwright.test.mjs', 'test/doors.test.mjs']);
+test('the testing chapter names its project, page, scenario and tests', () => {
+    assert.deepEqual(Object.keys(guideFiles()).sort(), ['package.json', 'page/index.html', 'page/scenario.json', 'test/doors.playwright.test.mjs', 'test/doors.test.mjs']);
     JSON.parse(guideFiles()['page/scenario.json']);
+    JSON.parse(guideFiles()['package.json']);
 });
 
 test('the stand-in\'s chapter names each of its options and controls', () => {
@@ -54,19 +43,15 @@ function undeclared(schema, value, at = '') {
 
 test('the shipped scenario schema declares every key of the scenarios in use and no other', () => {
     const schema = JSON.parse(fs.readFileSync(path.join(root, 'webmodule/js/scenario.schema.json'), 'utf8'));
-    const scenarios = [JSON.parse(guideFiles()['page/scenario.json']), require('./contract/scenario.json'),
+    const scenarios = [JSON.parse(guideFiles()['page/scenario.json']), require('../../webmodule/js/contract/scenario.json'),
         { $schema: 'x', timeline: [{ afterStart: 1, dataCache: { key: 'k', value: 'v' } }] }];
     assert.deepEqual(scenarios.flatMap((s) => undeclared(schema, s)), []);
     assert.deepEqual(undeclared(schema, { timeline: [{ at: 1, after: 2 }], tours: true }), ['.timeline[0].after', '.tours']);
 });
 
 test('the testing chapter\'s test passes in the demo host', { skip: demoProgram() ? false : 'TAVI_DEMO does not name the tavi-demo program' }, () => {
-    const project = fs.mkdtempSync(path.join(os.tmpdir(), 'tavi-guide-'));
+    const project = guideProject('tavi-guide-');
     try {
-        for (const [file, text] of Object.entries(guideFiles())) {
-            fs.mkdirSync(path.dirname(path.join(project, file)), { recursive: true });
-            fs.writeFileSync(path.join(project, file), text);
-        }
         // As installed: the package from its folder, the drivers from the tests' lock file.
         fs.mkdirSync(path.join(project, 'node_modules/@tavi'), { recursive: true });
         fs.symlinkSync(path.join(root, 'webmodule/js'), path.join(project, 'node_modules/@tavi/taviweb'));

@@ -217,7 +217,7 @@ test('a second copy of the library on the page chains the first', () => {
     assert.deepEqual(seen, ['second hello', 'first hello']);
 });
 
-// Its answers to each bridge call are the contract's (contract-mock.test.js);
+// Its answers to each bridge call are the contract's (webmodule/js/contract/stand-in.test.js);
 // here what the library sees of its options and scripts.
 test('the stand-in bridge answers as the simulated host, or as scripted', async () => {
     TaviWeb._reset();

@@ -1,24 +1,64 @@
-// The bridge contract against the module itself: the bridge test page in the
-// demo host, served through the package's launcher on the scenario of the
-// contract, driven with puppeteer-core and the host's control endpoint.
+// The bridge contract against the module itself: the contract page in the
+// demo host (TAVI_DEMO), served through the package's launcher on the
+// contract's scenario, driven with puppeteer-core (the page project's, found
+// from the current folder) and the host's control endpoint.
 'use strict';
 
 const test = require('node:test');
 const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const os = require('node:os');
 const path = require('node:path');
-const { serve, attach, demoProgram, notificationPending } = require('./support/served.js');
-const { defineContract } = require('./contract/bridge.contract.js');
+const { launch } = require('../launcher.js');
+const { defineContract } = require('./bridge.contract.js');
 
 const BRIDGE_METHODS = ['BrowseFilePath', 'BrowseFile', 'PlaySoundFile', 'GetDevStatus', 'GetDevSessionId',
     'ShowPicture', 'PlayVideoFile', 'CopyFileFunc', 'DelFileFunc', 'ShowDevAlarmTips', 'GetUserToken',
     'SetDownloadPath', 'AfterSnapshot', 'ReleaseWebPage', 'NotifyToHost', 'NotifyToHostSync',
     'RequestToVmsServer', 'RequestToVmsServerSync'];
 
-// It records every page function call as it arrived (window.calls).
-const PAGE = path.join(__dirname, '..', 'common', 'pages', 'bridge.html');
+// The host offscreen, its outputs in a folder of the run's own.
+async function serve() {
+    const work = fs.mkdtempSync(path.join(os.tmpdir(), 'taviweb-contract-'));
+    try {
+        const host = await launch({
+            url: path.join(__dirname, 'contract.html'),
+            scenario: path.join(__dirname, 'scenario.json'),
+            cwd: work,
+            screenshot: path.join(work, 'shot.png'),
+            transcript: path.join(work, 'transcript.txt'),
+            env: { QT_QPA_PLATFORM: process.env.QT_QPA_PLATFORM || 'offscreen' },
+        });
+        host.cleanUp = () => fs.rmSync(work, { recursive: true, force: true });
+        return host;
+    } catch (e) {
+        fs.rmSync(work, { recursive: true, force: true });
+        throw e;
+    }
+}
+
+async function attach(host) {
+    const puppeteer = require(require.resolve('puppeteer-core', { paths: [process.cwd(), __dirname] }));
+    const browser = await puppeteer.connect({ browserWSEndpoint: host.browserWSEndpoint, defaultViewport: null });
+    const page = (await browser.pages()).find((p) => p.url() === host.url || p.url() === new URL(host.url).href);
+    if (!page) {
+        await browser.disconnect();
+        throw new Error(`the contract page is not among the host's pages (${host.url})`);
+    }
+    return { browser, page };
+}
+
+// Until a notification waits for the host's answer.
+async function notificationPending(host) {
+    for (const end = Date.now() + 20000; !(await host.send('/pending-notifications')).pending.length;) {
+        if (Date.now() > end)
+            throw new Error('no notification waits for the host');
+        await new Promise((r) => setTimeout(r, 100));
+    }
+}
 
 async function open() {
-    const host = await serve(PAGE, { scenario: path.join(__dirname, 'contract', 'scenario.json') });
+    const host = await serve();
     let browser;
     try {
         const attached = await attach(host);
@@ -70,7 +110,4 @@ async function open() {
     }
 }
 
-if (demoProgram())
-    defineContract(test, open);
-else
-    test('the bridge contract on the module', { skip: 'TAVI_DEMO does not name the tavi-demo program' }, () => {});
+defineContract(test, open);

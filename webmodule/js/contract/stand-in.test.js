@@ -4,8 +4,8 @@
 'use strict';
 
 const test = require('node:test');
-const { install } = require('../../webmodule/js/taviweb-mock.js');
-const { defineContract, scenario, scenarioDevices } = require('./contract/bridge.contract.js');
+const { install } = require('../taviweb-mock.js');
+const { defineContract, scenario, scenarioDevices } = require('./bridge.contract.js');
 
 const PAGE_FUNCTIONS = ['emitUserToken', 'emitInfoNotify', 'emitHostResponse', 'emitDevStatus',
     'emitDataCacheNotify', 'emitServerRespone'];
