@@ -303,7 +303,8 @@ private slots:
         QFETCH(QString, target);
         QFETCH(QString, written);
         QFETCH(QString, suffix);
-        const QJsonObject order { { "sourceFile", path("src.bin") },
+        // The source read as judged too: with backslashes, as a page may name it.
+        const QJsonObject order { { "sourceFile", m_dir->fill("{D\\}\\src.bin") },
                                   { "targetFile", m_dir->fill(target) } };
         HostRecorder host;
         CWebComm().CopyFileFunc(QString::fromUtf8(QJsonDocument(QJsonArray { order }).toJson()));

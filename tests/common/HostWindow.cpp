@@ -1,9 +1,11 @@
 #include "HostWindow.h"
 
+#include <QtCore/QDeadlineTimer>
 #include <QtCore/QProcess>
 #include <QtCore/QTemporaryDir>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QScreen>
+#include <QtTest/QTest>
 #include <QtWebEngineWidgets/QWebEngineView>
 #include <QtWidgets/QBoxLayout>
 #include <QtWidgets/QGridLayout>
@@ -165,22 +167,34 @@ QPoint locate(const QImage& image, const QImage& pattern)
 // The window's top left corner on the screen. Wayland does not tell a client
 // where its windows stand, so there the window's top rows, as it draws them,
 // are looked for in the screen's pixels.
-QPoint windowOrigin(QWidget* window)
+QPoint windowOrigin(QWidget* window, const QImage& screen)
 {
     if (!onWayland())
         return window->mapToGlobal(QPoint(0, 0));
     const QImage top = window->grab(QRect(0, 0, window->width(), std::min(16, window->height())))
                            .toImage()
                            .convertToFormat(QImage::Format_RGB32);
-    return locate(screenShot(), top);
+    return locate(screen, top);
 }
 
 } // namespace
 
-QRect screenRect(const QWidget* widget)
+QRect screenRect(const QWidget* widget, const QImage& screen)
 {
     QWidget* window = widget->window();
-    return QRect(windowOrigin(window) + widget->mapTo(window, QPoint(0, 0)), widget->size());
+    return QRect(windowOrigin(window, screen) + widget->mapTo(window, QPoint(0, 0)),
+                 widget->size());
+}
+
+bool screenShowsWithin(int timeoutMs, const std::function<bool(const QImage& screen)>& shows)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    do {
+        if (shows(screenShot()))
+            return true;
+        QTest::qWait(50);
+    } while (!deadline.hasExpired());
+    return false;
 }
 
 double shareOf(const QImage& image, const QRect& rect, const QColor& colour, int tolerance)

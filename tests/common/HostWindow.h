@@ -6,6 +6,7 @@
 #include <QtCore/QUrl>
 #include <QtGui/QColor>
 #include <QtGui/QImage>
+#include <functional>
 #include <memory>
 
 class QMainWindow;
@@ -31,12 +32,18 @@ QWebEngineView* viewIn(QWidget* holder);
 QUrl solidPageUrl(const QColor& colour);
 
 // The screen's pixels as the display server holds them (not the widgets
-// drawing themselves), and a widget's rectangle there. On Wayland the
-// screen is read with Weston's screenshooter (TAVI_SCREENSHOOTER, set by
-// scripts/weston-run.sh) and a window is found by its top rows.
+// drawing themselves), and a widget's rectangle in such a picture. On
+// Wayland the screen is read with Weston's screenshooter (TAVI_SCREENSHOOTER,
+// set by scripts/weston-run.sh) and a window is found by its top rows in the
+// picture given: one look at the screen serves every widget of it.
 bool onWayland();
 QImage screenShot();
-QRect screenRect(const QWidget* widget);
+QRect screenRect(const QWidget* widget, const QImage& screen);
+// Looks at the screen until shows(screen) holds, for up to timeoutMs by the
+// clock; whether it did. (Qt 6.4's QTRY_* counts its steps, not the time:
+// with a look of a second or more on a loaded machine it would wait for
+// many minutes.)
+bool screenShowsWithin(int timeoutMs, const std::function<bool(const QImage& screen)>& shows);
 // The share (0 to 1) of the pixels of rect within tolerance of colour.
 double shareOf(const QImage& image, const QRect& rect, const QColor& colour, int tolerance = 16);
 
