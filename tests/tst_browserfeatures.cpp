@@ -76,6 +76,14 @@ QString originOf(const DownloadServer& s)
 const char kAskNotifications[]
     = "Notification.requestPermission().then(function (r) { document.title = r; }); true";
 
+const char kNotify[] = R"JS(var events = '';
+Notification.requestPermission().then(function () {
+    var one = new Notification('Title', { body: 'Body', tag: 't1' });
+    ['show', 'click', 'close', 'error'].forEach(function (e) {
+        one.addEventListener(e, function () { events = (events ? events + ' ' : '') + e; });
+    });
+}); true)JS";
+
 } // namespace
 
 class TestBrowserFeatures : public QObject
@@ -278,6 +286,39 @@ private slots:
         if (!line.isEmpty())
             QCOMPARE(log.lines().filter(line).size(), 1);
         QVERIFY(!p.widgets.answerPermission(originOf(m_a), feature, true));
+    }
+
+    // A permitted page's notification reaches the host with its texts; the
+    // operator's click and close reach the page, and the page's own close
+    // reaches the host. A page that may not notify shows the host nothing.
+    void notificationsReachTheHost()
+    {
+        WebAccessPolicy policy;
+        policy.setPermission(WebAccessPolicy::Notifications, WebAccessPolicy::Grant,
+                             { originOf(m_a) });
+        BridgePage p, denied;
+        p.widgets.setAccessPolicy(&policy);
+        QSignalSpy shown(&p.widgets, &VmsWebWidgets::notificationShown);
+        QSignalSpy closed(&p.widgets, &VmsWebWidgets::notificationClosed);
+        QSignalSpy shownDenied(&denied.widgets, &VmsWebWidgets::notificationShown);
+        for (BridgePage* page : { &p, &denied }) {
+            QVERIFY(loadPage(page->widgets, (page == &p ? m_a : m_b).url("/")));
+            evalJs(page->page(), kNotify);
+        }
+        QVERIFY(!shown.isEmpty() || shown.wait());
+        const QString id = shown.first().first().toString();
+        QCOMPARE(shown.first().mid(1), QVariantList({ "Title", "Body", "t1", originOf(m_a) }));
+        QVERIFY(waitForJs(p.page(), "events == 'show'"));
+        QVERIFY(p.widgets.clickNotification(id));
+        QVERIFY(p.widgets.closeNotification(id));
+        QVERIFY(waitForJs(p.page(), "events == 'show click close'"));
+        QVERIFY(!p.widgets.clickNotification(id));
+        evalJs(p.page(),
+               "var two = new Notification('Two'); two.onshow = function () { two.close(); }");
+        QVERIFY(!closed.isEmpty() || closed.wait());
+        QCOMPARE(closed.first().first().toString(), shown.last().first().toString());
+        QCOMPARE(evalJs(denied.page(), "events").toString(), "error");
+        QCOMPARE(shownDenied.size(), 0);
     }
 };
 

@@ -36,6 +36,9 @@ Q_SIGNALS:
                            VmsWebWidgets::RefusalReason reason);
     void blockingBudgetExceeded(const QString& method);
     void permissionRequested(const QString& origin, WebAccessPolicy::Feature feature);
+    void notificationShown(const QString& id, const QString& title, const QString& body,
+                           const QString& tag, const QString& origin);
+    void notificationClosed(const QString& id);
 
 private:
     QString m_id;

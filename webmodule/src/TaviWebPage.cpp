@@ -56,6 +56,10 @@ TaviWebPage::TaviWebPage(QWidget* parent, const QString& url, QWebEngineProfile*
             &TaviWebPage::renderProcessEnded);
     connect(&m_webWidgets, &VmsWebWidgets::permissionRequested, this,
             &TaviWebPage::permissionRequested);
+    connect(&m_webWidgets, &VmsWebWidgets::notificationShown, this,
+            &TaviWebPage::notificationShown);
+    connect(&m_webWidgets, &VmsWebWidgets::notificationClosed, this,
+            &TaviWebPage::notificationClosed);
     // The host that listens is this page's: the web widget's own signal
     // always has this page as its receiver.
     using TaviWebModuleInternal::PagePermissions;

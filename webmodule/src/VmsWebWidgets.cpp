@@ -9,6 +9,7 @@
 #include "Logging.h"
 #include "PageEvents.h"
 #include "PageHealth.h"
+#include "PageNotifications.h"
 #include "PagePermissions.h"
 #include "PagePolicy.h"
 #include "PageProfiles.h"
@@ -76,6 +77,11 @@ VmsWebWidgets::VmsWebWidgets(QWebEngineProfile* profile, QWidget* parent)
     new TaviWebModuleInternal::BlockingBudget(m_pPage);
     connect(events, &TaviWebModuleInternal::PageEvents::permissionRequested, this,
             &VmsWebWidgets::permissionRequested);
+    connect(events, &TaviWebModuleInternal::PageEvents::notificationShown, this,
+            &VmsWebWidgets::notificationShown);
+    connect(events, &TaviWebModuleInternal::PageEvents::notificationClosed, this,
+            &VmsWebWidgets::notificationClosed);
+    new TaviWebModuleInternal::PageNotifications(m_pPage);
     if (auto* permissions = TaviWebModuleInternal::PagePermissions::of(m_pPage))
         permissions->setHostListens([this] {
             return isSignalConnected(QMetaMethod::fromSignal(&VmsWebWidgets::permissionRequested));
@@ -217,6 +223,18 @@ bool VmsWebWidgets::answerPermission(const QString& origin, WebAccessPolicy::Fea
 {
     auto* permissions = TaviWebModuleInternal::PagePermissions::of(m_pPage);
     return permissions && permissions->answer(origin, feature, granted);
+}
+
+bool VmsWebWidgets::clickNotification(const QString& id)
+{
+    auto* notifications = TaviWebModuleInternal::PageNotifications::of(m_pPage);
+    return notifications && notifications->click(id);
+}
+
+bool VmsWebWidgets::closeNotification(const QString& id)
+{
+    auto* notifications = TaviWebModuleInternal::PageNotifications::of(m_pPage);
+    return notifications && notifications->close(id);
 }
 
 void VmsWebWidgets::setAccessPolicy(WebAccessPolicy* policy)

@@ -49,6 +49,11 @@ Q_SIGNALS:
     void blockingBudgetExceeded(const QString& method);
     // VmsWebWidgets::permissionRequested of the hosted page.
     void permissionRequested(const QString& origin, WebAccessPolicy::Feature feature);
+    // VmsWebWidgets::notificationShown of the hosted page.
+    void notificationShown(const QString& id, const QString& title, const QString& body,
+                           const QString& tag, const QString& origin);
+    // VmsWebWidgets::notificationClosed of the hosted page.
+    void notificationClosed(const QString& id);
     // VmsWebWidgets::renderProcessEnded of the hosted page.
     void renderProcessEnded(QWebEnginePage::RenderProcessTerminationStatus status, bool reloads);
     // ---- Pages that stop answering ----

@@ -72,6 +72,13 @@ public:
     // none waits. GUI thread.
     bool answerPermission(const QString& origin, WebAccessPolicy::Feature feature, bool granted);
 
+    // Tells the page that the operator clicked notification id (its
+    // "click" event); false, with a log line, when it is gone.
+    bool clickNotification(const QString& id);
+    // Closes notification id as the operator would (the page's "close"
+    // event); false, with a log line, when it is gone.
+    bool closeNotification(const QString& id);
+
     // The widget to put into a layout; null once its parent destroyed it.
     MyWebEngineView* view() const;
     // Records parent only; the view is not reparented.
@@ -174,6 +181,16 @@ Q_SIGNALS:
     // until the page shows another document. Without a receiver it is
     // denied at once.
     void permissionRequested(const QString& origin, WebAccessPolicy::Feature feature);
+    // A web notification of the page (new Notification(title, { body, tag }))
+    // for the host to show: its document is trusted and may show
+    // notifications (WebAccessPolicy::Notifications not denied to origin).
+    // id names it in clickNotification, closeNotification and
+    // notificationClosed; unique in the process.
+    void notificationShown(const QString& id, const QString& title, const QString& body,
+                           const QString& tag, const QString& origin);
+    // The page closed notification id, or replaced it by one of the same
+    // tag: the host takes it down.
+    void notificationClosed(const QString& id);
     // The page's renderer process ended; reloads tells whether the module
     // reloads the page (at most three times a minute).
     void renderProcessEnded(QWebEnginePage::RenderProcessTerminationStatus status, bool reloads);
