@@ -39,6 +39,11 @@ Q_SIGNALS:
     void notificationShown(const QString& id, const QString& title, const QString& body,
                            const QString& tag, const QString& origin);
     void notificationClosed(const QString& id);
+    void newWindowRequested(const QUrl& url, VmsWebWidgets::NewWindowAnswer* answer,
+                            VmsWebWidgets** target);
+    void contextMenuRequested(const QPoint& globalPos, bool* handled);
+    void printRequested(bool* handled);
+    void fullScreenChanged(bool fullScreen);
 
 private:
     QString m_id;

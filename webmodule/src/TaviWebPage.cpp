@@ -71,6 +71,13 @@ TaviWebPage::TaviWebPage(QWidget* parent, const QString& url, QWebEngineProfile*
     connect(&m_webWidgets, &VmsWebWidgets::pageResponsive, this, &TaviWebPage::pageResponsive);
     connect(&m_webWidgets, &VmsWebWidgets::pushesDropped, this, &TaviWebPage::pushesDropped);
     connect(&m_webWidgets, &VmsWebWidgets::errorStateShown, this, &TaviWebPage::errorStateShown);
+    connect(&m_webWidgets, &VmsWebWidgets::newWindowRequested, this,
+            &TaviWebPage::newWindowRequested);
+    connect(&m_webWidgets, &VmsWebWidgets::contextMenuRequested, this,
+            &TaviWebPage::contextMenuRequested);
+    connect(&m_webWidgets, &VmsWebWidgets::printRequested, this, &TaviWebPage::printRequested);
+    connect(&m_webWidgets, &VmsWebWidgets::fullScreenChanged, this,
+            &TaviWebPage::fullScreenChanged);
 
     m_pParentWidget = parent;
     m_webWidgets.OpenUrl(url);

@@ -7,6 +7,7 @@
 #include "HostNotice.h"
 #include "JsScript.h"
 #include "Logging.h"
+#include "PageBrowser.h"
 #include "PageEvents.h"
 #include "PageHealth.h"
 #include "PageNotifications.h"
@@ -81,6 +82,14 @@ VmsWebWidgets::VmsWebWidgets(QWebEngineProfile* profile, QWidget* parent)
             &VmsWebWidgets::notificationShown);
     connect(events, &TaviWebModuleInternal::PageEvents::notificationClosed, this,
             &VmsWebWidgets::notificationClosed);
+    connect(events, &TaviWebModuleInternal::PageEvents::newWindowRequested, this,
+            &VmsWebWidgets::newWindowRequested);
+    connect(events, &TaviWebModuleInternal::PageEvents::contextMenuRequested, this,
+            &VmsWebWidgets::contextMenuRequested);
+    connect(events, &TaviWebModuleInternal::PageEvents::printRequested, this,
+            &VmsWebWidgets::printRequested);
+    connect(events, &TaviWebModuleInternal::PageEvents::fullScreenChanged, this,
+            &VmsWebWidgets::fullScreenChanged);
     new TaviWebModuleInternal::PageNotifications(m_pPage);
     if (auto* permissions = TaviWebModuleInternal::PagePermissions::of(m_pPage))
         permissions->setHostListens([this] {
@@ -100,6 +109,8 @@ VmsWebWidgets::VmsWebWidgets(QWebEngineProfile* profile, QWidget* parent)
     m_pView->setAttribute(Qt::WA_ShowWithoutActivating, true);
     m_pView->setFocusPolicy(Qt::NoFocus);
     m_pView->setWindowFlag(Qt::FramelessWindowHint, true);
+    // New windows, the context menu, printing, full screen, the skin's colours.
+    new TaviWebModuleInternal::PageBrowser(m_pPage, m_pView);
 
     QPalette palette;
     palette.setBrush(
@@ -321,6 +332,18 @@ int VmsWebWidgets::blockingWindowMs() const
 void VmsWebWidgets::setDefaultBlockingBudget(int budgetMs, int windowMs)
 {
     TaviWebModuleInternal::BlockingBudget::setDefaultLimits({ budgetMs, windowMs });
+}
+
+bool VmsWebWidgets::isFullScreen() const
+{
+    const auto* browser = TaviWebModuleInternal::PageBrowser::of(m_pPage);
+    return browser && browser->isFullScreen();
+}
+
+void VmsWebWidgets::exitFullScreen()
+{
+    if (auto* browser = TaviWebModuleInternal::PageBrowser::of(m_pPage))
+        browser->exitFullScreen();
 }
 
 // ---- Page event push --------------------------------------------------------

@@ -65,6 +65,15 @@ Q_SIGNALS:
     void pushesDropped(int count);
     // VmsWebWidgets::errorStateShown of the hosted page.
     void errorStateShown();
+    // VmsWebWidgets::newWindowRequested of the hosted page (connect directly).
+    void newWindowRequested(const QUrl& url, VmsWebWidgets::NewWindowAnswer* answer,
+                            VmsWebWidgets** target);
+    // VmsWebWidgets::contextMenuRequested of the hosted page (connect directly).
+    void contextMenuRequested(const QPoint& globalPos, bool* handled);
+    // VmsWebWidgets::printRequested of the hosted page (connect directly).
+    void printRequested(bool* handled);
+    // VmsWebWidgets::fullScreenChanged of the hosted page.
+    void fullScreenChanged(bool fullScreen);
 
 protected:
     // Gives the view this page's width and its height less two pixels.

@@ -17,6 +17,7 @@ class CWebComm;
 class CWebPage;
 class QWebChannel;
 class QWebEngineProfile;
+class QPoint;
 class QWidget;
 class WebAccessPolicy;
 
@@ -32,6 +33,15 @@ public:
         OutsideFileRoots, // a path outside the folders the host allows
     };
     Q_ENUM(RefusalReason)
+
+    // Where a new window a document of the page asks for goes (see
+    // newWindowRequested).
+    enum NewWindowAnswer {
+        RefuseNewWindow, // nothing opens; window.open gives the page null
+        OpenInSystemBrowser, // the desktop's browser shows the URL; window.open gives null
+        OpenInHostWindow, // a web widget of the host shows it; window.open gives its window
+    };
+    Q_ENUM(NewWindowAnswer)
 
     // Creates the view, page, channel and bridge; connects the data center's
     // signals to the slots below. parent becomes the view's parent.
@@ -145,6 +155,11 @@ public:
     // "bridgeCalls", "bridgeRefusals", "msSinceAnswer", "answering" (bool),
     // "errorState" (bool). Keys may be added, never removed. GUI thread.
     QJsonObject health() const;
+    // True while the page's document fills the screen (element.requestFullscreen()).
+    bool isFullScreen() const;
+    // Brings a page in full screen back to its place in the host's window, as
+    // Esc and document.exitFullscreen() do. Nothing when it is not in full screen.
+    void exitFullScreen();
 
 Q_SIGNALS:
     // The page's web channel client has initialised (its QWebChannel callback
@@ -209,6 +224,27 @@ Q_SIGNALS:
     // not come back): the page's place shows what happened and a Reload
     // button. reload() brings the page back.
     void errorStateShown();
+    // The handlers below answer through their pointer arguments: connect
+    // them directly (Qt::DirectConnection, or the default on the GUI thread).
+
+    // A document of the page asks for a new window towards url (window.open,
+    // a link or a form with a target) and the navigation policy allows it.
+    // Set *answer (RefuseNewWindow unless a handler sets it); with
+    // OpenInHostWindow, set *target to a new web widget of the host that has
+    // loaded nothing yet: it then shows the window (left null: refused).
+    void newWindowRequested(const QUrl& url, VmsWebWidgets::NewWindowAnswer* answer,
+                            VmsWebWidgets** target);
+    // The operator right-clicked the page at globalPos (screen coordinates)
+    // and the page's own contextmenu handler did not take the click. Set
+    // *handled to show the host's own menu instead of the module's (Cut, Copy,
+    // Paste, Select all where they apply; Inspect while DevTools are on).
+    void contextMenuRequested(const QPoint& globalPos, bool* handled);
+    // The page called window.print(). Set *handled to print the host's way;
+    // otherwise the print dialog opens (offscreen, with no one to answer
+    // it, the page is printed to a PDF file in the download folder).
+    void printRequested(bool* handled);
+    // The page's document entered (true) or left (false) full screen.
+    void fullScreenChanged(bool fullScreen);
 
 public Q_SLOTS:
     // Calls the page function emitInfoNotify(message) (line feeds removed).
