@@ -40,7 +40,7 @@ function (root) {
         GetDevSessionId: 's', ShowPicture: 's', PlayVideoFile: 's', CopyFileFunc: 's',
         DelFileFunc: 's', ShowDevAlarmTips: 's', GetUserToken: '', SetDownloadPath: 's',
         AfterSnapshot: 'ssis', ReleaseWebPage: 's', NotifyToHost: 'ss', NotifyToHostSync: 'si',
-        RequestToVmsServer: 'isss', RequestToVmsServerSync: 'issi',
+        RequestToVmsServer: 'isss', RequestToVmsServerSync: 'issi', SavePageAsPdf: 's',
     };
 
     // The simulated host's devices.
@@ -135,6 +135,7 @@ function (root) {
         }
         var copyResult = signal();
         var copyProgress = signal();
+        var pdfResult = signal();
 
         /** @type {import('./taviweb-mock').MockHost} */
         var mock;
@@ -191,6 +192,16 @@ function (root) {
             ShowDevAlarmTips: function () { return false; },
             AfterSnapshot: function (base64, channelId, time, filePath) {
                 return mayWrite(filePath) ? 0 : -1;
+            },
+            // The outcome on emitPdfResult on a later turn, as the module
+            // tells it once the file is on the disk; no file is written.
+            SavePageAsPdf: function (filePath) {
+                var ok = mayWrite(filePath);
+                timers.setTimeout(function () {
+                    pdfResult.emit(ok ? { filePath: filePath, outcome: 'written' }
+                        : { filePath: filePath, outcome: 'refused', why: 'the path is outside the host\'s file roots' });
+                }, 0);
+                return ok ? 0 : -1;
             },
             // Each order's outcome on emitCopyResult, before the call returns,
             // as the module tells them; the files themselves are not touched.
@@ -309,6 +320,7 @@ function (root) {
 
         bridge.emitCopyResult = { connect: copyResult.connect, disconnect: copyResult.disconnect };
         bridge.emitCopyProgress = { connect: copyProgress.connect, disconnect: copyProgress.disconnect };
+        bridge.emitPdfResult = { connect: pdfResult.connect, disconnect: pdfResult.disconnect };
 
         var transport = { send: function () {}, onmessage: null };
         /** @type {any} */
