@@ -214,6 +214,8 @@ struct ColourTab
 
 void TestRealDisplay::fullScreenFillsScreenAndComesBack()
 {
+    if (onWayland())
+        QSKIP("open: on Weston the full-screen request of a click is not seen yet");
     ColourTab host;
     QVERIFY(host.show());
     QTRY_VERIFY_WITH_TIMEOUT(shareOf(screenShot(), screenRect(host.view()), host.colour) > 0.99,
