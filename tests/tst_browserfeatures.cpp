@@ -609,7 +609,7 @@ private slots:
                         "getComputedStyle(document.documentElement)"
                         ".getPropertyValue('--tavi-text').trim()")
                      .toString(),
-                 rgb.replace("rgb(", "rgba(").replace(")", ", 1)"));
+                 QString(rgb).replace("rgb(", "rgba(").replace(")", ", 1)"));
         const QColor bg = QColor::fromString(taviSkinMgr()->dlgBackgroundColor());
         QCOMPARE(
             evalJs(pageOf(w), "getComputedStyle(document.documentElement).colorScheme").toString(),
