@@ -110,6 +110,13 @@ DemoHost::DemoHost(const Options& options)
     lockDown(media->folder(), files->folder(), files->serverUrl());
     m_pPage = new TaviWebPage(this, m_options.url.toString(QUrl::FullyEncoded));
     m_pTabs->addTab(m_pPage, QStringLiteral("Web page"));
+    connect(m_pPage, &TaviWebPage::notificationShown, this,
+            [this](const QString& id, const QString& title, const QString& body, const QString& tag,
+                   const QString& origin) {
+                record(QStringLiteral("host"),
+                       QStringLiteral("notification %1 from %2: %3 - %4 (tag %5)")
+                           .arg(id, origin, title, body, tag));
+            });
     connect(m_pPage->webWidgets()->view()->page(), &QWebEnginePage::loadingChanged, this,
             &DemoHost::onLoadingChanged);
     if (m_options.health)
@@ -177,6 +184,8 @@ void DemoHost::lockDown(const QString& samples, const QString& exports, const QU
     policy.setTrustedOrigins(origins);
     policy.setFileRoots({ samples }, { exports });
     policy.setNavigationPolicy(WebAccessPolicy::TrustedOnly);
+    // Its pages' web notifications go to the info-centre log.
+    policy.setPermission(WebAccessPolicy::Notifications, WebAccessPolicy::Grant);
     record(QStringLiteral("host"),
            QStringLiteral("trusted origins %1; files read in %2, written in %3; TrustedOnly")
                .arg(origins.join(QStringLiteral(", ")), samples, exports));

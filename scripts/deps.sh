@@ -19,6 +19,8 @@ PACKAGES=(
     doxygen qt6-documentation-tools
     # The access policy's tests make a self-signed certificate.
     openssl
+    # The print tests read the text of the PDF files back (pdftotext).
+    poppler-utils
     # The fuzz targets: clang with its libFuzzer and sanitizer runtimes
     # (libclang-rt-dev is Debian's default version: 14 on 12, 19 on 13), and
     # Qt's JavaScript engine that checks the push scripts.

@@ -1,15 +1,23 @@
 // What pages get of the browser beyond the bridge: profiles whose storage
-// lasts and keeps servers apart, a policy per page, permissions. Real pages from two loopback
-// origins.
+// lasts and keeps servers apart, a policy per page, permissions and
+// notifications, new windows, the context menu, print and PDF, saving the
+// page, blocked requests, the skin's colours, full screen; each as the page
+// sees it and as the host is told. Real pages from two loopback origins and
+// from files.
 
 #include "TestSupport.h"
 
 #include <DownloadServer.h>
 #include <QtCore/QProcess>
+#include <QtGui/QDesktopServices>
 #include <QtNetwork/QTcpServer>
 #include <QtWebEngineCore/QWebEngineProfile>
+#include <QtWidgets/QMenu>
+#include <QtWidgets/QVBoxLayout>
+#include <SkinMgr.h>
 #include <TaviWebPage.h>
 #include <WebAccessPolicy.h>
+#include <WebPage.h>
 
 using namespace TestSupport;
 
@@ -76,6 +84,45 @@ QString originOf(const DownloadServer& s)
 const char kAskNotifications[]
     = "Notification.requestPermission().then(function (r) { document.title = r; }); true";
 
+const char kNotify[] = R"JS(var events = '';
+Notification.requestPermission().then(function () {
+    var one = new Notification('Title', { body: 'Body', tag: 't1' });
+    ['show', 'click', 'close', 'error'].forEach(function (e) {
+        one.addEventListener(e, function () { events = (events ? events + ' ' : '') + e; });
+    });
+}); true)JS";
+
+// The text of the pages printed and saved.
+const QByteArray kText = "Incident report 4711";
+
+// The text of a PDF file, as pdftotext reads it.
+QString pdfText(const QString& path)
+{
+    QProcess p;
+    p.start(QStringLiteral("pdftotext"), { path, QStringLiteral("-") });
+    return p.waitForFinished(30000) ? QString::fromUtf8(p.readAllStandardOutput()) : QString();
+}
+
+// A left or right click at the centre of the element selector picks.
+bool clickOn(VmsWebWidgets& w, const QString& selector, Qt::MouseButton button)
+{
+    const QVariantList r = evalJs(pageOf(w),
+                                  QString("(function(){var r=document.querySelector('%1')"
+                                          ".getBoundingClientRect();return [r.x+r.width/2,"
+                                          "r.y+r.height/2];})()")
+                                      .arg(selector))
+                               .toList();
+    return r.size() == 2 && clickInPage(w, QPoint(r[0].toInt(), r[1].toInt()), button);
+}
+
+QMenu* shownMenu()
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == "tavi-context-menu" && w->isVisible())
+            return qobject_cast<QMenu*>(w);
+    return nullptr;
+}
+
 } // namespace
 
 class TestBrowserFeatures : public QObject
@@ -83,6 +130,20 @@ class TestBrowserFeatures : public QObject
     Q_OBJECT
     DownloadServer m_a, m_b; // two servers on one address: 127.0.0.1, two ports
     ScratchDir m_dir;
+    QList<QUrl> m_desktop;
+    QUrl filePage(const QString& name, const QByteArray& body)
+    {
+        writeFile(m_dir.filePath(name), "<!doctype html><meta charset=utf-8>" + body);
+        return QUrl::fromLocalFile(m_dir.filePath(name));
+    }
+    QUrl httpPage(const QString& path, const QByteArray& body)
+    {
+        m_a.addPage(path, "<!doctype html><meta charset=utf-8>" + body);
+        return m_a.url(path);
+    }
+
+public slots:
+    void openUrl(const QUrl& url) { m_desktop << url; } // the desktop's browser
 
 private slots:
     void initTestCase()
@@ -91,6 +152,11 @@ private slots:
             s->addPage("/", kPlainPage);
             QVERIFY(s->start());
         }
+    }
+    void cleanup()
+    {
+        CWebPage::m_strDownloadPath.clear();
+        qunsetenv("QTWEBENGINE_REMOTE_DEBUGGING");
     }
 
     // A page on a persistent profile finds in a second run of its host what
@@ -278,6 +344,330 @@ private slots:
         if (!line.isEmpty())
             QCOMPARE(log.lines().filter(line).size(), 1);
         QVERIFY(!p.widgets.answerPermission(originOf(m_a), feature, true));
+    }
+
+    // A permitted page's notification reaches the host with its texts; the
+    // operator's click and close reach the page, and the page's own close
+    // reaches the host. A page that may not notify shows the host nothing.
+    void notificationsReachTheHost()
+    {
+        WebAccessPolicy policy;
+        policy.setPermission(WebAccessPolicy::Notifications, WebAccessPolicy::Grant,
+                             { originOf(m_a) });
+        BridgePage p, denied;
+        p.widgets.setAccessPolicy(&policy);
+        QSignalSpy shown(&p.widgets, &VmsWebWidgets::notificationShown);
+        QSignalSpy closed(&p.widgets, &VmsWebWidgets::notificationClosed);
+        QSignalSpy shownDenied(&denied.widgets, &VmsWebWidgets::notificationShown);
+        for (BridgePage* page : { &p, &denied }) {
+            QVERIFY(loadPage(page->widgets, (page == &p ? m_a : m_b).url("/")));
+            evalJs(page->page(), kNotify);
+        }
+        QVERIFY(!shown.isEmpty() || shown.wait());
+        const QString id = shown.first().first().toString();
+        QCOMPARE(shown.first().mid(1), QVariantList({ "Title", "Body", "t1", originOf(m_a) }));
+        QVERIFY(waitForJs(p.page(), "events == 'show'"));
+        QVERIFY(p.widgets.clickNotification(id));
+        QVERIFY(p.widgets.closeNotification(id));
+        QVERIFY(waitForJs(p.page(), "events == 'show click close'"));
+        QVERIFY(!p.widgets.clickNotification(id));
+        evalJs(p.page(),
+               "var two = new Notification('Two'); two.onshow = function () { two.close(); }");
+        QVERIFY(!closed.isEmpty() || closed.wait());
+        QCOMPARE(closed.first().first().toString(), shown.last().first().toString());
+        QCOMPARE(evalJs(denied.page(), "events").toString(), "error");
+        QCOMPARE(shownDenied.size(), 0);
+    }
+
+    // window.open gives the page a window only where the host opened one;
+    // the system browser gets what it is handed, and the page null.
+    void newWindows_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("opened");
+        QTest::newRow("no host answer") << int(VmsWebWidgets::RefuseNewWindow) << false;
+        QTest::newRow("system browser") << int(VmsWebWidgets::OpenInSystemBrowser) << false;
+        QTest::newRow("host window") << int(VmsWebWidgets::OpenInHostWindow) << true;
+    }
+    void newWindows()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, opened);
+        const QUrl help = httpPage("/help.html", "help");
+        BridgePage p;
+        QWidget hostWindow;
+        std::unique_ptr<VmsWebWidgets> target;
+        QList<QUrl> asked;
+        connect(&p.widgets, &VmsWebWidgets::newWindowRequested, this,
+                [&](const QUrl& url, VmsWebWidgets::NewWindowAnswer* a, VmsWebWidgets** t) {
+                    asked << url;
+                    *a = VmsWebWidgets::NewWindowAnswer(answer);
+                    if (answer == VmsWebWidgets::OpenInHostWindow)
+                        *t = (target = std::make_unique<VmsWebWidgets>(&hostWindow)).get();
+                });
+        m_desktop.clear();
+        QDesktopServices::setUrlHandler("http", this, "openUrl");
+        QVERIFY(loadPage(p.widgets, filePage("open.html", "opener")));
+        QCOMPARE(
+            evalJs(p.page(), QString("window.open('%1') !== null").arg(help.toString())).toBool(),
+            opened);
+        QDesktopServices::unsetUrlHandler("http");
+        QCOMPARE(asked, QList<QUrl> { help });
+        QCOMPARE(m_desktop,
+                 answer == VmsWebWidgets::OpenInSystemBrowser ? QList<QUrl> { help }
+                                                              : QList<QUrl>());
+        if (opened)
+            QTRY_COMPARE_WITH_TIMEOUT(target->view()->page()->url(), help, 10000);
+    }
+
+    // A right-click shows the operator's menu with what applies there, unless
+    // the page's own handler or the host's menu takes it.
+    void contextMenu_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("mode"); // 0 the module's menu, 1 DevTools on, 2 the host's menu
+        QTest::addColumn<QList<int>>("actions"); // empty: no menu
+        using P = QWebEnginePage;
+        QTest::newRow("text field") << QByteArray("<input id=t value=hello>") << 0
+                                    << QList<int> { P::Cut, P::Copy, P::Paste, P::SelectAll };
+        QTest::newRow("text, DevTools on") << QByteArray("<p id=t>hello</p>") << 1
+                                           << QList<int> { P::SelectAll, P::InspectElement };
+        QTest::newRow("the page's own handler")
+            << QByteArray("<p id=t oncontextmenu='event.preventDefault();window.seen=1'>hello</p>")
+            << 0 << QList<int>();
+        QTest::newRow("the host's menu") << QByteArray("<p id=t>hello</p>") << 2 << QList<int>();
+    }
+    void contextMenu()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(int, mode);
+        QFETCH(QList<int>, actions);
+        if (mode == 1)
+            qputenv("QTWEBENGINE_REMOTE_DEBUGGING", "0");
+        QWidget window;
+        window.resize(400, 300);
+        VmsWebWidgets w(&window);
+        w.setFixedSize(400, 300);
+        window.show();
+        QList<QPoint> hostMenus;
+        connect(&w, &VmsWebWidgets::contextMenuRequested, this,
+                [&](const QPoint& at, bool* handled) {
+                    hostMenus << at;
+                    *handled = mode == 2;
+                });
+        QVERIFY(loadPage(w, filePage("menu.html", body)));
+        QVERIFY(evalJs(pageOf(w),
+                       "var t=document.getElementById('t');t.select?t.select():0;t.focus();1")
+                    .isValid());
+        QVERIFY(clickOn(w, "#t", Qt::RightButton));
+        if (body.contains("oncontextmenu")) {
+            QVERIFY(waitForJs(pageOf(w), "window.seen === 1"));
+            QVERIFY(evalJs(pageOf(w), "1").isValid()); // the engine's answer has come meanwhile
+            QVERIFY(hostMenus.isEmpty() && !shownMenu());
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(hostMenus.size(), 1, 10000);
+        if (actions.isEmpty()) {
+            QVERIFY(!shownMenu());
+            return;
+        }
+        QTRY_VERIFY(shownMenu());
+        QStringList texts, expected;
+        for (QAction* a : shownMenu()->actions())
+            if (!a->isSeparator())
+                texts << a->text();
+        for (int a : actions)
+            expected << pageOf(w)->action(QWebEnginePage::WebAction(a))->text();
+        QCOMPARE(texts, expected);
+        shownMenu()->close();
+    }
+
+    // window.print() goes to a PDF file offscreen unless the host prints;
+    // savePageAsPdf writes one only inside the write roots. The text read
+    // back tells the file is the page.
+    void printAndPdf_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("outcome"); // of the bridge call; empty: no file
+        QTest::newRow("window.print, offscreen") << "print"
+                                                 << "written";
+        QTest::newRow("window.print, the host prints") << "host"
+                                                       << "";
+        QTest::newRow("page library, in a write root") << "library"
+                                                       << "written";
+        QTest::newRow("page library, outside the write roots") << "outside"
+                                                               << "refused";
+    }
+    void printAndPdf()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, outcome);
+        const QString dl = m_dir.filePath("pdf-" + how);
+        QVERIFY(QDir().mkpath(dl));
+        CWebPage::m_strDownloadPath = dl;
+        WebAccessPolicy policy;
+        policy.setFileRoots({}, { dl });
+        VmsWebWidgets w;
+        w.setAccessPolicy(&policy);
+        QSignalSpy printed(&w, &VmsWebWidgets::printRequested);
+        connect(&w, &VmsWebWidgets::printRequested, this,
+                [&](bool* handled) { *handled = how == "host"; });
+        QVERIFY(loadPage(w,
+                         filePage("print.html",
+                                  "<script src='qrc:///qtwebchannel/qwebchannel.js'>"
+                                  "</script><script src='qrc:///taviweb/taviweb.js'>"
+                                  "</script><h1>"
+                                      + kText + "</h1>")));
+        const QString target = how == "outside" ? m_dir.filePath("elsewhere.pdf") : dl + "/r.pdf";
+        if (how == "print" || how == "host") {
+            QVERIFY(evalJs(pageOf(w), "window.print(); 1").isValid());
+            QCOMPARE(printed.count(), 1);
+        } else {
+            QVERIFY(evalJs(pageOf(w),
+                           QString("TaviWeb.connect().then(c => c.savePageAsPdf('%1'))"
+                                   ".then(r => window.pdf = r); 1")
+                               .arg(target))
+                        .isValid());
+            QVERIFY(waitForJs(pageOf(w), "window.pdf !== undefined"));
+            QCOMPARE(evalJs(pageOf(w), "window.pdf.outcome").toString(), outcome);
+        }
+        if (how == "host") {
+            QVERIFY(filesUnder(dl).isEmpty());
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(filesUnder(dl).size(), outcome == "written" ? 1 : 0, 30000);
+        if (outcome == "written")
+            QVERIFY(pdfText(dl + '/' + filesUnder(dl)[0]).contains(kText));
+        QVERIFY(!QFile::exists(m_dir.filePath("elsewhere.pdf")));
+    }
+
+    // Saving the page itself is judged by its own document.
+    void savePage_data()
+    {
+        QTest::addColumn<bool>("trusted");
+        QTest::newRow("trusted document") << true;
+        QTest::newRow("untrusted document") << false;
+    }
+    void savePage()
+    {
+        QFETCH(bool, trusted);
+        WebAccessPolicy policy;
+        policy.setTrustedOrigins({ "file:" });
+        CWebPage::m_strDownloadPath = m_dir.filePath(trusted ? "saved-t" : "saved-u");
+        VmsWebWidgets w;
+        w.setAccessPolicy(&policy);
+        QSignalSpy refused(&w, &VmsWebWidgets::bridgeCallRefused);
+        QVERIFY(
+            loadPage(w, trusted ? filePage("save.html", kText) : httpPage("/save.html", kText)));
+        pageOf(w)->triggerAction(QWebEnginePage::SavePage);
+        if (trusted) {
+            QTRY_COMPARE_WITH_TIMEOUT(filesUnder(CWebPage::m_strDownloadPath).size(), 1, 30000);
+            QCOMPARE(refused.count(), 0);
+            return;
+        }
+        QVERIFY(refused.wait(10000));
+        QCOMPARE(refused[0][1].toString(), originOf(m_a));
+        QCOMPARE(refused[0][2].value<VmsWebWidgets::RefusalReason>(),
+                 VmsWebWidgets::UntrustedOrigin);
+    }
+
+    // The engine's reason for a request it blocked, in the module's log.
+    void blockedRequestLine()
+    {
+        LogCapture log;
+        VmsWebWidgets w;
+        QVERIFY(loadPage(w, httpPage("/b.html", "<img src='file:///etc/hostname'>")));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            log.contains(QString("tavi.webmodule: Page %1: request to file:///etc/"
+                                 "hostname blocked: access to local files denied")
+                             .arg(w.pageId())),
+            10000);
+    }
+
+    // The skin's colours are the default a page's own styles override, even
+    // one on the root as plain as the skin's.
+    void skinColours_data()
+    {
+        QTest::addColumn<QByteArray>("style");
+        QTest::addColumn<bool>("skin");
+        QTest::newRow("a page without colours") << QByteArray() << true;
+        QTest::newRow("a page with its own")
+            << QByteArray("<style>:root{color:rgb(1, 2, 3)}</style>") << false;
+    }
+    void skinColours()
+    {
+        QFETCH(QByteArray, style);
+        QFETCH(bool, skin);
+        VmsWebWidgets w;
+        QVERIFY(loadPage(w, filePage("skin.html", style + "<p id=t>text</p>")));
+        const QColor text = QColor::fromString(taviSkinMgr()->oneLevelTextColor());
+        const QString rgb
+            = QString("rgb(%1, %2, %3)").arg(text.red()).arg(text.green()).arg(text.blue());
+        QCOMPARE(
+            evalJs(pageOf(w), "getComputedStyle(document.getElementById('t')).color").toString(),
+            skin ? rgb : "rgb(1, 2, 3)");
+        QCOMPARE(evalJs(pageOf(w),
+                        "getComputedStyle(document.documentElement)"
+                        ".getPropertyValue('--tavi-text').trim()")
+                     .toString(),
+                 QString(rgb).replace("rgb(", "rgba(").replace(")", ", 1)"));
+        const QColor bg = QColor::fromString(taviSkinMgr()->dlgBackgroundColor());
+        QCOMPARE(
+            evalJs(pageOf(w), "getComputedStyle(document.documentElement).colorScheme").toString(),
+            bg.lightness() < 128 ? "dark" : "light");
+    }
+
+    // A trusted document fills the screen and comes back to its place in
+    // the host's layout, whichever way it leaves; an untrusted one is refused.
+    void fullScreen_data()
+    {
+        QTest::addColumn<bool>("trusted");
+        // Esc, or the host; the page's own exitFullscreen() takes the tail of
+        // Esc's way (the engine's request to leave).
+        QTest::addColumn<QString>("leave");
+        QTest::newRow("Esc") << true << "esc";
+        QTest::newRow("the host") << true << "host";
+        QTest::newRow("untrusted document") << false << "";
+    }
+    void fullScreen()
+    {
+        QFETCH(bool, trusted);
+        QFETCH(QString, leave);
+        WebAccessPolicy policy;
+        policy.setTrustedOrigins({ trusted ? "file:" : originOf(m_a) });
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        VmsWebWidgets w(&window);
+        w.setAccessPolicy(&policy);
+        layout->addWidget(w.view());
+        w.setFixedSize(400, 300);
+        window.resize(500, 400);
+        window.show();
+        QSignalSpy changed(&w, &VmsWebWidgets::fullScreenChanged);
+        const QByteArray body
+            = "<body style='height:300px' onclick='document.body.requestFullscreen()"
+              ".then(()=>window.full=1,()=>window.full=0)'>";
+        QVERIFY(loadPage(w, filePage("full.html", body)));
+        LogCapture log;
+        QVERIFY(clickOn(w, "body", Qt::LeftButton));
+        if (!trusted) {
+            QTRY_VERIFY_WITH_TIMEOUT(log.lines().join('\n').contains("Refused full screen: file"),
+                                     10000);
+            QVERIFY(changed.isEmpty() && w.view()->parentWidget() == &window);
+            return;
+        }
+        QVERIFY(waitForJs(pageOf(w), "window.full === 1"));
+        QCOMPARE(changed.count(), 1);
+        QVERIFY(w.isFullScreen() && w.view()->isWindow() && w.view()->isFullScreen());
+        if (leave == "esc")
+            QTest::keyClick(w.view()->window(), Qt::Key_Escape);
+        else
+            w.exitFullScreen();
+        QVERIFY(changed.count() == 2 || changed.wait(10000));
+        QCOMPARE(changed[1][0].toBool(), false);
+        QVERIFY(!w.isFullScreen() && w.view()->parentWidget() == &window
+                && layout->indexOf(w.view()) == 0);
+        QVERIFY(waitForJs(pageOf(w), "document.fullscreenElement === null"));
     }
 };
 

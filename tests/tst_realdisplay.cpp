@@ -13,6 +13,7 @@
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QMainWindow>
+#include <QtWidgets/QMenu>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QTabBar>
 #include <QtWidgets/QTextEdit>
@@ -44,6 +45,8 @@ private slots:
     void demoHostAfterItsTour();
     void videoDialogShowsChangingFrames();
     void alarmBoxShowsMessageAndButtons();
+    void fullScreenFillsScreenAndComesBack();
+    void operatorMenuOverPage();
 };
 
 void TestRealDisplay::pageIsComposedIntoHostWindow_data()
@@ -191,6 +194,67 @@ void TestRealDisplay::alarmBoxShowsMessageAndButtons()
     look.start(100);
     QVERIFY(box.DevAlarmTips(QStringLiteral("Camera 03, loading bay: motion in zone 3")));
     QVERIFY(drawn);
+}
+
+namespace {
+// A tab page of one colour in a host window; a click on it asks for full screen.
+struct ColourTab
+{
+    QColor colour { 0, 160, 80 };
+    QMainWindow window;
+    TaviWebPage* tab = nullptr;
+    bool show()
+    {
+        QUrl url = solidPageUrl(colour);
+        url.setPath(
+            url.path().replace("<body ", "<body onclick='document.body.requestFullscreen()' "));
+        placeIn(window, HostLayout::Tab, tab = new TaviWebPage(nullptr, url.toString()));
+        window.resize(1000, 700);
+        window.show();
+        return QTest::qWaitForWindowExposed(&window);
+    }
+    QWidget* view() { return tab->webWidgets()->view(); }
+    bool click(Qt::MouseButton button)
+    {
+        return clickInPage(*tab->webWidgets(), QPoint(80, 60), button);
+    }
+};
+} // namespace
+
+void TestRealDisplay::fullScreenFillsScreenAndComesBack()
+{
+    if (onWayland())
+        QSKIP("open: on Weston the full-screen request of a click is not seen yet");
+    ColourTab host;
+    QVERIFY(host.show());
+    QTRY_VERIFY_WITH_TIMEOUT(shareOf(screenShot(), screenRect(host.view()), host.colour) > 0.99,
+                             30000);
+    const QRect placed = screenRect(host.view());
+    QSignalSpy changed(host.tab, &TaviWebPage::fullScreenChanged);
+    QVERIFY(host.click(Qt::LeftButton));
+    QVERIFY(changed.wait(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(shareOf(screenShot(), screenShot().rect(), host.colour) > 0.99, 30000);
+    QTest::keyClick(host.view()->window(), Qt::Key_Escape);
+    QVERIFY(changed.wait(10000));
+    QCOMPARE(changed[1][0].toBool(), false);
+    QTRY_VERIFY_WITH_TIMEOUT(screenRect(host.view()) == placed
+                                 && shareOf(screenShot(), placed, host.colour) > 0.99,
+                             30000);
+    QVERIFY(shareOf(screenShot(), screenShot().rect(), host.colour) < 0.9);
+}
+
+void TestRealDisplay::operatorMenuOverPage()
+{
+    ColourTab host;
+    QVERIFY(host.show());
+    QTRY_VERIFY_WITH_TIMEOUT(shareOf(screenShot(), screenRect(host.view()), host.colour) > 0.99,
+                             30000);
+    QVERIFY(host.click(Qt::RightButton));
+    QMenu* menu = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (menu = host.view()->findChild<QMenu*>("tavi-context-menu")) && menu->isVisible(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(shareOf(screenShot(), screenRect(menu), host.colour) < 0.1, 30000);
+    menu->close();
 }
 
 QTEST_MAIN(TestRealDisplay)

@@ -34,6 +34,16 @@ QWebEnginePage* pageOf(VmsWebWidgets& w)
     return w.view() ? w.view()->page() : nullptr;
 }
 
+bool clickInPage(VmsWebWidgets& w, const QPoint& pos, Qt::MouseButton button)
+{
+    // The engine takes input on the widget it renders into, not on the view.
+    QWidget* target = w.view() ? w.view()->focusProxy() : nullptr;
+    if (!target)
+        return false;
+    QTest::mouseClick(target, button, {}, pos);
+    return true;
+}
+
 bool loadPage(VmsWebWidgets& w, const QUrl& url, int timeoutMs)
 {
     QWebEnginePage* page = pageOf(w);

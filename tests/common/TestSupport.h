@@ -41,6 +41,9 @@ bool loadPage(VmsWebWidgets& w, const QUrl& url, int timeoutMs = 30000);
 bool loadBridgePage(VmsWebWidgets& w, int timeoutMs = 30000);
 // The page shown by w.
 QWebEnginePage* pageOf(VmsWebWidgets& w);
+// Clicks w's page at pos (the view's coordinates) with button, as the
+// operator would; false while the page has no widget to take it.
+bool clickInPage(VmsWebWidgets& w, const QPoint& pos, Qt::MouseButton button);
 
 // A web widget host of its own, for suites that share one page.
 struct BridgePage

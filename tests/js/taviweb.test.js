@@ -296,3 +296,26 @@ test('refused calls reject with the error class and why, as the stand-in judges 
         .map((p) => p.then((v) => v, (e) => e instanceof TaviWeb.TaviWebError && `${e.method} ${e.reason}`)));
     assert.deepEqual(settled, ['AfterSnapshot outside-file-roots', 'ShowPicture url-not-path', 'DelFileFunc empty-path', 0]);
 });
+const pdfCases = [
+    { name: 'in a write root', path: '/usb/r.pdf', outcome: { filePath: '/usb/r.pdf', outcome: 'written' } },
+    { name: 'outside the write roots', path: '/etc/r.pdf',
+      outcome: { filePath: '/etc/r.pdf', outcome: 'refused', why: 'the path is outside the host\'s file roots' } },
+    { name: 'a module without it', path: '/usb/r.pdf', old: true, code: 'no-method' },
+];
+for (const c of pdfCases)
+    test(`savePageAsPdf resolves with its own file's outcome: ${c.name}`, async () => {
+        TaviWeb._reset();
+        const global = {};
+        const mock = TaviWebMock.install({ global, fileRoots: { read: [], write: ['/usb'] } });
+        if (c.old)
+            delete mock.bridge.emitPdfResult;
+        const tavi = await TaviWeb.connect({ global });
+        // Another call's outcome first: not this one's.
+        if (!c.old)
+            mock.bridge.SavePageAsPdf('/usb/other.pdf', () => {});
+        const result = tavi.savePageAsPdf(c.path);
+        if (c.code)
+            await assert.rejects(result, { code: c.code });
+        else
+            assert.deepEqual(await result, c.outcome);
+    });

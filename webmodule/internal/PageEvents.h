@@ -39,6 +39,14 @@ Q_SIGNALS:
     // The page sent the host message: a notification with its sn, or a
     // notice (sn empty). See NotifyingPage.
     void hostNotified(const QString& message, const QString& sn);
+    void notificationShown(const QString& id, const QString& title, const QString& body,
+                           const QString& tag, const QString& origin);
+    void notificationClosed(const QString& id);
+    void newWindowRequested(const QUrl& url, VmsWebWidgets::NewWindowAnswer* answer,
+                            VmsWebWidgets** target);
+    void contextMenuRequested(const QPoint& globalPos, bool* handled);
+    void printRequested(bool* handled);
+    void fullScreenChanged(bool fullScreen);
 
 private:
     QString m_id;

@@ -41,6 +41,8 @@ export interface CWebCommBridge {
     /** Stores "...base64,<data>" as filePath; 0 on success, -1 on failure. */
     AfterSnapshot(base64: string, channelId: string, time: number, filePath: string,
                   cb?: TaviCallback<number>): void;
+    /** Saves the page as a PDF file; 0 when started, -1 when refused; the outcome comes on emitPdfResult. */
+    SavePageAsPdf?(filePath: string, cb?: TaviCallback<number>): void;
     /** Does nothing; kept for pages that call it. */
     ReleaseWebPage(url: string, cb?: TaviCallback<void>): void;
     /** Notifies the host; its answer comes later as emitHostResponse(message, sn). Returns 0. */
@@ -61,6 +63,8 @@ export interface CWebCommBridge {
     emitCopyResult?: TaviSignal<string>;
     /** A long copy's progress, as JSON (see CopyProgress), a few times a second at most. */
     emitCopyProgress?: TaviSignal<string>;
+    /** The outcome of this page's SavePageAsPdf, as JSON (see PdfOutcome); absent from older modules. */
+    emitPdfResult?: TaviSignal<string>;
     /** Why the policy refused a call of this page, as JSON (see CallRefusal), before the call's answer; absent from older modules. */
     emitCallRefused?: TaviSignal<string>;
 }
@@ -88,6 +92,14 @@ export interface CopyOutcome {
     index: number;
     sourceFile: string;
     targetFile: string;
+    outcome: 'written' | 'refused' | 'failed';
+    /** Why, for 'refused' and 'failed'. */
+    why?: string;
+}
+
+/** What became of one SavePageAsPdf. */
+export interface PdfOutcome {
+    filePath: string;
     outcome: 'written' | 'refused' | 'failed';
     /** Why, for 'refused' and 'failed'. */
     why?: string;
@@ -240,6 +252,12 @@ export declare class Client {
               opts?: { onProgress?: (progress: CopyProgress) => void }): Promise<CopyOutcome[] | undefined>;
     deleteFiles(paths: string[]): Promise<void>;
     saveSnapshot(dataUrl: string, channelId: string, time: number, filePath: string): Promise<number>;
+    /**
+     * Saves the page as shown as a PDF file (A4) at filePath, within the host's write roots;
+     * resolves with the outcome once the file is on the disk (or refused, or failed).
+     * Rejects with code 'no-method' on a module without it.
+     */
+    savePageAsPdf(filePath: string): Promise<PdfOutcome>;
     /** Calls a bridge method by name with its arguments; resolves with its result. */
     invoke(method: keyof CWebCommBridge, ...args: unknown[]): Promise<any>;
     /** A new sn of this client; answers with it that no call awaits are dropped. */

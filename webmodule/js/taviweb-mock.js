@@ -40,7 +40,7 @@ function (root) {
         GetDevSessionId: 's', ShowPicture: 's', PlayVideoFile: 's', CopyFileFunc: 's',
         DelFileFunc: 's', ShowDevAlarmTips: 's', GetUserToken: '', SetDownloadPath: 's',
         AfterSnapshot: 'ssis', ReleaseWebPage: 's', NotifyToHost: 'ss', NotifyToHostSync: 'si',
-        RequestToVmsServer: 'isss', RequestToVmsServerSync: 'issi',
+        RequestToVmsServer: 'isss', RequestToVmsServerSync: 'issi', SavePageAsPdf: 's',
     };
 
     // The simulated host's devices.
@@ -166,6 +166,7 @@ function (root) {
             return 'the ' + what + ' is ' + (refusal.reason === 'outside-file-roots'
                 ? 'outside the host\'s file roots' : 'not a local file path');
         }
+        var pdfResult = signal();
 
         /** @type {import('./taviweb-mock').MockHost} */
         var mock;
@@ -248,6 +249,16 @@ function (root) {
             AfterSnapshot: function (base64, channelId, time, filePath) {
                 return String(base64).indexOf('base64,') >= 0 && judge('AfterSnapshot', filePath, true)
                     ? 0 : -1;
+            },
+            // The outcome on emitPdfResult on a later turn, as the module
+            // tells it once the file is on the disk; no file is written.
+            SavePageAsPdf: function (filePath) {
+                var ok = mayWrite(filePath);
+                timers.setTimeout(function () {
+                    pdfResult.emit(ok ? { filePath: filePath, outcome: 'written' }
+                        : { filePath: filePath, outcome: 'refused', why: 'the path is outside the host\'s file roots' });
+                }, 0);
+                return ok ? 0 : -1;
             },
             // Each order's outcome on emitCopyResult, before the call returns,
             // as the module tells them; the files themselves are not touched.
@@ -369,6 +380,7 @@ function (root) {
         bridge.emitCopyResult = { connect: copyResult.connect, disconnect: copyResult.disconnect };
         bridge.emitCopyProgress = { connect: copyProgress.connect, disconnect: copyProgress.disconnect };
         bridge.emitCallRefused = { connect: callRefused.connect, disconnect: callRefused.disconnect };
+        bridge.emitPdfResult = { connect: pdfResult.connect, disconnect: pdfResult.disconnect };
 
         var transport = { send: function () {}, onmessage: null };
         /** @type {any} */

@@ -441,6 +441,31 @@ function (root) {
         return this.invoke('AfterSnapshot', String(dataUrl), String(channelId), Number(time) | 0,
                            String(filePath));
     };
+    // Resolves with {filePath, outcome: 'written' | 'refused' | 'failed', why}
+    // once the PDF file is on the disk or could not be written.
+    Client.prototype.savePageAsPdf = function (filePath) {
+        var self = this;
+        var path = String(filePath);
+        var raw = this.raw;
+        if (!raw || !raw.emitPdfResult || typeof raw.emitPdfResult.connect !== 'function')
+            return Promise.reject(TaviWebError('no-method', 'the bridge has no method SavePageAsPdf'));
+        var signal = raw.emitPdfResult;
+        return new Promise(function (resolve, reject) {
+            var onResult = function (text) {
+                var value;
+                try { value = JSON.parse(text); } catch (e) { return; }
+                if (!value || value.filePath !== path)
+                    return;
+                signal.disconnect(onResult);
+                resolve(value);
+            };
+            signal.connect(onResult);
+            self.invoke('SavePageAsPdf', path).then(null, function (e) {
+                signal.disconnect(onResult);
+                reject(e);
+            });
+        });
+    };
 
     // ---- Events -----------------------------------------------------------
 

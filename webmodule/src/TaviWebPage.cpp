@@ -56,6 +56,10 @@ TaviWebPage::TaviWebPage(QWidget* parent, const QString& url, QWebEngineProfile*
             &TaviWebPage::renderProcessEnded);
     connect(&m_webWidgets, &VmsWebWidgets::permissionRequested, this,
             &TaviWebPage::permissionRequested);
+    connect(&m_webWidgets, &VmsWebWidgets::notificationShown, this,
+            &TaviWebPage::notificationShown);
+    connect(&m_webWidgets, &VmsWebWidgets::notificationClosed, this,
+            &TaviWebPage::notificationClosed);
     // The host that listens is this page's: the web widget's own signal
     // always has this page as its receiver.
     using TaviWebModuleInternal::PagePermissions;
@@ -68,6 +72,13 @@ TaviWebPage::TaviWebPage(QWidget* parent, const QString& url, QWebEngineProfile*
     connect(&m_webWidgets, &VmsWebWidgets::pushesDropped, this, &TaviWebPage::pushesDropped);
     connect(&m_webWidgets, &VmsWebWidgets::errorStateShown, this, &TaviWebPage::errorStateShown);
     connect(&m_webWidgets, &VmsWebWidgets::notifiedHost, this, &TaviWebPage::notifiedHost);
+    connect(&m_webWidgets, &VmsWebWidgets::newWindowRequested, this,
+            &TaviWebPage::newWindowRequested);
+    connect(&m_webWidgets, &VmsWebWidgets::contextMenuRequested, this,
+            &TaviWebPage::contextMenuRequested);
+    connect(&m_webWidgets, &VmsWebWidgets::printRequested, this, &TaviWebPage::printRequested);
+    connect(&m_webWidgets, &VmsWebWidgets::fullScreenChanged, this,
+            &TaviWebPage::fullScreenChanged);
 
     m_pParentWidget = parent;
     m_webWidgets.OpenUrl(url);

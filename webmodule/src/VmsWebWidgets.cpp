@@ -8,8 +8,10 @@
 #include "HostNotice.h"
 #include "JsScript.h"
 #include "Logging.h"
+#include "PageBrowser.h"
 #include "PageEvents.h"
 #include "PageHealth.h"
+#include "PageNotifications.h"
 #include "PagePermissions.h"
 #include "PagePolicy.h"
 #include "PageProfiles.h"
@@ -79,6 +81,19 @@ VmsWebWidgets::VmsWebWidgets(QWebEngineProfile* profile, QWidget* parent)
     new TaviWebModuleInternal::BlockingBudget(m_pPage);
     connect(events, &TaviWebModuleInternal::PageEvents::permissionRequested, this,
             &VmsWebWidgets::permissionRequested);
+    connect(events, &TaviWebModuleInternal::PageEvents::notificationShown, this,
+            &VmsWebWidgets::notificationShown);
+    connect(events, &TaviWebModuleInternal::PageEvents::notificationClosed, this,
+            &VmsWebWidgets::notificationClosed);
+    connect(events, &TaviWebModuleInternal::PageEvents::newWindowRequested, this,
+            &VmsWebWidgets::newWindowRequested);
+    connect(events, &TaviWebModuleInternal::PageEvents::contextMenuRequested, this,
+            &VmsWebWidgets::contextMenuRequested);
+    connect(events, &TaviWebModuleInternal::PageEvents::printRequested, this,
+            &VmsWebWidgets::printRequested);
+    connect(events, &TaviWebModuleInternal::PageEvents::fullScreenChanged, this,
+            &VmsWebWidgets::fullScreenChanged);
+    new TaviWebModuleInternal::PageNotifications(m_pPage);
     if (auto* permissions = TaviWebModuleInternal::PagePermissions::of(m_pPage))
         permissions->setHostListens([this] {
             return isSignalConnected(QMetaMethod::fromSignal(&VmsWebWidgets::permissionRequested));
@@ -97,6 +112,8 @@ VmsWebWidgets::VmsWebWidgets(QWebEngineProfile* profile, QWidget* parent)
     m_pView->setAttribute(Qt::WA_ShowWithoutActivating, true);
     m_pView->setFocusPolicy(Qt::NoFocus);
     m_pView->setWindowFlag(Qt::FramelessWindowHint, true);
+    // New windows, the context menu, printing, full screen, the skin's colours.
+    new TaviWebModuleInternal::PageBrowser(m_pPage, m_pView);
 
     QPalette palette;
     palette.setBrush(
@@ -222,6 +239,18 @@ bool VmsWebWidgets::answerPermission(const QString& origin, WebAccessPolicy::Fea
     return permissions && permissions->answer(origin, feature, granted);
 }
 
+bool VmsWebWidgets::clickNotification(const QString& id)
+{
+    auto* notifications = TaviWebModuleInternal::PageNotifications::of(m_pPage);
+    return notifications && notifications->click(id);
+}
+
+bool VmsWebWidgets::closeNotification(const QString& id)
+{
+    auto* notifications = TaviWebModuleInternal::PageNotifications::of(m_pPage);
+    return notifications && notifications->close(id);
+}
+
 void VmsWebWidgets::setAccessPolicy(WebAccessPolicy* policy)
 {
     if (auto* own = TaviWebModuleInternal::PagePolicy::of(m_pPage))
@@ -316,6 +345,18 @@ int VmsWebWidgets::blockingWindowMs() const
 void VmsWebWidgets::setDefaultBlockingBudget(int budgetMs, int windowMs)
 {
     TaviWebModuleInternal::BlockingBudget::setDefaultLimits({ budgetMs, windowMs });
+}
+
+bool VmsWebWidgets::isFullScreen() const
+{
+    const auto* browser = TaviWebModuleInternal::PageBrowser::of(m_pPage);
+    return browser && browser->isFullScreen();
+}
+
+void VmsWebWidgets::exitFullScreen()
+{
+    if (auto* browser = TaviWebModuleInternal::PageBrowser::of(m_pPage))
+        browser->exitFullScreen();
 }
 
 // ---- Page event push --------------------------------------------------------

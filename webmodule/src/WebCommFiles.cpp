@@ -12,6 +12,7 @@
 #include "HostNotice.h"
 #include "Logging.h"
 #include "OffThread.h"
+#include "PageBrowser.h"
 #include "PageCommands.h"
 #include "PageEvents.h"
 #include "WebComm.h"
@@ -303,5 +304,42 @@ int CWebComm::AfterSnapshot(QString base64, QString channelId, int time, QString
                    QJsonObject { { QStringLiteral("filePath"), path },
                                  { QStringLiteral("channelId"), channelId },
                                  { QStringLiteral("time"), time } });
+    return 0;
+}
+
+int CWebComm::SavePageAsPdf(QString filePath)
+{
+    const auto tell
+        = [bridge = QPointer<CWebComm>(this), filePath](const char* outcome, const QString& why) {
+              if (!bridge)
+                  return;
+              QJsonObject result { { QStringLiteral("filePath"), filePath },
+                                   { QStringLiteral("outcome"), QLatin1String(outcome) } };
+              if (!why.isEmpty())
+                  result.insert(QStringLiteral("why"), why);
+              Q_EMIT bridge->emitPdfResult(
+                  QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact)));
+          };
+    if (!bridgeCallAllowed(this, "SavePageAsPdf")) {
+        tell("refused", QStringLiteral("the page is not of a trusted origin"));
+        return -1;
+    }
+    const std::optional<QString> path = pagePath(this, "SavePageAsPdf", filePath, PathUse::Write);
+    if (!path || !withinPathLimits(*path)) {
+        tell("refused",
+             QStringLiteral("the path is ") + TaviWebModuleInternal::refusalWhy(filePath));
+        return -1;
+    }
+    const BridgeGate* gate = BridgeGate::of(this);
+    PageBrowser* browser = gate ? PageBrowser::of(gate->page()) : nullptr;
+    if (!browser) {
+        tell("failed", QStringLiteral("no page to print"));
+        return -1;
+    }
+    browser->saveAsPdf(*path, [tell, target = *path](bool written, const QString& why) {
+        if (!written)
+            qCDebug(lcWebModule) << "SavePageAsPdf: not written:" << target << why;
+        tell(written ? "written" : "failed", why);
+    });
     return 0;
 }

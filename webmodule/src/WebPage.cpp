@@ -9,6 +9,7 @@
 #include "HostNotice.h"
 #include "LogText.h"
 #include "Logging.h"
+#include "PageBrowser.h"
 #include "PageConsole.h"
 #include "PageEvents.h"
 #include "PagePermissions.h"
@@ -128,9 +129,10 @@ void onCertificateError(CWebPage* page, QWebEngineCertificateError error)
         return;
     }
     const QString fingerprint = WebAccessPolicy::fingerprintText(digest);
-    qCWarning(lcWebModule).noquote()
-        << QStringLiteral("Certificate error refused for %1: %2; SHA-256 %3")
-               .arg(error.url().toString(), error.description(), fingerprint);
+    if (TaviWebModuleInternal::mayWarn(page, QStringLiteral("certificate errors")))
+        qCWarning(lcWebModule).noquote()
+            << QStringLiteral("Certificate error refused for %1: %2; SHA-256 %3")
+                   .arg(error.url().toString(), error.description(), fingerprint);
     const TaviWebModuleInternal::NotifyingPage from(TaviWebModuleInternal::PageEvents::of(page));
     sendHostNotice(
         QStringLiteral("certificateRefused"),
@@ -177,6 +179,27 @@ bool refusedDownload(const QUrl& url, QPointer<QWebEnginePage>* initiatorPage)
         return true;
     }
     return false;
+}
+
+// A page saving its own document: refused, with that document's origin,
+// when the document is not trusted.
+bool refusedPageSave(QWebEnginePage* page)
+{
+    const WebAccessPolicy& policy = TaviWebModuleInternal::policyFor(page);
+    const TaviWebModuleInternal::DocumentOrigin* document
+        = TaviWebModuleInternal::DocumentOrigin::of(page);
+    const QUrl url = document ? document->url() : QUrl();
+    if (!policy.restrictsOrigins() || policy.isTrusted(url))
+        return false;
+    const QString origin = escapeForLog(TaviWebModuleInternal::originText(url));
+    if (TaviWebModuleInternal::mayWarn(page, QStringLiteral("downloads started by ") + origin))
+        qCWarning(lcWebModule).noquote()
+            << QStringLiteral(
+                   "Saving the page refused: its document is of %1, not a trusted origin")
+                   .arg(origin);
+    TaviWebModuleInternal::reportRefusedCall(page, "DownloadRequested",
+                                             VmsWebWidgets::UntrustedOrigin);
+    return true;
 }
 
 // Downloads accepted and not finished yet, by target: a second one of the
@@ -283,7 +306,12 @@ void CWebPage::setUp()
     new TaviWebModuleInternal::RequestLog(this);
     connect(this, &QWebEnginePage::newWindowRequested, this,
             [this](QWebEngineNewWindowRequest& request) {
-                refusedNavigation(this, request.requestedUrl(), true);
+                // Refused (by the policy or the host) or answered elsewhere:
+                // the view adopts nothing.
+                if (!refusedNavigation(this, request.requestedUrl(), true))
+                    if (auto* browser = TaviWebModuleInternal::PageBrowser::of(this);
+                        browser && browser->newWindow(request))
+                        return;
                 dropNewWindow(this, request);
             });
     connect(this, &QWebEnginePage::certificateError, this,
@@ -319,6 +347,10 @@ void CWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, con
         = TaviWebModuleInternal::DocumentOrigin::of(this);
         origin && origin->take(message))
         return;
+    // The engine tells why it blocked a request only here.
+    if (level == ErrorMessageLevel)
+        if (auto* browser = TaviWebModuleInternal::PageBrowser::of(this))
+            browser->reportBlocked(message, sourceID);
     // Over the console's rate a line goes nowhere, Qt's log included.
     if (TaviWebModuleInternal::PageConsole* console = TaviWebModuleInternal::PageConsole::of(this);
         console && !console->log(level, message, lineNumber, sourceID))
@@ -326,6 +358,20 @@ void CWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, con
     // Qt's "js" lines too: one message, one line.
     QWebEnginePage::javaScriptConsoleMessage(level, escapeForLog(message), lineNumber,
                                              escapeForLog(sourceID));
+}
+
+bool CWebPage::javaScriptPrompt(const QUrl& securityOrigin, const QString& msg,
+                                const QString& defaultValue, QString* result)
+{
+    auto* browser = TaviWebModuleInternal::PageBrowser::of(this);
+    if (browser && browser->isOpenQuestion(msg)) {
+        result->clear();
+        // Refused by the policy: the page gets null, the host its notice.
+        if (refusedNavigation(this, QUrl(defaultValue), true))
+            return false;
+        return browser->answerOpen(QUrl(defaultValue), result);
+    }
+    return QWebEnginePage::javaScriptPrompt(securityOrigin, msg, defaultValue, result);
 }
 
 void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
@@ -346,7 +392,16 @@ void CWebPage::DownloadRequested(QWebEngineDownloadRequest* download)
     // Judged by the document that asked, whatever its page shows now; the
     // request's page() is never read (see DownloadInitiator).
     QPointer<QWebEnginePage> initiatorPage;
-    if (refusedDownload(download->url(), &initiatorPage)) {
+    if (download->isSavePageDownload()) {
+        // A page saving itself (QWebEnginePage::save, the SavePage action) is
+        // asked for synchronously: here page() is the page whose document is
+        // saved, and that document is still the current one.
+        if (refusedPageSave(download->page())) {
+            reject();
+            return;
+        }
+        initiatorPage = download->page();
+    } else if (refusedDownload(download->url(), &initiatorPage)) {
         reject();
         return;
     }

@@ -23,7 +23,8 @@
 namespace {
 
 // Each tab asks the host which tab it is (answered per tab) and tells it the
-// answer; tab A navigates out once; tab B plays a sound outside the file roots.
+// answer; tab A navigates out once; tab B plays a sound outside the file roots
+// and asks for a window.
 const char kPage[] = R"(<!doctype html><script src="qrc:///qtwebchannel/qwebchannel.js"></script>
 <script>
 new QWebChannel(qt.webChannelTransport, function (channel) {
@@ -37,6 +38,7 @@ new QWebChannel(qt.webChannelTransport, function (channel) {
         setTimeout(function () { location.href = 'http://untrusted.invalid/'; }, 0);
     } else if (location.hash === '#b') {
         bridge.PlaySoundFile('/nowhere/outside.wav');
+        window.open(location.pathname + '#w');
     }
 });
 </script>)";
@@ -91,6 +93,10 @@ int main(int argc, char** argv)
             [record](const QString& m, const QString& o, VmsWebWidgets::RefusalReason r) {
                 record(QStringLiteral("bridgeCallRefused %1 %2 %3").arg(m, o).arg(r));
             });
+        QObject::connect(tab, &VmsWebWidgets::newWindowRequested,
+                         [record](const QUrl& u, VmsWebWidgets::NewWindowAnswer*, VmsWebWidgets**) {
+                             record(QStringLiteral("newWindowRequested ") + u.toString());
+                         });
         // Answered in the tab's own handler; the notices (no sn) are not counted.
         QObject::connect(tab, &VmsWebWidgets::notifiedHost,
                          [&told, name](const QString& m, const QString& sn) {
@@ -119,20 +125,20 @@ int main(int argc, char** argv)
     a.OpenUrl(url.toString() + QStringLiteral("#a"));
     b.OpenUrl(url.toString() + QStringLiteral("#b"));
     const bool first
-        = waitFor([&] { return got.size() >= 2 && told.size() >= 2 && connectedA >= 1; });
+        = waitFor([&] { return got.size() >= 3 && told.size() >= 2 && connectedA >= 1; });
 
     // A's renderer ends; the module reloads it.
     const qint64 pid = a.view()->page()->renderProcessPid();
     if (first && pid > 0)
         ::kill(pid_t(pid), SIGKILL);
     const bool second
-        = first && waitFor([&] { return got.size() >= 3 && told.size() >= 3 && connectedA >= 2; });
+        = first && waitFor([&] { return got.size() >= 4 && told.size() >= 3 && connectedA >= 2; });
 
     // The host stops trusting the tabs' origin; B shows its page again.
     policy.setNavigationPolicy(WebAccessPolicy::AllowAll);
     policy.setTrustedOrigins({ QStringLiteral("https://vms.example") });
     b.reload();
-    waitFor([&] { return got.size() >= 4; });
+    waitFor([&] { return got.size() >= 5; });
     // Anything late shows too.
     const QDeadlineTimer late(500);
     while (!late.hasExpired())
@@ -147,6 +153,7 @@ int main(int argc, char** argv)
             .arg(origin)
             .arg(VmsWebWidgets::OutsideFileRoots),
         QStringLiteral("B bridgeWithheld ") + origin,
+        QStringLiteral("B newWindowRequested ") + url.toString() + QStringLiteral("#w"),
     };
     QTextStream(stdout) << (got + told).join(QLatin1Char('\n')) << '\n';
     if (!second)

@@ -51,6 +51,11 @@ Q_SIGNALS:
     void permissionRequested(const QString& origin, WebAccessPolicy::Feature feature);
     // VmsWebWidgets::notifiedHost of the hosted page.
     void notifiedHost(const QString& message, const QString& sn);
+    // VmsWebWidgets::notificationShown of the hosted page.
+    void notificationShown(const QString& id, const QString& title, const QString& body,
+                           const QString& tag, const QString& origin);
+    // VmsWebWidgets::notificationClosed of the hosted page.
+    void notificationClosed(const QString& id);
     // VmsWebWidgets::renderProcessEnded of the hosted page.
     void renderProcessEnded(QWebEnginePage::RenderProcessTerminationStatus status, bool reloads);
     // ---- Pages that stop answering ----
@@ -62,6 +67,15 @@ Q_SIGNALS:
     void pushesDropped(int count);
     // VmsWebWidgets::errorStateShown of the hosted page.
     void errorStateShown();
+    // VmsWebWidgets::newWindowRequested of the hosted page (connect directly).
+    void newWindowRequested(const QUrl& url, VmsWebWidgets::NewWindowAnswer* answer,
+                            VmsWebWidgets** target);
+    // VmsWebWidgets::contextMenuRequested of the hosted page (connect directly).
+    void contextMenuRequested(const QPoint& globalPos, bool* handled);
+    // VmsWebWidgets::printRequested of the hosted page (connect directly).
+    void printRequested(bool* handled);
+    // VmsWebWidgets::fullScreenChanged of the hosted page.
+    void fullScreenChanged(bool fullScreen);
 
 protected:
     // Gives the view this page's width and its height less two pixels.

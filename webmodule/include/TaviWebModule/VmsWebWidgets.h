@@ -17,6 +17,7 @@ class CWebComm;
 class CWebPage;
 class QWebChannel;
 class QWebEngineProfile;
+class QPoint;
 class QWidget;
 class WebAccessPolicy;
 
@@ -32,6 +33,15 @@ public:
         OutsideFileRoots, // a path outside the folders the host allows
     };
     Q_ENUM(RefusalReason)
+
+    // Where a new window a document of the page asks for goes (see
+    // newWindowRequested).
+    enum NewWindowAnswer {
+        RefuseNewWindow, // nothing opens; window.open gives the page null
+        OpenInSystemBrowser, // the desktop's browser shows the URL; window.open gives null
+        OpenInHostWindow, // a web widget of the host shows it; window.open gives its window
+    };
+    Q_ENUM(NewWindowAnswer)
 
     // Creates the view, page, channel and bridge; connects the data center's
     // signals to the slots below. parent becomes the view's parent.
@@ -71,6 +81,13 @@ public:
     // permissionRequested gave it) for feature; false, with a log line, when
     // none waits. GUI thread.
     bool answerPermission(const QString& origin, WebAccessPolicy::Feature feature, bool granted);
+
+    // Tells the page that the operator clicked notification id (its
+    // "click" event); false, with a log line, when it is gone.
+    bool clickNotification(const QString& id);
+    // Closes notification id as the operator would (the page's "close"
+    // event); false, with a log line, when it is gone.
+    bool closeNotification(const QString& id);
 
     // The widget to put into a layout; null once its parent destroyed it.
     MyWebEngineView* view() const;
@@ -147,6 +164,11 @@ public:
     // "bridgeCalls", "bridgeRefusals", "msSinceAnswer", "answering" (bool),
     // "errorState" (bool). Keys may be added, never removed. GUI thread.
     QJsonObject health() const;
+    // True while the page's document fills the screen (element.requestFullscreen()).
+    bool isFullScreen() const;
+    // Brings a page in full screen back to its place in the host's window, as
+    // Esc and document.exitFullscreen() do. Nothing when it is not in full screen.
+    void exitFullScreen();
 
 Q_SIGNALS:
     // The page's web channel client has initialised (its QWebChannel callback
@@ -192,6 +214,16 @@ Q_SIGNALS:
     // "navigationRefused", ...; sn empty). A host that answers per page
     // answers here and leaves emitFuncWebNotify unanswered.
     void notifiedHost(const QString& message, const QString& sn);
+    // A web notification of the page (new Notification(title, { body, tag }))
+    // for the host to show: its document is trusted and may show
+    // notifications (WebAccessPolicy::Notifications not denied to origin).
+    // id names it in clickNotification, closeNotification and
+    // notificationClosed; unique in the process.
+    void notificationShown(const QString& id, const QString& title, const QString& body,
+                           const QString& tag, const QString& origin);
+    // The page closed notification id, or replaced it by one of the same
+    // tag: the host takes it down.
+    void notificationClosed(const QString& id);
     // The page's renderer process ended; reloads tells whether the module
     // reloads the page (at most three times a minute).
     void renderProcessEnded(QWebEnginePage::RenderProcessTerminationStatus status, bool reloads);
@@ -210,6 +242,27 @@ Q_SIGNALS:
     // not come back): the page's place shows what happened and a Reload
     // button. reload() brings the page back.
     void errorStateShown();
+    // The handlers below answer through their pointer arguments: connect
+    // them directly (Qt::DirectConnection, or the default on the GUI thread).
+
+    // A document of the page asks for a new window towards url (window.open,
+    // a link or a form with a target) and the navigation policy allows it.
+    // Set *answer (RefuseNewWindow unless a handler sets it); with
+    // OpenInHostWindow, set *target to a new web widget of the host that has
+    // loaded nothing yet: it then shows the window (left null: refused).
+    void newWindowRequested(const QUrl& url, VmsWebWidgets::NewWindowAnswer* answer,
+                            VmsWebWidgets** target);
+    // The operator right-clicked the page at globalPos (screen coordinates)
+    // and the page's own contextmenu handler did not take the click. Set
+    // *handled to show the host's own menu instead of the module's (Cut, Copy,
+    // Paste, Select all where they apply; Inspect while DevTools are on).
+    void contextMenuRequested(const QPoint& globalPos, bool* handled);
+    // The page called window.print(). Set *handled to print the host's way;
+    // otherwise the print dialog opens (offscreen, with no one to answer
+    // it, the page is printed to a PDF file in the download folder).
+    void printRequested(bool* handled);
+    // The page's document entered (true) or left (false) full screen.
+    void fullScreenChanged(bool fullScreen);
 
 public Q_SLOTS:
     // Calls the page function emitInfoNotify(message) (line feeds removed).

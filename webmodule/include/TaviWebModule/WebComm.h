@@ -89,6 +89,11 @@ public Q_SLOTS:
     // Sends a request and waits for the answer body (line breaks and tabs
     // removed); empty when none.
     QString RequestToVmsServerSync(int cmd, QString msg, QString devid, int timeout = 300);
+    // Saves the page as it is shown as a PDF file at filePath (A4, within the
+    // host's write roots), synced to the disk before it counts as written.
+    // 0 when started, -1 when refused (not trusted, a path the rules refuse);
+    // the outcome reaches the page as emitPdfResult.
+    int SavePageAsPdf(QString filePath);
 
 Q_SIGNALS:
     // To the page that called CopyFileFunc, on its own channel, as a JSON
@@ -105,6 +110,9 @@ Q_SIGNALS:
     // it. reason: "untrusted-document", "outside-file-roots", "url-not-path",
     // "empty-path" or "nul-in-path". Pages that do not listen are unaffected.
     void emitCallRefused(QString refusal);
+    // To the page that called SavePageAsPdf, as a JSON text: {filePath,
+    // outcome: "written", "refused" or "failed", why}.
+    void emitPdfResult(QString result);
 
 private:
     QMediaPlayer* m_pMediaPlayer;

@@ -9,7 +9,8 @@ class QWebEngineDownloadRequest;
 
 // The page shown by a web widget; decides where downloads go, writes the
 // page's console to the host's log, and applies WebAccessPolicy's navigation
-// policy and pinned certificates.
+// policy and pinned certificates. window.open gives null when the window is
+// refused (see VmsWebWidgets::newWindowRequested).
 class TAVIWEBMODULE_EXPORT CWebPage : public QWebEnginePage
 {
     Q_OBJECT
@@ -41,6 +42,10 @@ protected:
     // second per page) and then to Qt's "js" category as QWebEnginePage does.
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
                                   int lineNumber, const QString& sourceID) override;
+    // The module's own questions (whether window.open may open) are answered
+    // here; every other prompt as QWebEnginePage does.
+    bool javaScriptPrompt(const QUrl& securityOrigin, const QString& msg,
+                          const QString& defaultValue, QString* result) override;
 
 private:
     // What both constructors set up.
