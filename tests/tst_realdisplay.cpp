@@ -227,33 +227,46 @@ void TestRealDisplay::fullScreenFillsScreenAndComesBack()
         QSKIP("open: on Weston the full-screen request of a click is not seen yet");
     ColourTab host;
     QVERIFY(host.show());
-    QTRY_VERIFY_WITH_TIMEOUT(shareOf(screenShot(), screenRect(host.view()), host.colour) > 0.99,
-                             30000);
-    const QRect placed = screenRect(host.view());
+    const auto filled = [&host](const QWidget* w) {
+        return [&host, w](const QImage& screen) {
+            return shareOf(screen, screenRect(w, screen), host.colour) > 0.99;
+        };
+    };
+    QRect placed;
+    QVERIFY(screenShowsWithin(30000, [&](const QImage& screen) {
+        placed = screenRect(host.view(), screen);
+        return filled(host.view())(screen);
+    }));
     QSignalSpy changed(host.tab, &TaviWebPage::fullScreenChanged);
     QVERIFY(host.click(Qt::LeftButton));
     QVERIFY(changed.wait(10000));
-    QTRY_VERIFY_WITH_TIMEOUT(shareOf(screenShot(), screenShot().rect(), host.colour) > 0.99, 30000);
+    QVERIFY(screenShowsWithin(30000, [&host](const QImage& screen) {
+        return shareOf(screen, screen.rect(), host.colour) > 0.99;
+    }));
     QTest::keyClick(host.view()->window(), Qt::Key_Escape);
     QVERIFY(changed.wait(10000));
     QCOMPARE(changed[1][0].toBool(), false);
-    QTRY_VERIFY_WITH_TIMEOUT(screenRect(host.view()) == placed
-                                 && shareOf(screenShot(), placed, host.colour) > 0.99,
-                             30000);
-    QVERIFY(shareOf(screenShot(), screenShot().rect(), host.colour) < 0.9);
+    QVERIFY(screenShowsWithin(30000, [&](const QImage& screen) {
+        return screenRect(host.view(), screen) == placed
+            && shareOf(screen, placed, host.colour) > 0.99
+            && shareOf(screen, screen.rect(), host.colour) < 0.9;
+    }));
 }
 
 void TestRealDisplay::operatorMenuOverPage()
 {
     ColourTab host;
     QVERIFY(host.show());
-    QTRY_VERIFY_WITH_TIMEOUT(shareOf(screenShot(), screenRect(host.view()), host.colour) > 0.99,
-                             30000);
+    QVERIFY(screenShowsWithin(30000, [&host](const QImage& screen) {
+        return shareOf(screen, screenRect(host.view(), screen), host.colour) > 0.99;
+    }));
     QVERIFY(host.click(Qt::RightButton));
     QMenu* menu = nullptr;
     QTRY_VERIFY_WITH_TIMEOUT(
         (menu = host.view()->findChild<QMenu*>("tavi-context-menu")) && menu->isVisible(), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(shareOf(screenShot(), screenRect(menu), host.colour) < 0.1, 30000);
+    QVERIFY(screenShowsWithin(30000, [&host, menu](const QImage& screen) {
+        return shareOf(screen, screenRect(menu, screen), host.colour) < 0.1;
+    }));
     menu->close();
 }
 
