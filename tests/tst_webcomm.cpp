@@ -56,7 +56,9 @@ private slots:
                             "QString RequestToVmsServerSync(int,QString,QString)",
                             "void emitCopyResult(QString)",
                             "void emitCopyProgress(QString)",
-                            "void emitCallRefused(QString)" };
+                            "void emitCallRefused(QString)",
+                            "int SavePageAsPdf(QString)",
+                            "void emitPdfResult(QString)" };
         table.sort();
         const QMetaObject& mo = CWebComm::staticMetaObject;
         QStringList declared, reachable;

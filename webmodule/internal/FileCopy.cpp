@@ -129,7 +129,15 @@ bool copyFile(const QString& source, const QString& target, const FileRoots& roo
     out.setNewFileMode(copyMode(sourceStat));
 
     const qint64 expected = in.size();
-    qint64 copied = kernelCopy(in, out.file(), stop, progress);
+    // Each report says more than the one before; the last one once all is written.
+    qint64 reported = -1;
+    const CopyProgress told = [&progress, &reported](qint64 done, qint64 total) {
+        if (progress && done > reported) {
+            reported = done;
+            progress(done, total);
+        }
+    };
+    qint64 copied = kernelCopy(in, out.file(), stop, told);
     QByteArray buffer(int(kCopyChunk), Qt::Uninitialized);
     for (;;) {
         if (stopped(stop, target))
@@ -146,8 +154,7 @@ bool copyFile(const QString& source, const QString& target, const FileRoots& roo
             return false;
         }
         copied += got;
-        if (progress)
-            progress(copied, expected);
+        told(copied, expected);
     }
     // A source that ended early (cut while being read) is not a copy.
     if (copied < expected) {
@@ -156,8 +163,7 @@ bool copyFile(const QString& source, const QString& target, const FileRoots& roo
         return false;
     }
     // Every byte is there; the sync that follows may take a while.
-    if (progress)
-        progress(copied, expected);
+    told(copied, expected);
     if (stopped(stop, target))
         return false;
     if (!out.commit()) {
