@@ -433,6 +433,46 @@ private slots:
         }
     }
 
+    // Two tabs ask for one URL, an untrusted frame first: the first download
+    // of it is that frame's (refused, on its tab), the next the trusted page's.
+    void firstAskerHasTheDownload()
+    {
+        m_policy.setTrustedOrigins({ originA() });
+        const QString dl = m_dir.filePath("downloads");
+        CWebPage::m_strDownloadPath = dl;
+        const auto cleanDl = qScopeGuard([&dl] { QDir(dl).removeRecursively(); });
+        BridgePage tabs[2];
+        std::vector<std::unique_ptr<QSignalSpy>> refused;
+        for (BridgePage& t : tabs) {
+            QVERIFY(open(t, urlOf("a/framed-download.html")));
+            refused.push_back(
+                std::make_unique<QSignalSpy>(&t.widgets, &VmsWebWidgets::bridgeCallRefused));
+        }
+        const QUrl url = m_b.url("/b.bin");
+        m_b.hold("/b.bin");
+        const auto unhold = qScopeGuard([this] { m_b.release("/b.bin"); });
+        QSignalSpy held(&m_b, &DownloadServer::held);
+        tabs[0].page()->runJavaScript(
+            QString("frames[0].postMessage('%1', '*')").arg(url.toString()));
+        QVERIFY(held.wait(15000));
+        tabs[1].page()->runJavaScript(downloadLinkScript(url.toString()));
+        QVERIFY(held.size() == 2 || held.wait(15000));
+        QList<QPointer<QWebEngineDownloadRequest>> requests;
+        const QMetaObject::Connection seen
+            = connect(QWebEngineProfile::defaultProfile(), &QWebEngineProfile::downloadRequested,
+                      this, [&requests](QWebEngineDownloadRequest* r) { requests << r; });
+        const auto done = qScopeGuard([&] { disconnect(seen); });
+        for (int n = 0; n < 2; ++n) {
+            QVERIFY(m_b.releaseOne("/b.bin"));
+            QTRY_VERIFY_WITH_TIMEOUT(
+                requests.size() > n && requests.at(n) && requests.at(n)->isFinished(), 15000);
+        }
+        QVERIFY(requests.at(0)->state() != QWebEngineDownloadRequest::DownloadCompleted);
+        QCOMPARE(requests.at(1)->state(), QWebEngineDownloadRequest::DownloadCompleted);
+        QCOMPARE(refused[0]->count(), 1);
+        QCOMPARE(refused[1]->count(), 0);
+    }
+
     // Under TrustedOnly only http(s) and file links reach the host, as asked
     // for, and linkRefused says whether an untrusted document may have asked;
     // any other scheme is refused with its line alone. A loop of them gets

@@ -46,6 +46,22 @@ void DownloadServer::release(const QString& urlPath)
     }
 }
 
+bool DownloadServer::releaseOne(const QString& urlPath)
+{
+    // values() lists the newest first.
+    const QList<QPointer<QTcpSocket>> sockets = m_waiting.values(urlPath);
+    for (auto it = sockets.crbegin(); it != sockets.crend(); ++it) {
+        const QPointer<QTcpSocket> socket = *it;
+        m_waiting.remove(urlPath, socket);
+        if (!socket)
+            continue;
+        socket->write(response(urlPath, true));
+        socket->disconnectFromHost();
+        return true;
+    }
+    return false;
+}
+
 void DownloadServer::addRedirect(const QString& urlPath, const QUrl& target)
 {
     m_files.insert(urlPath, File { QByteArray(), QString(), target, QByteArray() });

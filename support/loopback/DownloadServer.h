@@ -42,6 +42,9 @@ public:
     void hold(const QString& urlPath);
     // Answers every held request for urlPath, and later ones at once.
     void release(const QString& urlPath);
+    // Answers the oldest held request for urlPath alone, holding later ones;
+    // false when none waits.
+    bool releaseOne(const QString& urlPath);
 
     // The full URL of urlPath on this server.
     QUrl url(const QString& urlPath) const;
