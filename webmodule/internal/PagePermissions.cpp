@@ -10,6 +10,7 @@
 
 #include <QtCore/QMetaEnum>
 #include <QtWebEngineCore/QWebEnginePage>
+#include <QtWebEngineCore/QWebEngineSettings>
 #if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
 #include <QtWebEngineCore/QWebEnginePermission>
 #endif
@@ -110,12 +111,35 @@ PagePermissions::PagePermissions(QWebEnginePage* page)
             });
 #endif
     // What the document asked is its own: a new one asks afresh.
-    if (DocumentOrigin* document = DocumentOrigin::of(page))
+    if (DocumentOrigin* document = DocumentOrigin::of(page)) {
         connect(document, &DocumentOrigin::changed, this, [this] {
             const QList<Pending> pending = std::exchange(m_pending, {});
             for (const Pending& p : pending)
                 p.reply(false);
         });
+        connect(document, &DocumentOrigin::changed, this, &PagePermissions::judgeClipboard);
+    }
+    if (PagePolicy* policy = PagePolicy::of(page))
+        connect(policy, &PagePolicy::changed, this, &PagePermissions::judgeClipboard);
+    judgeClipboard();
+}
+
+void PagePermissions::judgeClipboard()
+{
+    // Qt 6.4 asks no one before a page writes or reads the clipboard: it
+    // reads the page's settings (Qt 6.8 asks, as ClipboardRead above, only
+    // where they do not allow it). So they follow the document shown: a
+    // trusted one may write, and read where its policy grants that; every
+    // other document has the engine's default, neither.
+    const WebAccessPolicy& policy = policyFor(page());
+    const DocumentOrigin* document = DocumentOrigin::of(page());
+    const QUrl url = document ? document->url() : QUrl();
+    const bool trusted = !url.isEmpty() && policy.isTrusted(url);
+    const bool read = trusted
+        && policy.permission(WebAccessPolicy::ClipboardRead, url) == WebAccessPolicy::Grant;
+    QWebEngineSettings* settings = page()->settings();
+    settings->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, trusted);
+    settings->setAttribute(QWebEngineSettings::JavascriptCanPaste, read);
 }
 
 PagePermissions* PagePermissions::of(const QWebEnginePage* page)

@@ -5,7 +5,8 @@
 // clipboard reading) is answered at once: denied for documents the page's
 // policy does not trust, otherwise as that policy says, or by the host
 // when the policy leaves it the answer. A request Qt leaves unanswered
-// hangs in the page forever.
+// hangs in the page forever. The clipboard follows the document: a trusted
+// one writes it, and reads it where its policy grants that.
 
 #include "WebAccessPolicy.h"
 
@@ -47,6 +48,8 @@ private:
     void decide(const QUrl& origin, std::optional<WebAccessPolicy::Feature> feature, int qtFeature,
                 Reply reply);
     QWebEnginePage* page() const;
+    // The clipboard settings for the document shown, under the page's policy.
+    void judgeClipboard();
 
     std::function<bool()> m_hostListens;
     QList<Pending> m_pending;
