@@ -88,7 +88,7 @@ public:
         ScreenCapture, // getDisplayMedia()
         ScreenAndAudioCapture, // getDisplayMedia({ audio: true })
         PointerLock, // element.requestPointerLock()
-        ClipboardRead, // navigator.clipboard.readText()
+        ClipboardRead, // navigator.clipboard.readText(); writing needs only trust
     };
     Q_ENUM(Feature)
     // How a trusted document's request of a feature is answered.
