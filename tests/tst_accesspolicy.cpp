@@ -14,7 +14,6 @@
 #include <QtNetwork/QSslCertificate>
 #include <QtNetwork/QSslConfiguration>
 #include <QtNetwork/QSslKey>
-#include <QtWebEngineCore/QWebEngineDownloadRequest>
 #include <QtWebEngineCore/QWebEngineProfile>
 #include <QtWidgets/QDialog>
 #include <QtWidgets/QLabel>
@@ -101,6 +100,26 @@ class TestAccessPolicy : public QObject
     static QString clickLink(const char* url)
     {
         return QString("var a = document.createElement('a'); a.href = '%1'; a.click();").arg(url);
+    }
+    // Has the page's frame download url, or do what message says.
+    static void tellFrame(BridgePage& p, const QString& message)
+    {
+        p.page()->runJavaScript(QString("frames[0].postMessage('%1', '*')").arg(message));
+    }
+    // Two tabs on the page whose untrusted frame downloads, a's origin trusted,
+    // downloads into "downloads"; the refusals each tab is told of.
+    struct FramedTabs
+    {
+        BridgePage tab[2];
+        QSignalSpy refused[2] { { &tab[0].widgets, &VmsWebWidgets::bridgeCallRefused },
+                                { &tab[1].widgets, &VmsWebWidgets::bridgeCallRefused } };
+    };
+    bool open(FramedTabs& t)
+    {
+        m_policy.setTrustedOrigins({ originA() });
+        CWebPage::m_strDownloadPath = m_dir.filePath("downloads");
+        return open(t.tab[0], urlOf("a/framed-download.html"))
+            && open(t.tab[1], urlOf("a/framed-download.html"));
     }
 
 private slots:
@@ -224,6 +243,8 @@ private slots:
         m_policy.setNavigationPolicy(WebAccessPolicy::AllowAll);
         m_policy.setPinnedCertificates({});
         CWebPage::m_strDownloadPath.clear();
+        QDir(m_dir.filePath("downloads")).removeRecursively();
+        QDir::setCurrent(m_dir.path());
     }
 
     // A document finds "CWebComm", receives pushes and may download only when
@@ -298,10 +319,7 @@ private slots:
         m_policy.setTrustedOrigins({ originA() });
         const QString dl = m_dir.filePath("downloads");
         CWebPage::m_strDownloadPath = dl;
-        QPointer<QWebEngineDownloadRequest> request;
-        const QMetaObject::Connection seen
-            = connect(QWebEngineProfile::defaultProfile(), &QWebEngineProfile::downloadRequested,
-                      this, [&request](QWebEngineDownloadRequest* r) { request = r; });
+        DownloadRequests requests;
         BridgePage p;
         QString initiator = originOf(m_b.url("/"));
         if (what == "late") {
@@ -316,7 +334,7 @@ private slots:
             QVERIFY(hasBridge(p));
             LogCapture log;
             m_b.release("/late.bin");
-            QTRY_VERIFY_WITH_TIMEOUT(request && request->isFinished(), 15000);
+            QTRY_VERIFY_WITH_TIMEOUT(requests.finished(0), 15000);
             QCOMPARE(log.lines().filter("tavi.webmodule: Download").join('\n'),
                      "tavi.webmodule: Download refused: started by " + initiator
                          + ", not a trusted origin");
@@ -331,10 +349,9 @@ private slots:
                 p.page()->runJavaScript(downloadLinkScript(url.toString()));
                 initiator.clear();
             } else {
-                p.page()->runJavaScript(
-                    QString("frames[0].postMessage('%1', '*')").arg(url.toString()));
+                tellFrame(p, url.toString());
             }
-            QTRY_VERIFY_WITH_TIMEOUT(request && request->isFinished(), 15000);
+            QTRY_VERIFY_WITH_TIMEOUT(requests.finished(0), 15000);
             // A landed one ends with its line once it is on the disk.
             QTRY_COMPARE_WITH_TIMEOUT(log.lines().filter("tavi.webmodule: Download").join('\n'),
                                       landed ? "tavi.webmodule: Download saved: "
@@ -344,10 +361,8 @@ private slots:
                                       15000);
             QCOMPARE(log.contains("Download request rejected. Error: "), !landed);
         }
-        disconnect(seen);
-        QCOMPARE(request->state() == QWebEngineDownloadRequest::DownloadCompleted, landed);
+        QCOMPARE(requests.list[0]->state() == QWebEngineDownloadRequest::DownloadCompleted, landed);
         QCOMPARE(filesUnder(dl).size(), landed ? 1 : 0);
-        QDir(dl).removeRecursively();
     }
 
     // A download is told to the tab whose document started it, naming that
@@ -374,62 +389,47 @@ private slots:
         QFETCH(QString, fetch);
         QFETCH(int, tab);
         QFETCH(QString, what);
-        m_policy.setTrustedOrigins({ originA() });
-        const QString dl = m_dir.filePath("downloads");
-        CWebPage::m_strDownloadPath = dl;
-        const auto cleanDl = qScopeGuard([&dl] { QDir(dl).removeRecursively(); });
-        BridgePage tabs[2];
-        std::vector<std::unique_ptr<QSignalSpy>> refused;
-        for (BridgePage& t : tabs) {
-            QVERIFY(open(t, urlOf("a/framed-download.html")));
-            refused.push_back(
-                std::make_unique<QSignalSpy>(&t.widgets, &VmsWebWidgets::bridgeCallRefused));
-        }
+        FramedTabs t;
+        QVERIFY(open(t));
         const bool byFrame = what.startsWith("frame");
         const QString file = what.section(' ', 1);
         DownloadServer& server = file == "late-a.bin" ? m_a : m_b;
         const QUrl url = server.url("/" + file);
-        const auto tell = [](BridgePage& t, const QString& message) {
-            t.page()->runJavaScript(QString("frames[0].postMessage('%1', '*')").arg(message));
-        };
         const bool flood = fetch == "flood";
         QElapsedTimer clock;
         clock.start();
         // Rounds, at most 3 and within 60 s of the clock: the order is the race.
         for (int round = 0; round < 3 && (round == 0 || clock.elapsed() < 60000); ++round) {
-            for (auto& spy : refused)
-                spy->clear();
-            QPointer<QWebEngineDownloadRequest> request;
-            const QMetaObject::Connection seen = connect(
-                QWebEngineProfile::defaultProfile(), &QWebEngineProfile::downloadRequested, this,
-                [&request](QWebEngineDownloadRequest* r) { request = r; });
-            const auto done = qScopeGuard([&] { disconnect(seen); });
-            const int fetchedBefore = evalJs(tabs[before].page(), "fetched").toInt();
+            for (QSignalSpy& spy : t.refused)
+                spy.clear();
+            DownloadRequests requests;
+            const int fetchedBefore = evalJs(t.tab[before].page(), "fetched").toInt();
             if (!flood) {
-                tell(tabs[before], "fetch " + url.toString());
-                QVERIFY(waitForJs(tabs[before].page(), QString("fetched > %1").arg(fetchedBefore)));
+                tellFrame(t.tab[before], "fetch " + url.toString());
+                QVERIFY(
+                    waitForJs(t.tab[before].page(), QString("fetched > %1").arg(fetchedBefore)));
             }
             if (flood)
                 server.hold("/" + file);
             QSignalSpy held(&server, &DownloadServer::held);
             if (byFrame)
-                tell(tabs[tab], url.toString());
+                tellFrame(t.tab[tab], url.toString());
             else
-                tabs[tab].page()->runJavaScript(downloadLinkScript(url.toString()));
+                t.tab[tab].page()->runJavaScript(downloadLinkScript(url.toString()));
             if (flood) {
                 QVERIFY(!held.isEmpty() || held.wait(15000));
-                tell(tabs[before], "flood 1100");
-                QVERIFY(waitForJs(tabs[before].page(), QString("fetched > %1").arg(fetchedBefore),
+                tellFrame(t.tab[before], "flood 1100");
+                QVERIFY(waitForJs(t.tab[before].page(), QString("fetched > %1").arg(fetchedBefore),
                                   30000));
                 server.release("/" + file);
             }
-            QTRY_VERIFY_WITH_TIMEOUT(request && request->isFinished(), 15000);
-            const bool landed = request->state() == QWebEngineDownloadRequest::DownloadCompleted;
-            QCOMPARE(landed, !byFrame);
-            QCOMPARE(refused[tab]->count(), byFrame ? 1 : 0);
-            QCOMPARE(refused[1 - tab]->count(), 0);
+            QTRY_VERIFY_WITH_TIMEOUT(requests.finished(0), 15000);
+            QCOMPARE(requests.list[0]->state() == QWebEngineDownloadRequest::DownloadCompleted,
+                     !byFrame);
+            QCOMPARE(t.refused[tab].count(), byFrame ? 1 : 0);
+            QCOMPARE(t.refused[1 - tab].count(), 0);
             if (byFrame)
-                QCOMPARE(refused[tab]->at(0).at(1).toString(), originOf(m_b.url("/")));
+                QCOMPARE(t.refused[tab].at(0).at(1).toString(), originOf(m_b.url("/")));
         }
     }
 
@@ -437,40 +437,25 @@ private slots:
     // of it is that frame's (refused, on its tab), the next the trusted page's.
     void firstAskerHasTheDownload()
     {
-        m_policy.setTrustedOrigins({ originA() });
-        const QString dl = m_dir.filePath("downloads");
-        CWebPage::m_strDownloadPath = dl;
-        const auto cleanDl = qScopeGuard([&dl] { QDir(dl).removeRecursively(); });
-        BridgePage tabs[2];
-        std::vector<std::unique_ptr<QSignalSpy>> refused;
-        for (BridgePage& t : tabs) {
-            QVERIFY(open(t, urlOf("a/framed-download.html")));
-            refused.push_back(
-                std::make_unique<QSignalSpy>(&t.widgets, &VmsWebWidgets::bridgeCallRefused));
-        }
+        FramedTabs t;
+        QVERIFY(open(t));
         const QUrl url = m_b.url("/b.bin");
         m_b.hold("/b.bin");
         const auto unhold = qScopeGuard([this] { m_b.release("/b.bin"); });
         QSignalSpy held(&m_b, &DownloadServer::held);
-        tabs[0].page()->runJavaScript(
-            QString("frames[0].postMessage('%1', '*')").arg(url.toString()));
+        tellFrame(t.tab[0], url.toString());
         QVERIFY(held.wait(15000));
-        tabs[1].page()->runJavaScript(downloadLinkScript(url.toString()));
+        t.tab[1].page()->runJavaScript(downloadLinkScript(url.toString()));
         QVERIFY(held.size() == 2 || held.wait(15000));
-        QList<QPointer<QWebEngineDownloadRequest>> requests;
-        const QMetaObject::Connection seen
-            = connect(QWebEngineProfile::defaultProfile(), &QWebEngineProfile::downloadRequested,
-                      this, [&requests](QWebEngineDownloadRequest* r) { requests << r; });
-        const auto done = qScopeGuard([&] { disconnect(seen); });
+        DownloadRequests requests;
         for (int n = 0; n < 2; ++n) {
             QVERIFY(m_b.releaseOne("/b.bin"));
-            QTRY_VERIFY_WITH_TIMEOUT(
-                requests.size() > n && requests.at(n) && requests.at(n)->isFinished(), 15000);
+            QTRY_VERIFY_WITH_TIMEOUT(requests.finished(n), 15000);
         }
-        QVERIFY(requests.at(0)->state() != QWebEngineDownloadRequest::DownloadCompleted);
-        QCOMPARE(requests.at(1)->state(), QWebEngineDownloadRequest::DownloadCompleted);
-        QCOMPARE(refused[0]->count(), 1);
-        QCOMPARE(refused[1]->count(), 0);
+        QVERIFY(requests.list[0]->state() != QWebEngineDownloadRequest::DownloadCompleted);
+        QCOMPARE(requests.list[1]->state(), QWebEngineDownloadRequest::DownloadCompleted);
+        QCOMPARE(t.refused[0].count(), 1);
+        QCOMPARE(t.refused[1].count(), 0);
     }
 
     // Under TrustedOnly only http(s) and file links reach the host, as asked
@@ -531,7 +516,6 @@ private slots:
         }
         if (QTest::currentDataTag() != QByteArray("a new window, http"))
             return;
-        // A loop: within the page's budget of signals, the rest counted.
         QElapsedTimer clock;
         clock.start();
         links.clear();
@@ -695,7 +679,6 @@ private slots:
         clock.start();
         p.page()->runJavaScript(
             QString("for (var i = 0; i < %1; ++i) bridge.PlaySoundFile(''); %2").arg(n).arg(after));
-        // Every warning is either logged or counted.
         const QString each = "tavi.webmodule: Refused PlaySoundFile: an empty path";
         const QRegularExpression count("^tavi\\.webmodule: Dropped (\\d+) warnings about paths "
                                        "\\(at most 20 a second\\)$");
@@ -920,7 +903,6 @@ private slots:
         QVERIFY(!first.widgets.pageId().isEmpty());
         QVERIFY(first.widgets.pageId() != second.widgets.pageId());
 
-        // Every per-page signal of both tabs.
         std::vector<std::unique_ptr<QSignalSpy>> firstSpies, secondSpies;
         QSignalSpy* wanted = nullptr;
         const QMetaObject& mo = VmsWebWidgets::staticMetaObject;
@@ -1112,9 +1094,7 @@ private slots:
         QFETCH(QVariant, failure);
         QFETCH(QString, cause);
         m_policy.setFileRoots({ m_dir.filePath("ro") }, { m_dir.filePath("in") });
-        const QString previous = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(m_dir.filePath("in")));
-        const auto back = qScopeGuard([&] { QDir::setCurrent(previous); });
+        QVERIFY(QDir::setCurrent(m_dir.filePath("in"))); // back in cleanup()
         FakeClientSdk sdk;
         SdkInstaller install(&sdk);
         DialogDriver<QDialog> dialogs([](QDialog*) {});
@@ -1152,9 +1132,7 @@ private slots:
         QFETCH(QString, method);
         QFETCH(QString, path);
         m_policy.setFileRoots({ m_dir.filePath("ro") }, { m_dir.filePath("in") });
-        const QString previous = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(m_dir.filePath("in")));
-        const auto back = qScopeGuard([&] { QDir::setCurrent(previous); });
+        QVERIFY(QDir::setCurrent(m_dir.filePath("in"))); // back in cleanup()
         QImage picture(8, 8, QImage::Format_RGB32);
         picture.fill(Qt::red);
         QVERIFY(picture.save(m_dir.filePath("in/a.png")));

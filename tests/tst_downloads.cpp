@@ -4,10 +4,6 @@
 #include "TestSupport.h"
 
 #include <DownloadServer.h>
-#include <QtCore/QDeadlineTimer>
-#include <QtCore/QScopeGuard>
-#include <QtWebEngineCore/QWebEngineDownloadRequest>
-#include <QtWebEngineCore/QWebEngineProfile>
 #include <QtWidgets/QFileDialog>
 #include <WebAccessPolicy.h>
 #include <WebPage.h>
@@ -19,36 +15,6 @@ namespace {
 
 const QString kRejected = QStringLiteral("Download request rejected. Error: ");
 
-// Every download request of the profile. Made before the widgets, so that
-// first, a handler of the host's, sees each request before the pages do.
-struct Requests
-{
-    QList<QPointer<QWebEngineDownloadRequest>> list;
-    QMetaObject::Connection connection;
-
-    explicit Requests(std::function<void(QWebEngineDownloadRequest*)> first = {})
-    {
-        connection = QObject::connect(QWebEngineProfile::defaultProfile(),
-                                      &QWebEngineProfile::downloadRequested,
-                                      [this, first](QWebEngineDownloadRequest* r) {
-                                          if (first)
-                                              first(r);
-                                          list << r;
-                                      });
-    }
-    ~Requests() { QObject::disconnect(connection); }
-
-    // Waits for one request and its end; true when it completed.
-    bool oneCompleted()
-    {
-        QDeadlineTimer deadline(20000);
-        while (!deadline.hasExpired() && (list.isEmpty() || (list[0] && !list[0]->isFinished())))
-            QTest::qWait(20);
-        return list.size() == 1 && list[0]
-            && list[0]->state() == QWebEngineDownloadRequest::DownloadCompleted;
-    }
-};
-
 } // namespace
 
 class TestDownloads : public QObject
@@ -58,7 +24,7 @@ class TestDownloads : public QObject
     std::optional<ScratchDir> m_dir;
     QByteArray m_body = QByteArray("%PDF-1.4 test body\n").repeated(500);
 
-    // A new page host (after any Requests made before) on the bridge page.
+    // A new page host (after any DownloadRequests made before) on the bridge page.
     std::unique_ptr<BridgePage> openPage()
     {
         auto host = std::make_unique<BridgePage>();
@@ -95,6 +61,7 @@ private slots:
     {
         // Shared by every page of the process: each test starts from the default.
         CWebPage::m_strDownloadPath.clear();
+        WebAccessPolicy::global().setFileRoots({}, {});
         m_dir.emplace();
         QVERIFY(m_dir->isValid());
     }
@@ -129,7 +96,7 @@ private slots:
         QFETCH(bool, byHost);
         const QString expectedText = m_dir->fill(tip.section('|', 0, 0));
         QVERIFY(QDir().mkpath(m_dir->filePath("dl")));
-        Requests requests([&](QWebEngineDownloadRequest* r) {
+        DownloadRequests requests([&](QWebEngineDownloadRequest* r) {
             if (!preset.isEmpty())
                 r->setDownloadFileName(preset);
         });
@@ -179,7 +146,7 @@ private slots:
         QFETCH(bool, deleteView);
         QFETCH(QString, line);
         QPointer<QWebEngineDownloadRequest> request;
-        Requests requests([&](QWebEngineDownloadRequest* r) { request = r; });
+        DownloadRequests requests([&](QWebEngineDownloadRequest* r) { request = r; });
         auto stays = openPage();
         QVERIFY(stays);
         auto host = std::make_unique<BridgePage>();
@@ -206,7 +173,6 @@ private slots:
         QVERIFY(request && request->state() == QWebEngineDownloadRequest::DownloadCancelled);
         QVERIFY(notices.notices().isEmpty());
         QCOMPARE(filesUnder(m_dir->path()), QStringList());
-        // The page that stayed still works.
         QVERIFY(callBridge(stays->page(), "SetDownloadPath", { m_dir->filePath("dl") }).isNull());
     }
 
@@ -241,7 +207,7 @@ private slots:
             QVERIFY(writeFile(m_dir->filePath("dl/" + name), "mine: " + name.toUtf8()));
             before << "dl/" + name;
         }
-        Requests requests;
+        DownloadRequests requests;
         auto page = openPage();
         QVERIFY(page);
         QVERIFY(callBridge(page->page(), "SetDownloadPath", { m_dir->filePath("dl") }).isNull());
@@ -283,15 +249,13 @@ private slots:
         why = m_dir->fill(why);
         QVERIFY(writeFile(m_dir->filePath("blocker"), "a file"));
         QPointer<QWebEngineDownloadRequest> request;
-        Requests requests([&](QWebEngineDownloadRequest* r) { request = r; });
+        DownloadRequests requests([&](QWebEngineDownloadRequest* r) { request = r; });
         auto page = openPage();
         QVERIFY(page);
         // Set by the host: the page could not set a folder outside the roots.
         CWebPage::m_strDownloadPath = folder;
-        WebAccessPolicy& policy = WebAccessPolicy::global();
-        const auto noRoots = qScopeGuard([&policy] { policy.setFileRoots({}, {}); });
         if (rooted)
-            policy.setFileRoots({}, { m_dir->filePath("elsewhere") });
+            WebAccessPolicy::global().setFileRoots({}, { m_dir->filePath("elsewhere") });
         HostRecorder host;
         LogCapture log;
         clickDownloadLink(page->page(), "/report.pdf");
@@ -317,7 +281,7 @@ private slots:
     {
         QFETCH(bool, requestEnds);
         QPointer<QWebEngineDownloadRequest> request;
-        Requests requests([&](QWebEngineDownloadRequest* r) { request = r; });
+        DownloadRequests requests([&](QWebEngineDownloadRequest* r) { request = r; });
         auto page = openPage();
         QVERIFY(page);
         HostRecorder host;
@@ -350,7 +314,7 @@ private slots:
     {
         const QString picked = m_dir->filePath("picked/mine.bin");
         QVERIFY(QDir().mkpath(m_dir->filePath("picked")));
-        Requests requests;
+        DownloadRequests requests;
         auto first = openPage(), second = openPage();
         QVERIFY(first && second);
         callBridge(first->page(), "SetDownloadPath", { m_dir->filePath("dl") });

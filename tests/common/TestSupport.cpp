@@ -7,6 +7,7 @@
 #include <QtCore/QEventLoop>
 #include <QtGui/QAccessible>
 #include <QtGui/QImage>
+#include <QtWebEngineCore/QWebEngineProfile>
 #include <QtWidgets/QFileDialog>
 #include <QtWidgets/QLineEdit>
 #include <csignal>
@@ -146,6 +147,26 @@ QString downloadLinkScript(const QString& href)
     return QStringLiteral("var a = document.createElement('a'); a.href = '%1'; a.download = '';"
                           " document.body.appendChild(a); a.click(); true")
         .arg(href);
+}
+
+DownloadRequests::DownloadRequests(std::function<void(QWebEngineDownloadRequest*)> first)
+{
+    m_connection = QObject::connect(QWebEngineProfile::defaultProfile(),
+                                    &QWebEngineProfile::downloadRequested,
+                                    [this, first](QWebEngineDownloadRequest* r) {
+                                        if (first)
+                                            first(r);
+                                        list << r;
+                                    });
+}
+
+bool DownloadRequests::oneCompleted()
+{
+    QDeadlineTimer deadline(20000);
+    while (!deadline.hasExpired() && (list.isEmpty() || (list[0] && !list[0]->isFinished())))
+        QTest::qWait(20);
+    return list.size() == 1 && list[0]
+        && list[0]->state() == QWebEngineDownloadRequest::DownloadCompleted;
 }
 
 QString pageCalls(QWebEnginePage* page, int count)

@@ -15,6 +15,7 @@
 #include <QtCore/QTimer>
 #include <QtTest/QSignalSpy>
 #include <QtTest/QTest>
+#include <QtWebEngineCore/QWebEngineDownloadRequest>
 #include <QtWebEngineCore/QWebEnginePage>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QWidget>
@@ -79,6 +80,24 @@ QVariantList loopBridgeCall(QWebEnginePage* page, const QString& method, const Q
 // A script that has the page click a download link to href, as a user
 // would; true is its value.
 QString downloadLinkScript(const QString& href);
+
+// Every download request of the default profile while alive, in order.
+// Made before the widgets, first (a handler of the host's) sees each
+// request before the pages do.
+class DownloadRequests
+{
+public:
+    explicit DownloadRequests(std::function<void(QWebEngineDownloadRequest*)> first = {});
+    ~DownloadRequests() { QObject::disconnect(m_connection); }
+    QList<QPointer<QWebEngineDownloadRequest>> list;
+    // Whether the nth request has come and ended.
+    bool finished(int n) const { return list.size() > n && list[n] && list[n]->isFinished(); }
+    // Waits for one request and its end; true when it completed.
+    bool oneCompleted();
+
+private:
+    QMetaObject::Connection m_connection;
+};
 
 // The push calls recorded by the bridge page, as compact JSON text
 // [{"args":[..],"fn":..}, ..], once there are at least count of them.
