@@ -139,6 +139,7 @@ private slots:
         QVERIFY(m_bridge.load());
     }
     void cleanupTestCase() { ::umask(m_umask); }
+    void cleanup() { WebAccessPolicy::global().setFileRoots({}, {}); }
 
     // "{D}" in a row stands for this scratch folder, also the current folder.
     void init()
@@ -345,10 +346,8 @@ private slots:
         QStringList expected { "CopyFileFunc command " + debugQuoted(command) };
         for (const QString& line : lines)
             expected << m_dir->fill(line);
-        WebAccessPolicy& policy = WebAccessPolicy::global();
-        const auto noRoots = qScopeGuard([&policy] { policy.setFileRoots({}, {}); });
         if (!readRoot.isEmpty())
-            policy.setFileRoots({ m_dir->fill(readRoot) }, {});
+            WebAccessPolicy::global().setFileRoots({ m_dir->fill(readRoot) }, {});
         LogCapture log(LogCapture::AsHostSees);
         CWebComm().CopyFileFunc(command);
         QCOMPARE(log.lines(), expected);
@@ -409,13 +408,11 @@ private slots:
             HostRecorder host;
             bridge.CopyFileFunc(command);
         }
-        WebAccessPolicy::global().setFileRoots({}, {});
         QStringList got;
         for (const QList<QVariant>& signal : std::as_const(told)) {
             const QJsonObject result
                 = QJsonDocument::fromJson(signal[0].toString().toUtf8()).object();
             const int index = result["index"].toInt();
-            // Each result names its order's files.
             const QJsonObject order = orders.at(index).toObject();
             QCOMPARE(result["sourceFile"].toString(), order["sourceFile"].toString());
             QCOMPARE(result["targetFile"].toString(), order["targetFile"].toString());
@@ -873,9 +870,7 @@ private slots:
     {
         QFETCH(QString, method);
         constexpr int kRuns = 50;
-        WebAccessPolicy& policy = WebAccessPolicy::global();
-        policy.setFileRoots({ path("r") }, { path("w") });
-        const auto reset = qScopeGuard([&] { policy.setFileRoots({}, {}); });
+        WebAccessPolicy::global().setFileRoots({ path("r") }, { path("w") });
         QVERIFY(writeFile(path("r/src.bin"), "inside"));
         QVERIFY(QDir().mkpath(path("w/sub")) && QDir().mkpath(path("out")));
         QVERIFY(QFile::link(path("out"), path("w/swap")));

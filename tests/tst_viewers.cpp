@@ -8,7 +8,6 @@
 #include <MyMessageBox.h>
 #include <QtCore/QProcess>
 #include <QtCore/QRegularExpression>
-#include <QtCore/QScopeGuard>
 #include <QtCore/QTranslator>
 #include <QtGui/QDesktopServices>
 #include <QtGui/QImage>
@@ -83,7 +82,7 @@ QList<QAudioOutput*> outputs(const CWebComm& bridge)
 class TestViewers : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_dir;
+    ScratchDir m_dir; // the current folder
     UrlRecorder m_desktop;
 
     QString m_chime = m_dir.filePath(QStringLiteral("chime.wav"));
@@ -96,6 +95,7 @@ private slots:
         QVERIFY(writeFile(m_chime, kWav) && writeFile(m_bell, kWav));
     }
     void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+    void cleanup() { WebAccessPolicy::global().setFileRoots({}, {}); }
 
     // Scaled to fit 720 x 560 with its proportions, small pictures grown.
     void scalesToFit_data()
@@ -202,9 +202,6 @@ private slots:
     void pictureViewerByKeyboard()
     {
         QVERIFY(!writePicture(m_dir.filePath("keys/snap.png"), QSize(64, 48)).isEmpty());
-        const QString previous = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(m_dir.path()));
-        const auto back = qScopeGuard([&] { QDir::setCurrent(previous); });
         QStringList seen;
         DialogDriver<ImageDialog> driver([&](ImageDialog* dialog) {
             if (!QTest::qWaitForWindowActive(dialog))
@@ -326,10 +323,8 @@ private slots:
         const QString file = writePicture(m_dir.filePath("there.png"), QSize(20, 10));
         path.replace("{F}", file);
         lines.replaceInStrings("{F}", file);
-        WebAccessPolicy& policy = WebAccessPolicy::global();
-        const auto noRoots = qScopeGuard([&policy] { policy.setFileRoots({}, {}); });
         if (rooted)
-            policy.setFileRoots({ m_dir.filePath("elsewhere") }, {});
+            WebAccessPolicy::global().setFileRoots({ m_dir.filePath("elsewhere") }, {});
         DialogDriver<ImageDialog> viewers([](ImageDialog*) {});
         CWebComm bridge;
         LogCapture log;
