@@ -257,7 +257,6 @@ private slots:
         QTest::newRow("default: any origin") << "b" << QStringList() << true;
         QTest::newRow("http, trusted, a frame of another")
             << "a/framed.html" << QStringList { "A", "qrc:" } << true;
-        QTest::newRow("http, another port") << "b" << QStringList { "A", "qrc:" } << false;
         QTest::newRow("http, another port, forging its origin's report")
             << "b/forges.html" << QStringList { "A", "qrc:" } << false;
         QTest::newRow("file:, trusted") << "file" << QStringList { "file:" } << true;
@@ -308,7 +307,6 @@ private slots:
         QTest::addColumn<QString>("what");
         QTest::addColumn<bool>("landed");
         QTest::newRow("a trusted page's own") << "page a.bin" << true;
-        QTest::newRow("an untrusted frame's, of its origin") << "frame b.bin" << false;
         QTest::newRow("an untrusted frame's, of the trusted origin") << "frame a.bin" << false;
         QTest::newRow("an untrusted page's, answered in a trusted page") << "late" << false;
     }
