@@ -77,14 +77,17 @@ class TestPlayVideoDialog : public QObject
 
     FakeStreamSdk& stream() { return m_sdk->stream; }
 
-    // The controls of dialog, shown and playing m_clip with handle 7; the
-    // SDK's record starts afresh.
-    Controls startPlaying(PlayVideoDialog& dialog)
+    std::optional<PlayVideoDialog> m_dialog;
+
+    // The controls of a new dialog, shown and playing m_clip with handle 7;
+    // the SDK's record starts afresh.
+    Controls startPlaying()
     {
-        dialog.show();
-        dialog.LoadVideo(m_clip);
+        m_dialog.emplace();
+        m_dialog->show();
+        m_dialog->LoadVideo(m_clip);
         stream().calls.clear();
-        return { dialog };
+        return { *m_dialog };
     }
 
     // Sound on through the speaker button and the delayed open.
@@ -112,6 +115,7 @@ private slots:
     {
         // Dialogs opened through the bridge close themselves; a failed test
         // must not leave one to the next.
+        m_dialog.reset();
         qDeleteAll(videoDialogs());
         TaviLogic::s_transmitNotify = nullptr;
         m_installer.reset();
@@ -228,8 +232,7 @@ private slots:
 
     void sliderFollowsPollsAndSeeksOnUserMoves()
     {
-        PlayVideoDialog dialog;
-        Controls c = startPlaying(dialog);
+        Controls c = startPlaying();
         const int initialMax = c.slider->maximum();
 
         // No length yet: the value follows, the range stays, no end is seen.
@@ -277,8 +280,7 @@ private slots:
     // playback and its sound.
     void playButtonAndEndOfFile()
     {
-        PlayVideoDialog dialog;
-        Controls c = startPlaying(dialog);
+        Controls c = startPlaying();
         c.play->click();
         QVERIFY(!c.showsPause() && c.poll->isActive());
         c.play->click();
@@ -330,8 +332,7 @@ private slots:
         if (!hook)
             TaviLogic::s_transmitNotify = nullptr;
         stream().openSoundResult = openResult;
-        PlayVideoDialog dialog;
-        Controls c = startPlaying(dialog);
+        Controls c = startPlaying();
         TaviSim::clearLog();
 
         c.speaker->click();
@@ -368,8 +369,7 @@ private slots:
 
     void soundShotDroppedWhenPlaybackEnds()
     {
-        PlayVideoDialog dialog;
-        Controls c = startPlaying(dialog);
+        Controls c = startPlaying();
         c.speaker->click();
         stream().position = stream().length = 100;
         c.tick(); // the end, before the delayed open
@@ -381,8 +381,7 @@ private slots:
     // Only the step between silent and audible reaches the SDK.
     void volumePopupSwitchesSound()
     {
-        PlayVideoDialog dialog;
-        Controls c = startPlaying(dialog);
+        Controls c = startPlaying();
         soundOn(c);
         c.popup->slider()->setValue(35);
         QVERIFY(stream().calls.isEmpty());
@@ -428,16 +427,15 @@ private slots:
         QFETCH(int, start);
         QFETCH(QKeyCombination, key);
         QFETCH(QString, outcome);
-        PlayVideoDialog dialog;
-        Controls c = startPlaying(dialog);
+        Controls c = startPlaying();
         stream().length = 60000;
         stream().position = start;
         c.tick();
         // The window takes the focus itself as it opens, no control does.
-        QVERIFY(QTest::qWaitForWindowActive(&dialog));
-        QCOMPARE(QApplication::focusWidget(), &dialog);
+        QVERIFY(QTest::qWaitForWindowActive(&c.dialog));
+        QCOMPARE(QApplication::focusWidget(), &c.dialog);
         if (!focus.isEmpty())
-            dialog.findChild<QWidget*>(focus)->setFocus(Qt::TabFocusReason);
+            c.dialog.findChild<QWidget*>(focus)->setFocus(Qt::TabFocusReason);
 
         stream().calls.clear(); // the key's calls only, none of the poll
         QTest::keyClick(QApplication::focusWidget(), key.key(), key.keyboardModifiers());
@@ -446,7 +444,7 @@ private slots:
             seen << (call.op == "SeekFilePlayback"
                          ? QStringLiteral("%1 %2").arg(call.op).arg(call.value)
                          : QString::fromLatin1(call.op));
-        if (!dialog.isVisible())
+        if (!c.dialog.isVisible())
             seen << QStringLiteral("closed");
         QCOMPARE(seen.join(','), outcome);
     }
@@ -456,13 +454,12 @@ private slots:
     // playButtonAndEndOfFile.)
     void keysToggle()
     {
-        PlayVideoDialog dialog;
-        Controls c = startPlaying(dialog);
-        QVERIFY(QTest::qWaitForWindowActive(&dialog));
-        QTest::keyClick(&dialog, Qt::Key_M);
+        Controls c = startPlaying();
+        QVERIFY(QTest::qWaitForWindowActive(&c.dialog));
+        QTest::keyClick(&c.dialog, Qt::Key_M);
         QCOMPARE(g_hookCalls, (QList<std::pair<qint64, qint64>> { { 59, 0 } }));
         QTRY_VERIFY(c.showsSoundOn());
-        QTest::keyClick(&dialog, Qt::Key_M);
+        QTest::keyClick(&c.dialog, Qt::Key_M);
         QList<QByteArray> ops = stream().ops();
         ops.removeAll("GetFilePlaybackPos"); // the poll goes on meanwhile
         QCOMPARE(ops, QList<QByteArray>({ "OpenSound", "CloseSound" }));
@@ -473,8 +470,7 @@ private slots:
     // has the focus wears a frame in the skin's text colour, the others none.
     void tabWalksControlsWithFocusFrame()
     {
-        PlayVideoDialog dialog;
-        startPlaying(dialog);
+        QWidget& dialog = startPlaying().dialog;
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
         const QColor frame = QColor::fromString(taviSkinMgr()->oneLevelTextColor());
         const QStringList order = { "playPauseButton", "speakerButton", "positionSlider",
@@ -501,9 +497,8 @@ private slots:
     // named after what they do next.
     void accessibleNames()
     {
-        PlayVideoDialog dialog;
-        Controls c = startPlaying(dialog);
-        QCOMPARE(TestSupport::unnamedControls(&dialog), QStringList());
+        Controls c = startPlaying();
+        QCOMPARE(TestSupport::unnamedControls(&c.dialog), QStringList());
         QCOMPARE(c.play->accessibleName(), QStringLiteral("Pause"));
         QCOMPARE(c.speaker->accessibleName(), QStringLiteral("Turn sound on"));
         c.play->click();
