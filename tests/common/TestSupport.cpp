@@ -169,6 +169,23 @@ bool DownloadRequests::oneCompleted()
         && list[0]->state() == QWebEngineDownloadRequest::DownloadCompleted;
 }
 
+QVariant metaCall(QObject* object, const char* signature, QVariantList args)
+{
+    const QMetaMethod m = object->metaObject()->method(
+        object->metaObject()->indexOfMethod(QMetaObject::normalizedSignature(signature)));
+    QVariant result
+        = m.returnMetaType().id() == QMetaType::Void ? QVariant() : QVariant(m.returnMetaType());
+    QGenericArgument a[10];
+    for (int i = 0; i < args.size(); ++i) {
+        args[i].convert(m.parameterMetaType(i));
+        a[i] = QGenericArgument(args[i].typeName(), args[i].constData());
+    }
+    m.invoke(object, Qt::DirectConnection,
+             QGenericReturnArgument(result.typeName(), result.isValid() ? result.data() : nullptr),
+             a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9]);
+    return result;
+}
+
 QString pageCalls(QWebEnginePage* page, int count)
 {
     if (!waitForJs(page, QStringLiteral("window.calls.length >= %1").arg(count)))

@@ -99,6 +99,11 @@ private:
     QMetaObject::Connection m_connection;
 };
 
+// Calls the method (a slot or a signal) of object directly, as the channel
+// would, the arguments converted to its parameter types; its result, or
+// null for void.
+QVariant metaCall(QObject* object, const char* signature, QVariantList args);
+
 // The push calls recorded by the bridge page, as compact JSON text
 // [{"args":[..],"fn":..}, ..], once there are at least count of them.
 QString pageCalls(QWebEnginePage* page, int count);
