@@ -21,7 +21,6 @@
 #include <WebAccessPolicy.h>
 #include <WebPage.h>
 #include <csignal>
-#include <memory>
 #include <vector>
 
 using namespace TestSupport;

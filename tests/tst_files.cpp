@@ -10,7 +10,6 @@
 #include <WebAccessPolicy.h>
 #include <csignal>
 #include <fcntl.h>
-#include <functional>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>

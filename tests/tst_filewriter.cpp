@@ -5,9 +5,6 @@
 
 #include <FileCopy.h>
 #include <FileWriter.h>
-#include <QtCore/QDir>
-#include <QtCore/QTemporaryDir>
-#include <QtTest/QTest>
 #include <sys/stat.h>
 
 using namespace TaviWebModuleInternal;

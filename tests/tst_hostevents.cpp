@@ -8,7 +8,6 @@
 #include <DeviceStatusJson.h>
 #include <QtCore/QRegularExpression>
 #include <algorithm>
-#include <atomic>
 #include <climits>
 #include <vector>
 

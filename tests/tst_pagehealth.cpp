@@ -6,7 +6,6 @@
 
 #include "TestSupport.h"
 
-#include <QtWidgets/QApplication>
 #include <QtWidgets/QPushButton>
 #include <TaviSim.h>
 #include <csignal>

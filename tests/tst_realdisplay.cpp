@@ -4,13 +4,7 @@
 #include <MyMessageBox.h>
 #include <PlayVideoDialog.h>
 #include <QtCore/QProcess>
-#include <QtCore/QTemporaryDir>
-#include <QtCore/QTimer>
 #include <QtMultimedia/QMediaPlayer>
-#include <QtTest/QSignalSpy>
-#include <QtTest/QTest>
-#include <QtWebEngineCore/QWebEnginePage>
-#include <QtWidgets/QApplication>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QMainWindow>
 #include <QtWidgets/QMenu>
@@ -20,8 +14,6 @@
 #include <SkinMgr.h>
 #include <TaviSim.h>
 #include <TaviWebPage.h>
-#include <WebComm.h>
-#include <memory>
 
 using namespace TestSupport;
 

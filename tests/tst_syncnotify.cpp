@@ -7,7 +7,6 @@
 #include <QtCore/QRandomGenerator>
 #include <QtCore/QScopeGuard>
 #include <QtCore/QUuid>
-#include <atomic>
 #include <climits>
 #include <future>
 #include <vector>
