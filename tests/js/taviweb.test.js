@@ -35,6 +35,14 @@ function setup(global = {}) {
     return { global, bridge, timers, client: TaviWeb.createClient(bridge.bridge, { global, timers }) };
 }
 
+// The library connected to a fresh stand-in bridge installed with options.
+async function connected(options = {}) {
+    TaviWeb._reset();
+    const global = {};
+    const mock = TaviWebMock.install({ global, ...options });
+    return { global, mock, tavi: await TaviWeb.connect({ global }) };
+}
+
 // The state of a promise, readable at once after settle().
 function outcome(promise) {
     const o = { state: 'pending' };
@@ -220,10 +228,7 @@ test('a second copy of the library on the page chains the first', () => {
 // Its answers to each bridge call are the contract's (webmodule/js/contract/stand-in.test.js);
 // here what the library sees of its options and scripts.
 test('the stand-in bridge answers as the simulated host, or as scripted', async () => {
-    TaviWeb._reset();
-    const global = {};
-    const mock = TaviWebMock.install({ global, userToken: 'tok' });
-    const tavi = await TaviWeb.connect({ global });
+    const { mock, tavi } = await connected({ userToken: 'tok' });
     assert.equal(JSON.parse(await tavi.notifyHost('{"a":1}')).received, '{"a":1}');
     assert.equal(await tavi.userToken(), 'tok');
     mock.onRequest(() => ({ status: -2 })).answer('ShowDevAlarmTips', (msg) => msg === 'later?');
@@ -248,22 +253,16 @@ const copyCases = [
 ];
 for (const c of copyCases)
     test(`copyFiles resolves with the outcomes: ${c.name}`, async () => {
-        TaviWeb._reset();
-        const global = {};
-        const mock = TaviWebMock.install({ global, fileRoots: { read: ['/media'], write: ['/usb'] } });
+        const { mock, tavi } = await connected({ fileRoots: { read: ['/media'], write: ['/usb'] } });
         mock.onCopy((source) => (source === '/media/broken' ? { outcome: 'failed', why: 'the copy could not be written' } : undefined));
-        const tavi = await TaviWeb.connect({ global });
         const outcomes = await tavi.copyFiles(c.orders);
         assert.deepEqual(outcomes.map((o) => [o.outcome, o.why]), c.outcomes);
         assert.deepEqual(outcomes.map((o) => o.index), Array.isArray(c.orders) ? c.orders.map((_, i) => i) : [-1]);
     });
 
 test('copyFiles reports progress, and two copies at once each get their own outcomes', async () => {
-    TaviWeb._reset();
-    const global = {};
-    const mock = TaviWebMock.install({ global });
+    const { mock, tavi } = await connected();
     mock.onCopy((source, target, progress) => { progress(1, 3); progress(3, 3); });
-    const tavi = await TaviWeb.connect({ global });
     const seen = [];
     const [first, second] = await Promise.all([
         tavi.copyFiles([{ sourceFile: '/a', targetFile: '/b' }], { onProgress: (p) => seen.push(p) }),
@@ -276,12 +275,9 @@ test('copyFiles reports progress, and two copies at once each get their own outc
 });
 
 test('copyFiles on a bridge that tells no outcomes resolves with undefined', async () => {
-    TaviWeb._reset();
-    const global = {};
-    const mock = TaviWebMock.install({ global });
+    const { mock, tavi } = await connected();
     delete mock.bridge.emitCopyResult;
     delete mock.bridge.emitCopyProgress;
-    const tavi = await TaviWeb.connect({ global });
     assert.equal(await tavi.copyFiles([{ sourceFile: '/a', targetFile: '/b' }]), undefined);
 });
 
@@ -304,12 +300,9 @@ const pdfCases = [
 ];
 for (const c of pdfCases)
     test(`savePageAsPdf resolves with its own file's outcome: ${c.name}`, async () => {
-        TaviWeb._reset();
-        const global = {};
-        const mock = TaviWebMock.install({ global, fileRoots: { read: [], write: ['/usb'] } });
+        const { mock, tavi } = await connected({ fileRoots: { read: [], write: ['/usb'] } });
         if (c.old)
             delete mock.bridge.emitPdfResult;
-        const tavi = await TaviWeb.connect({ global });
         // Another call's outcome first: not this one's.
         if (!c.old)
             mock.bridge.SavePageAsPdf('/usb/other.pdf', () => {});
