@@ -123,9 +123,12 @@ inline void printResult(const char* figure, double value, const char* baseline, 
 // ratio is the median of the rounds' own ratios, which the machine's drift
 // from one round to the next does not move as it moves each side's median.
 // Returns that ratio.
+// interval, when given, gets the ratio's 95% interval: a goal it holds (or
+// lies above) is met, as one run on a shared machine cannot tell more.
 inline double printPairedResult(const char* figure, const std::vector<double>& values,
                                 const char* baseline, const std::vector<double>& bases,
-                                const char* unit, const char* goal)
+                                const char* unit, const char* goal,
+                                std::pair<double, double>* intervalOut = nullptr)
 {
     std::vector<double> ratios;
     for (size_t i = 0; i < values.size() && i < bases.size(); ++i)
@@ -134,6 +137,8 @@ inline double printPairedResult(const char* figure, const std::vector<double>& v
     const std::pair<double, double> interval = medianInterval(ratios);
     printRows(figure, median(values), baseline, median(bases), unit,
               "ratio, median of the rounds' own", ratio, goal, &interval);
+    if (intervalOut)
+        *intervalOut = interval;
     return ratio;
 }
 
