@@ -1,13 +1,22 @@
 #pragma once
 
 // Reads a fuzz input piece by piece; every read gives a value, zeros once
-// the input is used up, so that any input is a valid case.
+// the input is used up, so that any input is a valid case. fail() reports a
+// finding and ends the run, as libFuzzer expects of a crash.
 
 #include <QtCore/QString>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+
+[[noreturn]] inline void fail(const char* what, const QString& detail)
+{
+    std::fprintf(stderr, "%s: %s\n", what, qPrintable(detail));
+    std::abort();
+}
 
 class FuzzInput
 {

@@ -11,16 +11,9 @@
 #include <QtCore/QUrl>
 #include <WebAccessPolicy.h>
 #include <climits>
-#include <cstdlib>
 #include <unistd.h>
 
 namespace {
-
-void fail(const char* what, const QString& detail)
-{
-    std::fprintf(stderr, "%s: %s\n", what, qPrintable(detail));
-    std::abort();
-}
 
 // A root with a folder, a link out of it, a link to its parent, a link loop
 // and a link that stays inside; beside it a folder outside the root.

@@ -9,7 +9,6 @@
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
-#include <cstdlib>
 
 using namespace TaviWebModuleInternal;
 
@@ -44,14 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
     const QString expected = reference(map);
-    if (deviceStatusJson(map) != expected) {
-        std::fprintf(stderr, "map written otherwise than QJsonDocument:\n%s\n",
-                     qPrintable(deviceStatusJson(map)));
-        std::abort();
-    }
-    if (deviceStatusJson(DeviceStatusSnapshot(map)) != expected) {
-        std::fprintf(stderr, "snapshot written otherwise than QJsonDocument\n");
-        std::abort();
-    }
+    if (deviceStatusJson(map) != expected)
+        fail("map written otherwise than QJsonDocument", deviceStatusJson(map));
+    if (deviceStatusJson(DeviceStatusSnapshot(map)) != expected)
+        fail("snapshot written otherwise than QJsonDocument",
+             deviceStatusJson(DeviceStatusSnapshot(map)));
     return 0;
 }

@@ -7,7 +7,6 @@
 #include <JsScript.h>
 #include <QtCore/QCoreApplication>
 #include <QtQml/QJSEngine>
-#include <cstdlib>
 
 using namespace TaviWebModuleInternal;
 
@@ -30,12 +29,6 @@ QJSEngine& engine()
     }();
     Q_UNUSED(ready);
     return js;
-}
-
-void fail(const char* what, const QString& detail)
-{
-    std::fprintf(stderr, "%s: %s\n", what, qPrintable(detail));
-    std::abort();
 }
 
 } // namespace

@@ -10,17 +10,10 @@
 #include <PageCommands.h>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
-#include <cstdlib>
 
 using namespace TaviWebModuleInternal;
 
 namespace {
-
-void fail(const char* what, const QString& detail)
-{
-    std::fprintf(stderr, "%s: %s\n", what, qPrintable(detail));
-    std::abort();
-}
 
 // A JSON string as JSON.stringify writes it (lone surrogates as \u escapes).
 QString stringified(const QString& text)
