@@ -189,12 +189,14 @@ void TestRealDisplay::alarmBoxShowsMessageAndButtons()
 }
 
 namespace {
-// A tab page of one colour in a host window; a click on it asks for full screen.
+// A tab page of one colour in a host window, shown once it is on the
+// screen; a click on it asks for full screen.
 struct ColourTab
 {
     QColor colour { 0, 160, 80 };
     QMainWindow window;
     TaviWebPage* tab = nullptr;
+    QRect placed; // the view on the screen
     bool show()
     {
         QUrl url = solidPageUrl(colour);
@@ -203,7 +205,11 @@ struct ColourTab
         placeIn(window, HostLayout::Tab, tab = new TaviWebPage(nullptr, url.toString()));
         window.resize(1000, 700);
         window.show();
-        return QTest::qWaitForWindowExposed(&window);
+        return QTest::qWaitForWindowExposed(&window)
+            && screenShowsWithin(30000, [this](const QImage& screen) {
+                   placed = screenRect(view(), screen);
+                   return shareOf(screen, placed, colour) > 0.99;
+               });
     }
     QWidget* view() { return tab->webWidgets()->view(); }
     bool click(Qt::MouseButton button)
@@ -219,16 +225,6 @@ void TestRealDisplay::fullScreenFillsScreenAndComesBack()
         QSKIP("open: on Weston the full-screen request of a click is not seen yet");
     ColourTab host;
     QVERIFY(host.show());
-    const auto filled = [&host](const QWidget* w) {
-        return [&host, w](const QImage& screen) {
-            return shareOf(screen, screenRect(w, screen), host.colour) > 0.99;
-        };
-    };
-    QRect placed;
-    QVERIFY(screenShowsWithin(30000, [&](const QImage& screen) {
-        placed = screenRect(host.view(), screen);
-        return filled(host.view())(screen);
-    }));
     QSignalSpy changed(host.tab, &TaviWebPage::fullScreenChanged);
     QVERIFY(host.click(Qt::LeftButton));
     QVERIFY(changed.wait(10000));
@@ -239,8 +235,8 @@ void TestRealDisplay::fullScreenFillsScreenAndComesBack()
     QVERIFY(changed.wait(10000));
     QCOMPARE(changed[1][0].toBool(), false);
     QVERIFY(screenShowsWithin(30000, [&](const QImage& screen) {
-        return screenRect(host.view(), screen) == placed
-            && shareOf(screen, placed, host.colour) > 0.99
+        return screenRect(host.view(), screen) == host.placed
+            && shareOf(screen, host.placed, host.colour) > 0.99
             && shareOf(screen, screen.rect(), host.colour) < 0.9;
     }));
 }
@@ -249,9 +245,6 @@ void TestRealDisplay::operatorMenuOverPage()
 {
     ColourTab host;
     QVERIFY(host.show());
-    QVERIFY(screenShowsWithin(30000, [&host](const QImage& screen) {
-        return shareOf(screen, screenRect(host.view(), screen), host.colour) > 0.99;
-    }));
     QVERIFY(host.click(Qt::RightButton));
     QMenu* menu = nullptr;
     QTRY_VERIFY_WITH_TIMEOUT(
