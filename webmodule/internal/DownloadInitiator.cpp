@@ -62,7 +62,10 @@ RequestLog::RequestLog(QWebEnginePage* page)
     page->setUrlRequestInterceptor(this);
     logs().append(this);
     if (DocumentOrigin* origin = DocumentOrigin::of(page))
-        connect(origin, &DocumentOrigin::changed, this, [this] { ++m_generation; });
+        connect(origin, &DocumentOrigin::changed, this, [this] {
+            ++m_generation;
+            Q_EMIT askersChanged();
+        });
 }
 
 RequestLog::~RequestLog()
@@ -96,8 +99,12 @@ void RequestLog::interceptRequest(QWebEngineUrlRequestInfo& info)
     const WebAccessPolicy& policy = policyFor(parent());
     if ((info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeSubFrame
          && !policy.isTrusted(info.requestUrl()))
-        || (!info.initiator().isEmpty() && !policy.isTrusted(info.initiator())))
+        || (!info.initiator().isEmpty() && !policy.isTrusted(info.initiator()))) {
+        const bool first = m_untrustedFrameIn != m_generation + 1;
         m_untrustedFrameIn = m_generation + 1;
+        if (first)
+            Q_EMIT askersChanged();
+    }
     if (!mayBecomeDownload(info))
         return;
     record(Request { info.requestUrl(), info.initiator(), m_generation, ++s_sequence });

@@ -46,6 +46,11 @@ public:
     // towards untrusted.
     bool untrustedMayAsk() const;
 
+Q_SIGNALS:
+    // untrustedMayAsk() may answer otherwise now.
+    void askersChanged();
+
+public:
     struct Request
     {
         QUrl url;

@@ -1,6 +1,7 @@
 #include "PagePermissions.h"
 
 #include "BridgeAccess.h"
+#include "DownloadInitiator.h"
 #include "LogText.h"
 #include "Logging.h"
 #include "PageEvents.h"
@@ -130,11 +131,15 @@ void PagePermissions::judgeClipboard()
     // reads the page's settings (Qt 6.8 asks, as ClipboardRead above, only
     // where they do not allow it). So they follow the document shown: a
     // trusted one may write, and read where its policy grants that; every
-    // other document has the engine's default, neither.
+    // other document has the engine's default, neither. The settings are the
+    // whole page's, its frames' too (a copy or paste command needs no
+    // gesture under them): a frame of an untrusted origin turns them off.
     const WebAccessPolicy& policy = policyFor(page());
     const DocumentOrigin* document = DocumentOrigin::of(page());
+    const RequestLog* requests = RequestLog::of(page());
     const QUrl url = document ? document->url() : QUrl();
-    const bool trusted = !url.isEmpty() && policy.isTrusted(url);
+    const bool trusted
+        = !url.isEmpty() && policy.isTrusted(url) && requests && !requests->untrustedMayAsk();
     const bool read = trusted
         && policy.permission(WebAccessPolicy::ClipboardRead, url) == WebAccessPolicy::Grant;
     QWebEngineSettings* settings = page()->settings();

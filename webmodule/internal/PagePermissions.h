@@ -34,6 +34,10 @@ public:
     // The host's answer to a request it was asked; false when none of origin
     // for feature waits.
     bool answer(const QString& origin, WebAccessPolicy::Feature feature, bool granted);
+    // Sets the clipboard settings for the document shown, under the page's
+    // policy; again whenever the document, the policy or the page's frames
+    // change.
+    void judgeClipboard();
 
 private:
     using Reply = std::function<void(bool granted)>;
@@ -48,8 +52,6 @@ private:
     void decide(const QUrl& origin, std::optional<WebAccessPolicy::Feature> feature, int qtFeature,
                 Reply reply);
     QWebEnginePage* page() const;
-    // The clipboard settings for the document shown, under the page's policy.
-    void judgeClipboard();
 
     std::function<bool()> m_hostListens;
     QList<Pending> m_pending;

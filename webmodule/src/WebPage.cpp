@@ -301,9 +301,13 @@ void CWebPage::setUp()
     // Before any document: every one reports its origin.
     new TaviWebModuleInternal::DocumentOrigin(this);
     // After it: what a document asks is judged by its origin.
-    new TaviWebModuleInternal::PagePermissions(this);
+    auto* permissions = new TaviWebModuleInternal::PagePermissions(this);
     // After it: each request knows the document it came from.
-    new TaviWebModuleInternal::RequestLog(this);
+    auto* requests = new TaviWebModuleInternal::RequestLog(this);
+    // The clipboard is off while the page holds a frame of an untrusted origin.
+    connect(requests, &TaviWebModuleInternal::RequestLog::askersChanged, permissions,
+            &TaviWebModuleInternal::PagePermissions::judgeClipboard);
+    permissions->judgeClipboard();
     connect(this, &QWebEnginePage::newWindowRequested, this,
             [this](QWebEngineNewWindowRequest& request) {
                 // Refused (by the policy or the host) or answered elsewhere:
