@@ -501,7 +501,9 @@ private slots:
         const QRegularExpression count("^tavi\\.webmodule: Dropped \\d+ signals about refused "
                                        "links \\(at most 20 a second\\)$");
         QTRY_VERIFY_WITH_TIMEOUT(!log.lines().filter(count).isEmpty(), 10000);
-        QVERIFY2(links.count() <= 20 * (clock.elapsed() / 1000 + 1),
+        // The budget's second began with the first refusal, before the
+        // clock: the loop may end in the second after it.
+        QVERIFY2(links.count() <= 20 * (clock.elapsed() / 1000 + 2),
                  qPrintable(QString::number(links.count())));
     }
 
