@@ -2,8 +2,8 @@
 // lasts and keeps servers apart, a policy per page, permissions and
 // notifications, the clipboard, new windows, the context menu, print and
 // PDF, saving the page, blocked requests, the skin's colours, full screen;
-// each as the page sees it and as the host is told. Real pages from two loopback origins and
-// from files.
+// each as the page sees it and as the host is told. Real pages from two
+// loopback origins and from files.
 
 #include "TestSupport.h"
 

@@ -36,14 +36,7 @@ void DownloadServer::hold(const QString& urlPath)
 void DownloadServer::release(const QString& urlPath)
 {
     m_held.remove(urlPath);
-    const QList<QPointer<QTcpSocket>> sockets = m_waiting.values(urlPath);
-    m_waiting.remove(urlPath);
-    for (const QPointer<QTcpSocket>& socket : sockets) {
-        if (!socket)
-            continue;
-        socket->write(response(urlPath, true));
-        socket->disconnectFromHost();
-    }
+    while (releaseOne(urlPath)) {}
 }
 
 bool DownloadServer::releaseOne(const QString& urlPath)

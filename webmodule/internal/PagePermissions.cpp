@@ -112,17 +112,16 @@ PagePermissions::PagePermissions(QWebEnginePage* page)
             });
 #endif
     // What the document asked is its own: a new one asks afresh.
-    if (DocumentOrigin* document = DocumentOrigin::of(page)) {
+    if (DocumentOrigin* document = DocumentOrigin::of(page))
         connect(document, &DocumentOrigin::changed, this, [this] {
             const QList<Pending> pending = std::exchange(m_pending, {});
             for (const Pending& p : pending)
                 p.reply(false);
         });
-        connect(document, &DocumentOrigin::changed, this, &PagePermissions::judgeClipboard);
-    }
+    // A new document reaches the clipboard through the request log's
+    // askersChanged, which comes once the log has counted it.
     if (PagePolicy* policy = PagePolicy::of(page))
         connect(policy, &PagePolicy::changed, this, &PagePermissions::judgeClipboard);
-    judgeClipboard();
 }
 
 void PagePermissions::judgeClipboard()
