@@ -433,16 +433,19 @@ QString terminationName(int status)
 constexpr int kReloadRetryMs = 10000;
 constexpr int kReloadTries = 3;
 
-// Reloads a page whose renderer died, on the engine's next turn, until a
-// load finishes: under load the engine sometimes drops a reload made right
-// after the renderer died, and the page would stay dead. A child of the
-// page; gone once the page is back, or after the last try.
+// Reloads a page whose renderer died, on the engine's next turn, until the
+// page is back: under load the engine sometimes drops a reload made right
+// after the renderer died, and the page would stay dead. Back means a load
+// finished and a new document showed: a reload stopped as it starts may
+// still finish "ok" with no document. A child of the page; gone once the
+// page is back, or after the last try.
 class CrashReload : public QObject
 {
 public:
     // gaveUp: after the last try.
     CrashReload(QWebEnginePage* page, std::function<void()> gaveUp)
         : QObject(page)
+        , m_origin(TaviWebModuleInternal::DocumentOrigin::of(page))
     {
         // A renderer that dies again starts the tries afresh. (By name: this
         // class has no meta-object of its own to find it by.)
@@ -451,9 +454,12 @@ public:
             delete older;
         setObjectName(name);
         connect(page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
-            if (ok)
-                deleteLater();
+            m_loaded = ok;
+            backYet();
         });
+        if (m_origin)
+            connect(m_origin, &TaviWebModuleInternal::DocumentOrigin::changed, this,
+                    &CrashReload::backYet);
         m_timer.setSingleShot(true);
         connect(&m_timer, &QTimer::timeout, this, [this, page, gaveUp = std::move(gaveUp)] {
             if (m_tries == kReloadTries) {
@@ -475,12 +481,31 @@ private:
     void reload(QWebEnginePage* page)
     {
         ++m_tries;
+        m_loaded = false;
+        m_before = documentShown();
         page->triggerAction(QWebEnginePage::Reload);
         m_timer.start(kReloadRetryMs);
     }
 
+    QString documentShown() const { return m_origin ? m_origin->document() : QString(); }
+
+    // The document's report and the load's end come in either order.
+    void backYet()
+    {
+        if (m_tries == 0 || !m_loaded)
+            return;
+        const QString document = documentShown();
+        if (!m_origin || (!document.isEmpty() && document != m_before)) {
+            m_timer.stop();
+            deleteLater();
+        }
+    }
+
+    QPointer<TaviWebModuleInternal::DocumentOrigin> m_origin;
     QTimer m_timer;
+    QString m_before;
     int m_tries = 0;
+    bool m_loaded = false;
 };
 
 } // namespace
