@@ -390,6 +390,20 @@ QStringList LogCapture::lines(bool debugOnly) const
     return out;
 }
 
+int LogCapture::dropped(const QString& about, int perSecond, const char* kind) const
+{
+    // What follows may name the sources none of whose lines was logged.
+    const QRegularExpression count(
+        QStringLiteral("^tavi\\.webmodule: Dropped (\\d+) %1 about %2 \\(at most %3 a second\\)")
+            .arg(QLatin1String(kind), QRegularExpression::escape(about))
+            .arg(perSecond));
+    int sum = 0;
+    for (const QString& line : lines())
+        if (const QRegularExpressionMatch m = count.match(line); m.hasMatch())
+            sum += m.captured(1).toInt();
+    return sum;
+}
+
 NameSwapper::NameSwapper(const QString& a, const QString& b)
     : m_a(QFile::encodeName(a))
     , m_b(QFile::encodeName(b))

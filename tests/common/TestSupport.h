@@ -220,6 +220,9 @@ public:
     QStringList lines(bool debugOnly = false) const;
     QStringList debugLines() const { return lines(true); }
     bool contains(const QString& line) const { return lines().contains(line); }
+    // The sum of the warning budget's "Dropped N <kind> about <about> (at
+    // most <perSecond> a second)" lines.
+    int dropped(const QString& about, int perSecond, const char* kind = "warnings") const;
     // Hands each later line to observer too, as it comes, on the thread that logs it.
     void observe(std::function<void(const QString& line)> observer);
 
