@@ -4,6 +4,7 @@
 #include "ChannelRelay.h"
 #include "LogText.h"
 #include "Logging.h"
+#include "SideObject.h"
 
 #include <QtWebChannel/QWebChannel>
 #include <QtWebEngineCore/QWebEnginePage>
@@ -61,6 +62,11 @@ BridgeReadyProbe::BridgeReadyProbe(QWebEnginePage* page, QWebChannel* channel)
 }
 
 BridgeReadyProbe::~BridgeReadyProbe() = default;
+
+BridgeReadyProbe* BridgeReadyProbe::of(const QWebEnginePage* page)
+{
+    return sideObject<BridgeReadyProbe>(page);
+}
 
 QString BridgeReadyProbe::objectName()
 {

@@ -39,6 +39,9 @@ public:
 
     // Called by its object when a client's "init" reads it.
     void initRead();
+    // Whether connected() came for the current document.
+    bool reported() const { return m_reported; }
+    static BridgeReadyProbe* of(const QWebEnginePage* page);
 
 Q_SIGNALS:
     void connected();

@@ -435,10 +435,12 @@ constexpr int kReloadTries = 3;
 
 // Reloads a page whose renderer died, on the engine's next turn, until the
 // page is back: under load the engine sometimes drops a reload made right
-// after the renderer died, and the page would stay dead. Back means a load
-// finished and a new document showed: a reload stopped as it starts may
-// still finish "ok" with no document. A child of the page; gone once the
-// page is back, or after the last try.
+// after the renderer died, and the page would stay dead. "Finished ok" is
+// not enough: a reload stopped early may finish ok with no new document, or
+// with one whose scripts never ran. So a page whose channel client had
+// connected is back when it connects again; any other when a load finished
+// ok and a new document showed. A child of the page; gone once the page is
+// back, or after the last try.
 class CrashReload : public QObject
 {
 public:
@@ -447,6 +449,14 @@ public:
         : QObject(page)
         , m_origin(TaviWebModuleInternal::DocumentOrigin::of(page))
     {
+        using TaviWebModuleInternal::BridgeReadyProbe;
+        if (BridgeReadyProbe* probe = BridgeReadyProbe::of(page); probe && probe->reported()) {
+            m_bridged = true;
+            connect(probe, &BridgeReadyProbe::connected, this, [this] {
+                if (m_tries > 0)
+                    back();
+            });
+        }
         // A renderer that dies again starts the tries afresh. (By name: this
         // class has no meta-object of its own to find it by.)
         const QLatin1String name("tavi-crash-reload");
@@ -492,13 +502,17 @@ private:
     // The document's report and the load's end come in either order.
     void backYet()
     {
-        if (m_tries == 0 || !m_loaded)
+        if (m_bridged || m_tries == 0 || !m_loaded)
             return;
         const QString document = documentShown();
-        if (!m_origin || (!document.isEmpty() && document != m_before)) {
-            m_timer.stop();
-            deleteLater();
-        }
+        if (!m_origin || (!document.isEmpty() && document != m_before))
+            back();
+    }
+
+    void back()
+    {
+        m_timer.stop();
+        deleteLater();
     }
 
     QPointer<TaviWebModuleInternal::DocumentOrigin> m_origin;
@@ -506,6 +520,7 @@ private:
     QString m_before;
     int m_tries = 0;
     bool m_loaded = false;
+    bool m_bridged = false;
 };
 
 } // namespace
