@@ -438,15 +438,18 @@ constexpr int kReloadTries = 3;
 // after the renderer died, and the page would stay dead. "Finished ok" is
 // not enough: a reload stopped early may finish ok with no new document, or
 // with one whose scripts never ran. So a page whose channel client had
-// connected is back when it connects again; any other when a load finished
-// ok and a new document showed. A child of the page; gone once the page is
-// back, or after the last try.
+// connected is back when it connects again; any other (or another address
+// the host went to meanwhile) when a load finished ok and a new document
+// showed. A child of the page; gone once the page is back, or after the
+// last try.
 class CrashReload : public QObject
 {
 public:
     // gaveUp: after the last try.
     CrashReload(QWebEnginePage* page, std::function<void()> gaveUp)
         : QObject(page)
+        , m_page(page)
+        , m_url(page->url())
         , m_origin(TaviWebModuleInternal::DocumentOrigin::of(page))
     {
         using TaviWebModuleInternal::BridgeReadyProbe;
@@ -502,7 +505,7 @@ private:
     // The document's report and the load's end come in either order.
     void backYet()
     {
-        if (m_bridged || m_tries == 0 || !m_loaded)
+        if ((m_bridged && m_page->url() == m_url) || m_tries == 0 || !m_loaded)
             return;
         const QString document = documentShown();
         if (!m_origin || (!document.isEmpty() && document != m_before))
@@ -515,6 +518,8 @@ private:
         deleteLater();
     }
 
+    QWebEnginePage* m_page; // the parent
+    const QUrl m_url;
     QPointer<TaviWebModuleInternal::DocumentOrigin> m_origin;
     QTimer m_timer;
     QString m_before;
