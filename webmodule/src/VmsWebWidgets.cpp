@@ -474,29 +474,28 @@ public:
             connect(m_origin, &TaviWebModuleInternal::DocumentOrigin::changed, this,
                     &CrashReload::backYet);
         m_timer.setSingleShot(true);
-        connect(&m_timer, &QTimer::timeout, this, [this, page, gaveUp = std::move(gaveUp)] {
+        connect(&m_timer, &QTimer::timeout, this, [this, gaveUp = std::move(gaveUp)] {
             if (m_tries == kReloadTries) {
                 qCWarning(lcWebModule) << "The page did not come back after its renderer ended:"
-                                       << page->url().toString() << "- giving up";
+                                       << m_page->url().toString() << "- giving up";
                 gaveUp();
                 deleteLater();
                 return;
             }
-            qCWarning(lcWebModule)
-                << "The page did not come back after its renderer ended:" << page->url().toString()
-                << "- reloading again";
-            reload(page);
+            qCWarning(lcWebModule) << "The page did not come back after its renderer ended:"
+                                   << m_page->url().toString() << "- reloading again";
+            reload();
         });
-        QTimer::singleShot(0, this, [this, page] { reload(page); });
+        QTimer::singleShot(0, this, &CrashReload::reload);
     }
 
 private:
-    void reload(QWebEnginePage* page)
+    void reload()
     {
         ++m_tries;
         m_loaded = false;
         m_before = documentShown();
-        page->triggerAction(QWebEnginePage::Reload);
+        m_page->triggerAction(QWebEnginePage::Reload);
         m_timer.start(kReloadRetryMs);
     }
 
