@@ -21,6 +21,7 @@
 #include <WebAccessPolicy.h>
 #include <WebPage.h>
 #include <csignal>
+#include <tuple>
 #include <vector>
 
 using namespace TestSupport;
@@ -916,8 +917,7 @@ private slots:
             m_policy.setFileRoots({}, { in });
             CWebPage::m_strDownloadPath = m_dir.filePath("out");
             // A file of the page's own server: its request names the page.
-            first.page()->runJavaScript("var a = document.createElement('a');"
-                                        " a.href = '/a.bin'; a.click();");
+            first.page()->runJavaScript(clickLink("/a.bin"));
         } else if (event == "renderer") {
             const qint64 pid = first.page()->renderProcessPid();
             // Tabs of one site may share a renderer; these must not.
@@ -1018,27 +1018,21 @@ private slots:
             { "sound", "PlaySoundFile(QString)", { "{P}" }, {}, false, false },
         };
         const QString outside = d + "/out/a.txt";
-        const QList<std::pair<const char*, QString>> paths {
-            { "NUL, what follows leads back in", outside + QChar(0) + "/../../in/a.txt" },
-            { "file URL", "file://" + outside },
-            { "empty", "" },
-            { "backslashes out of the root", d + "/in\\..\\out\\a.txt" },
+        // Kind, path and cause; "{rw}": reading or writing, as the method does.
+        const std::tuple<const char*, QString, QString> paths[] {
+            { "NUL, what follows leads back in", outside + QChar(0) + "/../../in/a.txt",
+              "a NUL character in the path: " + outside + "\\x00/../../in/a.txt" },
+            { "file URL", "file://" + outside, "a URL, not a local file path: file://" + outside },
+            { "empty", "", "an empty path" },
+            { "backslashes out of the root", d + "/in\\..\\out\\a.txt",
+              "{rw} outside the file roots: " + d + "/in/../out/a.txt" },
         };
         for (const Method& m : methods) {
-            for (const auto& [kind, path] : paths) {
+            for (const auto& [kind, path, rule] : paths) {
                 if (path.isEmpty() && m.emptyIsNone)
                     continue;
-                QString cause;
-                if (path.isEmpty())
-                    cause = "an empty path";
-                else if (path.contains(QChar(0)))
-                    cause = "a NUL character in the path: "
-                        + QString(path).replace(QChar(0), "\\x00");
-                else if (path.contains('\\'))
-                    cause = QString(m.write ? "writing" : "reading")
-                        + " outside the file roots: " + QString(path).replace('\\', '/');
-                else
-                    cause = "a URL, not a local file path: " + path;
+                const QString cause
+                    = QString(rule).replace("{rw}", m.write ? "writing" : "reading");
                 QVariantList args;
                 const QString json = QString::fromUtf8(
                     QJsonDocument(QJsonArray { path }).toJson(QJsonDocument::Compact));

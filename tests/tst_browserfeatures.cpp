@@ -290,30 +290,26 @@ private slots:
     // by the host, later, when the policy leaves it the answer.
     void permissionsAnswered_data()
     {
-        QTest::addColumn<WebAccessPolicy::Feature>("feature");
         QTest::addColumn<WebAccessPolicy::PermissionAnswer>("answer");
         QTest::addColumn<bool>("trusted");
         QTest::addColumn<int>("host"); // -1: not listening; 0 denies, 1 grants later
         QTest::addColumn<QString>("result");
         QTest::addColumn<QString>("line");
-        const auto n = WebAccessPolicy::Notifications;
         using P = WebAccessPolicy;
-        QTest::newRow("untrusted") << n << P::Grant << false << -1 << "denied"
-                                   << "not a trusted origin";
-        QTest::newRow("not set") << n << P::Deny << true << -1 << "denied"
-                                 << "not granted by the host's policy";
-        QTest::newRow("granted") << n << P::Grant << true << -1 << "granted"
-                                 << "";
-        QTest::newRow("host grants") << n << P::AskHost << true << 1 << "granted"
-                                     << "";
-        QTest::newRow("host denies") << n << P::AskHost << true << 0 << "denied"
-                                     << "";
-        QTest::newRow("nobody listens") << n << P::AskHost << true << -1 << "denied"
-                                        << "does not listen";
+        const auto add = [](const char* row, P::PermissionAnswer answer, bool trusted, int host,
+                            const char* result, const char* line) {
+            QTest::newRow(row) << answer << trusted << host << QString(result) << QString(line);
+        };
+        add("untrusted", P::Grant, false, -1, "denied", "not a trusted origin");
+        add("not set", P::Deny, true, -1, "denied", "not granted by the host's policy");
+        add("granted", P::Grant, true, -1, "granted", "");
+        add("host grants", P::AskHost, true, 1, "granted", "");
+        add("host denies", P::AskHost, true, 0, "denied", "");
+        add("nobody listens", P::AskHost, true, -1, "denied", "does not listen");
     }
     void permissionsAnswered()
     {
-        QFETCH(WebAccessPolicy::Feature, feature);
+        const auto feature = WebAccessPolicy::Notifications; // what the page asks for
         QFETCH(WebAccessPolicy::PermissionAnswer, answer);
         QFETCH(bool, trusted);
         QFETCH(int, host);

@@ -30,7 +30,6 @@ class TestHostEvents : public QObject
     Q_OBJECT
     std::unique_ptr<BridgePage> m_first, m_second;
     QList<QWebEnginePage*> pages() { return { m_first->page(), m_second->page() }; }
-    WebViewDataCenter* dc() { return WebViewDataCenter::GetInstance(); }
 
 private slots:
     // Threads race for the first instance, which must not exist yet; then

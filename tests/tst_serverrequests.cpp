@@ -14,7 +14,6 @@ using namespace TestSupport;
 class TestServerRequests : public QObject
 {
     Q_OBJECT
-    WebViewDataCenter* dc() { return WebViewDataCenter::GetInstance(); }
 
 private slots:
     // The log lines quote every text; null pointers reach the SDK as null.
@@ -61,7 +60,6 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::newRow("plain ASCII") << "{\"cmd\":1}";
-        QTest::newRow("empty") << "";
         QTest::newRow("backslash and quote") << "a\\b\"c";
         QTest::newRow("control characters") << "tab\there\r\n\x01\x7f";
         QTest::newRow("printable non-ASCII") << QString::fromUtf8("Kamera Süd, 摄像机");

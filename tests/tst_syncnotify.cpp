@@ -15,11 +15,6 @@ using namespace TestSupport;
 
 namespace {
 
-WebViewDataCenter* dc()
-{
-    return WebViewDataCenter::GetInstance();
-}
-
 QString notify(QString text, int timeout)
 {
     return dc()->NotifyToHostEx(text, timeout);

@@ -163,14 +163,11 @@ private slots:
         };
         const int tab = Qt::Key_Tab;
         add("Enter", { Qt::Key_Return }, "", true);
-        add("keypad Enter", { Qt::Key_Enter }, "", true);
         add("Tab to the corner, Enter", { tab, Qt::Key_Return }, "cornerCloseButton", false);
-        add("Tab twice, Enter", { tab, tab, Qt::Key_Return }, "promptLaterButton", true);
         add("Tab three times, Enter", { tab, tab, tab, Qt::Key_Return }, "closePromptButton",
             false);
         add("Tab twice, Space", { tab, tab, Qt::Key_Space }, "promptLaterButton", true);
         add("Escape", { Qt::Key_Escape }, "", false);
-        add("Tab twice, Escape", { tab, tab, Qt::Key_Escape }, "promptLaterButton", false);
     }
 
     void choiceByKeyboard()

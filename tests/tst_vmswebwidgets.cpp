@@ -181,19 +181,6 @@ private slots:
         w.reset();
     }
 
-    void tabPageTakesEverythingAlong()
-    {
-        auto page = std::make_unique<TaviWebPage>(nullptr, bridgePageUrl().toString());
-        VmsWebWidgets& w = *page->webWidgets();
-        QVERIFY(waitForJs(pageOf(w), QStringLiteral("window.bridgeReady === true"), 30000));
-        const QList<QPointer<QObject>> parts = partsOf(w);
-        for (const QPointer<QObject>& part : parts)
-            QVERIFY(part);
-        page.reset();
-        for (const QPointer<QObject>& part : parts)
-            QVERIFY(!part);
-    }
-
     // A tab page passes its page's per-page signals on as its own, with
     // their arguments.
     void tabPagePassesPageEventsOn_data()

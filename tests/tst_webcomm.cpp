@@ -24,7 +24,6 @@ class TestWebComm : public QObject
             QTest::qFail(qPrintable("no answer from " + method), __FILE__, __LINE__);
         return result;
     }
-    WebViewDataCenter* dc() { return WebViewDataCenter::GetInstance(); }
 
 private slots:
     void initTestCase() { QVERIFY(m_bridge.load()); }

@@ -200,10 +200,7 @@ test('device status and pushes: parsed, bad JSON an error, a throwing handler is
 });
 
 test('connect resolves with a client over the channel object, or says what is missing', async () => {
-    TaviWeb._reset();
-    const global = {};
-    const mock = TaviWebMock.install({ global });
-    const client = await TaviWeb.connect({ global });
+    const { global, mock, tavi: client } = await connected();
     assert.equal(client.raw, mock.bridge);
     function EmptyChannel(transport, ready) { this.objects = {}; ready(this); }
     await assert.rejects(TaviWeb.connect({ global, QWebChannel: EmptyChannel }), { code: 'no-bridge' });
@@ -282,10 +279,7 @@ test('copyFiles on a bridge that tells no outcomes resolves with undefined', asy
 });
 
 test('refused calls reject with the error class and why, as the stand-in judges paths', async () => {
-    TaviWeb._reset();
-    const global = {};
-    const mock = TaviWebMock.install({ global, fileRoots: { write: ['/in'] } });
-    const client = TaviWeb.createClient(mock.bridge, { global });
+    const { tavi: client } = await connected({ fileRoots: { write: ['/in'] } });
     const snap = (path) => client.saveSnapshot('data:x;base64,AA', 'c', 1, path);
     const settled = await Promise.all([snap('/out/a.jpg'), client.showPicture('file:///in/a.png'),
         client.deleteFiles(['/in/a', '']), snap('/in/a.jpg')]
