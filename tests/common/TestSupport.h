@@ -33,7 +33,10 @@ class QFileDialog;
 
 namespace TestSupport {
 
-inline WebViewDataCenter* dc() { return WebViewDataCenter::GetInstance(); }
+inline WebViewDataCenter* dc()
+{
+    return WebViewDataCenter::GetInstance();
+}
 
 // The test page that records every push call and can call the bridge.
 QUrl bridgePageUrl();
