@@ -631,10 +631,11 @@ private slots:
     }
 
     // From a real page, a canvas snapshot to a non-ASCII path: the call
-    // returns once the file is on disk; the host learns of it.
+    // returns once the file is on disk; the host learns of it, from the page.
     void fromPage()
     {
         HostRecorder host;
+        QSignalSpy told(&m_bridge.widgets, &VmsWebWidgets::notifiedHost);
         const QString snap = path("snapshots/通道-7.png");
         bool saved = false;
         const QString dataUrl
@@ -648,6 +649,7 @@ private slots:
         QVERIFY(saved && result.toInt() == 0);
         QCOMPARE(readFile(snap), QByteArray::fromBase64(dataUrl.section(',', 1).toLatin1()));
         QCOMPARE(host.notices(), QStringList { snapshotNotice(snap, "通道-7", -12) });
+        QCOMPARE(told.value(0), (QVariantList { host.notices().value(0), QString() }));
     }
 
     // Closing the page while its copy runs (here, while the copy waits to
