@@ -161,7 +161,7 @@ private slots:
     }
 
     // A page on a persistent profile finds in a second run of its host what
-    // the first one stored; one on Qt's default profile, as before, does not.
+    // the first one stored: local storage, its session cookie, IndexedDB.
     void storageLastsAcrossRuns()
     {
         QTcpServer probe; // a port free now, for both runs
