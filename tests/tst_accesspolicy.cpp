@@ -263,7 +263,7 @@ private slots:
         QCOMPARE(evalJs(p.page(), "String(window.framed)").toString(),
                  page == "a/framed.html" ? "false" : "undefined");
         // Pushes run in the page in order with the next script.
-        emit WebViewDataCenter::GetInstance()->emitInfoNotify("pushed");
+        emit dc()->emitInfoNotify("pushed");
         QCOMPARE(evalJs(p.page(), "window.calls.length").toInt(), expected ? 1 : 0);
 
         QSignalSpy requested(QWebEngineProfile::defaultProfile(),
@@ -513,8 +513,7 @@ private slots:
         m_policy.setTrustedOrigins({ originA() });
         BridgePage p;
         QTimer pushes;
-        connect(&pushes, &QTimer::timeout, this,
-                [] { emit WebViewDataCenter::GetInstance()->emitInfoNotify("secret"); });
+        connect(&pushes, &QTimer::timeout, this, [] { emit dc()->emitInfoNotify("secret"); });
         pushes.start(1);
         const QUrl trusted = m_a.url("/record.html");
         const QString untrusted = m_b.url("/record.html").toString();

@@ -51,10 +51,9 @@ private slots:
     // bridge of no page has no budget to cut it further), with a line.
     void requestWaitIsCapped()
     {
-        WebViewDataCenter* dc = WebViewDataCenter::GetInstance();
-        QCOMPARE(dc->RequestWaitLimit(), 5000);
-        dc->SetRequestWaitLimit(200);
-        const auto restore = qScopeGuard([dc] { dc->SetRequestWaitLimit(5000); });
+        QCOMPARE(dc()->RequestWaitLimit(), 5000);
+        dc()->SetRequestWaitLimit(200);
+        const auto restore = qScopeGuard([] { dc()->SetRequestWaitLimit(5000); });
         FakeClientSdk sdk;
         sdk.request.syncAnswer = "answer";
         SdkInstaller install(&sdk);

@@ -35,8 +35,7 @@ bool writeThroughBridge(const QString& how, const ScratchDir& dir, const QString
 // Marks each host notice among the recorded calls: "notice <cmd>".
 QMetaObject::Connection markNotices(SyncRecorder& recorder)
 {
-    return QObject::connect(WebViewDataCenter::GetInstance(),
-                            &WebViewDataCenter::emitFuncInfoCenterNotify,
+    return QObject::connect(dc(), &WebViewDataCenter::emitFuncInfoCenterNotify,
                             [&recorder](QString& text) {
                                 recorder.mark("notice " + text.section('"', 3, 3)); // "cmd"
                             });

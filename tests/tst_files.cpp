@@ -694,7 +694,7 @@ private slots:
         whenReady(
             &context, [&] { return gate.opened(); },
             [&] {
-                emit WebViewDataCenter::GetInstance()->emitDataCacheNotify("during", "copy");
+                emit dc()->emitDataCacheNotify("during", "copy");
                 later = startBridgeCall(m_bridge.page(), "DelFileFunc", { "[]" });
                 bridge->CopyFileFunc(m_dir->fill("[{\"sourceFile\": \"{D}/existing.bin\", "
                                                  "\"targetFile\": \"{D}/second.bin\"}]"));

@@ -111,7 +111,7 @@ private slots:
                       [](const QString& m, const QString& s) {
                           QString answer = "answered " + m, key = s;
                           if (m == "ask")
-                              WebViewDataCenter::GetInstance()->NotifyResult(answer, key);
+                              dc()->NotifyResult(answer, key);
                       });
         bool ok = false;
         const QVariant got = callBridge(m_first->page(), method, args, &ok);
@@ -317,10 +317,9 @@ private slots:
         for (int t = 0; t < kThreads; ++t)
             hosts.emplace_back([t, &devices] {
                 for (int i = 0; i < kEach; ++i) {
-                    emit WebViewDataCenter::GetInstance()->emitServerRespone(
-                        QStringLiteral("%1-%2").arg(t).arg(i), i, "b");
+                    emit dc()->emitServerRespone(QStringLiteral("%1-%2").arg(t).arg(i), i, "b");
                     if (t == 2 && i == kEach / 2)
-                        WebViewDataCenter::GetInstance()->DevStatusUpdate(devices);
+                        dc()->DevStatusUpdate(devices);
                 }
             });
         for (std::thread& host : hosts)

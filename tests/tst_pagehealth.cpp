@@ -117,7 +117,7 @@ private slots:
         QSignalSpy dropped(&bridge.widgets, &VmsWebWidgets::pushesDropped);
         hang(bridge.page(), 4000);
         QTest::qWait(200);
-        WebViewDataCenter* center = WebViewDataCenter::GetInstance();
+        WebViewDataCenter* center = dc();
         // The budget holds once the page has left a push unanswered a while.
         Q_EMIT center->emitInfoNotify("first");
         QTest::qWait(1200);

@@ -76,7 +76,7 @@ private slots:
                 cmd.sn = sn.data();
                 cmd.msg = msg.data();
                 cmd.ack = ack;
-                WebViewDataCenter::GetInstance()->FuncResponeCallback(&cmd);
+                dc()->FuncResponeCallback(&cmd);
             });
         };
         const QJsonObject settled

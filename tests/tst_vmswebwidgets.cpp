@@ -106,8 +106,7 @@ private slots:
         QSignalSpy connected(&w, &VmsWebWidgets::bridgeConnected);
         QSignalSpy finished(pageOf(w), &QWebEnginePage::loadFinished);
         connect(&w, &VmsWebWidgets::bridgeConnected, this, [&connected] {
-            emit WebViewDataCenter::GetInstance()->emitInfoNotify(
-                QStringLiteral("load %1").arg(connected.count()));
+            emit dc()->emitInfoNotify(QStringLiteral("load %1").arg(connected.count()));
         });
         w.OpenUrl(bridgePageUrl().toString() + QStringLiteral("?late"));
         QVERIFY(connected.wait(30000));

@@ -33,6 +33,7 @@ class QFileDialog;
 
 namespace TestSupport {
 
+// The data center, one for the process.
 inline WebViewDataCenter* dc()
 {
     return WebViewDataCenter::GetInstance();
